@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds, and runs every test: a normal build, then the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
+# thread-sanitizer suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs="$(nproc)"
+
+scripts/build.sh build
+(cd build && ctest -j"$jobs" --output-on-failure)
+
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+QV_BUILD_TYPE=Debug scripts/build.sh build-asan -DQV_SANITIZE=address,undefined -DQV_BUILD_BENCH=OFF -DQV_BUILD_TOOLS=OFF
+(cd build-asan && ctest -j"$jobs" --output-on-failure -LE tsan_only)

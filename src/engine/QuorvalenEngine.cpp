@@ -1,0 +1,129 @@
+#include "engine/QuorvalenEngine.h"
+
+#include "engine/DeviceStartup.h"
+#include "engine/Log.h"
+#include "platform/DeviceManagerFactory.h"
+
+namespace quorvalen
+{
+
+QuorvalenEngine::QuorvalenEngine() = default;
+
+QuorvalenEngine::~QuorvalenEngine()
+{
+    shutdown();
+}
+
+int QuorvalenEngine::initialise()
+{
+    std::lock_guard lock (engineMutex);
+    logLine ("[ENGINE INIT] entering initialise; ready=%d\n", isReady() ? 1 : 0);
+    if (isReady())
+        return 0;
+
+    juceInitialiser.reset();
+    juceInitialiser = platform::makeJuceInitialiser();
+    // Registering again at every init would append duplicate formats without bound.
+    if (formatManager.getNumKnownFormats() == 0)
+        formatManager.registerBasicFormats();
+
+    deviceManager.reset();
+    deviceManager = platform::createDeviceManager();
+    const auto error = startOutputDevice (*deviceManager);
+    logLine ("[ENGINE INIT] JUCE device init result=\"%s\"\n", error.toRawUTF8());
+    if (error.isNotEmpty())
+    {
+        deviceManager.reset();
+        juceInitialiser.reset();
+        return 1;
+    }
+
+    auditionHighPass.makeInactive();
+    auditionLowPass.makeInactive();
+    regionFilterSource.enabled.exchange (false);
+    regionFilterSource.resetRequested.exchange (true);
+    sourcePlayer.setSource (&masterTap);
+    deviceManager->addAudioCallback (&sourcePlayer);
+    ready.exchange (1);
+    return 0;
+}
+
+void QuorvalenEngine::stopPlayback()
+{
+    rackSource.setProcessingEnabled (false);
+    regionFilterSource.enabled.exchange (false);
+    regionFilterSource.resetRequested.exchange (true);
+
+    transportSource.stop();
+    transportSource.setPosition (0.0);
+    transportSource.setSource (nullptr);
+
+    currentSource.reset();
+    playbackBuffer.reset();
+
+    playingCacheId = 0;
+    playingLoops = false;
+    playingThroughRack = false;
+    foundryMainPreviewLooping = false;
+    foundryMainPreviewSpeed.store (1.0);
+
+    regionFilterSource.speed.exchange (1.0);
+    regionFilterSource.previewLengthSeconds.exchange (0.0);
+    regionFilterSource.looping.exchange (false);
+    regionFilterSource.playbackPositionSeconds.exchange (0.0);
+}
+
+void QuorvalenEngine::resetFoundryPreviewCache (std::unique_ptr<FoundryPreviewCache> replacement)
+{
+    foundryPreviewCache = std::move (replacement);
+}
+
+void QuorvalenEngine::clearSessionsAndCache()
+{
+    spectralSessions.clear();
+    editSessions.clear();
+    cacheMap.clear();
+    pathMap.clear();
+}
+
+int QuorvalenEngine::shutdown()
+{
+    std::lock_guard lock (engineMutex);
+    if (! isReady())
+        return 0;
+
+    stopPlayback();
+    resetFoundryPreviewCache (nullptr);
+    ++foundryGeneration;
+    clearSessionsAndCache();
+
+    // Lock-free exports read only the flag, so it drops before the device goes away.
+    ready.exchange (0);
+    if (deviceManager != nullptr)
+        deviceManager->removeAudioCallback (&sourcePlayer);
+    sourcePlayer.setSource (nullptr);
+    if (deviceManager != nullptr)
+    {
+        deviceManager->closeAudioDevice();
+        deviceManager.reset();
+    }
+    juceInitialiser.reset();
+    return 0;
+}
+
+QuorvalenEngine& engine()
+{
+    static QuorvalenEngine instance;
+    return instance;
+}
+
+namespace
+{
+// The engine exists from library load, not from the first call.
+[[maybe_unused]] __attribute__ ((constructor)) void constructEngineAtLoad()
+{
+    engine();
+}
+} // namespace
+
+} // namespace quorvalen

@@ -1,0 +1,91 @@
+#pragma once
+// The one engine object: its locks, maps, id counters and the playback chain.
+#include "engine/CacheEntry.h"
+#include "engine/EditSession.h"
+#include "engine/MasterSpectrumSource.h"
+#include "foundry/FoundryAuditionCharacterSource.h"
+#include "foundry/FoundryAutomationLane.h"
+#include "foundry/FoundryPreviewCache.h"
+#include "foundry/FoundryRegionFilterSource.h"
+#include "platform/JuceInitialiser.h"
+#include "rack/QuorvalenProcessingRackSource.h"
+#include "spectral/SpectralSession.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine
+{
+public:
+    QuorvalenEngine();
+    ~QuorvalenEngine();
+
+    QuorvalenEngine (const QuorvalenEngine&) = delete;
+    QuorvalenEngine& operator= (const QuorvalenEngine&) = delete;
+
+    // Life cycle.
+    int initialise();
+    int shutdown();
+    bool isReady() const { return ready.load() != 0; }
+    // Ready and holding a device manager; callers that need the device hold engineMutex.
+    bool hasDevice() const { return isReady() && deviceManager != nullptr; }
+
+    // Detaches whatever plays, without a fade. Caller holds engineMutex.
+    void stopPlayback();
+    void resetFoundryPreviewCache (std::unique_ptr<FoundryPreviewCache> replacement);
+
+    // Members in construction order; destruction runs in reverse.
+    std::mutex engineMutex;
+    std::recursive_mutex renderLock;
+    std::unique_ptr<FoundryPreviewCache> foundryPreviewCache;
+    std::uint64_t foundryGeneration = 0;
+    std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount> automationLanes;
+    platform::JuceInitialiserPtr juceInitialiser;
+    std::unique_ptr<juce::AudioDeviceManager> deviceManager;
+    juce::AudioFormatManager formatManager;
+    juce::AudioSourcePlayer sourcePlayer;
+    juce::AudioTransportSource transportSource;
+    juce::ResamplingAudioSource resamplingSource { &transportSource, false, 2 };
+    FoundryRegionFilterSource regionFilterSource { &resamplingSource, &transportSource };
+    juce::IIRFilterAudioSource auditionHighPass { &regionFilterSource, false };
+    juce::IIRFilterAudioSource auditionLowPass { &auditionHighPass, false };
+    FoundryAuditionCharacterSource auditionCharacterSource { &auditionLowPass };
+    QuorvalenProcessingRackSource rackSource { &auditionCharacterSource };
+    MasterSpectrumSource masterTap { &rackSource };
+    std::unique_ptr<juce::AudioBuffer<float>> playbackBuffer;
+    std::unique_ptr<juce::PositionableAudioSource> currentSource;
+    std::unordered_map<std::uint32_t, CacheEntry> cacheMap;
+    std::unordered_map<std::uint32_t, std::unique_ptr<SpectralSession>> spectralSessions;
+    std::unordered_map<std::uint32_t, std::unique_ptr<EditSession>> editSessions;
+    std::unordered_map<std::string, std::uint32_t> pathMap;
+    std::uint32_t cacheIdCounter = 1;
+    std::uint32_t spectralSessionIdCounter = 1;
+    std::uint32_t editSessionIdCounter = 1;
+    std::uint32_t playingCacheId = 0;
+    bool playingLoops = false;
+    bool playingThroughRack = false;
+    bool foundryMainPreviewLooping = false;
+    // Written by the main-preview pitch setter without the engine mutex.
+    std::atomic<double> foundryMainPreviewSpeed { 1.0 };
+    double finishedPreviewSampleRate = 44100.0;
+    std::atomic<std::uint8_t> ready { 0 };
+
+private:
+    void clearSessionsAndCache();
+};
+
+// The process-wide engine, constructed when the library loads.
+QuorvalenEngine& engine();
+
+} // namespace quorvalen
