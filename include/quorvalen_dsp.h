@@ -41,6 +41,16 @@ QUORVALEN_API int32_t quorvalen_engine_is_ready(void);
 /* Stops playback, frees every cached sound and session, closes the device. 0. */
 QUORVALEN_API int32_t quorvalen_engine_shutdown(void);
 
+/* ---- Audio cache --------------------------------------------------------- */
+
+/* ---- Playback and telemetry ---------------------------------------------- */
+
+/* ---- Master tap ---------------------------------------------------------- */
+
+/* ---- Processing edit sessions -------------------------------------------- */
+
+/* ---- Processing rack ----------------------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif
