@@ -42,10 +42,61 @@ QUORVALEN_API int32_t quorvalen_engine_is_ready(void);
 QUORVALEN_API int32_t quorvalen_engine_shutdown(void);
 
 /* ---- Audio cache --------------------------------------------------------- */
+/* Decoded sounds live in memory under positive ids until unloaded or cleared.
+   Intakes return the id (> 0) or a negative code, tested in this order. */
+
+/* -1 path null; -2 engine not ready; -3 file missing; -4 not audio;
+   -5 no channels or bad length; -6 read failed or out of memory; -7 bad rate.
+   The same full path returns the same id while it stays cached. */
+QUORVALEN_API int32_t quorvalen_engine_cache_wav(const char* path);
+/* A whole audio file held in memory (read in place, not retained).
+   -1 bytes null or size 0; -2 not ready; -3 not audio; -4 bad shape;
+   -5 read failed; -6 bad rate. */
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory(const void* bytes, uint64_t size);
+/* Decode skipping trimStartMs and fading in over fadeInMs; always a new id.
+   -2 not ready; -1 path null or empty; -3 not audio; -4 bad shape or rate;
+   -5 read failed. */
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_trimmed(const char* path, float trimStartMs, float fadeInMs);
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory_trimmed(const void* bytes, uint64_t size,
+                                                                float trimStartMs, float fadeInMs);
+/* Deep copy under a new id. -1 unknown id; -2 no audio; -3 bad rate; -4 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_clone_cached(int32_t cacheId);
+/* 0 unloaded (stops it first when it plays); 1 unknown id. */
+QUORVALEN_API int32_t quorvalen_engine_unload_cached(int32_t cacheId);
+/* Stops playback and frees every sound and session. 0. Ids are never reused. */
+QUORVALEN_API int32_t quorvalen_engine_clear_cache(void);
+/* Writes a 24-bit WAV file, replacing the target only once it is complete.
+   -1 path null; -2 unknown id; -3 no audio; -4 bad rate; -5 folder missing or
+   path is a folder; -6 writer refused; -7 write failed (old file kept). */
+QUORVALEN_API int32_t quorvalen_engine_export_cached_wav(int32_t cacheId, const char* path);
 
 /* ---- Playback and telemetry ---------------------------------------------- */
 
+/* Plays a cached sound; semitones (-24..24) change speed and pitch together,
+   volume is a percentage (0..100). 0; 1 not ready; 2 unknown id; 3 no audio. */
+QUORVALEN_API int32_t quorvalen_engine_play_cached(int32_t cacheId, float semitones, float volumePercent);
+/* Decodes and plays a file at its own rate. 0; 1 path null; 2 not ready;
+   3 missing; 4 not audio; 5 bad shape; 6 read failed; 7 bad rate. */
+QUORVALEN_API int32_t quorvalen_engine_play_wav(const char* path);
+/* Fades out over about 24 ms and stops. 0; 1 not ready. */
+QUORVALEN_API int32_t quorvalen_engine_stop(void);
+/* Position (seconds, corrected for output latency), length (seconds), playing (0/1).
+   0; 1 not ready; 2 a pointer null. */
+QUORVALEN_API int32_t quorvalen_engine_get_playback_telemetry(double* position, double* length, uint32_t* playing);
+/* Loop flag of the Foundry main preview. 0; 1 not ready. */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_looping(int32_t looping);
+/* Live pitch of the Foundry main preview (-24..24 semitones). 0; 1 not ready. */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_pitch(float semitones);
+
 /* ---- Master tap ---------------------------------------------------------- */
+/* What the device plays: 1 signal, 0 silence, -1 bad arguments, -2 not ready. */
+
+/* The last n frames (the oldest first; zeros before anything played). */
+QUORVALEN_API int32_t quorvalen_engine_get_master_stereo_scope(float* left, float* right, int32_t n);
+/* n bins of the smoothed left-channel magnitude spectrum, each in 0..1. */
+QUORVALEN_API int32_t quorvalen_engine_get_master_spectrum(float* out, int32_t n);
+/* Pitch of the left channel in Hz (40..1200); 0 written when none is found. */
+QUORVALEN_API int32_t quorvalen_engine_get_master_pitch(float* outHz);
 
 /* ---- Processing edit sessions -------------------------------------------- */
 

@@ -44,6 +44,8 @@ public:
     // Detaches whatever plays, without a fade. Caller holds engineMutex.
     void stopPlayback();
     void resetFoundryPreviewCache (std::unique_ptr<FoundryPreviewCache> replacement);
+    // Frees every spectral session, edit session, cache entry and path key, in that order.
+    void clearSessionsAndCache();
 
     // Members in construction order; destruction runs in reverse.
     std::mutex engineMutex;
@@ -80,9 +82,6 @@ public:
     std::atomic<double> foundryMainPreviewSpeed { 1.0 };
     double finishedPreviewSampleRate = 44100.0;
     std::atomic<std::uint8_t> ready { 0 };
-
-private:
-    void clearSessionsAndCache();
 };
 
 // The process-wide engine, constructed when the library loads.

@@ -1,0 +1,54 @@
+// Audio cache exports.
+#include "api/ExportGuard.h"
+#include "engine/AudioCache.h"
+#include "engine/QuorvalenEngine.h"
+
+#include <quorvalen_dsp.h>
+
+using namespace quorvalen;
+
+extern "C" {
+
+int32_t quorvalen_engine_cache_wav (const char* path)
+{
+    return guardedExport ("quorvalen_engine_cache_wav", -7, [&] { return cacheWav (engine(), path); });
+}
+
+int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size)
+{
+    return guardedExport ("quorvalen_engine_cache_wav_memory", -6, [&] { return cacheWavMemory (engine(), bytes, size); });
+}
+
+int32_t quorvalen_engine_cache_wav_trimmed (const char* path, float trimStartMs, float fadeInMs)
+{
+    return guardedExport ("quorvalen_engine_cache_wav_trimmed", -5,
+                          [&] { return cacheWavTrimmed (engine(), path, trimStartMs, fadeInMs); });
+}
+
+int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t size, float trimStartMs, float fadeInMs)
+{
+    return guardedExport ("quorvalen_engine_cache_wav_memory_trimmed", -5,
+                          [&] { return cacheWavMemoryTrimmed (engine(), bytes, size, trimStartMs, fadeInMs); });
+}
+
+int32_t quorvalen_engine_clone_cached (int32_t cacheId)
+{
+    return guardedExport ("quorvalen_engine_clone_cached", -4, [&] { return cloneCached (engine(), cacheId); });
+}
+
+int32_t quorvalen_engine_unload_cached (int32_t cacheId)
+{
+    return guardedExport ("quorvalen_engine_unload_cached", 1, [&] { return unloadCached (engine(), cacheId); });
+}
+
+int32_t quorvalen_engine_clear_cache (void)
+{
+    return guardedExport ("quorvalen_engine_clear_cache", 0, [] { return clearCache (engine()); });
+}
+
+int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path)
+{
+    return guardedExport ("quorvalen_engine_export_cached_wav", -7, [&] { return exportCachedWav (engine(), cacheId, path); });
+}
+
+} // extern "C"

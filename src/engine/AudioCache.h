@@ -1,0 +1,27 @@
+#pragma once
+// The in-memory cache of decoded audio, addressed by 32-bit ids.
+#include "engine/CacheEntry.h"
+
+#include <cstdint>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+
+// Lookup and insertion for every subsystem; the caller holds engineMutex.
+CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
+std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry);
+
+// Intakes: the new (or, for a cached path, existing) id, or a negative code.
+int cacheWav (QuorvalenEngine& engine, const char* path);
+int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t size);
+int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs);
+int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs, float fadeInMs);
+
+int cloneCached (QuorvalenEngine& engine, std::int32_t id);
+int unloadCached (QuorvalenEngine& engine, std::int32_t id);
+int clearCache (QuorvalenEngine& engine);
+int exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path);
+
+} // namespace quorvalen
