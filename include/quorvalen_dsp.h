@@ -99,6 +99,24 @@ QUORVALEN_API int32_t quorvalen_engine_get_master_spectrum(float* out, int32_t n
 QUORVALEN_API int32_t quorvalen_engine_get_master_pitch(float* outHz);
 
 /* ---- Processing edit sessions -------------------------------------------- */
+/* Destructive edits of a work copy (its own cache id, stable across edits) with
+   48 steps of undo and redo. The source entry never changes. */
+
+/* Session id; *outWorkCacheId receives the work copy's id. -1 out null;
+   -2 not ready; -3 unknown id; -4 no audio or bad rate; -5 empty; -6 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_begin_processing_edit_session(int32_t cacheId, uint32_t* outWorkCacheId);
+/* Keeps [start, end) as fractions of the length, with 5 ms de-click fades.
+   Work id; -1 unknown session; -2 bad bounds; -3 no work audio; -4 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_crop_processing_edit_session(int32_t session, float start, float end);
+/* Fades the last fadeMs to silence. Work id; -1; -2 fadeMs not above 0; -3; -4. */
+QUORVALEN_API int32_t quorvalen_engine_end_fade_processing_edit_session(int32_t session, float fadeMs);
+/* Work id; -1 unknown session; -2 no work audio; -3 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_reverse_processing_edit_session(int32_t session);
+/* Work id; -1 unknown session; -2 nothing to undo/redo; -3 no work audio; -4 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_undo_processing_edit_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_redo_processing_edit_session(int32_t session);
+/* Drops the session and its work copy (export or clone it first to keep it). 0; 1 unknown. */
+QUORVALEN_API int32_t quorvalen_engine_end_processing_edit_session(int32_t session);
 
 /* ---- Processing rack ----------------------------------------------------- */
 

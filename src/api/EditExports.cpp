@@ -1,0 +1,54 @@
+// Processing edit session exports.
+#include "api/ExportGuard.h"
+#include "engine/EditSessions.h"
+#include "engine/QuorvalenEngine.h"
+
+#include <quorvalen_dsp.h>
+
+using namespace quorvalen;
+
+extern "C" {
+
+int32_t quorvalen_engine_begin_processing_edit_session (int32_t cacheId, uint32_t* outWorkCacheId)
+{
+    return guardedExport ("quorvalen_engine_begin_processing_edit_session", -6,
+                          [&] { return beginProcessingEditSession (engine(), cacheId, outWorkCacheId); });
+}
+
+int32_t quorvalen_engine_crop_processing_edit_session (int32_t session, float start, float end)
+{
+    return guardedExport ("quorvalen_engine_crop_processing_edit_session", -4,
+                          [&] { return cropProcessingEditSession (engine(), session, start, end); });
+}
+
+int32_t quorvalen_engine_end_fade_processing_edit_session (int32_t session, float fadeMs)
+{
+    return guardedExport ("quorvalen_engine_end_fade_processing_edit_session", -4,
+                          [&] { return endFadeProcessingEditSession (engine(), session, fadeMs); });
+}
+
+int32_t quorvalen_engine_reverse_processing_edit_session (int32_t session)
+{
+    return guardedExport ("quorvalen_engine_reverse_processing_edit_session", -3,
+                          [&] { return reverseProcessingEditSession (engine(), session); });
+}
+
+int32_t quorvalen_engine_undo_processing_edit_session (int32_t session)
+{
+    return guardedExport ("quorvalen_engine_undo_processing_edit_session", -4,
+                          [&] { return undoProcessingEditSession (engine(), session); });
+}
+
+int32_t quorvalen_engine_redo_processing_edit_session (int32_t session)
+{
+    return guardedExport ("quorvalen_engine_redo_processing_edit_session", -4,
+                          [&] { return redoProcessingEditSession (engine(), session); });
+}
+
+int32_t quorvalen_engine_end_processing_edit_session (int32_t session)
+{
+    return guardedExport ("quorvalen_engine_end_processing_edit_session", 1,
+                          [&] { return endProcessingEditSession (engine(), session); });
+}
+
+} // extern "C"
