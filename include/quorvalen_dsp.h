@@ -120,6 +120,11 @@ QUORVALEN_API int32_t quorvalen_engine_end_processing_edit_session(int32_t sessi
 
 /* ---- Processing rack ----------------------------------------------------- */
 
+/* Parses a rack settings document (a JSON object) and makes it the live rack's
+   settings from the next audio block on; keys left out take their defaults.
+   0 published; 1 json null; 2 not a JSON object (the rack keeps its settings). */
+QUORVALEN_API int32_t quorvalen_engine_update_processing_rack(const char* json);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,22 @@
+// Processing rack exports.
+#include "api/ExportGuard.h"
+#include "engine/QuorvalenEngine.h"
+#include "rack/QuorvalenProcessingRackSource.h"
+
+#include <quorvalen_dsp.h>
+
+using namespace quorvalen;
+
+extern "C" {
+
+int32_t quorvalen_engine_update_processing_rack (const char* json)
+{
+    // No engine lock and no ready test: publication only swaps the rack's record.
+    return guardedExport ("quorvalen_engine_update_processing_rack", 2, [&] {
+        if (json == nullptr)
+            return 1;
+        return updateSettings (engine().rackSource, json) ? 0 : 2;
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,45 @@
+#pragma once
+// Rack module 3 on the live path: a live pitch shifter over the block, with a dry
+// lead-in after its latency and a short crossfade to the shifted sound.
+#include "rack/modules/RackModuleCommon.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace quorvalen
+{
+
+// Wraps the library's live shifter; defined beside the module's code.
+class RackLiveShifter;
+
+struct FreqShiftState
+{
+    FreqShiftState();
+    ~FreqShiftState();
+    FreqShiftState (FreqShiftState&&) noexcept;
+    FreqShiftState& operator= (FreqShiftState&&) noexcept;
+
+    std::unique_ptr<RackLiveShifter> shifter; // null while the module is off
+    std::vector<float> inputLeft, inputRight;   // blockSize each
+    std::vector<float> outputLeft, outputRight; // blockSize each
+    std::vector<float> dryDelayLeft, dryDelayRight; // max(latency, 1) each
+    float wetSmoothLeft = 0.0f, wetSmoothRight = 0.0f;
+    std::uint64_t blockSize = 0;
+    std::uint64_t inputFill = 0;
+    std::uint64_t outputRead = 0;
+    std::uint64_t outputAvailable = 0;
+    std::uint64_t latency = 0;
+    std::uint64_t dryIndex = 0;
+    std::uint64_t processed = 0; // samples since the shifter was prepared
+};
+
+// Builds the shifter (or drops it when the module is off) for the state's rate.
+// Host thread; never on the audio thread: it allocates.
+void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings& settings);
+// The shifter's own reset, FIFOs and delay lines zeroed (sizes kept), counters 0.
+void resetFreqShiftState (FreqShiftState& shift);
+void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
+                       const QuorvalenRackSettings& settings);
+
+} // namespace quorvalen

@@ -1,0 +1,39 @@
+#pragma once
+// Rack module 5: convolution with an impulse response from the library folder,
+// band-limited and mixed with the dry signal. Unlike the other modules it also runs
+// on the silent tail after the sound.
+#include "rack/modules/RackModuleCommon.h"
+
+#include <juce_dsp/juce_dsp.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace quorvalen
+{
+
+struct SpaceState
+{
+    std::unique_ptr<juce::dsp::Convolution> convolution; // null until a response is loaded
+    std::vector<juce::File> impulseResponses;            // the list of the last full load
+    int loadedIrIndex = -1;                              // spaceIrIndex that was loaded; -1 none
+    int loadedChannels = 0;
+    double loadedSampleRate = 0.0;
+    int loadedMaxBlock = 0;
+    std::vector<float> dryLeft, dryRight;                // maxBlock each
+    std::array<float, 2> highState {}, lowState {};      // wet-path filters per channel
+};
+
+// Sizes the dry copies for the block size.
+void prepareSpaceState (SpaceState& space, int maxBlock);
+// Clears the reverb tail and the wet-path filters; the loaded response stays.
+void resetSpaceTail (SpaceState& space);
+// Makes the state's convolution hold the response chosen by spaceIrIndex. Host
+// thread (or an offline render's); it searches folders and loads files.
+void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings& settings,
+                               int numChannels, bool force);
+void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
+                   const QuorvalenRackSettings& settings);
+
+} // namespace quorvalen
