@@ -1,0 +1,115 @@
+#include "cqt/fft.h"
+
+#include <fftw3.h>
+
+#include <list>
+#include <map>
+#include <mutex>
+#include <new>
+#include <utility>
+
+namespace quorvalen::cqt::detail {
+
+namespace {
+
+// Guards every call into FFTW's planner (creation and destruction of plans).
+std::mutex& plannerMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Plans for the sizes used recently. A plan holds twiddle tables of about its
+// size, and the sizes vary with signal length, so only a bounded number is kept;
+// holders of an evicted plan keep it alive until they finish.
+class PlanRegistry {
+public:
+    std::shared_ptr<const FftPlan> get(FftPlan::Kind kind, std::size_t n) {
+        std::lock_guard lock(mutex_);
+        const Key key{kind, n};
+        if (auto it = plans_.find(key); it != plans_.end()) {
+            order_.splice(order_.begin(), order_, it->second.second);
+            return it->second.first;
+        }
+        auto plan = std::make_shared<const FftPlan>(kind, n);
+        order_.push_front(key);
+        plans_.emplace(key, std::make_pair(plan, order_.begin()));
+        while (plans_.size() > kMaxPlans) {
+            plans_.erase(order_.back());
+            order_.pop_back();
+        }
+        return plan;
+    }
+
+private:
+    using Key = std::pair<FftPlan::Kind, std::size_t>;
+    static constexpr std::size_t kMaxPlans = 96;
+    std::mutex mutex_;
+    std::list<Key> order_;
+    std::map<Key, std::pair<std::shared_ptr<const FftPlan>, std::list<Key>::iterator>> plans_;
+};
+
+fftw_complex* asFftw(std::complex<double>* p) { return reinterpret_cast<fftw_complex*>(p); }
+
+}  // namespace
+
+void FftwDeleter::operator()(void* p) const noexcept { fftw_free(p); }
+
+FftwArray<std::complex<double>> allocComplex(std::size_t n) {
+    auto* p = fftw_alloc_complex(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return FftwArray<std::complex<double>>(reinterpret_cast<std::complex<double>*>(p));
+}
+
+FftwArray<double> allocReal(std::size_t n) {
+    auto* p = fftw_alloc_real(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return FftwArray<double>(p);
+}
+
+std::shared_ptr<const FftPlan> FftPlan::get(Kind kind, std::size_t n) {
+    static PlanRegistry registry;
+    return registry.get(kind, n);
+}
+
+FftPlan::FftPlan(Kind kind, std::size_t n) : kind_(kind), n_(n), plan_(nullptr) {
+    // Estimated plans: measuring would cost seconds for the large, length-dependent
+    // sizes, and the arrays are only needed here for their alignment.
+    const int size = static_cast<int>(n);
+    auto c = allocComplex(n);
+    auto r = allocReal(n);
+    std::lock_guard lock(plannerMutex());
+    switch (kind) {
+    case Kind::Forward:
+        plan_ = fftw_plan_dft_1d(size, asFftw(c.get()), asFftw(c.get()), FFTW_FORWARD, FFTW_ESTIMATE);
+        break;
+    case Kind::Backward:
+        plan_ = fftw_plan_dft_1d(size, asFftw(c.get()), asFftw(c.get()), FFTW_BACKWARD, FFTW_ESTIMATE);
+        break;
+    case Kind::RealToComplex:
+        plan_ = fftw_plan_dft_r2c_1d(size, r.get(), asFftw(c.get()), FFTW_ESTIMATE);
+        break;
+    case Kind::ComplexToReal:
+        plan_ = fftw_plan_dft_c2r_1d(size, asFftw(c.get()), r.get(), FFTW_ESTIMATE);
+        break;
+    }
+    if (!plan_) throw std::bad_alloc();
+}
+
+FftPlan::~FftPlan() {
+    std::lock_guard lock(plannerMutex());
+    fftw_destroy_plan(static_cast<fftw_plan>(plan_));
+}
+
+void FftPlan::run(std::complex<double>* data) const {
+    fftw_execute_dft(static_cast<fftw_plan>(plan_), asFftw(data), asFftw(data));
+}
+
+void FftPlan::run(double* in, std::complex<double>* out) const {
+    fftw_execute_dft_r2c(static_cast<fftw_plan>(plan_), in, asFftw(out));
+}
+
+void FftPlan::run(std::complex<double>* in, double* out) const {
+    fftw_execute_dft_c2r(static_cast<fftw_plan>(plan_), asFftw(in), out);
+}
+
+}  // namespace quorvalen::cqt::detail
