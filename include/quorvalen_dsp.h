@@ -124,6 +124,19 @@ QUORVALEN_API int32_t quorvalen_engine_end_processing_edit_session(int32_t sessi
    settings from the next audio block on; keys left out take their defaults.
    0 published; 1 json null; 2 not a JSON object (the rack keeps its settings). */
 QUORVALEN_API int32_t quorvalen_engine_update_processing_rack(const char* json);
+/* Plays a cached sound from its start through the rack with these settings (which
+   are published), volume in percent (0..100), loop non-zero to loop. Without a
+   loop, an enabled space module adds 10 s of silence for its tail.
+   0 playing; 1 engine not ready; 2 no such id; 3 entry without audio; 4 settings
+   not a JSON object; 5 length to play out of range.
+   When the settings hold "spectroPreviewRefreshCacheId" (the id playing now), the
+   running rack playback switches to cacheId in place, keeping its position:
+   0 switched; 2 no such id; 3 entry without usable audio; 4 settings unusable or
+   the refresh id not an integer 1..2147483647; 6 that id is not what plays
+   through the rack with this loop setting, or the position lies past the new
+   sound's end. */
+QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing(int32_t cacheId, const char* settingsJson,
+                                                                   float volumePercent, int32_t loop);
 
 #ifdef __cplusplus
 }

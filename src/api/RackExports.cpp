@@ -1,7 +1,7 @@
 // Processing rack exports.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
-#include "rack/QuorvalenProcessingRackSource.h"
+#include "rack/RackPlayback.h"
 
 #include <quorvalen_dsp.h>
 
@@ -16,6 +16,14 @@ int32_t quorvalen_engine_update_processing_rack (const char* json)
         if (json == nullptr)
             return 1;
         return updateSettings (engine().rackSource, json) ? 0 : 2;
+    });
+}
+
+int32_t quorvalen_engine_play_cached_with_processing (int32_t cacheId, const char* settingsJson,
+                                                      float volumePercent, int32_t loop)
+{
+    return guardedExport ("quorvalen_engine_play_cached_with_processing", 1, [&] {
+        return playCachedWithProcessing (engine(), cacheId, settingsJson, volumePercent, loop != 0);
     });
 }
 

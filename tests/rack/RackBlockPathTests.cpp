@@ -261,10 +261,8 @@ TEST (RackBlockPath, AutomationLanesInterpolateAndMap)
     state.looping = false;
     EXPECT_EQ (rackAutomationPosition (state, 150), 999);
 
-    EXPECT_FLOAT_EQ (onePoleCoefficient (1.0f, 48000.0), onePoleCoefficient (5.0f, 48000.0));
-    EXPECT_FLOAT_EQ (onePoleCoefficient (1e9f, 48000.0), onePoleCoefficient (21600.0f, 48000.0));
     EXPECT_FLOAT_EQ (onePoleCoefficient (std::nanf (""), 48000.0), onePoleCoefficient (5.0f, 48000.0));
-    EXPECT_NEAR (onePoleCoefficient (1000.0f, 48000.0), 1.0 - std::exp (-2.0 * M_PI * 1000.0 / 48000.0), 1e-6);
+    EXPECT_FLOAT_EQ (onePoleCoefficient (1e9f, 48000.0), onePoleCoefficient (21600.0f, 48000.0));
 }
 
 TEST (RackBlockPath, MonoBlendJumpsAfterResetThenRampsOver5Milliseconds)
@@ -304,16 +302,6 @@ TEST (RackBlockPath, MonoBlendJumpsAfterResetThenRampsOver5Milliseconds)
     single.setSample (0, 3, 0.25f);
     processRackBlock (state, single, 0, 64, *mono);
     EXPECT_EQ (single.getSample (0, 3), 0.25f);
-
-    juce::AudioBuffer<float> b (3, 1);
-    b.setSample (0, 0, 3.0f);
-    b.setSample (1, 0, 0.0f);
-    b.setSample (2, 0, 0.0f);
-    applyMonoBlend (b, 0, 0.5f);
-    EXPECT_FLOAT_EQ (b.getSample (0, 0), 2.0f);
-    EXPECT_FLOAT_EQ (b.getSample (1, 0), 0.5f);
-    applyMonoBlend (b, 0, -1.0f);
-    EXPECT_FLOAT_EQ (b.getSample (0, 0), 2.0f);
 }
 
 TEST (RackBlockPath, PlaybackPreparationSetsLengthsAndSeekingStaysInside)
@@ -321,9 +309,7 @@ TEST (RackBlockPath, PlaybackPreparationSetsLengthsAndSeekingStaysInside)
     const auto plan = RackPlaybackPlan::make (1000, true, 400, false);
     EXPECT_EQ (plan.loopLength, 1000); // shorter than the sound: the sound's length
     EXPECT_EQ (RackPlaybackPlan::make (1000, true, 1500, false).loopLength, 1500);
-    EXPECT_EQ (RackPlaybackPlan::make (1000, true, 0, false).loopLength, 1000);
     EXPECT_EQ (RackPlaybackPlan::make (1000, false, 5000, false).loopLength, 1000);
-    EXPECT_EQ (RackPlaybackPlan::make (-3, false, 0, false).playLength, 1);
 
     QuorvalenProcessingRackSource rack (nullptr);
     rack.prepareRackPlayback (1000, false, 0, false);
