@@ -1,14 +1,18 @@
 /* A small host program: drives the engine through its C interface only, as the
    sound-design application does.
 
-   Usage: quorvalen_host [sound-file] [export.wav]
-   Plays the sound once with the blocking player, then caches it, plays it a
-   few semitones up while printing telemetry, scope peak and master pitch,
-   stops, and exports the cached sound as a 24-bit WAV file. */
+   quorvalen_host [sound [export.wav]]   plays the sound with the blocking player,
+                                         caches it, plays it 3 semitones up while
+                                         printing telemetry, scope peak and master
+                                         pitch, stops and exports a 24-bit WAV
+   quorvalen_host rack SOUND SETTINGS    plays the sound through the effect rack
+                                         with a rack settings file (JSON) */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #ifndef QV_DEFAULT_SOUND
@@ -35,29 +39,30 @@ static float scope_peak(void)
     return peak;
 }
 
-int main(int argc, char** argv)
+static char* read_text(const char* path)
 {
-    const char* sound = argc > 1 ? argv[1] : QV_DEFAULT_SOUND;
-    const char* exportPath = argc > 2 ? argv[2] : "quorvalen_export.wav";
-
-    int rc = quorvalen_engine_init();
-    printf("init: %d (ready=%d)\n", rc, quorvalen_engine_is_ready());
-    if (rc != 0)
-        return 1;
-
-    printf("blocking play of %s: %d\n", sound, quorvalen_play_wav(sound));
-
-    const int id = quorvalen_engine_cache_wav(sound);
-    printf("cached %s as id %d\n", sound, id);
-    if (id <= 0)
+    FILE* f = fopen(path, "rb");
+    if (!f)
+        return NULL;
+    fseek(f, 0, SEEK_END);
+    const long size = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    char* text = size >= 0 ? malloc((size_t)size + 1) : NULL;
+    if (text && fread(text, 1, (size_t)size, f) == (size_t)size)
+        text[size] = '\0';
+    else if (text)
     {
-        quorvalen_engine_shutdown();
-        return 1;
+        free(text);
+        text = NULL;
     }
+    fclose(f);
+    return text;
+}
 
-    rc = quorvalen_engine_play_cached(id, 3.0f, 80.0f);
-    printf("play +3 semitones at 80%%: %d\n", rc);
-    for (int step = 0; step < 20; ++step)
+/* Prints telemetry until playback ends or `limit_ms` passes. */
+static void watch(int limit_ms)
+{
+    for (int waited = 0; waited <= limit_ms; waited += 100)
     {
         double position = 0.0, length = 0.0;
         uint32_t playing = 0;
@@ -70,12 +75,69 @@ int main(int argc, char** argv)
             break;
         sleep_ms(100);
     }
-    printf("stop: %d\n", quorvalen_engine_stop());
+}
 
-    rc = quorvalen_engine_export_cached_wav(id, exportPath);
+static int cache_or_fail(const char* sound)
+{
+    const int id = quorvalen_engine_cache_wav(sound);
+    printf("cached %s as id %d\n", sound, id);
+    return id;
+}
+
+static int run_tour(const char* sound, const char* exportPath)
+{
+    printf("blocking play of %s: %d\n", sound, quorvalen_play_wav(sound));
+    const int id = cache_or_fail(sound);
+    if (id <= 0)
+        return 1;
+    printf("play +3 semitones at 80%%: %d\n", quorvalen_engine_play_cached(id, 3.0f, 80.0f));
+    watch(3000);
+    printf("stop: %d\n", quorvalen_engine_stop());
+    const int rc = quorvalen_engine_export_cached_wav(id, exportPath);
     printf("export to %s: %d\n", exportPath, rc);
+    return rc == 0 ? 0 : 1;
+}
+
+static int run_rack(const char* sound, const char* settingsPath)
+{
+    char* json = read_text(settingsPath);
+    if (!json)
+    {
+        fprintf(stderr, "cannot read %s\n", settingsPath);
+        return 1;
+    }
+    const int id = cache_or_fail(sound);
+    int rc = id > 0 ? quorvalen_engine_play_cached_with_processing(id, json, 90.0f, 0) : 1;
+    printf("play through the rack with %s: %d\n", settingsPath, rc);
+    if (rc == 0)
+    {
+        watch(15000);
+        quorvalen_engine_stop();
+    }
+    free(json);
+    return rc == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv)
+{
+    const int rackMode = argc > 1 && strcmp(argv[1], "rack") == 0;
+    if (rackMode && argc < 4)
+    {
+        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json\n", argv[0]);
+        return 2;
+    }
+
+    int rc = quorvalen_engine_init();
+    printf("init: %d (ready=%d)\n", rc, quorvalen_engine_is_ready());
+    if (rc != 0)
+        return 1;
+
+    if (rackMode)
+        rc = run_rack(argv[2], argv[3]);
+    else
+        rc = run_tour(argc > 1 ? argv[1] : QV_DEFAULT_SOUND, argc > 2 ? argv[2] : "quorvalen_export.wav");
 
     quorvalen_engine_shutdown();
     printf("shutdown: ready=%d\n", quorvalen_engine_is_ready());
-    return rc == 0 ? 0 : 1;
+    return rc;
 }
