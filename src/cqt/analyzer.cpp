@@ -5,59 +5,109 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
 
 namespace quorvalen::cqt {
 
 using detail::allocComplex;
-using detail::allocReal;
 using detail::BandPlan;
 using detail::FftPlan;
 using detail::Grid;
 using detail::GridBand;
+using detail::IndexRange;
 using cd = std::complex<double>;
 
 namespace {
 
-// Which stored coefficients of each band a frame takes: indices [begin, end).
-using Selection = std::vector<detail::IndexRange>;
+// Per band, which stored coefficients a frame reads or writes: indices [begin, end).
+using Selection = std::vector<IndexRange>;
 
-// Runs the bands of a frame of grid.size samples whose index 0 is at absolute
-// time `origin` (a multiple of every band's step).
+// Work arrays for frames of `size` samples whose smallest step is 2^minShift,
+// reused from frame to frame.
+struct Scratch {
+    Scratch(std::int64_t size, int minShift)
+        : spectrum(allocComplex(static_cast<std::size_t>(size / 2 + 1))),
+          band(allocComplex(static_cast<std::size_t>(size >> minShift))) {}
+    // The frame's samples and, transformed in place, their spectrum.
+    double* samples() { return reinterpret_cast<double*>(spectrum.get()); }
+    detail::FftwArray<cd> spectrum;
+    detail::FftwArray<cd> band;
+};
+
+// The bands [bandBegin, bandEnd) on a frame of grid.size samples whose index 0
+// is at absolute time `origin`, a multiple of each of their steps.
 struct Frame {
     const BandPlan& plan;
     const Grid& grid;
     std::int64_t origin;
-
-    std::int64_t n() const { return grid.size; }
-    std::int64_t gridOffset(int band) const {
-        // Grid index of coefficient 0 (absolute time 0).
-        return -(origin >> plan.bands[static_cast<std::size_t>(band)].shift);
-    }
+    int bandBegin, bandEnd;
 };
 
-void analyzeFrame(const Frame& fr, const double* signalFrame, CoefStore& store,
-                  const std::vector<std::int64_t>& first) {
-    const std::int64_t n = fr.n();
-    const std::int64_t half = n / 2;
-    auto spectrum = allocComplex(static_cast<std::size_t>(half) + 1);
-    {
-        auto in = allocReal(static_cast<std::size_t>(n));
-        std::copy(signalFrame, signalFrame + n, in.get());
-        FftPlan::get(FftPlan::Kind::RealToComplex, static_cast<std::size_t>(n))->run(in.get(), spectrum.get());
+// Frame samples: the signal where it exists, zeros elsewhere.
+void loadFrame(std::span<const float> signal, std::int64_t origin, std::int64_t n, double* out) {
+    const auto length = static_cast<std::int64_t>(signal.size());
+    const std::int64_t b = std::clamp<std::int64_t>(-origin, 0, n);
+    const std::int64_t e = std::clamp<std::int64_t>(length - origin, b, n);
+    std::fill(out, out + b, 0.0);
+    for (std::int64_t i = b; i < e; ++i) {
+        const float v = signal[static_cast<std::size_t>(origin + i)];
+        out[i] = std::isfinite(v) ? v : 0.0;
     }
-    const cd* x = spectrum.get();
-    const int bands = static_cast<int>(fr.plan.bands.size());
-    auto tmp = allocComplex(static_cast<std::size_t>(n));
-    for (int b = 0; b < bands; ++b) {
+    std::fill(out + e, out + n, 0.0);
+}
+
+// Splits the bins [first, first + count) of a band's window into runs that are
+// contiguous on its grid of m points (f mod m) and lie wholly below, at or above
+// the Nyquist bin `half`: fn(firstBin, gridIndex, length, offsetInWindow).
+template <class Fn>
+void forRuns(std::int64_t first, std::int64_t count, std::int64_t m, std::int64_t half, Fn&& fn) {
+    const std::int64_t end = first + count;
+    for (std::int64_t f = first; f < end;) {
+        const std::int64_t idx = f % m;
+        std::int64_t next = std::min(end, f + (m - idx));
+        if (f < half)
+            next = std::min(next, half);
+        else if (f == half)
+            next = half + 1;
+        fn(f, idx, next - f, f - first);
+        f = next;
+    }
+}
+
+// Zeroes the points of a grid of m that a window of `bins` bins starting at
+// grid index `idx` leaves untouched.
+void clearOutside(std::complex<double>* t, std::int64_t m, std::int64_t idx, std::int64_t bins) {
+    if (bins >= m) return;
+    const std::int64_t endIdx = (idx + bins) % m;
+    if (endIdx > idx) {
+        std::fill(t, t + idx, cd{});
+        std::fill(t + endIdx, t + m, cd{});
+    } else {
+        std::fill(t + endIdx, t + idx, cd{});
+    }
+}
+
+// Analyses s.samples() (the frame) into the selected coefficients.
+void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scratch& s) {
+    const std::int64_t n = fr.grid.size;
+    const std::int64_t half = n / 2;
+    FftPlan::get(FftPlan::Kind::RealToComplex, static_cast<std::size_t>(n))->run(s.spectrum.get());
+    const cd* x = s.spectrum.get();
+    for (int b = fr.bandBegin; b < fr.bandEnd; ++b) {
         const auto bi = static_cast<std::size_t>(b);
+        const IndexRange r = sel[bi];
+        if (r.end <= r.begin) continue;
         const bool lowpass = b == fr.plan.bandpass;
         const int shift = fr.plan.bands[bi].shift;
         const std::int64_t m = n >> shift;
         const GridBand& gb = fr.grid.bands[bi];
         const float* gain = fr.grid.gain.data() + gb.offset;
-        cd* t = tmp.get();
-        std::fill(t, t + m, cd{});
+        cd* t = s.band.get();
         if (lowpass) {
+            std::fill(t, t + m, cd{});
             // A real band: both signs of frequency, so its coefficients are real.
             const double scale = 1.0 / static_cast<double>(n);
             for (std::int64_t f = 0; f < gb.bins; ++f) {
@@ -69,82 +119,81 @@ void analyzeFrame(const Frame& fr, const double* signalFrame, CoefStore& store,
             // The analytic band-pass output: positive frequencies doubled. Bins
             // past the Nyquist frequency read the mirror image.
             const double scale = 2.0 / static_cast<double>(n);
-            std::int64_t idx = gb.firstBin % m;
-            for (std::int64_t i = 0; i < gb.bins; ++i) {
-                const std::int64_t f = gb.firstBin + i;
-                const cd xv = f <= half ? x[f] : std::conj(x[n - f]);
-                t[idx] = xv * (gain[i] * scale);
-                if (++idx == m) idx = 0;
-            }
+            clearOutside(t, m, gb.firstBin % m, gb.bins);
+            forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
+                const float* g = gain + i0;
+                cd* dst = t + idx;
+                if (f0 <= half) {
+                    const cd* src = x + f0;
+                    for (std::int64_t i = 0; i < len; ++i) dst[i] = src[i] * (g[i] * scale);
+                } else {
+                    const cd* src = x + (n - f0);
+                    for (std::int64_t i = 0; i < len; ++i) dst[i] = std::conj(src[-i]) * (g[i] * scale);
+                }
+            });
         }
         FftPlan::get(FftPlan::Kind::Backward, static_cast<std::size_t>(m))->run(t);
-        auto out = store.band(b);
-        const std::int64_t j0 = first[bi] + fr.gridOffset(b);
-        if (lowpass) {
-            for (std::size_t i = 0; i < out.size(); ++i)
-                out[i] = {static_cast<float>(t[j0 + static_cast<std::int64_t>(i)].real()), 0.0f};
-        } else {
-            for (std::size_t i = 0; i < out.size(); ++i) {
-                const cd v = t[j0 + static_cast<std::int64_t>(i)];
-                out[i] = {static_cast<float>(v.real()), static_cast<float>(v.imag())};
-            }
-        }
+        std::complex<float>* out = store.band(b).data() - store.firstIndex(b) + r.begin;
+        const cd* src = t + (r.begin - (fr.origin >> shift));
+        const std::int64_t count = r.end - r.begin;
+        for (std::int64_t k = 0; k < count; ++k)
+            out[k] = {static_cast<float>(src[k].real()), static_cast<float>(src[k].imag())};
+        if (lowpass)
+            for (std::int64_t k = 0; k < count; ++k) out[k].imag(0.0f);
     }
 }
 
-// Returns the frame's samples (grid.size of them, index 0 at fr.origin).
-detail::FftwArray<double> synthesizeFrame(const Frame& fr, const CoefStore& store, const Selection& sel) {
-    const std::int64_t n = fr.n();
+// Synthesises the selected coefficients into s.samples() (the frame).
+void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& store, Scratch& s) {
+    const std::int64_t n = fr.grid.size;
     const std::int64_t half = n / 2;
-    auto spectrum = allocComplex(static_cast<std::size_t>(half) + 1);
-    cd* y = spectrum.get();
+    cd* y = s.spectrum.get();
     std::fill(y, y + half + 1, cd{});
     const double* dual = fr.grid.dual.data();
-    auto tmp = allocComplex(static_cast<std::size_t>(n));
-    const int bands = static_cast<int>(fr.plan.bands.size());
-    for (int b = 0; b < bands; ++b) {
+    for (int b = fr.bandBegin; b < fr.bandEnd; ++b) {
         const auto bi = static_cast<std::size_t>(b);
-        const detail::IndexRange r = sel[bi];
+        const IndexRange r = sel[bi];
         if (r.end <= r.begin) continue;
         const bool lowpass = b == fr.plan.bandpass;
         const int shift = fr.plan.bands[bi].shift;
         const std::int64_t m = n >> shift;
         const GridBand& gb = fr.grid.bands[bi];
         const float* gain = fr.grid.gain.data() + gb.offset;
-        cd* t = tmp.get();
-        std::fill(t, t + m, cd{});
-        const auto coefs = store.band(b);
-        const std::int64_t first = store.firstIndex(b);
-        const std::int64_t off = fr.gridOffset(b);
-        for (std::int64_t k = r.begin; k < r.end; ++k) {
-            const std::complex<float> c = coefs[static_cast<std::size_t>(k - first)];
-            t[k + off] = lowpass ? cd{c.real(), 0.0} : cd{c.real(), c.imag()};
-        }
+        cd* t = s.band.get();
+        const std::int64_t begin = r.begin - (fr.origin >> shift);
+        const std::int64_t count = r.end - r.begin;
+        std::fill(t, t + begin, cd{});
+        std::fill(t + begin + count, t + m, cd{});
+        const std::complex<float>* in = store.band(b).data() - store.firstIndex(b) + r.begin;
+        for (std::int64_t k = 0; k < count; ++k) t[begin + k] = {in[k].real(), lowpass ? 0.0 : in[k].imag()};
         FftPlan::get(FftPlan::Kind::Forward, static_cast<std::size_t>(m))->run(t);
+        const double step = std::ldexp(1.0, shift);
         if (lowpass) {
-            for (std::int64_t f = 0; f < gb.bins; ++f) y[f] += t[f % m] * (gain[f] * dual[f]);
-        } else {
-            // Back to the real signal: half of each analytic component, mirrored
-            // onto positive frequencies past the Nyquist bin.
-            std::int64_t idx = gb.firstBin % m;
-            for (std::int64_t i = 0; i < gb.bins; ++i) {
-                const std::int64_t f = gb.firstBin + i;
-                const cd v = t[idx];
-                if (++idx == m) idx = 0;
-                if (f < half)
-                    y[f] += v * (0.5 * gain[i] * dual[f]);
-                else if (f > half)
-                    y[n - f] += std::conj(v) * (0.5 * gain[i] * dual[n - f]);
-                else
-                    y[f] += v.real() * (gain[i] * dual[f]);
-            }
+            for (std::int64_t f = 0; f < gb.bins; ++f) y[f] += t[f % m] * (step * gain[f] * dual[f]);
+            continue;
         }
+        // Back to the real signal: half of each analytic component, mirrored
+        // onto positive frequencies past the Nyquist bin.
+        const double h = 0.5 * step;
+        forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
+            const float* g = gain + i0;
+            const cd* src = t + idx;
+            if (f0 < half) {
+                cd* dst = y + f0;
+                const double* d = dual + f0;
+                for (std::int64_t i = 0; i < len; ++i) dst[i] += src[i] * (h * g[i] * d[i]);
+            } else if (f0 > half) {
+                cd* dst = y + (n - f0);
+                const double* d = dual + (n - f0);
+                for (std::int64_t i = 0; i < len; ++i) dst[-i] += std::conj(src[i]) * (h * g[i] * d[-i]);
+            } else {
+                y[half] += src[0].real() * (step * g[0] * dual[half]);
+            }
+        });
     }
     y[0].imag(0.0);
     y[half].imag(0.0);
-    auto out = allocReal(static_cast<std::size_t>(n));
-    FftPlan::get(FftPlan::Kind::ComplexToReal, static_cast<std::size_t>(n))->run(y, out.get());
-    return out;
+    FftPlan::get(FftPlan::Kind::ComplexToReal, static_cast<std::size_t>(n))->run(y);
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
@@ -152,18 +201,37 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
+int minShift(const BandPlan& plan, int b0, int b1) {
+    int shift = 64;
+    for (int b = b0; b < b1; ++b) shift = std::min(shift, plan.bands[static_cast<std::size_t>(b)].shift);
+    return shift;
+}
+
+const detail::BandInfo& bandInfo(const BandPlan& plan, int band) {
+    if (band < 0 || band > plan.bandpass) throw Error("cqt: band number out of range");
+    return plan.bands[static_cast<std::size_t>(band)];
+}
+
+// Selection of every coefficient of the bands [b0, b1) whose time lies in
+// [t0 - reach, t1 + reach), reach being the band's `reachOf`.
+template <class ReachOf>
+Selection around(const CoefStore& store, const BandPlan& plan, int b0, int b1, std::int64_t t0, std::int64_t t1,
+                 ReachOf reachOf) {
+    Selection sel(plan.bands.size(), IndexRange{0, 0});
+    for (int b = b0; b < b1; ++b) {
+        const auto& info = plan.bands[static_cast<std::size_t>(b)];
+        const std::int64_t r = reachOf(info);
+        sel[static_cast<std::size_t>(b)] =
+            detail::indexRange(store.firstIndex(b), store.band(b).size(), info.shift, t0 - r, t1 + r);
+    }
+    return sel;
+}
+
 }  // namespace
 
 Analyzer::Analyzer(const CqtParams& params) : params_(params), plan_(detail::bandPlan(params)) {}
 
 int Analyzer::bandCount() const noexcept { return plan_->bandpass; }
-
-namespace {
-const detail::BandInfo& bandInfo(const BandPlan& plan, int band) {
-    if (band < 0 || band > plan.bandpass) throw Error("cqt: band number out of range");
-    return plan.bands[static_cast<std::size_t>(band)];
-}
-}  // namespace
 
 double Analyzer::bandCentre(int band) const { return bandInfo(*plan_, band).centre; }
 
@@ -180,16 +248,40 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
     out.layout(length);
     if (length == 0) return;
     const BandPlan& plan = *plan_;
-    const std::int64_t n = plan.frameSize(length + 2 * plan.padding, false);
-    const auto g = detail::grid(plan_, n, false);
-    auto frame = allocReal(static_cast<std::size_t>(n));
-    std::fill(frame.get(), frame.get() + n, 0.0);
-    double* x = frame.get() + plan.padding;
-    for (std::int64_t i = 0; i < length; ++i) {
-        const float v = signal[static_cast<std::size_t>(i)];
-        x[i] = std::isfinite(v) ? v : 0.0;
+    const int split = plan.blockedBands;
+    const int bands = static_cast<int>(plan.bands.size());
+    const auto all = [&](int b0, int b1) {
+        return around(out, plan, b0, b1, std::numeric_limits<std::int64_t>::min() / 4,
+                      std::numeric_limits<std::int64_t>::max() / 4, [](const detail::BandInfo&) { return 0; });
+    };
+    {
+        // The long-atom bands: one frame over the padded signal.
+        const std::int64_t n = plan.frameSize(length + 2 * plan.padding, false, split);
+        const auto g = detail::grid(plan_, n, split, false);
+        Scratch s(n, minShift(plan, split, bands));
+        loadFrame(signal, -plan.padding, n, s.samples());
+        analyzeFrame(Frame{plan, *g, -plan.padding, split, bands}, all(split, bands), out, s);
     }
-    analyzeFrame(Frame{plan, *g, -plan.padding}, frame.get(), out, out.first_);
+    if (split == 0) return;
+    // The short-atom bands, block by block: each block keeps the coefficients in
+    // its middle, whose atoms lie within the block's margins.
+    const std::int64_t n = plan.blockSize;
+    const std::int64_t keep = n - 2 * plan.blockMargin;
+    const auto g = detail::grid(plan_, n, 0, false);
+    Scratch s(n, minShift(plan, 0, split));
+    std::int64_t lo = 0, hi = 0;
+    for (int b = 0; b < split; ++b) {
+        const int shift = plan.bands[static_cast<std::size_t>(b)].shift;
+        lo = std::min(lo, out.firstIndex(b) * (std::int64_t{1} << shift));
+        hi = std::max(hi, (out.firstIndex(b) + static_cast<std::int64_t>(out.band(b).size())) * (std::int64_t{1} << shift));
+    }
+    const std::int64_t step = std::int64_t{1} << plan.blockShift;
+    for (std::int64_t t = floorDiv(lo, step) * step; t < hi; t += keep) {
+        const std::int64_t origin = t - plan.blockMargin;
+        loadFrame(signal, origin, n, s.samples());
+        const auto sel = around(out, plan, 0, split, t, t + keep, [](const detail::BandInfo&) { return 0; });
+        analyzeFrame(Frame{plan, *g, origin, 0, split}, sel, out, s);
+    }
 }
 
 void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out) const {
@@ -207,32 +299,54 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
         std::fill(out.begin(), out.end(), 0.0f);
         return;
     }
-    const std::int64_t step = std::int64_t{1} << plan.maxShift;
-    const std::int64_t fullSize = plan.frameSize(length + 2 * plan.padding, false);
+    const int split = plan.blockedBands;
+    const int bands = static_cast<int>(plan.bands.size());
+    const std::int64_t maxStep = std::int64_t{1} << plan.maxShift;
+    const std::int64_t fullSize = plan.frameSize(length + 2 * plan.padding, false, split);
     // A short range runs on a frame of its own, around it, with every
     // coefficient whose atom reaches into it, so that its cost follows the range
     // rather than the whole signal.
-    const std::int64_t localSize = plan.frameSize(len + 2 * reach + step, true);
+    const std::int64_t localSize = plan.frameSize(len + 2 * reach + maxStep, true);
     const bool fullCovers = t0 >= -plan.padding && t1 <= fullSize - plan.padding;
-    const bool useFull = fullCovers && 4 * localSize >= 3 * fullSize;
-    const std::int64_t origin = useFull ? -plan.padding : floorDiv(t0 - reach, step) * step;
-    const std::int64_t size = useFull ? fullSize : localSize;
-
-    Selection sel(plan.bands.size());
-    for (std::size_t b = 0; b < plan.bands.size(); ++b) {
-        const auto count = coefs.band(static_cast<int>(b)).size();
-        const std::int64_t first = coefs.first_[b];
-        if (useFull) {
-            sel[b] = {first, first + static_cast<std::int64_t>(count)};
-        } else {
-            const std::int64_t r = plan.bands[b].reach;
-            sel[b] = detail::indexRange(first, count, plan.bands[b].shift, t0 - r, t1 + r);
+    if (!fullCovers || 4 * localSize < 3 * fullSize) {
+        const std::int64_t origin = floorDiv(t0 - reach, maxStep) * maxStep;
+        const auto g = detail::grid(plan_, localSize, 0, true);
+        Scratch s(localSize, minShift(plan, 0, bands));
+        synthesizeFrame(Frame{plan, *g, origin, 0, bands},
+                        around(coefs, plan, 0, bands, t0, t1, [](const detail::BandInfo& i) { return i.reach; }),
+                        coefs, s);
+        const double* y = s.samples() + (t0 - origin);
+        for (std::int64_t i = 0; i < len; ++i) out[static_cast<std::size_t>(i)] = static_cast<float>(y[i]);
+        return;
+    }
+    std::vector<double> acc(static_cast<std::size_t>(len));
+    {
+        const std::int64_t origin = -plan.padding;
+        const auto g = detail::grid(plan_, fullSize, split, true);
+        Scratch s(fullSize, minShift(plan, split, bands));
+        synthesizeFrame(Frame{plan, *g, origin, split, bands},
+                        around(coefs, plan, split, bands, std::numeric_limits<std::int64_t>::min() / 4,
+                               std::numeric_limits<std::int64_t>::max() / 4, [](const detail::BandInfo&) { return 0; }),
+                        coefs, s);
+        std::copy(s.samples() + (t0 - origin), s.samples() + (t1 - origin), acc.begin());
+    }
+    if (split > 0) {
+        const std::int64_t n = plan.blockSize;
+        const std::int64_t keep = n - 2 * plan.blockMargin;
+        const std::int64_t step = std::int64_t{1} << plan.blockShift;
+        const auto g = detail::grid(plan_, n, 0, true);
+        Scratch s(n, minShift(plan, 0, split));
+        for (std::int64_t t = floorDiv(t0, step) * step; t < t1; t += keep) {
+            const std::int64_t origin = t - plan.blockMargin;
+            synthesizeFrame(Frame{plan, *g, origin, 0, split},
+                            around(coefs, plan, 0, split, t, t + keep,
+                                   [](const detail::BandInfo& i) { return i.blockReach; }),
+                            coefs, s);
+            const std::int64_t b = std::max(t, t0), e = std::min(t + keep, t1);
+            for (std::int64_t u = b; u < e; ++u) acc[static_cast<std::size_t>(u - t0)] += s.samples()[u - origin];
         }
     }
-    const auto g = detail::grid(plan_, size, true);
-    const auto samples = synthesizeFrame(Frame{plan, *g, origin}, coefs, sel);
-    const double* s = samples.get() + (t0 - origin);
-    for (std::int64_t i = 0; i < len; ++i) out[static_cast<std::size_t>(i)] = static_cast<float>(s[i]);
+    for (std::int64_t i = 0; i < len; ++i) out[static_cast<std::size_t>(i)] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
 }
 
 CoefStore::CoefStore(const Analyzer& analyzer) : plan_(analyzer.plan_) { layout(0); }
@@ -259,7 +373,46 @@ void CoefStore::layout(std::int64_t length) {
         first_[b] = first;
         offset_[b + 1] = offset_[b] + static_cast<std::size_t>(last - first + 1);
     }
-    data_.assign(offset_.back(), std::complex<float>{});
+    // Left uninitialised: analysis writes every coefficient.
+    data_.reset(offset_.back());
 }
+
+void CoefStore::Buffer::reset(std::size_t size) {
+    if (size == size_) return;
+    std::free(data_);
+    data_ = nullptr;
+    size_ = 0;
+    if (size == 0) return;
+    data_ = static_cast<std::complex<float>*>(std::malloc(size * sizeof(std::complex<float>)));
+    if (!data_) throw std::bad_alloc();
+    size_ = size;
+}
+
+CoefStore::Buffer::Buffer(const Buffer& other) {
+    reset(other.size_);
+    if (size_) std::memcpy(data_, other.data_, size_ * sizeof(std::complex<float>));
+}
+
+CoefStore::Buffer& CoefStore::Buffer::operator=(const Buffer& other) {
+    if (this != &other) {
+        reset(other.size_);
+        if (size_) std::memcpy(data_, other.data_, size_ * sizeof(std::complex<float>));
+    }
+    return *this;
+}
+
+CoefStore::Buffer::Buffer(Buffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+CoefStore::Buffer& CoefStore::Buffer::operator=(Buffer&& other) noexcept {
+    if (this != &other) {
+        std::free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+CoefStore::Buffer::~Buffer() { std::free(data_); }
 
 }  // namespace quorvalen::cqt

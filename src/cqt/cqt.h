@@ -79,9 +79,10 @@ public:
     double bandCentre(int band) const;
     // log2 of the time step, in samples, between two coefficients of a band.
     int bandTimeShift(int band) const;
-    // Time support of a band in samples, times factor. It is a bound: changing a
-    // coefficient of the band at time t changes a synthesis by no more than
-    // maxError of that change's peak outside [t - support, t + support].
+    // Time support of a band in samples, times factor. It is a bound, measured
+    // on the band's atoms: changing a coefficient of the band at time t changes a
+    // synthesis outside [t - support, t + support] by less than maxError times
+    // the change's own peak.
     double bandSupport(int band, double factor = 1.0) const;
 
     // Analyses signal (sample i at time i) into out, replacing its contents.
@@ -134,7 +135,23 @@ private:
     std::vector<int> shift_;
     std::vector<std::int64_t> first_;
     std::vector<std::size_t> offset_;
-    std::vector<std::complex<float>> data_;
+    // Coefficients of all bands back to back. Not a vector: a store is large and
+    // written whole by analysis, so zero-filling it first would cost a pass.
+    class Buffer {
+    public:
+        Buffer() = default;
+        Buffer(const Buffer& other);
+        Buffer& operator=(const Buffer& other);
+        Buffer(Buffer&& other) noexcept;
+        Buffer& operator=(Buffer&& other) noexcept;
+        ~Buffer();
+        void reset(std::size_t size);
+        std::complex<float>* data() const noexcept { return data_; }
+
+    private:
+        std::complex<float>* data_ = nullptr;
+        std::size_t size_ = 0;
+    } data_;
 };
 
 namespace detail {

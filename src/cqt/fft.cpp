@@ -60,36 +60,31 @@ FftwArray<std::complex<double>> allocComplex(std::size_t n) {
     return FftwArray<std::complex<double>>(reinterpret_cast<std::complex<double>*>(p));
 }
 
-FftwArray<double> allocReal(std::size_t n) {
-    auto* p = fftw_alloc_real(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return FftwArray<double>(p);
-}
-
 std::shared_ptr<const FftPlan> FftPlan::get(Kind kind, std::size_t n) {
     static PlanRegistry registry;
     return registry.get(kind, n);
 }
 
-FftPlan::FftPlan(Kind kind, std::size_t n) : kind_(kind), n_(n), plan_(nullptr) {
+FftPlan::FftPlan(Kind kind, std::size_t n) : kind_(kind), plan_(nullptr) {
     // Estimated plans: measuring would cost seconds for the large, length-dependent
-    // sizes, and the arrays are only needed here for their alignment.
+    // sizes (and gains nothing on the small ones); the array only gives alignment.
     const int size = static_cast<int>(n);
     auto c = allocComplex(n);
-    auto r = allocReal(n);
+    auto* data = asFftw(c.get());
+    auto* real = reinterpret_cast<double*>(c.get());
     std::lock_guard lock(plannerMutex());
     switch (kind) {
     case Kind::Forward:
-        plan_ = fftw_plan_dft_1d(size, asFftw(c.get()), asFftw(c.get()), FFTW_FORWARD, FFTW_ESTIMATE);
+        plan_ = fftw_plan_dft_1d(size, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
         break;
     case Kind::Backward:
-        plan_ = fftw_plan_dft_1d(size, asFftw(c.get()), asFftw(c.get()), FFTW_BACKWARD, FFTW_ESTIMATE);
+        plan_ = fftw_plan_dft_1d(size, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
         break;
     case Kind::RealToComplex:
-        plan_ = fftw_plan_dft_r2c_1d(size, r.get(), asFftw(c.get()), FFTW_ESTIMATE);
+        plan_ = fftw_plan_dft_r2c_1d(size, real, data, FFTW_ESTIMATE);
         break;
     case Kind::ComplexToReal:
-        plan_ = fftw_plan_dft_c2r_1d(size, asFftw(c.get()), r.get(), FFTW_ESTIMATE);
+        plan_ = fftw_plan_dft_c2r_1d(size, data, real, FFTW_ESTIMATE);
         break;
     }
     if (!plan_) throw std::bad_alloc();
@@ -101,15 +96,19 @@ FftPlan::~FftPlan() {
 }
 
 void FftPlan::run(std::complex<double>* data) const {
-    fftw_execute_dft(static_cast<fftw_plan>(plan_), asFftw(data), asFftw(data));
-}
-
-void FftPlan::run(double* in, std::complex<double>* out) const {
-    fftw_execute_dft_r2c(static_cast<fftw_plan>(plan_), in, asFftw(out));
-}
-
-void FftPlan::run(std::complex<double>* in, double* out) const {
-    fftw_execute_dft_c2r(static_cast<fftw_plan>(plan_), asFftw(in), out);
+    auto* plan = static_cast<fftw_plan>(plan_);
+    switch (kind_) {
+    case Kind::Forward:
+    case Kind::Backward:
+        fftw_execute_dft(plan, asFftw(data), asFftw(data));
+        break;
+    case Kind::RealToComplex:
+        fftw_execute_dft_r2c(plan, reinterpret_cast<double*>(data), asFftw(data));
+        break;
+    case Kind::ComplexToReal:
+        fftw_execute_dft_c2r(plan, asFftw(data), reinterpret_cast<double*>(data));
+        break;
+    }
 }
 
 }  // namespace quorvalen::cqt::detail

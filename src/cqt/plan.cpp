@@ -1,6 +1,7 @@
 #include "cqt/plan.h"
 
 #include "cqt/fft.h"
+#include "cqt/window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,12 @@ constexpr int kMaxBands = 1 << 14;
 // Steps are chosen so that a window spans at most this fraction of its grid,
 // leaving room for the bins at both ends of the support.
 constexpr double kGridFill = 0.99;
+// Frame size of the blocked top bands: their band transforms (up to an eighth of
+// it) stay in cache.
+constexpr std::int64_t kBlockSize = std::int64_t{1} << 16;
+// Bands are blocked while their margin stays within this fraction of a block:
+// wider margins cost more than the large transforms they avoid.
+constexpr std::int64_t kMarginDivisor = 32;
 
 void validate(const CqtParams& p) {
     const auto& s = p.scale;
@@ -73,12 +80,12 @@ BinRange binRange(const BandInfo& band, bool lowpass, std::int64_t n) {
 // sample), measured on samples `spacing` apart over a period of k * spacing:
 // the largest |t| where the envelope exceeds each threshold times its peak.
 struct Extent {
-    double atThreshold[2];
+    double atThreshold[3];
 };
 
 template <class Spectrum>
 Extent atomExtent(Spectrum&& spec, double lo, double hi, bool twoSided, std::int64_t spacing, std::size_t k,
-                  const double (&thresholds)[2]) {
+                  const double (&thresholds)[3]) {
     auto buf = allocComplex(k);
     std::fill(buf.get(), buf.get() + k, std::complex<double>{});
     const double period = static_cast<double>(spacing) * static_cast<double>(k);
@@ -101,12 +108,12 @@ Extent atomExtent(Spectrum&& spec, double lo, double hi, bool twoSided, std::int
     FftPlan::get(FftPlan::Kind::Backward, k)->run(buf.get());
     double peak = 0.0;
     for (std::size_t j = 0; j < k; ++j) peak = std::max(peak, std::abs(buf[j]));
-    Extent e{{0.0, 0.0}};
+    Extent e{{0.0, 0.0, 0.0}};
     for (std::size_t j = 0; j < k; ++j) {
         const double mag = std::abs(buf[j]);
         const auto sj = static_cast<std::int64_t>(j);
         const double t = static_cast<double>(std::abs(sj < kk / 2 ? sj : sj - kk) * spacing);
-        for (int q = 0; q < 2; ++q)
+        for (int q = 0; q < 3; ++q)
             if (mag > thresholds[q] * peak) e.atThreshold[q] = std::max(e.atThreshold[q], t);
     }
     return e;
@@ -122,7 +129,8 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
     const double bpo = s.bandsPerOctave;
     const double eps = params.maxError;
     p.sigma = 1.0 / std::sqrt(-2.0 * std::log(params.overlap));
-    p.halfWidth = p.sigma * std::sqrt(2.0 * std::log(1.0 / eps));
+    p.window = WindowShape(params.overlap, eps);
+    p.halfWidth = p.window.halfWidth();
 
     const double top = std::floor(bpo * std::log2(0.5 / s.refFreq) + kPositionTolerance);
     const double low = std::ceil(bpo * std::log2(s.minFreq / s.refFreq) - kPositionTolerance);
@@ -155,9 +163,9 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
         throw Error("cqt: too few bands per octave for this overlap and maximum error");
     BandInfo& lp = p.bands.back();
     // The lowpass window stands in for the bands that would continue below the
-    // lowest one, at that band's step, so that the frame operator stays level
-    // across the changeover and the lowest duals keep the shape of the others.
-    lp.position = low - 0.5;
+    // lowest one, so that the sum of squared windows stays level across the
+    // changeover and the lowest duals keep the shape of the others.
+    lp.position = low - 1.0;
     lp.hi = at(lp.position + p.halfWidth);
     if (lp.hi >= 0.5) {
         lp.hi = 0.5;
@@ -166,14 +174,13 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
         lp.shift = stepShift(2.0 * lp.hi);
     }
     lp.lo = -lp.hi;
-    const int lowestShift = p.bandpass > 0 ? p.bands[static_cast<std::size_t>(p.bandpass) - 1].shift
-                                           : stepShift(at(low + p.halfWidth) - at(low - p.halfWidth));
-    p.lowpassScale = std::ldexp(1.0, lp.shift - lowestShift);
 
     // Supports are measured on the atoms themselves (analysis windows and their
-    // duals), not taken from the Gaussian formula: near the lowpass band and
-    // across the Nyquist frequency the duals are wider than their windows.
-    const double thresholds[2] = {eps, eps / 10.0};
+    // duals), not taken from a formula: across the Nyquist frequency the duals
+    // are wider than the windows, and the lowpass band has a shape of its own.
+    // The support's envelope threshold is maxError / 2 so that the bound holds on
+    // the real signal even where the carrier never peaks on a sample.
+    const double thresholds[3] = {eps / 2.0, eps / 10.0, eps / 100.0};
     for (int b = 0; b <= p.bandpass; ++b) {
         BandInfo& band = p.bands[static_cast<std::size_t>(b)];
         const bool lowpass = b == p.bandpass;
@@ -183,21 +190,23 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
         const double est = std::sqrt(2.0 * std::log(10.0 / eps)) / (2.0 * std::numbers::pi * sigmaNu) +
                            static_cast<double>(step);
         std::size_t k = 64;
-        while (static_cast<double>(k * spacing) < 4.0 * est && k < (std::size_t{1} << 24)) k *= 2;
+        while (static_cast<double>(k * spacing) < 8.0 * est && k < (std::size_t{1} << 24)) k *= 2;
         for (;;) {
             const auto window = [&](double nu) { return p.gain(b, nu); };
-            const auto dual = [&](double nu) { return p.gain(b, nu) / p.frameWeight(nu); };
+            const auto dual = [&](double nu) { return p.gain(b, nu) / p.windowEnergy(nu); };
             const Extent ea = atomExtent(window, band.lo, band.hi, lowpass, spacing, k, thresholds);
             const Extent ed = atomExtent(dual, band.lo, band.hi, lowpass, spacing, k, thresholds);
+            // Between two measured points the envelope may still exceed a threshold.
             const double margin = spacing > 1 ? static_cast<double>(spacing) : 0.0;
-            const double support = std::max(ea.atThreshold[0], ed.atThreshold[0]) + margin;
-            const double reach = std::max(ea.atThreshold[1], ed.atThreshold[1]) + margin;
-            if (reach > 0.4 * static_cast<double>(k * spacing) && k < (std::size_t{1} << 24)) {
+            double extent[3];
+            for (int q = 0; q < 3; ++q) extent[q] = std::max(ea.atThreshold[q], ed.atThreshold[q]) + margin;
+            if (extent[2] > 0.4 * static_cast<double>(k * spacing) && k < (std::size_t{1} << 24)) {
                 k *= 2;
                 continue;
             }
-            band.support = static_cast<std::int64_t>(std::ceil(support));
-            band.reach = std::max(band.support, static_cast<std::int64_t>(std::ceil(reach)));
+            band.support = static_cast<std::int64_t>(std::ceil(extent[0]));
+            band.reach = std::max(band.support, static_cast<std::int64_t>(std::ceil(extent[1])));
+            band.blockReach = std::max(band.reach, static_cast<std::int64_t>(std::ceil(extent[2])));
             break;
         }
         if (band.reach > kMaxReach)
@@ -207,6 +216,25 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
     }
     const std::int64_t maxStep = std::int64_t{1} << p.maxShift;
     p.padding = (std::max<std::int64_t>(p.maxReach, 1) + maxStep - 1) / maxStep * maxStep;
+
+    // The top bands, whose atoms are short, run in blocks of kBlockSize samples
+    // with a margin on either side for their atoms: their transforms then stay
+    // small and in cache instead of spanning the whole padded signal. The other
+    // bands (few coefficients, long atoms) run on one frame over the signal.
+    p.blockSize = kBlockSize;
+    for (int b = 0; b < p.bandpass; ++b) {
+        const BandInfo& band = p.bands[static_cast<std::size_t>(b)];
+        const std::int64_t step = std::int64_t{1} << band.shift;
+        const std::int64_t margin = std::max(p.blockMargin, (band.blockReach + step - 1) / step * step);
+        if (kMarginDivisor * margin > kBlockSize) break;
+        p.blockMargin = margin;
+        p.blockShift = band.shift;
+        p.blockedBands = b + 1;
+    }
+    if (p.blockedBands > 0 && !p.fits(kBlockSize, 0, p.blockedBands)) p.blockedBands = 0;
+    // Margins are whole steps of every blocked band.
+    const std::int64_t blockStep = std::int64_t{1} << p.blockShift;
+    p.blockMargin = (p.blockMargin + blockStep - 1) / blockStep * blockStep;
     return plan;
 }
 
@@ -264,19 +292,23 @@ struct SameParams {
 struct GridKey {
     CqtParams params;
     std::int64_t size;
+    int bandBegin;
 };
 struct SameGrid {
     bool operator()(const GridKey& a, const GridKey& b) const {
-        return a.size == b.size && sameScale(a.params, b.params);
+        return a.size == b.size && a.bandBegin == b.bandBegin && sameScale(a.params, b.params);
     }
 };
 
-std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n) {
+std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n, int bandBegin) {
     auto g = std::make_shared<Grid>();
     g->size = n;
+    // The duals of the bands asked for also need the windows of the bands that
+    // overlap theirs.
+    g->bandBegin = std::max(0, bandBegin - static_cast<int>(std::ceil(2.0 * p.halfWidth)) - 1);
     g->bands.resize(p.bands.size());
     std::size_t total = 0;
-    for (std::size_t b = 0; b < p.bands.size(); ++b) {
+    for (std::size_t b = static_cast<std::size_t>(g->bandBegin); b < p.bands.size(); ++b) {
         const BinRange r = binRange(p.bands[b], b + 1 == p.bands.size(), n);
         g->bands[b] = {r.first, r.bins, total};
         total += static_cast<std::size_t>(r.bins);
@@ -285,7 +317,7 @@ std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n) {
     // Band-axis position of every bin the bandpass windows touch, computed once:
     // each bin lies under about 2 * halfWidth bands.
     std::int64_t maxBin = 0;
-    for (int b = 0; b < p.bandpass; ++b) {
+    for (int b = g->bandBegin; b < p.bandpass; ++b) {
         const GridBand& gb = g->bands[static_cast<std::size_t>(b)];
         maxBin = std::max(maxBin, gb.firstBin + gb.bins);
     }
@@ -294,12 +326,12 @@ std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n) {
     std::vector<double> position(static_cast<std::size_t>(maxBin));
     for (std::int64_t f = 1; f < maxBin; ++f)
         position[static_cast<std::size_t>(f)] = bpo * std::log2(static_cast<double>(f)) - offset;
-    for (int b = 0; b < p.bandpass; ++b) {
+    for (int b = g->bandBegin; b < p.bandpass; ++b) {
         const GridBand& gb = g->bands[static_cast<std::size_t>(b)];
         const double centre = p.bands[static_cast<std::size_t>(b)].position;
         float* out = g->gain.data() + gb.offset;
         for (std::int64_t i = 0; i < gb.bins; ++i)
-            out[i] = static_cast<float>(p.shape(position[static_cast<std::size_t>(gb.firstBin + i)] - centre));
+            out[i] = static_cast<float>(p.window(position[static_cast<std::size_t>(gb.firstBin + i)] - centre));
     }
     const GridBand& lp = g->bands.back();
     for (std::int64_t f = 0; f < lp.bins; ++f)
@@ -312,13 +344,12 @@ void computeDual(const BandPlan& p, Grid& g) {
     const std::int64_t n = g.size;
     const std::int64_t half = n / 2;
     std::vector<double> frame(static_cast<std::size_t>(half) + 1, 0.0);
-    for (int b = 0; b < p.bandpass; ++b) {
+    for (int b = g.bandBegin; b < p.bandpass; ++b) {
         const GridBand& gb = g.bands[static_cast<std::size_t>(b)];
-        const double weight = std::ldexp(1.0, -p.bands[static_cast<std::size_t>(b)].shift);
         const float* gain = g.gain.data() + gb.offset;
         for (std::int64_t i = 0; i < gb.bins; ++i) {
             const std::int64_t f = gb.firstBin + i;
-            const double w = static_cast<double>(gain[i]) * gain[i] * weight;
+            const double w = static_cast<double>(gain[i]) * gain[i];
             // Both mirror images of a real signal's spectrum meet at the Nyquist bin.
             if (f < half)
                 frame[static_cast<std::size_t>(f)] += w;
@@ -329,15 +360,16 @@ void computeDual(const BandPlan& p, Grid& g) {
         }
     }
     const GridBand& lp = g.bands.back();
-    const double lpWeight = std::ldexp(1.0, -p.bands.back().shift);
     for (std::int64_t f = 0; f < lp.bins; ++f) {
         const double gain = g.gain[lp.offset + static_cast<std::size_t>(f)];
-        frame[static_cast<std::size_t>(f)] += gain * gain * lpWeight;
+        frame[static_cast<std::size_t>(f)] += gain * gain;
     }
     g.dual.resize(frame.size());
     for (std::size_t f = 0; f < frame.size(); ++f) {
-        if (!(frame[f] > 0.0)) throw Error("cqt: internal error: the frame does not cover every frequency");
-        g.dual[f] = 1.0 / (static_cast<double>(n) * frame[f]);
+        // Zero only above the bands sampled here, where no dual is read.
+        if (!(frame[f] > 0.0) && g.bandBegin == 0)
+            throw Error("cqt: internal error: the frame does not cover every frequency");
+        g.dual[f] = frame[f] > 0.0 ? 1.0 / (static_cast<double>(n) * frame[f]) : 0.0;
     }
 }
 
@@ -348,46 +380,31 @@ bool sameScale(const CqtParams& a, const CqtParams& b) {
            a.scale.refFreq == b.scale.refFreq && a.overlap == b.overlap && a.maxError == b.maxError;
 }
 
-double BandPlan::shape(double d) const {
-    if (!(std::abs(d) < halfWidth)) return 0.0;
-    const double eps = params.maxError;
-    // A Gaussian lowered by maxError so that it reaches 0 at the cut without a
-    // step: a step would ring in time far beyond the support.
-    return std::max(0.0, (std::exp(-0.5 * d * d / (sigma * sigma)) - eps) / (1.0 - eps));
-}
-
-double BandPlan::shapeEnergyAbove(double x) const {
-    const double d = halfWidth;
-    if (x >= d) return 0.0;
-    x = std::max(x, -d);
-    const double eps = params.maxError;
-    const double rootPi = std::sqrt(std::numbers::pi);
-    // Integral over [x, d] of (g - eps)^2 / (1 - eps)^2, g the Gaussian.
-    const double g2 = 0.5 * sigma * rootPi * (std::erfc(x / sigma) - std::erfc(d / sigma));
-    const double g1 = sigma * std::sqrt(0.5) * rootPi *
-                      (std::erfc(x / (sigma * std::numbers::sqrt2)) - std::erfc(d / (sigma * std::numbers::sqrt2)));
-    return std::max(0.0, (g2 - 2.0 * eps * g1 + eps * eps * (d - x)) / ((1.0 - eps) * (1.0 - eps)));
-}
-
 double BandPlan::gain(int band, double nu) const {
     const double bpo = params.scale.bandsPerOctave;
     const BandInfo& info = bands[static_cast<std::size_t>(band)];
     if (band == bandpass) {
-        // The summed energy of the virtual bands at or below the lowpass
-        // position, as a smooth integral (a sum would ripple near 0 Hz).
+        // The energy of the virtual bands at and below the lowpass position;
+        // level from 0 Hz up to where they start to drop out.
         nu = std::abs(nu);
         const double pos = nu > 0.0 ? bpo * std::log2(nu / params.scale.refFreq) : -HUGE_VAL;
-        return std::sqrt(lowpassScale * shapeEnergyAbove(pos - info.position));
+        if (pos <= info.position - halfWidth) return std::sqrt(window.energySum());
+        double sum = 0.0;
+        for (double k = std::ceil(pos - halfWidth); k <= info.position; ++k) {
+            const double w = window(pos - k);
+            sum += w * w;
+        }
+        return std::sqrt(sum);
     }
     if (!(nu > 0.0)) return 0.0;
-    return shape(bpo * std::log2(nu / params.scale.refFreq) - info.position);
+    return window(bpo * std::log2(nu / params.scale.refFreq) - info.position);
 }
 
-double BandPlan::frameWeight(double nu) const {
+double BandPlan::windowEnergy(double nu) const {
     nu -= std::floor(nu);
     if (nu > 0.5) nu = 1.0 - nu;
     const double lpGain = gain(bandpass, nu);
-    double sum = lpGain * lpGain * std::ldexp(1.0, -bands.back().shift);
+    double sum = lpGain * lpGain;
     if (nu <= 0.0) return sum;
     const double bpo = params.scale.bandsPerOctave;
     for (const double v : {nu, 1.0 - nu}) {
@@ -395,32 +412,36 @@ double BandPlan::frameWeight(double nu) const {
         const int bFirst = std::max(0, static_cast<int>(std::ceil(topPosition - pos - halfWidth)));
         const int bLast = std::min(bandpass - 1, static_cast<int>(std::floor(topPosition - pos + halfWidth)));
         for (int b = bFirst; b <= bLast; ++b) {
-            const double g = shape(pos - bands[static_cast<std::size_t>(b)].position);
-            sum += g * g * std::ldexp(1.0, -bands[static_cast<std::size_t>(b)].shift);
+            const double g = window(pos - bands[static_cast<std::size_t>(b)].position);
+            sum += g * g;
         }
     }
     return sum;
 }
 
-bool BandPlan::fits(std::int64_t size) const {
-    for (std::size_t b = 0; b < bands.size(); ++b) {
-        const bool lowpass = b + 1 == bands.size();
-        const std::int64_t m = size >> bands[b].shift;
-        const BinRange r = binRange(bands[b], lowpass, size);
+bool BandPlan::fits(std::int64_t size, int bandBegin, int bandEnd) const {
+    for (int b = bandBegin; b < bandEnd; ++b) {
+        const auto bi = static_cast<std::size_t>(b);
+        const bool lowpass = b == bandpass;
+        const std::int64_t m = size >> bands[bi].shift;
+        const BinRange r = binRange(bands[bi], lowpass, size);
         const std::int64_t occupied = lowpass ? (2 * (r.bins - 1) >= size ? size : 2 * r.bins - 1) : r.bins;
         if (occupied > m) return false;
     }
     return true;
 }
 
-std::int64_t BandPlan::frameSize(std::int64_t minSize, bool coarse) const {
-    const std::int64_t step = std::int64_t{1} << maxShift;
+std::int64_t BandPlan::frameSize(std::int64_t minSize, bool coarse, int bandBegin) const {
+    const int bandEnd = static_cast<int>(bands.size());
+    int shift = 0;
+    for (int b = bandBegin; b < bandEnd; ++b) shift = std::max(shift, bands[static_cast<std::size_t>(b)].shift);
+    const std::int64_t step = std::int64_t{1} << shift;
     std::int64_t m = std::max<std::int64_t>(1, (minSize + step - 1) / step);
     for (;; ++m) {
         if (coarse ? !isCoarse(m) : !isSmooth(m)) continue;
         const std::int64_t n = m * step;
         if (n % 2 != 0) continue;
-        if (fits(n)) return n;
+        if (fits(n, bandBegin, bandEnd)) return n;
     }
 }
 
@@ -432,17 +453,17 @@ std::shared_ptr<const BandPlan> bandPlan(const CqtParams& params) {
     return p;
 }
 
-std::shared_ptr<const Grid> grid(const std::shared_ptr<const BandPlan>& plan, std::int64_t size,
+std::shared_ptr<const Grid> grid(const std::shared_ptr<const BandPlan>& plan, std::int64_t size, int bandBegin,
                                  bool withDual) {
-    static Memo<GridKey, Grid, SameGrid> memo(8, std::size_t{384} << 20);
-    const GridKey key{plan->params, size};
+    static Memo<GridKey, Grid, SameGrid> memo(12, std::size_t{384} << 20);
+    const GridKey key{plan->params, size, bandBegin};
     auto cached = memo.find(key);
     if (cached && (!withDual || !cached->dual.empty())) return cached;
     std::shared_ptr<Grid> g;
     if (cached) {
         g = std::make_shared<Grid>(*cached);
     } else {
-        g = sampleGains(*plan, size);
+        g = sampleGains(*plan, size, bandBegin);
     }
     if (withDual) computeDual(*plan, *g);
     memo.put(key, g, g->bytes());

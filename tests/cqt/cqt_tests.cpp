@@ -98,6 +98,11 @@ TEST(CqtScale, TinyAndAbsurdRates) {
     const auto x = noise(100);
     const auto y = roundTrip(tiny, x);
     EXPECT_LT(maxDiff(x.data(), y.data(), x.size()), 1e-5);
+    // Two bands, and a lowpass band that reaches past the Nyquist frequency.
+    const cqt::Analyzer few(params(41));
+    EXPECT_EQ(few.bandCount(), 2);
+    const auto z = roundTrip(few, x);
+    EXPECT_LT(maxDiff(x.data(), z.data(), x.size()), 1e-5);
 
     EXPECT_THROW(cqt::Analyzer(params(1e9)), cqt::Error);
     auto bad = params(48000);
@@ -111,7 +116,8 @@ TEST(CqtScale, TinyAndAbsurdRates) {
 TEST(CqtAnalysis, ReconstructsEverySignalKind) {
     for (const double sr : {44100.0, 48000.0, 96000.0}) {
         for (const double overlap : {0.7, 0.85}) {
-            const cqt::Analyzer an(params(sr, overlap));
+            // The round-trip audition's scale (reference at the Nyquist frequency) at 48 kHz.
+            const cqt::Analyzer an(params(sr, overlap, sr == 48000.0 && overlap == 0.7 ? 24000.0 : 440.0));
             std::vector<std::vector<float>> signals = {noise(1), noise(37), noise(30000), sine(20000, 1000.0 / sr),
                                                        sine(9000, 0.5 - 1e-4, 0.3)};
             std::vector<float> impulses(12000, 0.0f), step(15000, 0.0f);
@@ -265,7 +271,7 @@ TEST(CqtSynthesis, RangesMatchTheFullSynthesis) {
         for (std::int64_t i = 0; i < r.len; ++i) {
             const std::int64_t t = r.t0 + i;
             const float want = t >= 0 && t < static_cast<std::int64_t>(n) ? full[static_cast<std::size_t>(t)] : 0.0f;
-            ASSERT_NEAR(part[static_cast<std::size_t>(i)], want, 1e-6) << "range " << r.t0 << "+" << r.len << " at " << t;
+            ASSERT_NEAR(part[static_cast<std::size_t>(i)], want, 5e-7) << "range " << r.t0 << "+" << r.len << " at " << t;
         }
     }
 }
@@ -297,7 +303,8 @@ TEST(CqtSynthesis, ACoefficientReachesOnlyWithinItsSupport) {
                 std::max(std::fabs(static_cast<double>(static_cast<std::int64_t>(i) - at)) <= support ? inside : outside, d);
         }
         EXPECT_GT(inside, 1e-3) << band;
-        EXPECT_LE(outside, 1e-5 * inside + 1e-6) << band;
+        // Beyond the support only the tail and the float rounding of the output.
+        EXPECT_LE(outside, 1e-5 * inside + 2e-7) << band;
         cqt::visit(store, band, band + 1, at, at + 1, [](int, std::int64_t, std::complex<float>& c) {
             c -= std::complex<float>(5.0f, -3.0f);
         });
@@ -309,7 +316,7 @@ TEST(CqtConcurrency, AnalyzersOnManyThreadsAgree) {
     std::vector<std::vector<float>> out(4);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < out.size(); ++i)
-        threads.emplace_back([&, i] { out[i] = roundTrip(cqt::Analyzer(params(44100.0 + 0.0 * i, 0.85)), x); });
+        threads.emplace_back([&, i] { out[i] = roundTrip(cqt::Analyzer(params(44100.0, 0.85)), x); });
     for (auto& t : threads) t.join();
     for (const auto& y : out) EXPECT_EQ(y, out[0]);
 }
