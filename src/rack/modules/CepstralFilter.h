@@ -46,5 +46,12 @@ struct CepstralFilterState
 void resetCepstralState (CepstralFilterState& cepstral, double sampleRate);
 void processCepstralFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                             const QuorvalenRackSettings& settings);
+// One sample in place; `right` is null for a mono buffer. Shift in semitones,
+// amount 0..1, warp -100..100.
+void processCepstralSample (CepstralFilterState& cepstral, float* left, float* right, float shift, float amount,
+                            float warp) noexcept;
+// Designs the kernel for the current shift and warp from the last 2048 samples and
+// sets kernelStep so that the next 128 samples glide to it.
+void designCepstralKernel (CepstralFilterState& cepstral) noexcept;
 
 } // namespace quorvalen

@@ -2,17 +2,359 @@
 
 #include "rack/RackProcessingState.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace quorvalen
 {
+
+namespace
+{
+constexpr float pi = juce::MathConstants<float>::pi;
+constexpr double twoPiD = juce::MathConstants<double>::twoPi;
+
+// The upper bound wins when the bounds cross (only at absurdly low rates), so a
+// cutoff can never reach the Nyquist limit of the rate it runs at.
+inline float limit (float x, float lo, float hi) noexcept
+{
+    return std::min (std::max (x, lo), hi);
+}
+
+inline float lane (const QuorvalenRackSettings& s, int laneNumber, float value, float lo, float hi,
+                   std::int64_t position, std::int64_t length) noexcept
+{
+    return automationValue (s, laneNumber, value, lo, hi, position, length, false);
+}
+
+inline double fractionOf (double x) noexcept
+{
+    return x - std::floor (x);
+}
+
+bool filterStateFinite (const FilterState& filter) noexcept
+{
+    for (const auto& c : filter.channels)
+        if (! std::isfinite (c.ic1 + c.ic2 + c.dirtS1 + c.dirtS2 + c.noiseS1 + c.noiseS2 + c.dirtEnvelope))
+            return false;
+    return true;
+}
+
+// Topology-preserving state-variable filter step; returns the band-pass output and
+// leaves the low-pass output in `lp`.
+inline float svfBandPass (float x, float g, float k, float& s1, float& s2, float& lp) noexcept
+{
+    const float a = 1.0f / (1.0f + g * (g + k));
+    const float bp = (g * (x - s2) + s1) * a;
+    lp = s2 + g * bp;
+    s1 = 2.0f * bp - s1;
+    s2 = 2.0f * lp - s2;
+    return bp;
+}
+
+struct FilterBlockParameters
+{
+    float res = 0.0f, lfoDepth = 0.0f, drive = 0.0f, envAmount = 0.0f;
+    float fc0 = 1000.0f, q = 0.707f, resGain = 0.0f, saturation = 1.0f;
+    double lfoHz = 1.0;
+    FilterEnvelope envelope;
+};
+
+FilterBlockParameters readFilterParameters (const RackProcessingState& state, const QuorvalenRackSettings& s)
+{
+    const auto p = rackAutomationPosition (state);
+    const auto len = state.playLength;
+    FilterBlockParameters b;
+    b.res = lane (s, rackLane::filterRes, s.filterRes, 0.0f, 100.0f, p, len);
+    const float lfo = lane (s, rackLane::filterLfo, s.filterLfo, 0.0f, 100.0f, p, len);
+    const float lfoRate = lane (s, rackLane::filterLfoRate, s.filterLfoRate, 0.0f, 100.0f, p, len) / 100.0f;
+    b.drive = lane (s, rackLane::filterDrive, s.filterDrive, 0.0f, 100.0f, p, len) / 100.0f;
+    const float envDelay = lane (s, rackLane::filterEnvDelay, s.filterEnvDelay, 0.0f, 100.0f, p, len);
+    const float envAttack = lane (s, rackLane::filterEnvAttack, s.filterEnvAttack, 0.0f, 100.0f, p, len);
+    const float envDecay = lane (s, rackLane::filterEnvDecay, s.filterEnvDecay, 0.0f, 100.0f, p, len);
+    const float envSustain = lane (s, rackLane::filterEnvSustain, s.filterEnvSustain, 0.0f, 100.0f, p, len);
+    b.envAmount = lane (s, rackLane::filterEnvAmount, s.filterEnvAmount, 0.0f, 100.0f, p, len) / 100.0f;
+    const float freq = lane (s, rackLane::filterFreq, s.filterFreq, 0.0f, 100.0f, p, len);
+
+    b.fc0 = 20.0f * std::pow (1000.0f, freq / 100.0f);
+    float resDb = 0.0f;
+    if (s.filterMode == (std::int32_t) FilterMode::res)
+    {
+        b.q = 24.0f;
+        resDb = 12.0f * b.res / 100.0f;
+    }
+    else
+    {
+        b.q = 11.0f * std::pow (b.res / 100.0f, 1.4f) + 0.707f;
+    }
+    b.q = limit (b.q, 0.5f, 32.0f);
+    // Band-pass divided by Q has unity gain at the centre: the boost lands exactly there.
+    b.resGain = (std::pow (10.0f, limit (resDb, 0.0f, 12.0f) / 20.0f) - 1.0f) / b.q;
+    b.saturation = 1.0f + 1.4f * b.res / 100.0f;
+    b.lfoDepth = (lfo / 100.0f) * 0.35f;
+    b.lfoHz = filterLfoHz (s, lfoRate);
+    b.envelope = makeFilterEnvelope (envDelay, envAttack, envDecay, envSustain, s.filterEnvRelease, state.sampleRate,
+                                     state.playLength);
+    return b;
+}
+} // namespace
 
 void resetFilterState (FilterState& filter)
 {
     filter = {};
 }
 
-void processFilter (RackProcessingState&, juce::AudioBuffer<float>&, int, int, const QuorvalenRackSettings&)
+FilterEnvelope makeFilterEnvelope (float delay, float attack, float decay, float sustain, float release,
+                                   double sampleRate, std::int64_t playLength) noexcept
 {
-    // Passes the block through until the state-variable filter is in.
+    const double len = (double) std::max<std::int64_t> (playLength, 1);
+    FilterEnvelope e;
+    e.delay = (std::int64_t) std::trunc ((delay / 100.0) * sampleRate);
+    e.attack = (std::int64_t) std::trunc ((attack / 100.0) * len * 0.9);
+    e.decay = (std::int64_t) std::trunc ((decay / 100.0) * len * 0.35);
+    e.release = (std::int64_t) std::trunc ((release / 100.0) * len * 0.35);
+    e.sustain = sustain / 100.0f;
+    e.decayEnd = e.delay + e.attack + e.decay;
+    e.releaseStart = std::max (e.decayEnd, (std::int64_t) len - e.release);
+    return e;
+}
+
+float filterEnvelopeAt (const FilterEnvelope& e, std::int64_t q) noexcept
+{
+    if (q < e.delay)
+        return 0.0f;
+    if (e.attack >= 1 && q < e.delay + e.attack)
+        return (float) ((double) (q - e.delay) / (double) e.attack);
+    if (e.decay >= 1 && q < e.decayEnd)
+        return (float) (1.0 + ((double) (q - e.delay - e.attack) / (double) e.decay) * (e.sustain - 1.0));
+    if (e.release >= 1 && q >= e.releaseStart)
+    {
+        const double t = std::clamp ((double) (q - e.releaseStart) / (double) e.release, 0.0, 1.0);
+        return (float) (e.sustain * (1.0 - t));
+    }
+    return e.sustain;
+}
+
+float filterLfoHz (const QuorvalenRackSettings& s, float rate) noexcept
+{
+    if (! s.filterLfoSync)
+        return 0.05f + 9.95f * rate;
+
+    static constexpr float beatsTable[] = { 4.0f, 2.0f, 1.0f, 0.5f, 0.25f };
+    const long index = std::clamp (std::lround (rate * 4.0f), 0L, 4L);
+    float beats = beatsTable[index];
+    if (s.filterLfoTiming == (std::int32_t) LfoTiming::dotted)
+        beats *= 1.5f;
+    else if (s.filterLfoTiming == (std::int32_t) LfoTiming::triplet)
+        beats *= 0.6666667f;
+    return (s.bpm / 60.0f) / std::max (beats, 0.05f);
+}
+
+float advanceFilterLfo (RackProcessingState& state, std::int32_t shape, double hz, double rate) noexcept
+{
+    const double phase = state.lfoPhase = fractionOf (state.lfoPhase + hz / rate);
+    switch (shape)
+    {
+        case (std::int32_t) LfoShape::tri: return (float) (1.0 - std::abs (4.0 * phase - 2.0));
+        case (std::int32_t) LfoShape::saw: return (float) (2.0 * phase - 1.0);
+        case (std::int32_t) LfoShape::sqr: return phase >= 0.5 ? 1.0f : -1.0f;
+        case (std::int32_t) LfoShape::rnd:
+            if (state.randomLfoHold < 1)
+            {
+                state.randomLfoValue = rackNoise (state);
+                // A very slow LFO at a very high rate would overflow the counter.
+                const double hold = std::trunc (rate / hz);
+                state.randomLfoHold = hold >= (double) std::numeric_limits<std::int32_t>::max()
+                                          ? std::numeric_limits<std::int32_t>::max()
+                                          : std::max (1, (int) hold);
+            }
+            state.randomLfoHold -= 1;
+            return state.randomLfoValue;
+        default: return (float) std::sin (twoPiD * phase);
+    }
+}
+
+bool repairFilterLfoState (RackProcessingState& state) noexcept
+{
+    bool repaired = false;
+    if (! (state.lfoPhase >= 0.0 && state.lfoPhase < 1.0))
+    {
+        state.lfoPhase = 0.0;
+        repaired = true;
+    }
+    if (! (state.dirtboxPhase >= 0.0 && state.dirtboxPhase < 1.0))
+    {
+        state.dirtboxPhase = 0.0;
+        repaired = true;
+    }
+    if (! std::isfinite (state.randomLfoValue))
+    {
+        state.randomLfoValue = 0.5f;
+        state.randomLfoHold = 0;
+        repaired = true;
+    }
+    return repaired;
+}
+
+void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
+                    const QuorvalenRackSettings& s)
+{
+    const int ch = std::min (buffer.getNumChannels(), 2);
+    if (ch < 1 || n < 1 || n > state.maxBlock)
+        return;
+    auto& work = state.workBuffers[rackWorkFilter];
+    auto* oversampler = state.oversamplers[rackOversamplerFilter].get();
+    if (oversampler == nullptr || work.getNumChannels() < 2 || work.getNumSamples() < n)
+        return;
+
+    juce::ScopedNoDenormals noDenormals;
+
+    // A state poisoned by an earlier fault starts over rather than ringing NaN forever.
+    const bool repaired = repairFilterLfoState (state);
+    if (repaired || ! filterStateFinite (state.filter))
+    {
+        resetFilterState (state.filter);
+        oversampler->reset();
+    }
+
+    // Both work channels are always filled (a mono buffer feeds both). Non-finite
+    // input counts as silence: one bad sample would otherwise stop the filter for good.
+    const bool silent = buffer.hasBeenCleared();
+    for (int c = 0; c < 2; ++c)
+    {
+        float* dst = work.getWritePointer (c);
+        if (silent)
+        {
+            juce::FloatVectorOperations::clear (dst, n);
+            continue;
+        }
+        const float* src = buffer.getReadPointer (std::min (c, ch - 1), start);
+        for (int i = 0; i < n; ++i)
+            dst[i] = std::isfinite (src[i]) ? src[i] : 0.0f;
+    }
+
+    juce::dsp::AudioBlock<float> block (work.getArrayOfWritePointers(), 2, (size_t) n);
+    auto up = oversampler->processSamplesUp (block);
+    float* samples[2] = { up.getChannelPointer (0), up.getChannelPointer (1) };
+    const int upCount = (int) up.getNumSamples();
+
+    const auto b = readFilterParameters (state, s);
+    const double rate = state.sampleRate;
+    const double r4 = 4.0 * rate;
+    const float r4f = (float) r4;
+    const float maxCutoff = 0.45f * (float) rate;
+    const float maxCutoffUp = 0.45f * r4f;
+    const float k = 1.0f / b.q;
+    const auto mode = s.filterMode;
+    const bool isRes = mode == (std::int32_t) FilterMode::res;
+    const bool envOn = s.filterEnvEnabled;
+    const bool dirtbox = s.filterDirtboxEnabled;
+    const float dirtNorm = 1.0f / std::tanh (2.35f);
+    const float outNorm = 1.0f / std::tanh (1.04f);
+    const float dirtEnvCoefficient = 1.0f - std::pow (0.982f, 0.25f);
+    constexpr float dirtK = 0.86956525f;
+    constexpr float noiseK = 1.1111112f;
+
+    for (int j = 0; j < upCount; ++j)
+    {
+        float env = 0.0f;
+        if (envOn)
+            env = filterEnvelopeAt (b.envelope, rackAutomationPosition (state, j / 4));
+
+        float depth = b.lfoDepth;
+        if (envOn && s.filterEnvTargetLfo)
+        {
+            const float e = env * b.envAmount * 0.35f;
+            depth = s.filterEnvInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
+        }
+
+        const float shape = advanceFilterLfo (state, s.filterLfoShape, b.lfoHz, r4);
+        float mod = shape * depth;
+        if (envOn && s.filterEnvTargetFreq)
+            mod += s.filterEnvInvert ? -(env * b.envAmount) : env * b.envAmount;
+
+        float fc = limit (b.fc0 * std::exp2 (6.0f * mod), 20.0f, maxCutoff);
+        if (dirtbox)
+        {
+            state.dirtboxPhase = fractionOf (state.dirtboxPhase + 15.0 / r4);
+            fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * state.dirtboxPhase)) * fc, 20.0f, maxCutoff);
+        }
+
+        float d = b.drive;
+        if (envOn && s.filterEnvTargetDrive)
+        {
+            const float e = env * b.envAmount;
+            d = s.filterEnvInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
+        }
+
+        const float g = std::tan (pi * limit (fc, 20.0f, maxCutoffUp) / r4f);
+
+        for (int c = 0; c < 2; ++c)
+        {
+            auto& f = state.filter.channels[(size_t) c];
+            const float x = samples[c][j];
+            float lp = 0.0f;
+            const float bp = svfBandPass (x, g, k, f.ic1, f.ic2, lp);
+            const float hp = x - k * bp - lp;
+
+            float y;
+            switch (mode)
+            {
+                case (std::int32_t) FilterMode::hp: y = hp; break;
+                case (std::int32_t) FilterMode::bp: y = bp; break;
+                case (std::int32_t) FilterMode::notch: y = lp + hp; break;
+                case (std::int32_t) FilterMode::res: y = x + b.resGain * bp; break;
+                default: y = lp; break;
+            }
+
+            if (! isRes && b.res > 0.0f)
+                y = std::tanh (b.saturation * y);
+            if (d > 0.0f)
+                y = std::tanh ((1.0f + 3.0f * d) * y);
+
+            if (dirtbox)
+            {
+                float dirtLp = 0.0f;
+                const float band = svfBandPass (x, g, dirtK, f.dirtS1, f.dirtS2, dirtLp);
+                const float dirt = std::tanh (2.35f * band) * dirtNorm - band;
+                f.dirtEnvelope += (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
+                const float r = rackNoise (state);
+                float noiseLp = 0.0f;
+                const float bn = svfBandPass (2.0f * r, g, noiseK, f.noiseS1, f.noiseS2, noiseLp);
+                y = std::tanh ((bn * (0.01f * f.dirtEnvelope + 0.0028f) + 0.16f * dirt + y) * 1.04f) * outNorm;
+            }
+
+            samples[c][j] = y;
+        }
+    }
+
+    oversampler->processSamplesDown (block);
+
+    // Debug builds flag a blown-up block; every build keeps it from reaching the
+    // modules downstream and starts the filter over.
+    bool finite = filterStateFinite (state.filter);
+    for (int c = 0; c < ch && finite; ++c)
+    {
+        const float* w = work.getReadPointer (c);
+        for (int i = 0; i < n; ++i)
+            finite = finite && std::isfinite (w[i]);
+    }
+    jassert (finite);
+    if (! finite)
+    {
+        for (int c = 0; c < ch; ++c)
+        {
+            float* w = work.getWritePointer (c);
+            for (int i = 0; i < n; ++i)
+                if (! std::isfinite (w[i]))
+                    w[i] = 0.0f;
+        }
+        resetFilterState (state.filter);
+        oversampler->reset();
+    }
+
+    for (int c = 0; c < ch; ++c)
+        buffer.copyFrom (c, start, work, c, 0, n);
 }
 
 } // namespace quorvalen
