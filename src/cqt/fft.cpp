@@ -19,10 +19,15 @@ std::mutex& plannerMutex() {
 }
 
 // Plans for the sizes used recently. A plan holds twiddle tables of about its
-// size, and the sizes vary with signal length, so only a bounded number is kept;
-// holders of an evicted plan keep it alive until they finish.
+// size (tens of megabytes for a minute of audio), and the sizes vary with signal
+// length, so the registry is bounded in bytes; holders of an evicted plan keep it
+// alive until they finish.
 class PlanRegistry {
 public:
+    // The planner's mutex must outlive the registry, whose plans take it when
+    // they are destroyed at exit: construct it first.
+    PlanRegistry() { plannerMutex(); }
+
     std::shared_ptr<const FftPlan> get(FftPlan::Kind kind, std::size_t n) {
         std::lock_guard lock(mutex_);
         const Key key{kind, n};
@@ -33,7 +38,9 @@ public:
         auto plan = std::make_shared<const FftPlan>(kind, n);
         order_.push_front(key);
         plans_.emplace(key, std::make_pair(plan, order_.begin()));
-        while (plans_.size() > kMaxPlans) {
+        bytes_ += bytes(key);
+        while (plans_.size() > 1 && (plans_.size() > kMaxPlans || bytes_ > kMaxBytes)) {
+            bytes_ -= bytes(order_.back());
             plans_.erase(order_.back());
             order_.pop_back();
         }
@@ -43,6 +50,10 @@ public:
 private:
     using Key = std::pair<FftPlan::Kind, std::size_t>;
     static constexpr std::size_t kMaxPlans = 96;
+    static constexpr std::size_t kMaxBytes = std::size_t{128} << 20;
+    // A rough upper estimate of a plan's tables.
+    static std::size_t bytes(const Key& key) { return 16 * key.second; }
+    std::size_t bytes_ = 0;
     std::mutex mutex_;
     std::list<Key> order_;
     std::map<Key, std::pair<std::shared_ptr<const FftPlan>, std::list<Key>::iterator>> plans_;

@@ -455,7 +455,7 @@ std::shared_ptr<const BandPlan> bandPlan(const CqtParams& params) {
 
 std::shared_ptr<const Grid> grid(const std::shared_ptr<const BandPlan>& plan, std::int64_t size, int bandBegin,
                                  bool withDual) {
-    static Memo<GridKey, Grid, SameGrid> memo(12, std::size_t{384} << 20);
+    static Memo<GridKey, Grid, SameGrid> memo(12, std::size_t{256} << 20);
     const GridKey key{plan->params, size, bandBegin};
     auto cached = memo.find(key);
     if (cached && (!withDual || !cached->dual.empty())) return cached;
