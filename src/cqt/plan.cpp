@@ -76,7 +76,7 @@ BinRange binRange(const BandInfo& band, bool lowpass, std::int64_t n) {
     return {first, std::max<std::int64_t>(0, last - first + 1)};
 }
 
-// Time extent of the atom whose spectrum is spec(nu) on [lo, hi] (cycles per
+// Time extent of the atom whose spectrum is spectrum(nu) on [lo, hi] (cycles per
 // sample), measured on samples `spacing` apart over a period of k * spacing:
 // the largest |t| where the envelope exceeds each threshold times its peak.
 struct Extent {
@@ -84,7 +84,7 @@ struct Extent {
 };
 
 template <class Spectrum>
-Extent atomExtent(Spectrum&& spec, double lo, double hi, bool twoSided, std::int64_t spacing, std::size_t k,
+Extent atomExtent(Spectrum&& spectrum, double lo, double hi, bool twoSided, std::int64_t spacing, std::size_t k,
                   const double (&thresholds)[3]) {
     auto buf = allocComplex(k);
     std::fill(buf.get(), buf.get() + k, std::complex<double>{});
@@ -99,11 +99,11 @@ Extent atomExtent(Spectrum&& spec, double lo, double hi, bool twoSided, std::int
         const bool full = last >= half;
         if (full) last = half;
         for (std::int64_t i = full ? -(half - 1) : -last; i <= last; ++i)
-            place(i, spec(static_cast<double>(i) / period));
+            place(i, spectrum(static_cast<double>(i) / period));
     } else {
         const auto first = static_cast<std::int64_t>(std::ceil(lo * period));
         const auto last = static_cast<std::int64_t>(std::floor(hi * period));
-        for (std::int64_t i = first; i <= last; ++i) place(i, spec(static_cast<double>(i) / period));
+        for (std::int64_t i = first; i <= last; ++i) place(i, spectrum(static_cast<double>(i) / period));
     }
     FftPlan::get(FftPlan::Kind::Backward, k)->run(buf.get());
     double peak = 0.0;

@@ -55,7 +55,8 @@ struct BandPlan {
     // the Nyquist frequency; lowpass: any sign).
     double gain(int band, double nu) const;
     // Sum over bands of window^2 at nu (both mirror images of a real signal's
-    // spectrum counted), nu folded into [0, 0.5]. Level but for small ripples.
+    // spectrum counted), nu folded into [0, 0.5]. Level, except near the Nyquist
+    // frequency where the mirror images meet.
     double windowEnergy(double nu) const;
     // Smallest usable transform size of at least minSize samples for the bands
     // [bandBegin, end): a multiple of their steps on which each window fits its
