@@ -1,5 +1,7 @@
 #include "rack/modules/FilterModule.h"
 
+#include "rack/modules/OversampledModuleFrame.h"
+
 #include "rack/RackProcessingState.h"
 
 #include <algorithm>
@@ -199,12 +201,8 @@ bool repairFilterLfoState (RackProcessingState& state) noexcept
 void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                     const QuorvalenRackSettings& s)
 {
-    const int ch = std::min (buffer.getNumChannels(), 2);
-    if (ch < 1 || n < 1 || n > state.maxBlock)
-        return;
-    auto& work = state.workBuffers[rackWorkFilter];
     auto* oversampler = state.oversamplers[rackOversamplerFilter].get();
-    if (oversampler == nullptr || work.getNumChannels() < 2 || work.getNumSamples() < n)
+    if (oversampler == nullptr)
         return;
 
     juce::ScopedNoDenormals noDenormals;
@@ -217,144 +215,114 @@ void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer
         oversampler->reset();
     }
 
-    // Both work channels are always filled (a mono buffer feeds both). Non-finite
-    // input counts as silence: one bad sample would otherwise stop the filter for good.
-    const bool silent = buffer.hasBeenCleared();
-    for (int c = 0; c < 2; ++c)
-    {
-        float* dst = work.getWritePointer (c);
-        if (silent)
+    bool outputFinite = true;
+    const bool ran = runOversampledModuleFrame (state, rackOversamplerFilter, buffer, start, n, outputFinite,
+                                                [&] (juce::dsp::AudioBlock<float>& up) {
+        float* samples[2] = { up.getChannelPointer (0), up.getChannelPointer (1) };
+        const int upCount = (int) up.getNumSamples();
+
+        const auto b = readFilterParameters (state, s);
+        const double rate = state.sampleRate;
+        const double r4 = 4.0 * rate;
+        const float r4f = (float) r4;
+        const float maxCutoff = 0.45f * (float) rate;
+        const float maxCutoffUp = 0.45f * r4f;
+        const float k = 1.0f / b.q;
+        const auto mode = s.filterMode;
+        const bool isRes = mode == (std::int32_t) FilterMode::res;
+        const bool envOn = s.filterEnvEnabled;
+        const bool dirtbox = s.filterDirtboxEnabled;
+        const float dirtNorm = 1.0f / std::tanh (2.35f);
+        const float outNorm = 1.0f / std::tanh (1.04f);
+        const float dirtEnvCoefficient = 1.0f - std::pow (0.982f, 0.25f);
+        constexpr float dirtK = 0.86956525f;
+        constexpr float noiseK = 1.1111112f;
+
+        for (int j = 0; j < upCount; ++j)
         {
-            juce::FloatVectorOperations::clear (dst, n);
-            continue;
-        }
-        const float* src = buffer.getReadPointer (std::min (c, ch - 1), start);
-        for (int i = 0; i < n; ++i)
-            dst[i] = std::isfinite (src[i]) ? src[i] : 0.0f;
-    }
+            float env = 0.0f;
+            if (envOn)
+                env = filterEnvelopeAt (b.envelope, rackAutomationPosition (state, j / 4));
 
-    juce::dsp::AudioBlock<float> block (work.getArrayOfWritePointers(), 2, (size_t) n);
-    auto up = oversampler->processSamplesUp (block);
-    float* samples[2] = { up.getChannelPointer (0), up.getChannelPointer (1) };
-    const int upCount = (int) up.getNumSamples();
-
-    const auto b = readFilterParameters (state, s);
-    const double rate = state.sampleRate;
-    const double r4 = 4.0 * rate;
-    const float r4f = (float) r4;
-    const float maxCutoff = 0.45f * (float) rate;
-    const float maxCutoffUp = 0.45f * r4f;
-    const float k = 1.0f / b.q;
-    const auto mode = s.filterMode;
-    const bool isRes = mode == (std::int32_t) FilterMode::res;
-    const bool envOn = s.filterEnvEnabled;
-    const bool dirtbox = s.filterDirtboxEnabled;
-    const float dirtNorm = 1.0f / std::tanh (2.35f);
-    const float outNorm = 1.0f / std::tanh (1.04f);
-    const float dirtEnvCoefficient = 1.0f - std::pow (0.982f, 0.25f);
-    constexpr float dirtK = 0.86956525f;
-    constexpr float noiseK = 1.1111112f;
-
-    for (int j = 0; j < upCount; ++j)
-    {
-        float env = 0.0f;
-        if (envOn)
-            env = filterEnvelopeAt (b.envelope, rackAutomationPosition (state, j / 4));
-
-        float depth = b.lfoDepth;
-        if (envOn && s.filterEnvTargetLfo)
-        {
-            const float e = env * b.envAmount * 0.35f;
-            depth = s.filterEnvInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
-        }
-
-        const float shape = advanceFilterLfo (state, s.filterLfoShape, b.lfoHz, r4);
-        float mod = shape * depth;
-        if (envOn && s.filterEnvTargetFreq)
-            mod += s.filterEnvInvert ? -(env * b.envAmount) : env * b.envAmount;
-
-        float fc = limit (b.fc0 * std::exp2 (6.0f * mod), 20.0f, maxCutoff);
-        if (dirtbox)
-        {
-            state.dirtboxPhase = fractionOf (state.dirtboxPhase + 15.0 / r4);
-            fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * state.dirtboxPhase)) * fc, 20.0f, maxCutoff);
-        }
-
-        float d = b.drive;
-        if (envOn && s.filterEnvTargetDrive)
-        {
-            const float e = env * b.envAmount;
-            d = s.filterEnvInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
-        }
-
-        const float g = std::tan (pi * limit (fc, 20.0f, maxCutoffUp) / r4f);
-
-        for (int c = 0; c < 2; ++c)
-        {
-            auto& f = state.filter.channels[(size_t) c];
-            const float x = samples[c][j];
-            float lp = 0.0f;
-            const float bp = svfBandPass (x, g, k, f.ic1, f.ic2, lp);
-            const float hp = x - k * bp - lp;
-
-            float y;
-            switch (mode)
+            float depth = b.lfoDepth;
+            if (envOn && s.filterEnvTargetLfo)
             {
-                case (std::int32_t) FilterMode::hp: y = hp; break;
-                case (std::int32_t) FilterMode::bp: y = bp; break;
-                case (std::int32_t) FilterMode::notch: y = lp + hp; break;
-                case (std::int32_t) FilterMode::res: y = x + b.resGain * bp; break;
-                default: y = lp; break;
+                const float e = env * b.envAmount * 0.35f;
+                depth = s.filterEnvInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
             }
 
-            if (! isRes && b.res > 0.0f)
-                y = std::tanh (b.saturation * y);
-            if (d > 0.0f)
-                y = std::tanh ((1.0f + 3.0f * d) * y);
+            const float shape = advanceFilterLfo (state, s.filterLfoShape, b.lfoHz, r4);
+            float mod = shape * depth;
+            if (envOn && s.filterEnvTargetFreq)
+                mod += s.filterEnvInvert ? -(env * b.envAmount) : env * b.envAmount;
 
+            float fc = limit (b.fc0 * std::exp2 (6.0f * mod), 20.0f, maxCutoff);
             if (dirtbox)
             {
-                float dirtLp = 0.0f;
-                const float band = svfBandPass (x, g, dirtK, f.dirtS1, f.dirtS2, dirtLp);
-                const float dirt = std::tanh (2.35f * band) * dirtNorm - band;
-                f.dirtEnvelope += (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
-                const float r = rackNoise (state);
-                float noiseLp = 0.0f;
-                const float bn = svfBandPass (2.0f * r, g, noiseK, f.noiseS1, f.noiseS2, noiseLp);
-                y = std::tanh ((bn * (0.01f * f.dirtEnvelope + 0.0028f) + 0.16f * dirt + y) * 1.04f) * outNorm;
+                state.dirtboxPhase = fractionOf (state.dirtboxPhase + 15.0 / r4);
+                fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * state.dirtboxPhase)) * fc, 20.0f, maxCutoff);
             }
 
-            samples[c][j] = y;
-        }
-    }
+            float d = b.drive;
+            if (envOn && s.filterEnvTargetDrive)
+            {
+                const float e = env * b.envAmount;
+                d = s.filterEnvInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
+            }
 
-    oversampler->processSamplesDown (block);
+            const float g = std::tan (pi * limit (fc, 20.0f, maxCutoffUp) / r4f);
+
+            for (int c = 0; c < 2; ++c)
+            {
+                auto& f = state.filter.channels[(size_t) c];
+                const float x = samples[c][j];
+                float lp = 0.0f;
+                const float bp = svfBandPass (x, g, k, f.ic1, f.ic2, lp);
+                const float hp = x - k * bp - lp;
+
+                float y;
+                switch (mode)
+                {
+                    case (std::int32_t) FilterMode::hp: y = hp; break;
+                    case (std::int32_t) FilterMode::bp: y = bp; break;
+                    case (std::int32_t) FilterMode::notch: y = lp + hp; break;
+                    case (std::int32_t) FilterMode::res: y = x + b.resGain * bp; break;
+                    default: y = lp; break;
+                }
+
+                if (! isRes && b.res > 0.0f)
+                    y = std::tanh (b.saturation * y);
+                if (d > 0.0f)
+                    y = std::tanh ((1.0f + 3.0f * d) * y);
+
+                if (dirtbox)
+                {
+                    float dirtLp = 0.0f;
+                    const float band = svfBandPass (x, g, dirtK, f.dirtS1, f.dirtS2, dirtLp);
+                    const float dirt = std::tanh (2.35f * band) * dirtNorm - band;
+                    f.dirtEnvelope += (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
+                    const float r = rackNoise (state);
+                    float noiseLp = 0.0f;
+                    const float bn = svfBandPass (2.0f * r, g, noiseK, f.noiseS1, f.noiseS2, noiseLp);
+                    y = std::tanh ((bn * (0.01f * f.dirtEnvelope + 0.0028f) + 0.16f * dirt + y) * 1.04f) * outNorm;
+                }
+
+                samples[c][j] = y;
+            }
+        }
+    });
+    if (! ran)
+        return;
 
     // Debug builds flag a blown-up block; every build keeps it from reaching the
-    // modules downstream and starts the filter over.
-    bool finite = filterStateFinite (state.filter);
-    for (int c = 0; c < ch && finite; ++c)
-    {
-        const float* w = work.getReadPointer (c);
-        for (int i = 0; i < n; ++i)
-            finite = finite && std::isfinite (w[i]);
-    }
+    // modules downstream (the frame wrote its bad samples as 0) and starts the filter over.
+    const bool finite = outputFinite && filterStateFinite (state.filter);
     jassert (finite);
     if (! finite)
     {
-        for (int c = 0; c < ch; ++c)
-        {
-            float* w = work.getWritePointer (c);
-            for (int i = 0; i < n; ++i)
-                if (! std::isfinite (w[i]))
-                    w[i] = 0.0f;
-        }
         resetFilterState (state.filter);
         oversampler->reset();
     }
-
-    for (int c = 0; c < ch; ++c)
-        buffer.copyFrom (c, start, work, c, 0, n);
 }
 
 } // namespace quorvalen
