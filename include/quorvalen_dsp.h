@@ -137,6 +137,19 @@ QUORVALEN_API int32_t quorvalen_engine_update_processing_rack(const char* json);
    sound's end. */
 QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing(int32_t cacheId, const char* settingsJson,
                                                                    float volumePercent, int32_t loop);
+/* Renders a cached sound through the rack with these settings (used for this
+   render only; the live rack keeps its own) and writes it as a 24-bit WAV file at
+   outPath (UTF-8; missing folders are created). Uses no audio device and makes
+   no ready test.
+   Peaks above 0.98 are scaled down to 0.98. An enabled space module adds 10 s of
+   tail unless "spectroNoTail" is set. The file appears only when complete: a
+   failed render leaves any earlier file at outPath as it was.
+   0 written; -1 json or outPath null; -2 no such id; -3 entry without audio;
+   -4 entry's sample rate unusable; -5 settings not a JSON object, a stage failed
+   (a stretch needs 8..192 kHz) or memory ran out; -6 file could not be opened;
+   -7 no WAV writer for the shape; -8 writing failed. */
+QUORVALEN_API int32_t quorvalen_engine_render_cached_with_processing(int32_t cacheId, const char* json,
+                                                                     const char* outPath);
 
 #ifdef __cplusplus
 }

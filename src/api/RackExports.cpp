@@ -1,6 +1,7 @@
 // Processing rack exports.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
+#include "rack/OfflineRender.h"
 #include "rack/RackPlayback.h"
 
 #include <quorvalen_dsp.h>
@@ -24,6 +25,13 @@ int32_t quorvalen_engine_play_cached_with_processing (int32_t cacheId, const cha
 {
     return guardedExport ("quorvalen_engine_play_cached_with_processing", 1, [&] {
         return playCachedWithProcessing (engine(), cacheId, settingsJson, volumePercent, loop != 0);
+    });
+}
+
+int32_t quorvalen_engine_render_cached_with_processing (int32_t cacheId, const char* json, const char* outPath)
+{
+    return guardedExport ("quorvalen_engine_render_cached_with_processing", (int) renderFailed, [&] {
+        return renderCachedWithProcessing (engine(), (uint32_t) cacheId, json, outPath);
     });
 }
 
