@@ -14,27 +14,35 @@ namespace quorvalen::cqt {
 
 using detail::allocComplex;
 using detail::BandPlan;
+using detail::FftKind;
 using detail::FftPlan;
 using detail::Grid;
 using detail::GridBand;
 using detail::IndexRange;
-using cd = std::complex<double>;
+using cf = std::complex<float>;
 
 namespace {
 
 // Per band, which stored coefficients a frame reads or writes: indices [begin, end).
 using Selection = std::vector<IndexRange>;
 
+// Precision of the blocked frames' own transforms. The band transforms are in
+// single precision everywhere: their results are stored as floats anyway, and
+// they are most of the work. Frames over the whole signal stay in double, whose
+// transform sums millions of samples into every bin.
+using BlockReal = float;
+
 // Work arrays for frames of `size` samples whose smallest step is 2^minShift,
-// reused from frame to frame.
+// reused from frame to frame; Real is the precision of the frame's transform.
+template <class Real>
 struct Scratch {
     Scratch(std::int64_t size, int minShift)
-        : spectrum(allocComplex(static_cast<std::size_t>(size / 2 + 1))),
-          band(allocComplex(static_cast<std::size_t>(size >> minShift))) {}
+        : spectrum(allocComplex<Real>(static_cast<std::size_t>(size / 2 + 1))),
+          band(allocComplex<float>(static_cast<std::size_t>(size >> minShift))) {}
     // The frame's samples and, transformed in place, their spectrum.
-    double* samples() { return reinterpret_cast<double*>(spectrum.get()); }
-    detail::FftwArray<cd> spectrum;
-    detail::FftwArray<cd> band;
+    Real* samples() { return reinterpret_cast<Real*>(spectrum.get()); }
+    detail::FftwArray<std::complex<Real>> spectrum;
+    detail::FftwArray<cf> band;
 };
 
 // The bands [bandBegin, bandEnd) on a frame of grid.size samples whose index 0
@@ -47,16 +55,17 @@ struct Frame {
 };
 
 // Frame samples: the signal where it exists, zeros elsewhere.
-void loadFrame(std::span<const float> signal, std::int64_t origin, std::int64_t n, double* out) {
+template <class Real>
+void loadFrame(std::span<const float> signal, std::int64_t origin, std::int64_t n, Real* out) {
     const auto length = static_cast<std::int64_t>(signal.size());
     const std::int64_t b = std::clamp<std::int64_t>(-origin, 0, n);
     const std::int64_t e = std::clamp<std::int64_t>(length - origin, b, n);
-    std::fill(out, out + b, 0.0);
+    std::fill(out, out + b, Real{});
     for (std::int64_t i = b; i < e; ++i) {
         const float v = signal[static_cast<std::size_t>(origin + i)];
-        out[i] = std::isfinite(v) ? v : 0.0;
+        out[i] = std::isfinite(v) ? v : Real{};
     }
-    std::fill(out + e, out + n, 0.0);
+    std::fill(out + e, out + n, Real{});
 }
 
 // Splits the bins [first, first + count) of a band's window into runs that are
@@ -79,23 +88,30 @@ void forRuns(std::int64_t first, std::int64_t count, std::int64_t m, std::int64_
 
 // Zeroes the points of a grid of m that a window of `bins` bins starting at
 // grid index `idx` leaves untouched.
-void clearOutside(std::complex<double>* t, std::int64_t m, std::int64_t idx, std::int64_t bins) {
+void clearOutside(cf* t, std::int64_t m, std::int64_t idx, std::int64_t bins) {
     if (bins >= m) return;
     const std::int64_t endIdx = (idx + bins) % m;
     if (endIdx > idx) {
-        std::fill(t, t + idx, cd{});
-        std::fill(t + endIdx, t + m, cd{});
+        std::fill(t, t + idx, cf{});
+        std::fill(t + endIdx, t + m, cf{});
     } else {
-        std::fill(t + endIdx, t + idx, cd{});
+        std::fill(t + endIdx, t + idx, cf{});
     }
 }
 
+template <class Real>
+cf toFloat(std::complex<Real> v) {
+    return {static_cast<float>(v.real()), static_cast<float>(v.imag())};
+}
+
 // Analyses s.samples() (the frame) into the selected coefficients.
-void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scratch& s) {
+template <class Real>
+void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scratch<Real>& s) {
+    using C = std::complex<Real>;
     const std::int64_t n = fr.grid.size;
     const std::int64_t half = n / 2;
-    FftPlan::get(FftPlan::Kind::RealToComplex, static_cast<std::size_t>(n))->run(s.spectrum.get());
-    const cd* x = s.spectrum.get();
+    FftPlan<Real>::get(FftKind::RealToComplex, static_cast<std::size_t>(n))->run(s.spectrum.get());
+    const C* x = s.spectrum.get();
     for (int b = fr.bandBegin; b < fr.bandEnd; ++b) {
         const auto bi = static_cast<std::size_t>(b);
         const IndexRange r = sel[bi];
@@ -105,50 +121,51 @@ void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scrat
         const std::int64_t m = n >> shift;
         const GridBand& gb = fr.grid.bands[bi];
         const float* gain = fr.grid.gain.data() + gb.offset;
-        cd* t = s.band.get();
+        cf* t = s.band.get();
         if (lowpass) {
-            std::fill(t, t + m, cd{});
+            std::fill(t, t + m, cf{});
             // A real band: both signs of frequency, so its coefficients are real.
-            const double scale = 1.0 / static_cast<double>(n);
+            const Real scale = Real{1} / static_cast<Real>(n);
             for (std::int64_t f = 0; f < gb.bins; ++f) {
-                const cd v = x[f] * (gain[f] * scale);
+                const cf v = toFloat(x[f] * (gain[f] * scale));
                 t[f % m] += v;
                 if (f != 0 && 2 * f != n) t[(m - f % m) % m] += std::conj(v);
             }
         } else {
             // The analytic band-pass output: positive frequencies doubled. Bins
             // past the Nyquist frequency read the mirror image.
-            const double scale = 2.0 / static_cast<double>(n);
+            const Real scale = Real{2} / static_cast<Real>(n);
             clearOutside(t, m, gb.firstBin % m, gb.bins);
             forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
                 const float* g = gain + i0;
-                cd* dst = t + idx;
+                cf* dst = t + idx;
                 if (f0 <= half) {
-                    const cd* src = x + f0;
-                    for (std::int64_t i = 0; i < len; ++i) dst[i] = src[i] * (g[i] * scale);
+                    const C* src = x + f0;
+                    for (std::int64_t i = 0; i < len; ++i) dst[i] = toFloat(src[i] * (g[i] * scale));
                 } else {
-                    const cd* src = x + (n - f0);
-                    for (std::int64_t i = 0; i < len; ++i) dst[i] = std::conj(src[-i]) * (g[i] * scale);
+                    const C* src = x + (n - f0);
+                    for (std::int64_t i = 0; i < len; ++i) dst[i] = toFloat(std::conj(src[-i]) * (g[i] * scale));
                 }
             });
         }
-        FftPlan::get(FftPlan::Kind::Backward, static_cast<std::size_t>(m))->run(t);
-        std::complex<float>* out = store.band(b).data() - store.firstIndex(b) + r.begin;
-        const cd* src = t + (r.begin - (fr.origin >> shift));
+        FftPlan<float>::get(FftKind::Backward, static_cast<std::size_t>(m))->run(t);
+        cf* out = store.band(b).data() - store.firstIndex(b) + r.begin;
+        const cf* src = t + (r.begin - (fr.origin >> shift));
         const std::int64_t count = r.end - r.begin;
-        for (std::int64_t k = 0; k < count; ++k)
-            out[k] = {static_cast<float>(src[k].real()), static_cast<float>(src[k].imag())};
+        std::copy(src, src + count, out);
         if (lowpass)
             for (std::int64_t k = 0; k < count; ++k) out[k].imag(0.0f);
     }
 }
 
 // Synthesises the selected coefficients into s.samples() (the frame).
-void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& store, Scratch& s) {
+template <class Real>
+void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& store, Scratch<Real>& s) {
+    using C = std::complex<Real>;
     const std::int64_t n = fr.grid.size;
     const std::int64_t half = n / 2;
-    cd* y = s.spectrum.get();
-    std::fill(y, y + half + 1, cd{});
+    C* y = s.spectrum.get();
+    std::fill(y, y + half + 1, C{});
     const double* dual = fr.grid.dual.data();
     for (int b = fr.bandBegin; b < fr.bandEnd; ++b) {
         const auto bi = static_cast<std::size_t>(b);
@@ -159,17 +176,20 @@ void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& sto
         const std::int64_t m = n >> shift;
         const GridBand& gb = fr.grid.bands[bi];
         const float* gain = fr.grid.gain.data() + gb.offset;
-        cd* t = s.band.get();
+        cf* t = s.band.get();
         const std::int64_t begin = r.begin - (fr.origin >> shift);
         const std::int64_t count = r.end - r.begin;
-        std::fill(t, t + begin, cd{});
-        std::fill(t + begin + count, t + m, cd{});
-        const std::complex<float>* in = store.band(b).data() - store.firstIndex(b) + r.begin;
-        for (std::int64_t k = 0; k < count; ++k) t[begin + k] = {in[k].real(), lowpass ? 0.0 : in[k].imag()};
-        FftPlan::get(FftPlan::Kind::Forward, static_cast<std::size_t>(m))->run(t);
+        std::fill(t, t + begin, cf{});
+        std::fill(t + begin + count, t + m, cf{});
+        const cf* in = store.band(b).data() - store.firstIndex(b) + r.begin;
+        std::copy(in, in + count, t + begin);
+        if (lowpass)
+            for (std::int64_t k = 0; k < count; ++k) t[begin + k].imag(0.0f);
+        FftPlan<float>::get(FftKind::Forward, static_cast<std::size_t>(m))->run(t);
         const double step = std::ldexp(1.0, shift);
         if (lowpass) {
-            for (std::int64_t f = 0; f < gb.bins; ++f) y[f] += t[f % m] * (step * gain[f] * dual[f]);
+            for (std::int64_t f = 0; f < gb.bins; ++f)
+                y[f] += C(t[f % m]) * static_cast<Real>(step * gain[f] * dual[f]);
             continue;
         }
         // Back to the real signal: half of each analytic component, mirrored
@@ -177,23 +197,24 @@ void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& sto
         const double h = 0.5 * step;
         forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
             const float* g = gain + i0;
-            const cd* src = t + idx;
+            const cf* src = t + idx;
             if (f0 < half) {
-                cd* dst = y + f0;
+                C* dst = y + f0;
                 const double* d = dual + f0;
-                for (std::int64_t i = 0; i < len; ++i) dst[i] += src[i] * (h * g[i] * d[i]);
+                for (std::int64_t i = 0; i < len; ++i) dst[i] += C(src[i]) * static_cast<Real>(h * g[i] * d[i]);
             } else if (f0 > half) {
-                cd* dst = y + (n - f0);
+                C* dst = y + (n - f0);
                 const double* d = dual + (n - f0);
-                for (std::int64_t i = 0; i < len; ++i) dst[-i] += std::conj(src[i]) * (h * g[i] * d[-i]);
+                for (std::int64_t i = 0; i < len; ++i)
+                    dst[-i] += C(std::conj(src[i])) * static_cast<Real>(h * g[i] * d[-i]);
             } else {
-                y[half] += src[0].real() * (step * g[0] * dual[half]);
+                y[half] += static_cast<Real>(src[0].real() * (step * g[0] * dual[half]));
             }
         });
     }
     y[0].imag(0.0);
     y[half].imag(0.0);
-    FftPlan::get(FftPlan::Kind::ComplexToReal, static_cast<std::size_t>(n))->run(y);
+    FftPlan<Real>::get(FftKind::ComplexToReal, static_cast<std::size_t>(n))->run(y);
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
@@ -258,7 +279,7 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
         // The long-atom bands: one frame over the padded signal.
         const std::int64_t n = plan.frameSize(length + 2 * plan.padding, false, split);
         const auto g = detail::grid(plan_, n, split, false);
-        Scratch s(n, minShift(plan, split, bands));
+        Scratch<double> s(n, minShift(plan, split, bands));
         loadFrame(signal, -plan.padding, n, s.samples());
         analyzeFrame(Frame{plan, *g, -plan.padding, split, bands}, all(split, bands), out, s);
     }
@@ -268,7 +289,7 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
     const std::int64_t n = plan.blockSize;
     const std::int64_t keep = n - 2 * plan.blockMargin;
     const auto g = detail::grid(plan_, n, 0, false);
-    Scratch s(n, minShift(plan, 0, split));
+    Scratch<BlockReal> s(n, minShift(plan, 0, split));
     std::int64_t lo = 0, hi = 0;
     for (int b = 0; b < split; ++b) {
         const int shift = plan.bands[static_cast<std::size_t>(b)].shift;
@@ -311,7 +332,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
     if (!fullCovers || 4 * localSize < 3 * fullSize) {
         const std::int64_t origin = floorDiv(t0 - reach, maxStep) * maxStep;
         const auto g = detail::grid(plan_, localSize, 0, true);
-        Scratch s(localSize, minShift(plan, 0, bands));
+        Scratch<double> s(localSize, minShift(plan, 0, bands));
         synthesizeFrame(Frame{plan, *g, origin, 0, bands},
                         around(coefs, plan, 0, bands, t0, t1, [](const detail::BandInfo& i) { return i.reach; }),
                         coefs, s);
@@ -323,7 +344,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
     {
         const std::int64_t origin = -plan.padding;
         const auto g = detail::grid(plan_, fullSize, split, true);
-        Scratch s(fullSize, minShift(plan, split, bands));
+        Scratch<double> s(fullSize, minShift(plan, split, bands));
         synthesizeFrame(Frame{plan, *g, origin, split, bands},
                         around(coefs, plan, split, bands, std::numeric_limits<std::int64_t>::min() / 4,
                                std::numeric_limits<std::int64_t>::max() / 4, [](const detail::BandInfo&) { return 0; }),
@@ -335,7 +356,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
         const std::int64_t keep = n - 2 * plan.blockMargin;
         const std::int64_t step = std::int64_t{1} << plan.blockShift;
         const auto g = detail::grid(plan_, n, 0, true);
-        Scratch s(n, minShift(plan, 0, split));
+        Scratch<BlockReal> s(n, minShift(plan, 0, split));
         for (std::int64_t t = floorDiv(t0, step) * step; t < t1; t += keep) {
             const std::int64_t origin = t - plan.blockMargin;
             synthesizeFrame(Frame{plan, *g, origin, 0, split},

@@ -12,7 +12,8 @@ namespace quorvalen::cqt::detail {
 
 namespace {
 
-// Guards every call into FFTW's planner (creation and destruction of plans).
+// Guards every call into FFTW's planners (creation and destruction of plans),
+// both precisions: they share FFTW's non-thread-safe planner code.
 std::mutex& plannerMutex() {
     static std::mutex m;
     return m;
@@ -22,20 +23,21 @@ std::mutex& plannerMutex() {
 // size (tens of megabytes for a minute of audio), and the sizes vary with signal
 // length, so the registry is bounded in bytes; holders of an evicted plan keep it
 // alive until they finish.
+template <class Real>
 class PlanRegistry {
 public:
     // The planner's mutex must outlive the registry, whose plans take it when
     // they are destroyed at exit: construct it first.
     PlanRegistry() { plannerMutex(); }
 
-    std::shared_ptr<const FftPlan> get(FftPlan::Kind kind, std::size_t n) {
+    std::shared_ptr<const FftPlan<Real>> get(FftKind kind, std::size_t n) {
         std::lock_guard lock(mutex_);
         const Key key{kind, n};
         if (auto it = plans_.find(key); it != plans_.end()) {
             order_.splice(order_.begin(), order_, it->second.second);
             return it->second.first;
         }
-        auto plan = std::make_shared<const FftPlan>(kind, n);
+        auto plan = std::make_shared<const FftPlan<Real>>(kind, n);
         order_.push_front(key);
         plans_.emplace(key, std::make_pair(plan, order_.begin()));
         bytes_ += bytes(key);
@@ -48,78 +50,133 @@ public:
     }
 
 private:
-    using Key = std::pair<FftPlan::Kind, std::size_t>;
+    using Key = std::pair<FftKind, std::size_t>;
     static constexpr std::size_t kMaxPlans = 96;
     static constexpr std::size_t kMaxBytes = std::size_t{128} << 20;
     // A rough upper estimate of a plan's tables.
-    static std::size_t bytes(const Key& key) { return 16 * key.second; }
+    static std::size_t bytes(const Key& key) { return 2 * sizeof(Real) * key.second; }
     std::size_t bytes_ = 0;
     std::mutex mutex_;
     std::list<Key> order_;
-    std::map<Key, std::pair<std::shared_ptr<const FftPlan>, std::list<Key>::iterator>> plans_;
+    std::map<Key, std::pair<std::shared_ptr<const FftPlan<Real>>, std::list<Key>::iterator>> plans_;
 };
 
-fftw_complex* asFftw(std::complex<double>* p) { return reinterpret_cast<fftw_complex*>(p); }
+// FFTW's API per precision.
+template <class Real>
+struct Fftw;
+
+template <>
+struct Fftw<double> {
+    using Complex = fftw_complex;
+    using Plan = fftw_plan;
+    static Complex* alloc(std::size_t n) { return fftw_alloc_complex(n); }
+    static Plan dft(int n, Complex* in, Complex* out, int sign, unsigned flags) {
+        return fftw_plan_dft_1d(n, in, out, sign, flags);
+    }
+    static Plan r2c(int n, double* in, Complex* out, unsigned flags) { return fftw_plan_dft_r2c_1d(n, in, out, flags); }
+    static Plan c2r(int n, Complex* in, double* out, unsigned flags) { return fftw_plan_dft_c2r_1d(n, in, out, flags); }
+    static void destroy(Plan p) { fftw_destroy_plan(p); }
+    static void dft(Plan p, Complex* in, Complex* out) { fftw_execute_dft(p, in, out); }
+    static void r2c(Plan p, double* in, Complex* out) { fftw_execute_dft_r2c(p, in, out); }
+    static void c2r(Plan p, Complex* in, double* out) { fftw_execute_dft_c2r(p, in, out); }
+};
+
+template <>
+struct Fftw<float> {
+    using Complex = fftwf_complex;
+    using Plan = fftwf_plan;
+    static Complex* alloc(std::size_t n) { return fftwf_alloc_complex(n); }
+    static Plan dft(int n, Complex* in, Complex* out, int sign, unsigned flags) {
+        return fftwf_plan_dft_1d(n, in, out, sign, flags);
+    }
+    static Plan r2c(int n, float* in, Complex* out, unsigned flags) { return fftwf_plan_dft_r2c_1d(n, in, out, flags); }
+    static Plan c2r(int n, Complex* in, float* out, unsigned flags) { return fftwf_plan_dft_c2r_1d(n, in, out, flags); }
+    static void destroy(Plan p) { fftwf_destroy_plan(p); }
+    static void dft(Plan p, Complex* in, Complex* out) { fftwf_execute_dft(p, in, out); }
+    static void r2c(Plan p, float* in, Complex* out) { fftwf_execute_dft_r2c(p, in, out); }
+    static void c2r(Plan p, Complex* in, float* out) { fftwf_execute_dft_c2r(p, in, out); }
+};
+
+template <class Real>
+typename Fftw<Real>::Complex* asFftw(std::complex<Real>* p) {
+    return reinterpret_cast<typename Fftw<Real>::Complex*>(p);
+}
 
 }  // namespace
 
+// fftw_free and fftwf_free are the same deallocator.
 void FftwDeleter::operator()(void* p) const noexcept { fftw_free(p); }
 
-FftwArray<std::complex<double>> allocComplex(std::size_t n) {
-    auto* p = fftw_alloc_complex(n ? n : 1);
+template <class Real>
+FftwArray<std::complex<Real>> allocComplex(std::size_t n) {
+    auto* p = Fftw<Real>::alloc(n ? n : 1);
     if (!p) throw std::bad_alloc();
-    return FftwArray<std::complex<double>>(reinterpret_cast<std::complex<double>*>(p));
+    return FftwArray<std::complex<Real>>(reinterpret_cast<std::complex<Real>*>(p));
 }
 
-std::shared_ptr<const FftPlan> FftPlan::get(Kind kind, std::size_t n) {
-    static PlanRegistry registry;
+template FftwArray<std::complex<double>> allocComplex<double>(std::size_t);
+template FftwArray<std::complex<float>> allocComplex<float>(std::size_t);
+
+template <class Real>
+std::shared_ptr<const FftPlan<Real>> FftPlan<Real>::get(Kind kind, std::size_t n) {
+    static PlanRegistry<Real> registry;
     return registry.get(kind, n);
 }
 
-FftPlan::FftPlan(Kind kind, std::size_t n) : kind_(kind), plan_(nullptr) {
+template <class Real>
+FftPlan<Real>::FftPlan(Kind kind, std::size_t n) : kind_(kind), plan_(nullptr) {
+    using F = Fftw<Real>;
     // Estimated plans: measuring would cost seconds for the large, length-dependent
     // sizes (and gains nothing on the small ones); the array only gives alignment.
     const int size = static_cast<int>(n);
-    auto c = allocComplex(n);
+    auto c = allocComplex<Real>(n);
     auto* data = asFftw(c.get());
-    auto* real = reinterpret_cast<double*>(c.get());
+    auto* real = reinterpret_cast<Real*>(c.get());
     std::lock_guard lock(plannerMutex());
+    typename F::Plan plan = nullptr;
     switch (kind) {
     case Kind::Forward:
-        plan_ = fftw_plan_dft_1d(size, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+        plan = F::dft(size, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
         break;
     case Kind::Backward:
-        plan_ = fftw_plan_dft_1d(size, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+        plan = F::dft(size, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
         break;
     case Kind::RealToComplex:
-        plan_ = fftw_plan_dft_r2c_1d(size, real, data, FFTW_ESTIMATE);
+        plan = F::r2c(size, real, data, FFTW_ESTIMATE);
         break;
     case Kind::ComplexToReal:
-        plan_ = fftw_plan_dft_c2r_1d(size, data, real, FFTW_ESTIMATE);
+        plan = F::c2r(size, data, real, FFTW_ESTIMATE);
         break;
     }
-    if (!plan_) throw std::bad_alloc();
+    if (!plan) throw std::bad_alloc();
+    plan_ = plan;
 }
 
-FftPlan::~FftPlan() {
+template <class Real>
+FftPlan<Real>::~FftPlan() {
     std::lock_guard lock(plannerMutex());
-    fftw_destroy_plan(static_cast<fftw_plan>(plan_));
+    Fftw<Real>::destroy(static_cast<typename Fftw<Real>::Plan>(plan_));
 }
 
-void FftPlan::run(std::complex<double>* data) const {
-    auto* plan = static_cast<fftw_plan>(plan_);
+template <class Real>
+void FftPlan<Real>::run(std::complex<Real>* data) const {
+    using F = Fftw<Real>;
+    auto plan = static_cast<typename F::Plan>(plan_);
     switch (kind_) {
     case Kind::Forward:
     case Kind::Backward:
-        fftw_execute_dft(plan, asFftw(data), asFftw(data));
+        F::dft(plan, asFftw(data), asFftw(data));
         break;
     case Kind::RealToComplex:
-        fftw_execute_dft_r2c(plan, reinterpret_cast<double*>(data), asFftw(data));
+        F::r2c(plan, reinterpret_cast<Real*>(data), asFftw(data));
         break;
     case Kind::ComplexToReal:
-        fftw_execute_dft_c2r(plan, asFftw(data), reinterpret_cast<double*>(data));
+        F::c2r(plan, asFftw(data), reinterpret_cast<Real*>(data));
         break;
     }
 }
+
+template class FftPlan<double>;
+template class FftPlan<float>;
 
 }  // namespace quorvalen::cqt::detail

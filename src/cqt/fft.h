@@ -1,4 +1,5 @@
-// FFTW plans shared by every analyzer in the process.
+// FFTW plans shared by every analyzer in the process, in double and single
+// precision.
 //
 // FFTW's planner is not thread-safe, so plans are created and destroyed under one
 // mutex; executing a plan on new arrays is thread-safe, so callers run them
@@ -18,18 +19,22 @@ struct FftwDeleter {
 template <class T>
 using FftwArray = std::unique_ptr<T[], FftwDeleter>;
 
-FftwArray<std::complex<double>> allocComplex(std::size_t n);
+template <class Real = double>
+FftwArray<std::complex<Real>> allocComplex(std::size_t n);
 
+enum class FftKind { Forward, Backward, RealToComplex, ComplexToReal };
+
+template <class Real>
 class FftPlan {
 public:
-    enum class Kind { Forward, Backward, RealToComplex, ComplexToReal };
+    using Kind = FftKind;
 
     // Unnormalised transforms of size n: Forward is sum x[t] e^(-2 pi i k t / n),
     // Backward the same with +i. All work in place; the real ones on an array of
     // n / 2 + 1 complex values that holds the n real samples at its start.
     static std::shared_ptr<const FftPlan> get(Kind kind, std::size_t n);
 
-    void run(std::complex<double>* data) const;
+    void run(std::complex<Real>* data) const;
 
     FftPlan(Kind kind, std::size_t n);
     ~FftPlan();
@@ -40,5 +45,8 @@ private:
     Kind kind_;
     void* plan_;
 };
+
+extern template class FftPlan<double>;
+extern template class FftPlan<float>;
 
 }  // namespace quorvalen::cqt::detail

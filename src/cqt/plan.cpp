@@ -105,7 +105,7 @@ Extent atomExtent(Spectrum&& spectrum, double lo, double hi, bool twoSided, std:
         const auto last = static_cast<std::int64_t>(std::floor(hi * period));
         for (std::int64_t i = first; i <= last; ++i) place(i, spectrum(static_cast<double>(i) / period));
     }
-    FftPlan::get(FftPlan::Kind::Backward, k)->run(buf.get());
+    FftPlan<double>::get(FftKind::Backward, k)->run(buf.get());
     double peak = 0.0;
     for (std::size_t j = 0; j < k; ++j) peak = std::max(peak, std::abs(buf[j]));
     Extent e{{0.0, 0.0, 0.0}};
