@@ -151,6 +151,20 @@ QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing(int32_t cache
 QUORVALEN_API int32_t quorvalen_engine_render_cached_with_processing(int32_t cacheId, const char* json,
                                                                      const char* outPath);
 
+/* Impulse responses of the space module: the audio files (wav, aiff, aif, flac)
+   of the first folder found among QUORVALEN_IR_DIR, then irs, cpp/irs and
+   resources/irs under the working directory and up to five folders above it, the
+   same under this library's folder, and Resources/irs beside that folder; sorted
+   by file name by character code (capitals first). Neither needs init; each
+   searches the disk again. */
+/* The number of impulse responses (0 when none is found). */
+QUORVALEN_API int32_t quorvalen_engine_get_space_ir_count(void);
+/* Writes the file name of response index (0-based) as a zero-terminated UTF-8
+   string. Returns its length + 1 once written, or as a size query when buffer is
+   null or bufferSize < 1; -(length + 1) when bufferSize is too small (nothing
+   written); 0 when index is outside 0..count-1. */
+QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* buffer, int32_t bufferSize);
+
 #ifdef __cplusplus
 }
 #endif

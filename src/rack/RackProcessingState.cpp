@@ -44,7 +44,7 @@ void prepareRackState (RackProcessingState& state, double sampleRate, int blockS
     }
     for (auto& o : state.oversamplers)
         o->initProcessing ((size_t) state.maxBlock);
-    prepareSpaceState (state.space, state.maxBlock);
+    prepareSpaceState (state.space, state.sampleRate, state.maxBlock);
     for (auto& child : state.children)
         prepareRackState (*child, sampleRate, blockSize);
     resetRackState (state);

@@ -1,39 +1,85 @@
 #include "rack/modules/FreqShiftModule.h"
 
+#include "engine/Log.h"
+#include "platform/LiveShifter.h"
 #include "rack/RackProcessingState.h"
 
 #include <algorithm>
+#include <cmath>
+#include <exception>
 
 namespace quorvalen
 {
 
-class RackLiveShifter
+namespace
 {
-public:
-    void reset() {}
-};
+float finiteOrSilent (float x) noexcept
+{
+    return std::isfinite (x) ? x : 0.0f;
+}
+
+float semitonesAt (const RackProcessingState& state, const QuorvalenRackSettings& settings, std::int64_t offset)
+{
+    return automationValue (settings, rackLane::freqShift, settings.freqShift, -12.0f, 12.0f,
+                            rackAutomationPosition (state, offset), state.playLength, false);
+}
+
+void dropShifter (FreqShiftState& s)
+{
+    s.shifter.reset();
+    s.blockSize = s.latency = 0;
+    for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight, &s.dryDelayLeft, &s.dryDelayRight })
+        v->clear();
+    resetFreqShiftState (s);
+}
+} // namespace
 
 FreqShiftState::FreqShiftState() = default;
 FreqShiftState::~FreqShiftState() = default;
 FreqShiftState::FreqShiftState (FreqShiftState&&) noexcept = default;
 FreqShiftState& FreqShiftState::operator= (FreqShiftState&&) noexcept = default;
 
-void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings&)
+void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings& settings)
 {
-    // No shifter yet: the module passes audio through.
     auto& s = state.freqShift;
-    s.shifter.reset();
-    s.blockSize = s.latency = 0;
-    s.inputLeft.clear();
-    s.inputRight.clear();
-    s.outputLeft.clear();
-    s.outputRight.clear();
-    s.dryDelayLeft.clear();
-    s.dryDelayRight.clear();
-    resetFreqShiftState (s);
+    dropShifter (s);
+    // The drone of the advanced pitch panel exists only offline.
+    if (! settings.freqShiftEnabled || settings.pitchAdvancedOpen)
+        return;
+
+    int options = platform::LiveShifter::channelsTogether;
+    if (settings.freqShiftMode == (std::int32_t) FreqShiftMode::synth)
+        options |= platform::LiveShifter::windowMedium;
+
+    try
+    {
+        auto shifter = std::make_unique<platform::LiveShifter> ((double) std::llround (state.sampleRate), 2, options);
+        shifter->setPitchScale (std::exp2 ((double) settings.freqShift / 12.0));
+        const auto blockSize = (std::uint64_t) shifter->getBlockSize();
+        if (blockSize == 0)
+            return; // a rate the shifter cannot run at: the module passes audio
+
+        const auto oversamplerLatency = std::lroundf (state.oversamplers[rackOversamplerFreqShift]->getLatencyInSamples());
+        const auto latency = (std::uint64_t) shifter->getStartDelay() + (blockSize - 1)
+                           + (std::uint64_t) std::max (oversamplerLatency, 0L);
+        for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight })
+            v->assign ((size_t) blockSize, 0.0f);
+        // The dry path waits as long as the wet one so the two line up sample for sample.
+        s.dryDelayLeft.assign ((size_t) std::max<std::uint64_t> (latency, 1), 0.0f);
+        s.dryDelayRight.assign ((size_t) std::max<std::uint64_t> (latency, 1), 0.0f);
+        s.blockSize = blockSize;
+        s.latency = latency;
+        s.shifter = std::move (shifter);
+        resetFreqShiftState (s);
+    }
+    catch (const std::exception& e)
+    {
+        dropShifter (s);
+        logLine ("[QUORVALEN RACK 0.2.0] frequency shifter unavailable: %s\n", e.what());
+    }
 }
 
-void resetFreqShiftState (FreqShiftState& s)
+void resetFreqShiftState (FreqShiftState& s) noexcept
 {
     if (s.shifter != nullptr)
         s.shifter->reset();
@@ -43,9 +89,132 @@ void resetFreqShiftState (FreqShiftState& s)
     s.inputFill = s.outputRead = s.outputAvailable = s.dryIndex = s.processed = 0;
 }
 
-void processFreqShift (RackProcessingState&, juce::AudioBuffer<float>&, int, int, const QuorvalenRackSettings&)
+void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
+                       const QuorvalenRackSettings& settings)
 {
-    // Passes the block through until the live shifter is in.
+    auto& s = state.freqShift;
+    const int channels = std::min (buffer.getNumChannels(), 2);
+    if (s.shifter == nullptr || s.blockSize == 0 || n < 1 || n > state.maxBlock || channels < 1 || start < 0
+        || start + n > buffer.getNumSamples())
+        return;
+    auto& wet = state.workBuffers[rackWorkFreqShiftWet];
+    auto& dry = state.workBuffers[rackWorkFreqShiftDry];
+    auto& oversampler = *state.oversamplers[rackOversamplerFreqShift];
+    if (s.inputLeft.size() != s.blockSize || s.dryDelayLeft.empty() || wet.getNumChannels() < 2
+        || wet.getNumSamples() < n || dry.getNumChannels() < 2 || dry.getNumSamples() < n)
+        return;
+
+    juce::ScopedNoDenormals noDenormals;
+
+    const auto* inLeft = buffer.getReadPointer (0, start);
+    const auto* inRight = buffer.getReadPointer (channels > 1 ? 1 : 0, start);
+    const float smoothing = onePoleCoefficient (12000.0f, state.sampleRate);
+    const float mixMs = automationValue (settings, rackLane::freqShiftMix, settings.freqShiftMix, 0.0f, 50.0f,
+                                         rackAutomationPosition (state), state.playLength, false);
+    const auto dryHold = (std::int64_t) std::max (0.0, std::trunc ((double) mixMs * state.sampleRate / 1000.0));
+    const auto fade = (std::int64_t) std::max (1.0, std::trunc (state.sampleRate * 0.00025));
+    const auto dryLength = (std::uint64_t) s.dryDelayLeft.size();
+
+    auto* wetLeft = wet.getWritePointer (0);
+    auto* wetRight = wet.getWritePointer (1);
+    auto* dryLeft = dry.getWritePointer (0);
+    auto* dryRight = dry.getWritePointer (1);
+
+    for (int i = 0; i < n; ++i)
+    {
+        // Non-finite input enters as silence: it would stay in the shifter and the
+        // dry line for good.
+        const float left = finiteOrSilent (inLeft[i]);
+        const float right = finiteOrSilent (inRight[i]);
+        const float semitones = semitonesAt (state, settings, i);
+
+        s.inputLeft[(size_t) s.inputFill] = left;
+        s.inputRight[(size_t) s.inputFill] = right;
+        if (++s.inputFill == s.blockSize)
+        {
+            s.shifter->setPitchScale (std::exp2 ((double) semitones / 12.0));
+            const float* in[2] = { s.inputLeft.data(), s.inputRight.data() };
+            float* out[2] = { s.outputLeft.data(), s.outputRight.data() };
+            s.shifter->shift (in, out);
+            s.inputFill = 0;
+            s.outputRead = 0;
+            s.outputAvailable = s.blockSize;
+        }
+
+        float wl = 0.0f, wr = 0.0f;
+        if (s.outputAvailable > 0)
+        {
+            wl = s.outputLeft[(size_t) s.outputRead];
+            wr = s.outputRight[(size_t) s.outputRead];
+            ++s.outputRead;
+            --s.outputAvailable;
+        }
+
+        dryLeft[i] = s.dryDelayLeft[(size_t) s.dryIndex];
+        s.dryDelayLeft[(size_t) s.dryIndex] = left;
+        dryRight[i] = s.dryDelayRight[(size_t) s.dryIndex];
+        s.dryDelayRight[(size_t) s.dryIndex] = right;
+        if (semitones > 0.0f)
+        {
+            // Upward shifts fold energy towards the top: tame it before saturating.
+            wl = s.wetSmoothLeft += (wl - s.wetSmoothLeft) * smoothing;
+            wr = s.wetSmoothRight += (wr - s.wetSmoothRight) * smoothing;
+        }
+        wetLeft[i] = wl;
+        wetRight[i] = wr;
+        s.dryIndex = (s.dryIndex + 1) % dryLength;
+    }
+
+    auto block = juce::dsp::AudioBlock<float> (wet).getSubBlock (0, (size_t) n);
+    auto up = oversampler.processSamplesUp (block);
+    for (size_t c = 0; c < up.getNumChannels(); ++c)
+    {
+        auto* x = up.getChannelPointer (c);
+        for (size_t j = 0; j < up.getNumSamples(); ++j)
+            x[j] = std::tanh (1.05f * x[j]);
+    }
+    oversampler.processSamplesDown (block);
+
+    // Silent for the latency, then the time-aligned dry sound for the hold, then a
+    // short crossfade to the shifted sound for good.
+    bool healthy = std::isfinite (s.wetSmoothLeft) && std::isfinite (s.wetSmoothRight);
+    for (int c = 0; c < channels; ++c)
+    {
+        const auto* w = wet.getReadPointer (c);
+        const auto* d = dry.getReadPointer (c);
+        auto* out = buffer.getWritePointer (c, start);
+        for (int i = 0; i < n; ++i)
+        {
+            const auto at = (std::int64_t) (s.processed + (std::uint64_t) i);
+            const auto e = at >= (std::int64_t) s.latency ? at - (std::int64_t) s.latency : -1;
+            float v;
+            if (e < 0 || e >= dryHold + fade)
+                v = w[i];
+            else if (e < dryHold)
+                v = d[i];
+            else
+            {
+                const float t = (float) (e - dryHold + 1) / (float) fade;
+                v = (1.0f - t) * d[i] + t * w[i];
+            }
+            if (! std::isfinite (v))
+            {
+                healthy = false;
+                v = 0.0f;
+            }
+            out[i] = v;
+        }
+    }
+    s.processed += (std::uint64_t) n;
+
+    jassert (healthy);
+    if (! healthy)
+    {
+        // Start over (silent through the latency, then the lead-in again) rather than
+        // hand NaN to every module after this one.
+        resetFreqShiftState (s);
+        oversampler.reset();
+    }
 }
 
 } // namespace quorvalen

@@ -7,11 +7,13 @@
 #include <memory>
 #include <vector>
 
+namespace quorvalen::platform
+{
+class LiveShifter;
+}
+
 namespace quorvalen
 {
-
-// Wraps the library's live shifter; defined beside the module's code.
-class RackLiveShifter;
 
 struct FreqShiftState
 {
@@ -20,7 +22,7 @@ struct FreqShiftState
     FreqShiftState (FreqShiftState&&) noexcept;
     FreqShiftState& operator= (FreqShiftState&&) noexcept;
 
-    std::unique_ptr<RackLiveShifter> shifter; // null while the module is off
+    std::unique_ptr<platform::LiveShifter> shifter; // null while the module is off
     std::vector<float> inputLeft, inputRight;   // blockSize each
     std::vector<float> outputLeft, outputRight; // blockSize each
     std::vector<float> dryDelayLeft, dryDelayRight; // max(latency, 1) each
@@ -38,7 +40,8 @@ struct FreqShiftState
 // Host thread; never on the audio thread: it allocates.
 void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings& settings);
 // The shifter's own reset, FIFOs and delay lines zeroed (sizes kept), counters 0.
-void resetFreqShiftState (FreqShiftState& shift);
+// Allocates nothing: it also serves the audio thread when the state went bad.
+void resetFreqShiftState (FreqShiftState& shift) noexcept;
 void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                        const QuorvalenRackSettings& settings);
 

@@ -1,17 +1,60 @@
 #include "rack/modules/SpaceModule.h"
 
+#include "engine/Log.h"
+#include "rack/ImpulseResponseLibrary.h"
 #include "rack/RackProcessingState.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 namespace quorvalen
 {
 
-void prepareSpaceState (SpaceState& space, int maxBlock)
+namespace
 {
-    space.dryLeft.assign ((size_t) std::max (maxBlock, 1), 0.0f);
-    space.dryRight.assign ((size_t) std::max (maxBlock, 1), 0.0f);
+using Convolution = juce::dsp::Convolution;
+
+// At most ten seconds of response: that bounds the convolution's cost.
+std::size_t responseLimit (double sampleRate)
+{
+    return (std::size_t) std::max (sampleRate * 10.0, 1.0);
 }
 
-void resetSpaceTail (SpaceState& space)
+std::size_t wrappedIndex (std::int32_t index, std::size_t count)
+{
+    return (std::size_t) ((std::uint32_t) index % (std::uint32_t) count);
+}
+
+void loadInto (Convolution& convolution, const juce::File& file, double sampleRate)
+{
+    convolution.loadImpulseResponse (file, Convolution::Stereo::yes, Convolution::Trim::yes,
+                                     responseLimit (sampleRate), Convolution::Normalise::yes);
+}
+
+juce::dsp::ProcessSpec specFor (double sampleRate, int maxBlock, int channels)
+{
+    return { sampleRate, (juce::uint32) maxBlock, (juce::uint32) channels };
+}
+} // namespace
+
+void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock)
+{
+    maxBlock = std::max (maxBlock, 1);
+    space.dryLeft.assign ((size_t) maxBlock, 0.0f);
+    space.dryRight.assign ((size_t) maxBlock, 0.0f);
+
+    // A convolution sized for smaller blocks would overrun its buffers; one prepared
+    // for another rate would play the response at the wrong speed.
+    if (space.convolution != nullptr && (space.loadedSampleRate != sampleRate || space.loadedMaxBlock != maxBlock))
+    {
+        space.convolution->prepare (specFor (sampleRate, maxBlock, space.loadedChannels));
+        space.loadedSampleRate = sampleRate;
+        space.loadedMaxBlock = maxBlock;
+    }
+}
+
+void resetSpaceTail (SpaceState& space) noexcept
 {
     if (space.convolution != nullptr)
         space.convolution->reset();
@@ -19,16 +62,129 @@ void resetSpaceTail (SpaceState& space)
     space.lowState = {};
 }
 
-void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings&, int, bool)
+void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings& settings, int numChannels,
+                               bool force)
 {
-    // No impulse-response library yet: only the filter memories are cleared.
-    state.space.highState = {};
-    state.space.lowState = {};
+    auto& space = state.space;
+    space.highState = {};
+    space.lowState = {};
+    if (! settings.spaceEnabled && ! force)
+        return;
+
+    const int channels = std::clamp (numChannels, 1, 2);
+    if (space.convolution != nullptr && space.loadedIrIndex == settings.spaceIrIndex
+        && space.loadedChannels == channels && space.loadedSampleRate == state.sampleRate
+        && space.loadedMaxBlock == state.maxBlock)
+    {
+        space.convolution->reset();
+        return;
+    }
+
+    space.impulseResponses = listSpaceImpulseResponses();
+    if (space.impulseResponses.empty())
+    {
+        space.convolution.reset();
+        space.loadedIrIndex = -1;
+        space.loadedChannels = 0;
+        space.loadedSampleRate = 0.0;
+        space.loadedMaxBlock = 0;
+        logLine ("[QUORVALEN SPACE] no impulse responses found; expected an irs folder\n");
+        return;
+    }
+
+    const auto count = space.impulseResponses.size();
+    const auto index = wrappedIndex (settings.spaceIrIndex, count);
+    const auto& file = space.impulseResponses[index];
+    auto convolution = std::make_unique<Convolution> (Convolution::NonUniform { std::max (2 * state.maxBlock, 2048) });
+    // Loading before preparing makes prepare read the file here, on this thread, so
+    // the response is in place before the first block.
+    loadInto (*convolution, file, state.sampleRate);
+    convolution->prepare (specFor (state.sampleRate, state.maxBlock, channels));
+
+    space.convolution = std::move (convolution);
+    space.loadedIrIndex = settings.spaceIrIndex;
+    space.loadedChannels = channels;
+    space.loadedSampleRate = state.sampleRate;
+    space.loadedMaxBlock = state.maxBlock;
+    logLine ("[QUORVALEN SPACE] loaded IR %d/%d: %s\n", (int) index + 1, (int) count,
+             file.getFileName().toRawUTF8());
 }
 
-void processSpace (RackProcessingState&, juce::AudioBuffer<float>&, int, int, const QuorvalenRackSettings&)
+void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
+                   const QuorvalenRackSettings& settings)
 {
-    // Passes the block through until the convolution path is in.
+    auto& space = state.space;
+    // Only the first two channels are mixed; the convolution would copy channel 0's
+    // wet signal into any further ones, so those pass untouched.
+    const int channels = std::min (buffer.getNumChannels(), 2);
+    if (space.convolution == nullptr || n < 1 || channels < 1 || n > state.maxBlock || start < 0
+        || start + n > buffer.getNumSamples())
+        return;
+    if (n > space.loadedMaxBlock || channels > space.loadedChannels || space.loadedSampleRate != state.sampleRate
+        || space.dryLeft.size() < (size_t) n || space.dryRight.size() < (size_t) n)
+        return;
+
+    juce::ScopedNoDenormals noDenormals;
+
+    if (space.loadedIrIndex != settings.spaceIrIndex && ! space.impulseResponses.empty())
+    {
+        // The convolution reads the file on its own loader thread and crossfades to it
+        // once ready; handing it over allocates nothing here.
+        loadInto (*space.convolution,
+                  space.impulseResponses[wrappedIndex (settings.spaceIrIndex, space.impulseResponses.size())],
+                  state.sampleRate);
+        space.loadedIrIndex = settings.spaceIrIndex;
+    }
+
+    float* dry[2] = { space.dryLeft.data(), space.dryRight.data() };
+    for (int c = 0; c < channels; ++c)
+        std::copy_n (buffer.getReadPointer (c, start), n, dry[c]);
+
+    auto block = juce::dsp::AudioBlock<float> (buffer)
+                     .getSubsetChannelBlock (0, (size_t) channels)
+                     .getSubBlock ((size_t) start, (size_t) n);
+    space.convolution->process (juce::dsp::ProcessContextReplacing<float> (block));
+
+    const auto at = rackAutomationPosition (state);
+    const float wet = automationValue (settings, rackLane::spaceWet, settings.spaceWet, 0.0f, 100.0f, at,
+                                       state.playLength, false);
+    const float size = automationValue (settings, rackLane::spaceSize, settings.spaceSize, 0.0f, 100.0f, at,
+                                        state.playLength, false);
+    const float dryGain = 1.0f - (wet / 100.0f) * 0.45f;
+    const float wetGain = (wet / 100.0f) * 0.8f;
+    const double rate = state.sampleRate;
+    const float highCoefficient = (float) (1.0 - std::exp (-2.0 * juce::MathConstants<double>::pi
+                                                           * std::min (0.45 * rate, 300.0) / rate));
+    const float lowCutoff = 1500.0f + 165.0f * size;
+    const double lowFrequency = lowCutoff < 5.0f ? 5.0 : std::min (0.45 * rate, (double) lowCutoff);
+    const float lowCoefficient = (float) (1.0 - std::exp (-2.0 * juce::MathConstants<double>::pi * lowFrequency / rate));
+
+    // The wet path keeps 300 Hz .. 1.5-18 kHz of the convolved signal, by size.
+    bool healthy = true;
+    for (int c = 0; c < channels; ++c)
+    {
+        auto* out = buffer.getWritePointer (c, start);
+        auto& high = space.highState[(size_t) c];
+        auto& low = space.lowState[(size_t) c];
+        for (int i = 0; i < n; ++i)
+        {
+            const float v = out[i];
+            high += (v - high) * highCoefficient;
+            low += ((v - high) - low) * lowCoefficient;
+            float y = dryGain * dry[c][i] + wetGain * low;
+            if (! std::isfinite (y))
+            {
+                healthy = false;
+                y = 0.0f;
+            }
+            out[i] = y;
+        }
+        healthy = healthy && std::isfinite (high) && std::isfinite (low);
+    }
+
+    jassert (healthy);
+    if (! healthy)
+        resetSpaceTail (space); // a poisoned reverb tail would ring NaN for ten seconds
 }
 
 } // namespace quorvalen

@@ -18,6 +18,7 @@ struct SpaceState
     std::unique_ptr<juce::dsp::Convolution> convolution; // null until a response is loaded
     std::vector<juce::File> impulseResponses;            // the list of the last full load
     int loadedIrIndex = -1;                              // spaceIrIndex that was loaded; -1 none
+    // What the convolution was prepared for; it never runs with anything else.
     int loadedChannels = 0;
     double loadedSampleRate = 0.0;
     int loadedMaxBlock = 0;
@@ -25,14 +26,17 @@ struct SpaceState
     std::array<float, 2> highState {}, lowState {};      // wet-path filters per channel
 };
 
-// Sizes the dry copies for the block size.
-void prepareSpaceState (SpaceState& space, int maxBlock);
+// Sizes the dry copies for the block size and, when a response is loaded, prepares
+// its convolution again for a changed rate or block size. Host thread.
+void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock);
 // Clears the reverb tail and the wet-path filters; the loaded response stays.
-void resetSpaceTail (SpaceState& space);
+void resetSpaceTail (SpaceState& space) noexcept;
 // Makes the state's convolution hold the response chosen by spaceIrIndex. Host
 // thread (or an offline render's); it searches folders and loads files.
 void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings& settings,
                                int numChannels, bool force);
+// Audio thread. Never touches the disk itself: a new spaceIrIndex is handed to the
+// convolution's own loader thread, from the list of the last full load.
 void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                    const QuorvalenRackSettings& settings);
 

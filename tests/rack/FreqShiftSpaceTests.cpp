@@ -1,0 +1,294 @@
+#include "TestAudio.h"
+
+#include "rack/ImpulseResponseLibrary.h"
+#include "rack/RackProcessingState.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+using namespace quorvalen;
+
+namespace
+{
+constexpr double rate = 48000.0;
+
+std::shared_ptr<const QuorvalenRackSettings> settings (const std::string& json)
+{
+    auto s = parseRackSettings (json.c_str());
+    EXPECT_NE (s, nullptr) << json;
+    return s;
+}
+
+juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude = 0.4f, float decay = 0.0f)
+{
+    juce::AudioBuffer<float> b (channels, samples);
+    juce::Random random (samples);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < samples; ++i)
+            b.setSample (c, i, amplitude * (2.0f * random.nextFloat() - 1.0f) * std::exp (-decay * (float) i / (float) samples));
+    return b;
+}
+
+// A folder named by the variable holding a.wav, b.wav, ... of the given lengths.
+void responses (std::initializer_list<int> lengths)
+{
+    const juce::File dir (qvtest::tempDir());
+    char name[] = "a.wav";
+    for (int length : lengths)
+    {
+        qvtest::writeWav (dir.getChildFile (name).getFullPathName().toStdString(), noise (length, 2, 1.0f, 3.0f), rate);
+        ++name[0];
+    }
+    setenv (impulseResponseDirVariable, dir.getFullPathName().toRawUTF8(), 1);
+}
+
+std::unique_ptr<RackProcessingState> state (double sampleRate = rate, int block = 512)
+{
+    auto s = std::make_unique<RackProcessingState> (false);
+    prepareRackState (*s, sampleRate, block);
+    s->playLength = s->loopLength = 1 << 24;
+    return s;
+}
+
+// One module over the whole buffer in 512-sample blocks, as the offline render runs it.
+void render (RackProcessingState& st, juce::AudioBuffer<float>& b, int module, const QuorvalenRackSettings& s)
+{
+    for (int start = 0; start < b.getNumSamples(); start += 512)
+    {
+        const int count = std::min (512, b.getNumSamples() - start);
+        runRackModule (st, b, start, count, module, s);
+        st.position += count;
+    }
+}
+
+bool identical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int channel)
+{
+    return std::memcmp (a.getReadPointer (channel), b.getReadPointer (channel),
+                        sizeof (float) * (size_t) a.getNumSamples()) == 0;
+}
+
+bool allFinite (const juce::AudioBuffer<float>& b)
+{
+    for (int c = 0; c < b.getNumChannels(); ++c)
+        for (int i = 0; i < b.getNumSamples(); ++i)
+            if (! std::isfinite (b.getSample (c, i)))
+                return false;
+    return true;
+}
+} // namespace
+
+TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
+{
+    responses ({ 9600 });
+    auto st = state();
+    const auto dry = settings (R"({"spaceEnabled": true, "spaceWet": 0})");
+    loadSpaceImpulseResponse (*st, *dry, 2, true);
+    ASSERT_NE (st->space.convolution, nullptr);
+    const auto in = noise (48000);
+    auto out = in;
+    render (*st, out, rackModuleSpace, *dry);
+    EXPECT_TRUE (identical (in, out, 0) && identical (in, out, 1));
+
+    // Four channels, offline style: the reverb lands on the first two only.
+    auto four = state();
+    const auto wet = settings (R"({"spaceEnabled": true, "spaceWet": 70})");
+    loadSpaceImpulseResponse (*four, *wet, 4, false);
+    EXPECT_EQ (four->space.loadedChannels, 2);
+    auto burst = noise (48000, 4);
+    for (int c = 0; c < 4; ++c)
+        juce::FloatVectorOperations::clear (burst.getWritePointer (c, 4800), 48000 - 4800);
+    auto processed = burst;
+    render (*four, processed, rackModuleSpace, *wet);
+    EXPECT_TRUE (identical (burst, processed, 2) && identical (burst, processed, 3));
+    EXPECT_FALSE (identical (burst, processed, 0));
+    EXPECT_GT (qvtest::rms (processed.getReadPointer (0, 6000), 2400), 1.0e-4f); // the tail rings on after the sound
+    EXPECT_TRUE (allFinite (processed));
+}
+
+TEST (SpaceModule, AudioThreadNeverSearchesItUsesTheListOfTheLastPreparation)
+{
+    juce::File empty (qvtest::tempDir());
+    empty.setAsCurrentWorkingDirectory();
+    setenv (impulseResponseDirVariable, empty.getFullPathName().toRawUTF8(), 1);
+    if (! listSpaceImpulseResponses().empty())
+        GTEST_SKIP() << "impulse responses beside the test binary mask the search";
+
+    auto st = state();
+    const auto first = settings (R"({"spaceEnabled": true, "spaceWet": 100})");
+    loadSpaceImpulseResponse (*st, *first, 2, true);
+    EXPECT_EQ (st->space.convolution, nullptr);
+    // Responses appearing on disk change nothing while playing: dry until the next
+    // preparation finds them.
+    responses ({ 1000, 3000 });
+    const auto in = noise (4096);
+    auto out = in;
+    render (*st, out, rackModuleSpace, *first);
+    EXPECT_TRUE (identical (in, out, 0));
+    loadSpaceImpulseResponse (*st, *first, 2, true);
+    ASSERT_NE (st->space.convolution, nullptr);
+    EXPECT_EQ (st->space.convolution->getCurrentIRSize(), 1000);
+
+    // A new index while playing loads from the kept list, in the background.
+    setenv (impulseResponseDirVariable, empty.getFullPathName().toRawUTF8(), 1);
+    const auto next = settings (R"({"spaceEnabled": true, "spaceIrIndex": 3})"); // 3 modulo 2
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds (10);
+    while (st->space.convolution->getCurrentIRSize() != 3000 && std::chrono::steady_clock::now() < until)
+    {
+        render (*st, out, rackModuleSpace, *next);
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    }
+    EXPECT_EQ (st->space.loadedIrIndex, 3);
+    EXPECT_EQ (st->space.convolution->getCurrentIRSize(), 3000);
+}
+
+TEST (SpaceModule, ConvolutionFollowsTheBlockSizeAndRateOfEachPreparation)
+{
+    responses ({ 6000 });
+    const auto s = settings (R"({"spaceEnabled": true, "spaceWet": 80})");
+    auto grown = state (rate, 256);
+    loadSpaceImpulseResponse (*grown, *s, 2, true);
+    prepareRackState (*grown, rate, 1024); // a device that now asks for bigger blocks
+    EXPECT_EQ (grown->space.loadedMaxBlock, 1024);
+    auto reference = state (rate, 1024);
+    loadSpaceImpulseResponse (*reference, *s, 2, true);
+
+    const auto in = noise (8192);
+    auto a = in, b = in;
+    for (int start = 0; start < in.getNumSamples(); start += 1024)
+    {
+        dispatchRackModule (*grown, a, start, 1024, rackModuleSpace, *s);
+        dispatchRackModule (*reference, b, start, 1024, rackModuleSpace, *s);
+    }
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < in.getNumSamples(); ++i)
+            ASSERT_NEAR (a.getSample (c, i), b.getSample (c, i), 1.0e-5f);
+    EXPECT_FALSE (identical (in, a, 0));
+
+    prepareRackState (*grown, 44100.0, 1024);
+    EXPECT_EQ (grown->space.loadedSampleRate, 44100.0);
+}
+
+TEST (FreqShiftModule, SilentForTheLatencyThenDryHoldThenCrossfadeToWet)
+{
+    // freqShift 0: the wet path is the shifter's unpitched output, saturated.
+    const auto in = noise (48000, 2, 0.3f);
+    auto runWith = [&] (float mixMs) {
+        auto st = state();
+        const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMix": )"
+                                 + std::to_string (mixMs) + "}");
+        prepareFreqShifter (*st, *s);
+        EXPECT_NE (st->freqShift.shifter, nullptr);
+        auto out = in;
+        render (*st, out, rackModuleFreqShift, *s);
+        return std::make_pair (out, (int) st->freqShift.latency);
+    };
+    const auto [wet, latency] = runWith (0.0f); // pure wet once the 12-sample fade is over
+    const auto [held, heldLatency] = runWith (50.0f);
+    ASSERT_EQ (latency, heldLatency);
+    constexpr int fade = 12, hold = 2400; // 0.25 ms and 50 ms at 48 kHz
+
+    for (int c = 0; c < 2; ++c)
+    {
+        // Silent up to the saturation filters' leading edge, a few samples before the latency.
+        EXPECT_LT (qvtest::peakAbs (held.getReadPointer (c), latency - 8), 1.0e-6f);
+        for (int e = 0; e < hold; ++e)
+            ASSERT_EQ (held.getSample (c, latency + e), in.getSample (c, e)) << e;
+        for (int r = 1; r <= fade; ++r)
+        {
+            const int e = hold + r - 1;
+            const float t = (float) r / (float) fade;
+            EXPECT_NEAR (held.getSample (c, latency + e),
+                         (1.0f - t) * in.getSample (c, e) + t * wet.getSample (c, latency + e), 1.0e-6f);
+        }
+        for (int i = latency + hold + fade; i < in.getNumSamples(); ++i)
+            ASSERT_EQ (held.getSample (c, i), wet.getSample (c, i)) << i;
+    }
+
+    // The wet path lines up with the dry one: at unity it is the input, latency later.
+    auto correlation = [&] (int lag) {
+        double sum = 0.0;
+        for (int i = 0; i < 24000; ++i)
+            sum += (double) in.getSample (0, i) * wet.getSample (0, i + lag);
+        return sum;
+    };
+    for (int lag = latency - 600; lag < latency + 600; ++lag)
+        if (lag != latency)
+            ASSERT_LT (correlation (lag), correlation (latency)) << lag;
+}
+
+TEST (FreqShiftModule, ShiftsBySemitonesAndPassesAudioWhereItCannotRun)
+{
+    for (const auto& [semitones, expected] : { std::pair { 7, 659.26 }, std::pair { -12, 220.0 } })
+    {
+        auto st = state();
+        const auto s = settings (R"({"freqShiftEnabled": true, "freqShiftMix": 0, "freqShift": )"
+                                 + std::to_string (semitones) + "}");
+        prepareFreqShifter (*st, *s);
+        auto b = qvtest::sine (440.0, rate, 48000, 0.4f);
+        render (*st, b, rackModuleFreqShift, *s);
+        EXPECT_NEAR (qvtest::dominantFrequency (b.getReadPointer (0, 24000), 16384, rate), expected, 3.0);
+    }
+
+    // The smoother window of synth mode costs delay; beat and ambi share the short one.
+    auto beat = state(), synth = state();
+    prepareFreqShifter (*beat, *settings (R"({"freqShiftEnabled": true})"));
+    prepareFreqShifter (*synth, *settings (R"({"freqShiftEnabled": true, "freqShiftMode": "synth"})"));
+    EXPECT_GT (synth->freqShift.latency, beat->freqShift.latency);
+
+    auto slow = state (4000.0);
+    const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 5})");
+    prepareFreqShifter (*slow, *s);
+    EXPECT_EQ (slow->freqShift.shifter, nullptr);
+    const auto in = noise (2048);
+    auto out = in;
+    render (*slow, out, rackModuleFreqShift, *s);
+    EXPECT_TRUE (identical (in, out, 0) && identical (in, out, 1));
+}
+
+TEST (FreqShiftAndSpace, TwoRendersAreByteIdentical)
+{
+    responses ({ 4800, 7200 });
+    const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 5, "freqShiftMix": 10,
+                                 "spaceEnabled": true, "spaceWet": 60, "spaceSize": 30, "spaceIrIndex": 1})");
+    const auto in = noise (48000);
+    auto once = [&] {
+        auto st = state();
+        prepareFreqShifter (*st, *s);
+        loadSpaceImpulseResponse (*st, *s, 2, true);
+        auto out = in;
+        for (int start = 0; start < out.getNumSamples(); start += 512)
+            processRackBlock (*st, out, start, std::min (512, out.getNumSamples() - start), *s);
+        return out;
+    };
+    const auto a = once(), b = once();
+    EXPECT_TRUE (identical (a, b, 0) && identical (a, b, 1));
+    EXPECT_FALSE (identical (a, in, 0));
+}
+
+TEST (FreqShiftAndSpace, PoisonedStatesResetInsteadOfSpreadingNaN)
+{
+    responses ({ 4800 });
+    const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 3, "freqShiftMix": 0,
+                                 "spaceEnabled": true, "spaceWet": 50})");
+    auto st = state();
+    prepareFreqShifter (*st, *s);
+    loadSpaceImpulseResponse (*st, *s, 2, true);
+    auto b = noise (96000);
+    for (int start = 0; start < 24000; start += 512)
+        processRackBlock (*st, b, start, 512, *s);
+
+    st->freqShift.wetSmoothLeft = std::nanf ("");
+    st->space.lowState[1] = INFINITY;
+    b.setSample (0, 24100, std::nanf ("")); // and a bad sample from upstream
+    for (int start = 24000; start < 96000; start += 512)
+        processRackBlock (*st, b, start, std::min (512, 96000 - start), *s);
+    EXPECT_TRUE (allFinite (b));
+    // Both modules start over and are heard again within a second.
+    EXPECT_GT (qvtest::rms (b.getReadPointer (0, 86000), 8000), 0.05f);
+    EXPECT_GT (qvtest::rms (b.getReadPointer (1, 86000), 8000), 0.05f);
+}
