@@ -34,14 +34,34 @@ using BlockReal = float;
 
 // Work arrays for frames of `size` samples whose smallest step is 2^minShift,
 // reused from frame to frame; Real is the precision of the frame's transform.
+// Frames over the whole signal transform out of place: at millions of samples
+// FFTW is markedly faster so.
 template <class Real>
 struct Scratch {
-    Scratch(std::int64_t size, int minShift)
-        : spectrum(allocComplex<Real>(static_cast<std::size_t>(size / 2 + 1))),
+    Scratch(std::int64_t size, int minShift, bool inPlace)
+        : n(size),
+          spectrum(allocComplex<Real>(static_cast<std::size_t>(size / 2 + 1))),
+          separate(inPlace ? nullptr : detail::allocReal<Real>(static_cast<std::size_t>(size))),
           band(allocComplex<float>(static_cast<std::size_t>(size >> minShift))) {}
-    // The frame's samples and, transformed in place, their spectrum.
-    Real* samples() { return reinterpret_cast<Real*>(spectrum.get()); }
+    Real* samples() const { return separate ? separate.get() : reinterpret_cast<Real*>(spectrum.get()); }
+    void toSpectrum() {
+        const auto plan = FftPlan<Real>::get(FftKind::RealToComplex, static_cast<std::size_t>(n), !separate);
+        if (separate)
+            plan->run(separate.get(), spectrum.get());
+        else
+            plan->run(spectrum.get());
+    }
+    void toSamples() {
+        const auto plan = FftPlan<Real>::get(FftKind::ComplexToReal, static_cast<std::size_t>(n), !separate);
+        if (separate)
+            plan->run(separate.get(), spectrum.get());
+        else
+            plan->run(spectrum.get());
+    }
+    std::int64_t n;
+    // The frame's spectrum; in place, it holds the samples before the transform.
     detail::FftwArray<std::complex<Real>> spectrum;
+    detail::FftwArray<Real> separate;  // the samples, out of place
     detail::FftwArray<cf> band;
 };
 
@@ -110,7 +130,7 @@ void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scrat
     using C = std::complex<Real>;
     const std::int64_t n = fr.grid.size;
     const std::int64_t half = n / 2;
-    FftPlan<Real>::get(FftKind::RealToComplex, static_cast<std::size_t>(n))->run(s.spectrum.get());
+    s.toSpectrum();
     const C* x = s.spectrum.get();
     for (int b = fr.bandBegin; b < fr.bandEnd; ++b) {
         const auto bi = static_cast<std::size_t>(b);
@@ -214,7 +234,7 @@ void synthesizeFrame(const Frame& fr, const Selection& sel, const CoefStore& sto
     }
     y[0].imag(0.0);
     y[half].imag(0.0);
-    FftPlan<Real>::get(FftKind::ComplexToReal, static_cast<std::size_t>(n))->run(y);
+    s.toSamples();
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
@@ -279,7 +299,7 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
         // The long-atom bands: one frame over the padded signal.
         const std::int64_t n = plan.frameSize(length + 2 * plan.padding, false, split);
         const auto g = detail::grid(plan_, n, split, false);
-        Scratch<double> s(n, minShift(plan, split, bands));
+        Scratch<double> s(n, minShift(plan, split, bands), false);
         loadFrame(signal, -plan.padding, n, s.samples());
         analyzeFrame(Frame{plan, *g, -plan.padding, split, bands}, all(split, bands), out, s);
     }
@@ -289,7 +309,7 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
     const std::int64_t n = plan.blockSize;
     const std::int64_t keep = n - 2 * plan.blockMargin;
     const auto g = detail::grid(plan_, n, 0, false);
-    Scratch<BlockReal> s(n, minShift(plan, 0, split));
+    Scratch<BlockReal> s(n, minShift(plan, 0, split), true);
     std::int64_t lo = 0, hi = 0;
     for (int b = 0; b < split; ++b) {
         const int shift = plan.bands[static_cast<std::size_t>(b)].shift;
@@ -332,7 +352,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
     if (!fullCovers || 4 * localSize < 3 * fullSize) {
         const std::int64_t origin = floorDiv(t0 - reach, maxStep) * maxStep;
         const auto g = detail::grid(plan_, localSize, 0, true);
-        Scratch<double> s(localSize, minShift(plan, 0, bands));
+        Scratch<double> s(localSize, minShift(plan, 0, bands), false);
         synthesizeFrame(Frame{plan, *g, origin, 0, bands},
                         around(coefs, plan, 0, bands, t0, t1, [](const detail::BandInfo& i) { return i.reach; }),
                         coefs, s);
@@ -344,7 +364,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
     {
         const std::int64_t origin = -plan.padding;
         const auto g = detail::grid(plan_, fullSize, split, true);
-        Scratch<double> s(fullSize, minShift(plan, split, bands));
+        Scratch<double> s(fullSize, minShift(plan, split, bands), false);
         synthesizeFrame(Frame{plan, *g, origin, split, bands},
                         around(coefs, plan, split, bands, std::numeric_limits<std::int64_t>::min() / 4,
                                std::numeric_limits<std::int64_t>::max() / 4, [](const detail::BandInfo&) { return 0; }),
@@ -356,7 +376,7 @@ void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<flo
         const std::int64_t keep = n - 2 * plan.blockMargin;
         const std::int64_t step = std::int64_t{1} << plan.blockShift;
         const auto g = detail::grid(plan_, n, 0, true);
-        Scratch<BlockReal> s(n, minShift(plan, 0, split));
+        Scratch<BlockReal> s(n, minShift(plan, 0, split), true);
         for (std::int64_t t = floorDiv(t0, step) * step; t < t1; t += keep) {
             const std::int64_t origin = t - plan.blockMargin;
             synthesizeFrame(Frame{plan, *g, origin, 0, split},

@@ -21,6 +21,8 @@ using FftwArray = std::unique_ptr<T[], FftwDeleter>;
 
 template <class Real = double>
 FftwArray<std::complex<Real>> allocComplex(std::size_t n);
+template <class Real>
+FftwArray<Real> allocReal(std::size_t n);
 
 enum class FftKind { Forward, Backward, RealToComplex, ComplexToReal };
 
@@ -30,13 +32,19 @@ public:
     using Kind = FftKind;
 
     // Unnormalised transforms of size n: Forward is sum x[t] e^(-2 pi i k t / n),
-    // Backward the same with +i. All work in place; the real ones on an array of
-    // n / 2 + 1 complex values that holds the n real samples at its start.
-    static std::shared_ptr<const FftPlan> get(Kind kind, std::size_t n);
+    // Backward the same with +i. In place, the real ones work on an array of
+    // n / 2 + 1 complex values that holds the n real samples at its start. Real
+    // transforms can also be made out of place, which is faster at large sizes.
+    static std::shared_ptr<const FftPlan> get(Kind kind, std::size_t n, bool inPlace = true);
 
+    // In place.
     void run(std::complex<Real>* data) const;
+    // Out of place, real transforms only: RealToComplex reads samples and writes
+    // spectrum, ComplexToReal the reverse (and overwrites spectrum).
+    void run(Real* samples, std::complex<Real>* spectrum) const;
 
-    FftPlan(Kind kind, std::size_t n);
+    FftPlan(Kind kind, std::size_t n, bool inPlace);
+
     ~FftPlan();
     FftPlan(const FftPlan&) = delete;
     FftPlan& operator=(const FftPlan&) = delete;
