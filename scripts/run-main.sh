@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds, and runs the host program on a sound (the file
 # given, else the project's own default sound): the engine tour, then the same
-# sound through the effect rack with the example settings.
+# sound through the effect rack live and rendered offline with the example
+# settings and the project's small example impulse response.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build
+export QUORVALEN_IR_DIR="${QUORVALEN_IR_DIR:-$PWD/tools/irs}"
 sound="${1:-tools/sounds/default.wav}"
-./build/tools/quorvalen_host "$sound" "${2:-build/quorvalen_export.wav}"
-./build/tools/quorvalen_host rack "$sound" tools/racks/warm-space.json
+host=./build/tools/quorvalen_host
+"$host" "$sound" "${2:-build/quorvalen_export.wav}"
+"$host" irs
+"$host" rack "$sound" tools/racks/warm-space.json
+"$host" render "$sound" tools/racks/warm-space.json build/quorvalen_render.wav

@@ -6,7 +6,12 @@
                                          printing telemetry, scope peak and master
                                          pitch, stops and exports a 24-bit WAV
    quorvalen_host rack SOUND SETTINGS    plays the sound through the effect rack
-                                         with a rack settings file (JSON) */
+                                         with a rack settings file (JSON)
+   quorvalen_host render SOUND SETTINGS OUT.wav
+                                         renders the sound through the rack offline
+                                         into a 24-bit WAV file
+   quorvalen_host irs                    lists the impulse responses the space
+                                         module can use */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -118,14 +123,49 @@ static int run_rack(const char* sound, const char* settingsPath)
     return rc == 0 ? 0 : 1;
 }
 
+static int run_render(const char* sound, const char* settingsPath, const char* outPath)
+{
+    char* json = read_text(settingsPath);
+    if (!json)
+    {
+        fprintf(stderr, "cannot read %s\n", settingsPath);
+        return 1;
+    }
+    const int id = cache_or_fail(sound);
+    const int rc = id > 0 ? quorvalen_engine_render_cached_with_processing(id, json, outPath) : 1;
+    printf("render through the rack with %s to %s: %d\n", settingsPath, outPath, rc);
+    free(json);
+    return rc == 0 ? 0 : 1;
+}
+
+/* Works without the engine: the list is searched anew at every call. */
+static int run_list_irs(void)
+{
+    const int count = quorvalen_engine_get_space_ir_count();
+    printf("%d impulse response%s\n", count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i)
+    {
+        const int size = quorvalen_engine_get_space_ir_name(i, NULL, 0);
+        char* name = size > 0 ? malloc((size_t)size) : NULL;
+        if (name && quorvalen_engine_get_space_ir_name(i, name, size) > 0)
+            printf("  %d: %s\n", i, name);
+        free(name);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
-    const int rackMode = argc > 1 && strcmp(argv[1], "rack") == 0;
-    if (rackMode && argc < 4)
+    const char* command = argc > 1 ? argv[1] : "";
+    const int rackMode = strcmp(command, "rack") == 0;
+    const int renderMode = strcmp(command, "render") == 0;
+    if ((rackMode && argc < 4) || (renderMode && argc < 5))
     {
-        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json\n", argv[0]);
+        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n", argv[0]);
         return 2;
     }
+    if (strcmp(command, "irs") == 0)
+        return run_list_irs();
 
     int rc = quorvalen_engine_init();
     printf("init: %d (ready=%d)\n", rc, quorvalen_engine_is_ready());
@@ -134,6 +174,8 @@ int main(int argc, char** argv)
 
     if (rackMode)
         rc = run_rack(argv[2], argv[3]);
+    else if (renderMode)
+        rc = run_render(argv[2], argv[3], argv[4]);
     else
         rc = run_tour(argc > 1 ? argv[1] : QV_DEFAULT_SOUND, argc > 2 ? argv[2] : "quorvalen_export.wav");
 
