@@ -1,3 +1,4 @@
+#include "HeapWatch.h"
 #include "platform/LiveShifter.h"
 
 #include <gtest/gtest.h>
@@ -10,39 +11,6 @@
 
 using quorvalen::platform::LiveShifter;
 
-// Counts allocations made on a thread whose flag is up: operator new for the C++
-// side, the malloc family for the stretcher's aligned allocators (not under
-// sanitizers, which own malloc themselves).
-namespace
-{
-thread_local bool countAllocations = false;
-thread_local long allocations = 0;
-void noteAllocation() noexcept { allocations += countAllocations ? 1 : 0; }
-} // namespace
-
-void* operator new (std::size_t n)
-{
-    noteAllocation();
-    if (void* p = std::malloc (n == 0 ? 1 : n))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-
-#if ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
-extern "C" {
-void* __libc_malloc (std::size_t);
-void* __libc_calloc (std::size_t, std::size_t);
-void* __libc_realloc (void*, std::size_t);
-void* __libc_memalign (std::size_t, std::size_t);
-void* malloc (std::size_t n) { noteAllocation(); return __libc_malloc (n); }
-void* calloc (std::size_t a, std::size_t b) { noteAllocation(); return __libc_calloc (a, b); }
-void* realloc (void* p, std::size_t n) { noteAllocation(); return __libc_realloc (p, n); }
-int posix_memalign (void** p, std::size_t a, std::size_t n) { noteAllocation(); return (*p = __libc_memalign (a, n)) ? 0 : 12; }
-void* aligned_alloc (std::size_t a, std::size_t n) { noteAllocation(); return __libc_memalign (a, n); }
-}
-#endif
 
 namespace
 {
@@ -168,8 +136,8 @@ TEST (LiveShifter, ShiftAllocatesNothingWhilePitchMovesAndAfterAReset)
         std::mt19937 random (9);
         std::uniform_real_distribution<double> semitones (-24.0, 24.0);
 
-        countAllocations = true;
-        allocations = 0;
+        qvtest::heap::resetCounts();
+        qvtest::heap::watching = true;
         for (int k = 0; k < 1500; ++k)
         {
             // Jumps (past the octave limit too), then smooth sweeps, with a reset (the
@@ -180,8 +148,8 @@ TEST (LiveShifter, ShiftAllocatesNothingWhilePitchMovesAndAfterAReset)
             if (k == 700)
                 shifter.reset();
         }
-        countAllocations = false;
-        EXPECT_EQ (allocations, 0) << "options " << options;
+        qvtest::heap::watching = false;
+        EXPECT_EQ (qvtest::heap::allocations.load(), 0) << "options " << options;
         EXPECT_EQ (shifter.getUnderrunCount(), 0u);
     }
 }

@@ -1,5 +1,6 @@
 // Rack module 1: the oversampled state-variable filter and the cepstral envelope
 // filter, driven directly on a processing state.
+#include "HeapWatch.h"
 #include "rack/RackProcessingState.h"
 
 #include <gtest/gtest.h>
@@ -11,27 +12,6 @@
 #include <new>
 #include <string>
 
-namespace
-{
-thread_local bool countAllocations = false;
-long allocations = 0;
-
-void* countedAllocate (std::size_t size)
-{
-    if (countAllocations)
-        ++allocations;
-    if (void* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new (std::size_t size) { return countedAllocate (size); }
-void* operator new[] (std::size_t size) { return countedAllocate (size); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 
 using namespace quorvalen;
 
@@ -296,18 +276,18 @@ TEST (FilterModule, NoModeAllocatesOnTheAudioPath)
         state->looping = true;
         auto stereo = noise (512);
         auto mono = noise (300, 1);
-        allocations = 0;
-        countAllocations = true;
+        qvtest::heap::resetCounts();
+        qvtest::heap::watching = true;
         for (int block = 0; block < 200; ++block)
             processRackBlock (*state, block % 3 == 0 ? mono : stereo, 0, block % 3 == 0 ? 300 : 512, *record);
-        countAllocations = false;
-        EXPECT_EQ (allocations, 0) << mode;
+        qvtest::heap::watching = false;
+        EXPECT_EQ (qvtest::heap::allocations.load(), 0) << mode;
     }
     // The counter does see allocations made under the flag.
-    countAllocations = true;
-    delete new int (1);
-    countAllocations = false;
-    EXPECT_EQ (allocations, 1);
+    qvtest::heap::watching = true;
+    qvtest::heap::touchHeapOnce();
+    qvtest::heap::watching = false;
+    EXPECT_EQ (qvtest::heap::allocations.load(), 1);
 }
 
 TEST (FilterModule, PoisonedStateOrInputRecovers)
@@ -335,11 +315,11 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         state->cepstral.kernel[7] = nan;
         state->cepstral.smoothedShift = std::numeric_limits<float>::infinity();
         auto poisoned = noise (2048, 2, 5);
-        allocations = 0;
-        countAllocations = true; // recovery happens on the audio thread
+        qvtest::heap::resetCounts();
+        qvtest::heap::watching = true; // recovery happens on the audio thread
         render (*state, poisoned, *record);
-        countAllocations = false;
-        EXPECT_EQ (allocations, 0) << mode;
+        qvtest::heap::watching = false;
+        EXPECT_EQ (qvtest::heap::allocations.load(), 0) << mode;
         EXPECT_TRUE (allFinite (poisoned)) << mode;
 
         // Input large enough to overflow the integrators.

@@ -1,6 +1,7 @@
 // The rack's audio path allocates, frees and blocks on nothing. This executable
 // replaces the global allocation functions and the mutex lock, counting only calls
 // made inside the wrapped audio callback.
+#include "HeapWatch.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
 #include <gtest/gtest.h>
@@ -18,49 +19,15 @@
 
 namespace
 {
-thread_local bool insideAudioCallback = false;
-std::atomic<long> audioAllocations { 0 };
-std::atomic<long> audioFrees { 0 };
 std::atomic<long> audioLocks { 0 };
-
-void* countedAllocate (std::size_t size)
-{
-    if (insideAudioCallback)
-        ++audioAllocations;
-    if (void* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void countedFree (void* p) noexcept
-{
-    if (p != nullptr && insideAudioCallback)
-        ++audioFrees;
-    std::free (p);
-}
 } // namespace
-
-void* operator new (std::size_t size) { return countedAllocate (size); }
-void* operator new[] (std::size_t size) { return countedAllocate (size); }
-void* operator new (std::size_t size, const std::nothrow_t&) noexcept
-{
-    try { return countedAllocate (size); } catch (...) { return nullptr; }
-}
-void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept
-{
-    try { return countedAllocate (size); } catch (...) { return nullptr; }
-}
-void operator delete (void* p) noexcept { countedFree (p); }
-void operator delete[] (void* p) noexcept { countedFree (p); }
-void operator delete (void* p, std::size_t) noexcept { countedFree (p); }
-void operator delete[] (void* p, std::size_t) noexcept { countedFree (p); }
 
 // A blocking lock on the audio thread would show here; try-locks are allowed.
 extern "C" int pthread_mutex_lock (pthread_mutex_t* mutex)
 {
     using Lock = int (*) (pthread_mutex_t*);
     static const Lock next = reinterpret_cast<Lock> (dlsym (RTLD_NEXT, "pthread_mutex_lock"));
-    if (insideAudioCallback)
+    if (qvtest::heap::watching)
         ++audioLocks;
     return next (mutex);
 }
@@ -88,9 +55,9 @@ private:
 // The device side of the stage: what the audio thread runs each block.
 void audioCallback (QuorvalenProcessingRackSource& rack, juce::AudioBuffer<float>& buffer)
 {
-    insideAudioCallback = true;
+    qvtest::heap::watching = true;
     rack.getNextAudioBlock (juce::AudioSourceChannelInfo (buffer));
-    insideAudioCallback = false;
+    qvtest::heap::watching = false;
 }
 
 std::string lane (int points)
@@ -152,17 +119,17 @@ TEST (RackAudioThread, BlocksAllocateFreeAndLockNothingWhileRecordsChange)
     stop = true;
     host.join();
 
-    EXPECT_EQ (audioAllocations.load(), 0);
-    EXPECT_EQ (audioFrees.load(), 0);
+    EXPECT_EQ (qvtest::heap::allocations.load(), 0);
+    EXPECT_EQ (qvtest::heap::frees.load(), 0);
     EXPECT_EQ (audioLocks.load(), 0);
 
     // The counters do see the audio thread: a deliberate allocation and lock count.
     std::mutex probe;
-    insideAudioCallback = true;
-    delete new int (1);
+    qvtest::heap::watching = true;
+    qvtest::heap::touchHeapOnce();
     probe.lock();
     probe.unlock();
-    insideAudioCallback = false;
-    EXPECT_EQ (audioAllocations.load(), 1);
+    qvtest::heap::watching = false;
+    EXPECT_EQ (qvtest::heap::allocations.load(), 1);
     EXPECT_EQ (audioLocks.load(), 1);
 }

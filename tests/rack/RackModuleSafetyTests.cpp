@@ -1,7 +1,8 @@
 // Heat, transient, spectral delay and stereo on the audio thread's terms: no
 // allocation over many blocks, renders that repeat byte for byte, and recovery
 // from non-finite input and poisoned state. The global allocation functions are
-// replaced here and count only while a test marks its thread as audio.
+// replaced (HeapWatch) and count only while a test marks its thread as audio.
+#include "HeapWatch.h"
 #include "RackModuleTestSupport.h"
 
 #include <atomic>
@@ -9,26 +10,6 @@
 #include <limits>
 #include <new>
 
-namespace
-{
-thread_local bool audioThread = false;
-std::atomic<long> allocations { 0 };
-
-void* countedAllocate (std::size_t size)
-{
-    allocations += audioThread ? 1 : 0;
-    if (void* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new (std::size_t size) { return countedAllocate (size); }
-void* operator new[] (std::size_t size) { return countedAllocate (size); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 
 using namespace qvrack;
 
@@ -52,15 +33,15 @@ TEST (RackModuleSafety, ManyBlocksAllocateNothingAndRendersRepeat)
     state->looping = true;
     state->loopLength = 120000;
     auto stereo = signal (0.0, 1024, 0.5f), mono = signal (0.0, 300, 0.5f, 1), wide = signal (0.0, 512, 0.5f, 3);
-    audioThread = true;
+    qvtest::heap::watching = true;
     for (int block = 0; block < 1500; ++block)
     {
         auto& buffer = block % 7 == 0 ? mono : block % 5 == 0 ? wide : stereo;
         processRackBlock (*state, buffer, 0, buffer.getNumSamples(), block % 3 ? *a : *b);
     }
-    delete new int (1); // the counter does see this thread
-    audioThread = false;
-    EXPECT_EQ (allocations.load(), 1);
+    qvtest::heap::touchHeapOnce(); // the counter does see this thread
+    qvtest::heap::watching = false;
+    EXPECT_EQ (qvtest::heap::allocations.load(), 1);
 
     // The shared noise generator starts from the same seed in every fresh state.
     const auto source = signal (0.0, 48000, 0.5f, 2, 21);
