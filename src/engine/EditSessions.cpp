@@ -36,6 +36,15 @@ void pushEditUndo (EditSession& session, const juce::AudioBuffer<float>& current
     session.redoStack.clear();
 }
 
+// The session's work entry when it still holds audio (and, when asked, a usable rate).
+CacheEntry* usableWork (QuorvalenEngine& engine, const EditSession& session, bool needsRate)
+{
+    auto* work = findCacheEntry (engine, session.workCacheId);
+    if (work == nullptr || work->buffer == nullptr || (needsRate && ! (work->sampleRate > 0.0)))
+        return nullptr;
+    return work;
+}
+
 void detachIfPlaying (QuorvalenEngine& engine, const EditSession& session)
 {
     if (engine.playingCacheId == session.workCacheId)
@@ -54,8 +63,8 @@ int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
     auto& to = undo ? session->redoStack : session->undoStack;
     if (from.empty())
         return -2;
-    auto* work = findCacheEntry (engine, session->workCacheId);
-    if (work == nullptr || work->buffer == nullptr)
+    auto* work = usableWork (engine, *session, false);
+    if (work == nullptr)
         return -3;
     try
     {
@@ -123,8 +132,8 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
     auto* session = findSession (engine, id);
     if (session == nullptr)
         return -1;
-    auto* work = findCacheEntry (engine, session->workCacheId);
-    if (work == nullptr || work->buffer == nullptr || ! (work->sampleRate > 0.0))
+    auto* work = usableWork (engine, *session, true);
+    if (work == nullptr)
         return -3;
     auto& old = *work->buffer;
     if (old.getNumChannels() < 1)
@@ -174,8 +183,8 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
     auto* session = findSession (engine, id);
     if (session == nullptr)
         return -1;
-    auto* work = findCacheEntry (engine, session->workCacheId);
-    if (work == nullptr || work->buffer == nullptr || ! (work->sampleRate > 0.0))
+    auto* work = usableWork (engine, *session, true);
+    if (work == nullptr)
         return -3;
     try
     {
@@ -207,8 +216,8 @@ int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
     auto* session = findSession (engine, id);
     if (session == nullptr)
         return -1;
-    auto* work = findCacheEntry (engine, session->workCacheId);
-    if (work == nullptr || work->buffer == nullptr)
+    auto* work = usableWork (engine, *session, false);
+    if (work == nullptr)
         return -2;
     try
     {

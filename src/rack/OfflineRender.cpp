@@ -1,11 +1,13 @@
 #include "rack/OfflineRender.h"
 
+
 #include "engine/AudioCache.h"
 #include "engine/Log.h"
 #include "engine/QuorvalenEngine.h"
 #include "engine/WavWriter.h"
 #include "rack/RackProcessingState.h"
 #include "rack/StretchUtility.h"
+#include "rack/modules/FreqShiftModule.h"
 
 #include <juce_dsp/juce_dsp.h>
 
@@ -78,15 +80,8 @@ void saturateOversampled (juce::AudioBuffer<float>& buffer)
                 block.clear (ch, fromSource, count - fromSource);
         }
 
-        juce::dsp::AudioBlock<float> audio (block.getArrayOfWritePointers(), (size_t) channels, (size_t) count);
-        auto up = oversampler.processSamplesUp (audio);
-        for (size_t ch = 0; ch < up.getNumChannels(); ++ch)
-        {
-            auto* x = up.getChannelPointer (ch);
-            for (size_t i = 0; i < up.getNumSamples(); ++i)
-                x[i] = std::tanh (1.05f * x[i]);
-        }
-        oversampler.processSamplesDown (audio);
+        saturateShiftedBlock (oversampler,
+                              juce::dsp::AudioBlock<float> (block.getArrayOfWritePointers(), (size_t) channels, (size_t) count));
 
         const std::int64_t first = std::max<std::int64_t> (pos, latency);
         const std::int64_t last = std::min<std::int64_t> (pos + count, (std::int64_t) n + latency);

@@ -165,15 +165,7 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
         s.dryIndex = (s.dryIndex + 1) % dryLength;
     }
 
-    auto block = juce::dsp::AudioBlock<float> (wet).getSubBlock (0, (size_t) n);
-    auto up = oversampler.processSamplesUp (block);
-    for (size_t c = 0; c < up.getNumChannels(); ++c)
-    {
-        auto* x = up.getChannelPointer (c);
-        for (size_t j = 0; j < up.getNumSamples(); ++j)
-            x[j] = std::tanh (1.05f * x[j]);
-    }
-    oversampler.processSamplesDown (block);
+    saturateShiftedBlock (oversampler, juce::dsp::AudioBlock<float> (wet).getSubBlock (0, (size_t) n));
 
     // Silent for the latency, then the time-aligned dry sound for the hold, then a
     // short crossfade to the shifted sound for good.
@@ -215,6 +207,18 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
         resetFreqShiftState (s);
         oversampler.reset();
     }
+}
+
+void saturateShiftedBlock (juce::dsp::Oversampling<float>& oversampler, juce::dsp::AudioBlock<float> block) noexcept
+{
+    auto up = oversampler.processSamplesUp (block);
+    for (size_t c = 0; c < up.getNumChannels(); ++c)
+    {
+        auto* x = up.getChannelPointer (c);
+        for (size_t j = 0; j < up.getNumSamples(); ++j)
+            x[j] = std::tanh (1.05f * x[j]);
+    }
+    oversampler.processSamplesDown (block);
 }
 
 } // namespace quorvalen

@@ -3,6 +3,8 @@
 // lead-in after its latency and a short crossfade to the shifted sound.
 #include "rack/modules/RackModuleCommon.h"
 
+#include <juce_dsp/juce_dsp.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -44,5 +46,9 @@ void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings
 void resetFreqShiftState (FreqShiftState& shift) noexcept;
 void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                        const QuorvalenRackSettings& settings);
+
+// The shifter's gentle saturation, tanh(1.05 x) at four times the rate, in place;
+// shared by the live module and the offline render.
+void saturateShiftedBlock (juce::dsp::Oversampling<float>& oversampler, juce::dsp::AudioBlock<float> block) noexcept;
 
 } // namespace quorvalen
