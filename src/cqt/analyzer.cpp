@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include <sys/mman.h>
 
 namespace quorvalen::cqt {
 
@@ -424,8 +425,14 @@ void CoefStore::Buffer::reset(std::size_t size) {
     data_ = nullptr;
     size_ = 0;
     if (size == 0) return;
-    data_ = static_cast<std::complex<float>*>(std::malloc(size * sizeof(std::complex<float>)));
+    const std::size_t bytes = size * sizeof(std::complex<float>);
+    constexpr std::size_t page = std::size_t{2} << 20;
+    const std::size_t rounded = (bytes + page - 1) / page * page;
+    data_ = static_cast<std::complex<float>*>(std::aligned_alloc(page, rounded));
     if (!data_) throw std::bad_alloc();
+    static const int mode = getenv("QMODE") ? atoi(getenv("QMODE")) : 0;
+    if (mode & 1) madvise(data_, rounded, MADV_HUGEPAGE);
+    if (mode & 2) madvise(data_, rounded, MADV_POPULATE_WRITE);
     size_ = size;
 }
 

@@ -1,6 +1,5 @@
 #include "rack/OfflineRender.h"
 
-
 #include "engine/AudioCache.h"
 #include "engine/Log.h"
 #include "engine/QuorvalenEngine.h"
