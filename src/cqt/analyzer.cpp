@@ -9,7 +9,6 @@
 #include <cstring>
 #include <new>
 #include <utility>
-#include <sys/mman.h>
 
 namespace quorvalen::cqt {
 
@@ -426,13 +425,16 @@ void CoefStore::Buffer::reset(std::size_t size) {
     size_ = 0;
     if (size == 0) return;
     const std::size_t bytes = size * sizeof(std::complex<float>);
-    constexpr std::size_t page = std::size_t{2} << 20;
-    const std::size_t rounded = (bytes + page - 1) / page * page;
-    data_ = static_cast<std::complex<float>*>(std::aligned_alloc(page, rounded));
-    if (!data_) throw std::bad_alloc();
-    static const int mode = getenv("QMODE") ? atoi(getenv("QMODE")) : 0;
-    if (mode & 1) madvise(data_, rounded, MADV_HUGEPAGE);
-    if (mode & 2) madvise(data_, rounded, MADV_POPULATE_WRITE);
+    if (bytes >= detail::kHugeArrayBytes) {
+        // Whole huge pages, so that all of it can have them.
+        const std::size_t rounded = (bytes + detail::kHugePageBytes - 1) / detail::kHugePageBytes * detail::kHugePageBytes;
+        data_ = static_cast<std::complex<float>*>(std::aligned_alloc(detail::kHugePageBytes, rounded));
+        if (!data_) throw std::bad_alloc();
+        detail::adviseHugePages(data_, rounded);
+    } else {
+        data_ = static_cast<std::complex<float>*>(std::malloc(bytes));
+        if (!data_) throw std::bad_alloc();
+    }
     size_ = size;
 }
 
