@@ -42,7 +42,8 @@ struct Scratch {
         : n(size),
           spectrum(allocComplex<Real>(static_cast<std::size_t>(size / 2 + 1))),
           separate(inPlace ? nullptr : detail::allocReal<Real>(static_cast<std::size_t>(size))),
-          band(allocComplex<float>(static_cast<std::size_t>(size >> minShift))) {}
+          band(allocComplex<float>(static_cast<std::size_t>(size >> minShift))),
+          bandOut(allocComplex<float>(static_cast<std::size_t>(size >> minShift))) {}
     Real* samples() const { return separate ? separate.get() : reinterpret_cast<Real*>(spectrum.get()); }
     void toSpectrum() {
         const auto plan = FftPlan<Real>::get(FftKind::RealToComplex, static_cast<std::size_t>(n), !separate);
@@ -62,7 +63,8 @@ struct Scratch {
     // The frame's spectrum; in place, it holds the samples before the transform.
     detail::FftwArray<std::complex<Real>> spectrum;
     detail::FftwArray<Real> separate;  // the samples, out of place
-    detail::FftwArray<cf> band;
+    detail::FftwArray<cf> band;     // a band's spectrum, then its coefficients
+    detail::FftwArray<cf> bandOut;  // the analysis's band coefficients
 };
 
 // The bands [bandBegin, bandEnd) on a frame of grid.size samples whose index 0
@@ -168,9 +170,9 @@ void analyzeFrame(const Frame& fr, const Selection& sel, CoefStore& store, Scrat
                 }
             });
         }
-        FftPlan<float>::get(FftKind::Backward, static_cast<std::size_t>(m))->run(t);
+        FftPlan<float>::get(FftKind::Backward, static_cast<std::size_t>(m), false)->run(t, s.bandOut.get());
         cf* out = store.band(b).data() - store.firstIndex(b) + r.begin;
-        const cf* src = t + (r.begin - (fr.origin >> shift));
+        const cf* src = s.bandOut.get() + (r.begin - (fr.origin >> shift));
         const std::int64_t count = r.end - r.begin;
         std::copy(src, src + count, out);
         if (lowpass)

@@ -158,25 +158,25 @@ std::shared_ptr<const FftPlan<Real>> FftPlan<Real>::get(Kind kind, std::size_t n
 template <class Real>
 FftPlan<Real>::FftPlan(Kind kind, std::size_t n, bool inPlace) : kind_(kind), plan_(nullptr) {
     using F = Fftw<Real>;
-    if (!inPlace && (kind == Kind::Forward || kind == Kind::Backward))
-        throw std::logic_error("cqt: complex transforms are made in place only");
     // Estimated plans: measuring would cost seconds for the large, length-dependent
     // sizes and a tenth of a second or more for each small one, for a quarter
     // less time at best; the arrays only give alignment.
     const int size = static_cast<int>(n);
     const bool real = kind == Kind::RealToComplex || kind == Kind::ComplexToReal;
     auto c = allocComplex<Real>(real ? n / 2 + 1 : n);
-    auto r = inPlace ? nullptr : allocReal<Real>(n);
+    auto r = inPlace ? nullptr : allocReal<Real>(real ? n : 2 * n);
     auto* data = asFftw(c.get());
     auto* samples = inPlace ? reinterpret_cast<Real*>(c.get()) : r.get();
     std::lock_guard lock(plannerMutex());
     typename F::Plan plan = nullptr;
     switch (kind) {
     case Kind::Forward:
-        plan = F::dft(size, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+        plan = F::dft(size, data, inPlace ? data : asFftw(reinterpret_cast<std::complex<Real>*>(samples)), FFTW_FORWARD,
+                      FFTW_ESTIMATE);
         break;
     case Kind::Backward:
-        plan = F::dft(size, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+        plan = F::dft(size, data, inPlace ? data : asFftw(reinterpret_cast<std::complex<Real>*>(samples)), FFTW_BACKWARD,
+                      FFTW_ESTIMATE);
         break;
     case Kind::RealToComplex:
         plan = F::r2c(size, samples, data, FFTW_ESTIMATE);
@@ -211,6 +211,13 @@ void FftPlan<Real>::run(std::complex<Real>* data) const {
         F::c2r(plan, asFftw(data), reinterpret_cast<Real*>(data));
         break;
     }
+}
+
+template <class Real>
+void FftPlan<Real>::run(const std::complex<Real>* in, std::complex<Real>* out) const {
+    // FFTW leaves the input of an out-of-place complex transform untouched.
+    Fftw<Real>::dft(static_cast<typename Fftw<Real>::Plan>(plan_), asFftw(const_cast<std::complex<Real>*>(in)),
+                    asFftw(out));
 }
 
 template <class Real>
