@@ -63,7 +63,7 @@ struct Scratch {
     // The frame's spectrum; in place, it holds the samples before the transform.
     detail::FftwArray<std::complex<Real>> spectrum;
     detail::FftwArray<Real> separate;  // the samples, out of place
-    detail::FftwArray<cf> band;     // a band's spectrum, then its coefficients
+    detail::FftwArray<cf> band;     // analysis: a band's spectrum; synthesis: its coefficients, then spectrum
     detail::FftwArray<cf> bandOut;  // the analysis's band coefficients
 };
 
