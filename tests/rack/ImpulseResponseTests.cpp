@@ -131,6 +131,13 @@ TEST (ImpulseResponses, LoadPicksIndexModuloCountAndReusesAnUnchangedPreparation
     ASSERT_NE (state.space.convolution, nullptr);
     EXPECT_EQ (state.space.convolution->getCurrentIRSize(), 2400); // in place before the first block
 
+    // A device with another block size or rate: the next load searches and loads
+    // again, even though the preparation kept the old response playing.
+    prepareRackState (state, 48000.0, 1024);
+    qvtest::StderrCapture resized;
+    loadSpaceImpulseResponse (state, *five, 2, true);
+    EXPECT_EQ (resized.finish(), "[QUORVALEN SPACE] loaded IR 3/3: c.wav\n");
+
     // Same choice, rate, block size and channels: no search, only a cleared tail.
     const auto* loaded = state.space.convolution.get();
     dir.deleteRecursively();

@@ -51,6 +51,7 @@ void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock)
         space.convolution->prepare (specFor (sampleRate, maxBlock, space.loadedChannels));
         space.loadedSampleRate = sampleRate;
         space.loadedMaxBlock = maxBlock;
+        space.carriedOver = true;
     }
 }
 
@@ -72,7 +73,7 @@ void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSe
         return;
 
     const int channels = std::clamp (numChannels, 1, 2);
-    if (space.convolution != nullptr && space.loadedIrIndex == settings.spaceIrIndex
+    if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.spaceIrIndex
         && space.loadedChannels == channels && space.loadedSampleRate == state.sampleRate
         && space.loadedMaxBlock == state.maxBlock)
     {
@@ -81,6 +82,7 @@ void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSe
     }
 
     space.impulseResponses = listSpaceImpulseResponses();
+    space.carriedOver = false;
     if (space.impulseResponses.empty())
     {
         space.convolution.reset();
