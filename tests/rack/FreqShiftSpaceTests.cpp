@@ -110,6 +110,47 @@ TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
     EXPECT_TRUE (allFinite (processed));
 }
 
+TEST (SpaceModule, WetPathIsTheBandLimitedConvolutionMixedAtFixedGains)
+{
+    // A one-sample response: normalised, the convolution is 0.125 x the input, so
+    // the whole module has a closed form.
+    const juce::File dir (qvtest::tempDir());
+    juce::AudioBuffer<float> click (2, 64);
+    click.clear();
+    click.setSample (0, 0, 0.5f);
+    click.setSample (1, 0, 0.5f);
+    qvtest::writeWav (dir.getChildFile ("click.wav").getFullPathName().toStdString(), click, rate);
+    setenv (impulseResponseDirVariable, dir.getFullPathName().toRawUTF8(), 1);
+
+    for (const auto& [wet, size] : { std::pair { 100.0f, 0.0f }, std::pair { 40.0f, 100.0f } })
+    {
+        const auto s = settings (R"({"spaceEnabled": true, "spaceWet": )" + std::to_string (wet)
+                                 + R"(, "spaceSize": )" + std::to_string (size) + "}");
+        auto st = state();
+        loadSpaceImpulseResponse (*st, *s, 2, true);
+        ASSERT_NE (st->space.convolution, nullptr);
+        const auto in = noise (9600);
+        auto out = in;
+        render (*st, out, rackModuleSpace, *s);
+
+        const double twoPi = 2.0 * juce::MathConstants<double>::pi;
+        const double high = 1.0 - std::exp (-twoPi * 300.0 / rate);
+        const double low = 1.0 - std::exp (-twoPi * std::min (0.45 * rate, 1500.0 + 165.0 * size) / rate);
+        const double dryGain = 1.0 - wet / 100.0 * 0.45, wetGain = wet / 100.0 * 0.8;
+        for (int c = 0; c < 2; ++c)
+        {
+            double h = 0.0, l = 0.0;
+            for (int i = 0; i < in.getNumSamples(); ++i)
+            {
+                const double x = in.getSample (c, i);
+                h += (0.125 * x - h) * high;
+                l += ((0.125 * x - h) - l) * low;
+                ASSERT_NEAR (out.getSample (c, i), dryGain * x + wetGain * l, 2.0e-5) << wet << " " << c << " " << i;
+            }
+        }
+    }
+}
+
 TEST (SpaceModule, AudioThreadNeverSearchesItUsesTheListOfTheLastPreparation)
 {
     juce::File empty (qvtest::tempDir());
