@@ -45,6 +45,26 @@ CacheEntry* usableWork (QuorvalenEngine& engine, const EditSession& session, boo
     return work;
 }
 
+// An edit's session and work entry (engineMutex held): code 0 when both are there,
+// -1 for an unknown session, `missingWork` when the work entry has no usable audio.
+struct EditTarget
+{
+    EditSession* session = nullptr;
+    CacheEntry* work = nullptr;
+    int code = 0;
+};
+
+EditTarget findEditTarget (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork)
+{
+    EditTarget target;
+    target.session = findSession (engine, id);
+    if (target.session == nullptr)
+        target.code = -1;
+    else if ((target.work = usableWork (engine, *target.session, needsRate)) == nullptr)
+        target.code = missingWork;
+    return target;
+}
+
 void detachIfPlaying (QuorvalenEngine& engine, const EditSession& session)
 {
     if (engine.playingCacheId == session.workCacheId)
@@ -129,12 +149,9 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
         return -2;
 
     std::lock_guard lock (engine.engineMutex);
-    auto* session = findSession (engine, id);
-    if (session == nullptr)
-        return -1;
-    auto* work = usableWork (engine, *session, true);
-    if (work == nullptr)
-        return -3;
+    const auto [session, work, code] = findEditTarget (engine, id, true, -3);
+    if (code != 0)
+        return code;
     auto& old = *work->buffer;
     if (old.getNumChannels() < 1)
         return -2;
@@ -180,12 +197,9 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
     if (! std::isfinite (fadeMs) || ! (fadeMs > 0.0f))
         return -2;
     std::lock_guard lock (engine.engineMutex);
-    auto* session = findSession (engine, id);
-    if (session == nullptr)
-        return -1;
-    auto* work = usableWork (engine, *session, true);
-    if (work == nullptr)
-        return -3;
+    const auto [session, work, code] = findEditTarget (engine, id, true, -3);
+    if (code != 0)
+        return code;
     try
     {
         detachIfPlaying (engine, *session);
@@ -213,12 +227,9 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
 int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
     std::lock_guard lock (engine.engineMutex);
-    auto* session = findSession (engine, id);
-    if (session == nullptr)
-        return -1;
-    auto* work = usableWork (engine, *session, false);
-    if (work == nullptr)
-        return -2;
+    const auto [session, work, code] = findEditTarget (engine, id, false, -2);
+    if (code != 0)
+        return code;
     try
     {
         detachIfPlaying (engine, *session);
