@@ -3,6 +3,7 @@
 // period, for the rack with every module off, each module alone, all seven on
 // (10 s impulse response; frequency shifter in beat and synth modes) and 24
 // rackModules entries.
+#include "LiveBlockSettings.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -16,11 +17,7 @@ using namespace quorvalen;
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-constexpr double rate = 48000.0;
-constexpr int block = 512;
-constexpr double audioSeconds = 20.0;
-constexpr int blocks = (int) (audioSeconds * rate / block);
+using namespace qvbench;
 
 class NoiseSource final : public juce::AudioSource
 {

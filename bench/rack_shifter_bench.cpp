@@ -1,6 +1,7 @@
 // CPU cost per second of 48 kHz stereo audio: the live shifter adapter against the
 // stretcher's own real-time mode driven directly with the same blocks, the whole
 // frequency-shift module, and the space module with a 10 s impulse response.
+#include "LiveBlockSettings.h"
 #include "platform/LiveShifter.h"
 #include "rack/ImpulseResponseLibrary.h"
 #include "rack/RackProcessingState.h"
@@ -19,11 +20,7 @@ using namespace quorvalen;
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-constexpr double rate = 48000.0;
-constexpr int block = 512;
-constexpr double audioSeconds = 20.0;
-constexpr int blocks = (int) (audioSeconds * rate / block);
+using namespace qvbench;
 
 // Best of three runs of `work`, as CPU seconds per second of audio.
 double costPerSecond (const std::function<void()>& work)
