@@ -1,15 +1,11 @@
 #pragma once
-#include <vector>
+#include "core/AutomationLane.h"
 
 namespace quorvalen
 {
 
-// One breakpoint curve: times and values in 0..1, sorted by time, at most 1024 points.
-struct FoundryAutomationLane
-{
-    std::vector<float> times;
-    std::vector<float> values;
-};
+// The Foundry's layer parameters use the shared breakpoint lane.
+using FoundryAutomationLane = AutomationLane;
 
 inline constexpr int foundryLayerCount = 3;
 inline constexpr int foundryParameterCount = 8;

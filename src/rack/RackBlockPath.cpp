@@ -224,35 +224,14 @@ float automationValue (const QuorvalenRackSettings& settings, int lane, float de
 {
     if (lane < 0 || lane >= rackAutomationLaneCount)
         return defaultValue;
-    const auto& xs = settings.automation[(size_t) lane].times;
-    const auto& ys = settings.automation[(size_t) lane].values;
-    if (xs.empty() || xs.size() != ys.size())
+    const auto& points = settings.automation[(size_t) lane];
+    if (! points.hasPoints())
         return defaultValue;
 
     float t = 0.0f;
     if (length > 1)
         t = std::clamp ((float) position / (float) (length - 1), 0.0f, 1.0f);
-
-    float v;
-    if (xs[0] >= t)
-    {
-        v = ys[0];
-    }
-    else
-    {
-        size_t i = 1;
-        while (i < xs.size() && ! (xs[i] >= t))
-            ++i;
-        if (i == xs.size())
-        {
-            v = ys.back();
-        }
-        else
-        {
-            const float dx = std::max (xs[i] - xs[i - 1], 1.0e-6f);
-            v = std::clamp (ys[i - 1] + (ys[i] - ys[i - 1]) * (t - xs[i - 1]) / dx, 0.0f, 1.0f);
-        }
-    }
+    const float v = automationLaneValue (points, t);
 
     if (logarithmic && 0.0f < lo && lo < hi)
         return lo * std::pow (hi / lo, v);
@@ -265,16 +244,6 @@ std::int64_t rackAutomationPosition (const RackProcessingState& state, std::int6
     if (loops (state))
         q %= state.loopLength;
     return std::min (q, state.playLength - 1);
-}
-
-float onePoleCoefficient (float frequency, double rate) noexcept
-{
-    const float r = (float) rate;
-    if (! (r > 0.0f) || ! std::isfinite (r))
-        return 1.0f;
-    float f = frequency >= 5.0f ? frequency : 5.0f; // NaN too
-    f = std::min (f, 0.45f * r);
-    return 1.0f - std::exp (-2.0f * juce::MathConstants<float>::pi * f / r);
 }
 
 } // namespace quorvalen

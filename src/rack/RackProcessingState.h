@@ -2,6 +2,7 @@
 // Everything the rack modules keep between blocks, and the block path that runs
 // them. The live rack and every offline render own states of their own; nothing
 // in a state is shared.
+#include "dsp/OnePole.h"
 #include "rack/QuorvalenRackSettings.h"
 #include "rack/modules/CepstralFilter.h"
 #include "rack/modules/FilterModule.h"
@@ -119,8 +120,7 @@ float automationValue (const QuorvalenRackSettings& settings, int lane, float de
 // The position modules read lanes at: `offset` samples into the current piece,
 // wrapped into the loop and held inside the sound.
 std::int64_t rackAutomationPosition (const RackProcessingState& state, std::int64_t offset = 0) noexcept;
-// 1 - exp(-2 pi f / rate), f held within [5, 0.45 rate].
-float onePoleCoefficient (float frequency, double rate) noexcept;
+using dsp::onePoleCoefficient;
 // Moves every channel's sample toward the channel mean by `amount` (1 = mono).
 void applyMonoBlend (juce::AudioBuffer<float>& buffer, int sample, float amount) noexcept;
 

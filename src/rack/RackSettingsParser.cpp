@@ -2,6 +2,8 @@
 // automation lanes, a module order and nested module entries.
 #include "rack/QuorvalenRackSettings.h"
 
+#include "core/JsonFields.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -16,93 +18,11 @@ namespace
 // but would otherwise let a hostile document recurse without bound.
 constexpr int maxModuleNesting = 8;
 
-// juce::JSON::parse recurses once per bracket; a document nested deeper than any
-// settings document could be is refused before it can exhaust the stack.
+// A document nested deeper than any settings document could be is refused before
+// the parser can exhaust the stack.
 constexpr int maxJsonNesting = 256;
 
-bool nestingWithinLimit (const char* text)
-{
-    int depth = 0;
-    bool inString = false;
-    char quote = 0;
-    for (const char* c = text; *c != 0; ++c)
-    {
-        if (inString)
-        {
-            if (*c == '\\' && c[1] != 0)
-                ++c;
-            else if (*c == quote)
-                inString = false;
-        }
-        else if (*c == '"' || *c == '\'')
-        {
-            inString = true;
-            quote = *c;
-        }
-        else if (*c == '{' || *c == '[')
-        {
-            if (++depth > maxJsonNesting)
-                return false;
-        }
-        else if (*c == '}' || *c == ']')
-        {
-            depth = std::max (0, depth - 1);
-        }
-    }
-    return true;
-}
-
-bool isJsonObject (const juce::var& v) { return v.getDynamicObject() != nullptr; }
-
-// Reads as double so that a huge number is clamped rather than overflowing a float.
-double numberOf (const juce::var& v) { return static_cast<double> (v); }
-
-class FieldReader
-{
-public:
-    explicit FieldReader (const juce::var& document) : object (document.getDynamicObject()) {}
-
-    bool has (const char* key) const { return object->hasProperty (juce::Identifier (key)); }
-    juce::var get (const char* key) const { return object->getProperty (juce::Identifier (key)); }
-
-    void readBool (const char* key, bool& field) const
-    {
-        if (has (key))
-            field = static_cast<bool> (get (key));
-    }
-
-    // lo when lo > x, else min(hi, x). NaN keeps the field's default: no comparison
-    // could place it in the range.
-    void readClamped (const char* key, float& field, float lo, float hi) const
-    {
-        if (! has (key))
-            return;
-        const double x = numberOf (get (key));
-        if (std::isnan (x))
-            return;
-        field = (double) lo > x ? lo : (float) std::min ((double) hi, x);
-    }
-
-    // Strings tested in order; the first exact match wins; none gives 0.
-    void readEnum (const char* key, std::int32_t& field,
-                   std::initializer_list<std::pair<const char*, std::int32_t>> table) const
-    {
-        if (! has (key))
-            return;
-        const auto text = get (key).toString();
-        field = 0;
-        for (const auto& [name, value] : table)
-        {
-            if (text == name)
-            {
-                field = value;
-                return;
-            }
-        }
-    }
-
-    juce::DynamicObject* object;
-};
+using FieldReader = JsonFieldReader;
 
 struct LaneKey
 {
@@ -145,7 +65,7 @@ void readSpaceIrIndex (const FieldReader& in, std::int32_t& field)
         return;
     // Read as a float like every other number, then truncated toward zero; anything
     // that is not a finite value inside the 32-bit range means the first response.
-    const float x = (float) std::clamp (numberOf (in.get ("spaceIrIndex")), -1.0e30, 1.0e30);
+    const float x = (float) std::clamp (jsonNumber (in.get ("spaceIrIndex")), -1.0e30, 1.0e30);
     if (! std::isfinite (x) || x <= -2147483648.0f || x >= 2147483648.0f)
     {
         field = 0;
@@ -215,12 +135,12 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     const FieldReader in (document);
 
     in.readBool ("heatEnabled", s.heatEnabled);
-    in.readEnum ("heatMode", s.heatMode, { { "tube", 1 }, { "warm", 2 }, { "console", 3 }, { "broken", 4 } });
+    in.readEnum<std::int32_t> ("heatMode", s.heatMode, { { "tube", 1 }, { "warm", 2 }, { "console", 3 }, { "broken", 4 } });
     in.readClamped ("heatDrive", s.heatDrive, 0.0f, 100.0f);
     in.readClamped ("heatMix", s.heatMix, 0.0f, 100.0f);
 
     in.readBool ("deEssEnabled", s.deEssEnabled);
-    in.readEnum ("filterMode", s.filterMode, { { "HP", 1 }, { "BP", 2 }, { "N", 3 }, { "RES", 4 }, { "CEPS", 5 } });
+    in.readEnum<std::int32_t> ("filterMode", s.filterMode, { { "HP", 1 }, { "BP", 2 }, { "N", 3 }, { "RES", 4 }, { "CEPS", 5 } });
     in.readClamped ("filterCepsShift", s.filterCepsShift, -12.0f, 12.0f);
     in.readClamped ("filterCepsAmount", s.filterCepsAmount, 0.0f, 100.0f);
     in.readClamped ("filterCepsWarp", s.filterCepsWarp, -100.0f, 100.0f);
@@ -232,8 +152,8 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     in.readClamped ("filterLfo", s.filterLfo, 0.0f, 100.0f);
     in.readClamped ("filterLfoRate", s.filterLfoRate, 0.0f, 100.0f);
     in.readBool ("filterLfoSync", s.filterLfoSync);
-    in.readEnum ("filterLfoShape", s.filterLfoShape, { { "TRI", 1 }, { "SAW", 2 }, { "SQR", 3 }, { "RND", 4 } });
-    in.readEnum ("filterLfoTiming", s.filterLfoTiming, { { "DOT", 1 }, { "TRI", 2 } });
+    in.readEnum<std::int32_t> ("filterLfoShape", s.filterLfoShape, { { "TRI", 1 }, { "SAW", 2 }, { "SQR", 3 }, { "RND", 4 } });
+    in.readEnum<std::int32_t> ("filterLfoTiming", s.filterLfoTiming, { { "DOT", 1 }, { "TRI", 2 } });
     in.readClamped ("filterDrive", s.filterDrive, 0.0f, 100.0f);
     in.readBool ("filterDirtboxEnabled", s.filterDirtboxEnabled);
     in.readBool ("filterEnvEnabled", s.filterEnvEnabled);
@@ -254,7 +174,7 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     in.readClamped ("transientSustain", s.transientSustain, -10.0f, 10.0f);
 
     in.readBool ("freqShiftEnabled", s.freqShiftEnabled);
-    in.readEnum ("freqShiftMode", s.freqShiftMode, { { "ambi", 2 }, { "synth", 1 } });
+    in.readEnum<std::int32_t> ("freqShiftMode", s.freqShiftMode, { { "ambi", 2 }, { "synth", 1 } });
     in.readClamped ("freqShift", s.freqShift, -12.0f, 12.0f);
     in.readClamped ("freqShiftMix", s.freqShiftMix, 0.0f, 50.0f);
     in.readBool ("pitchAdvancedOpen", s.pitchAdvancedOpen);
@@ -318,8 +238,8 @@ void parseAutomationLane (const juce::var& automation, QuorvalenRackSettings& se
             break;
         if (! isJsonObject (element))
             continue;
-        const double x = numberOf (element.getProperty ("x", {}));
-        const double y = numberOf (element.getProperty ("y", {}));
+        const double x = jsonNumber (element.getProperty ("x", {}));
+        const double y = jsonNumber (element.getProperty ("y", {}));
         // A point without a finite place or value cannot be ordered or interpolated.
         if (! std::isfinite (x) || ! std::isfinite (y))
             continue;
@@ -345,9 +265,7 @@ void parseAutomationLane (const juce::var& automation, QuorvalenRackSettings& se
 
 juce::var parseRackJson (const char* jsonUtf8)
 {
-    if (jsonUtf8 == nullptr || ! nestingWithinLimit (jsonUtf8))
-        return {};
-    return juce::JSON::parse (juce::String::fromUTF8 (jsonUtf8));
+    return parseJsonGuarded (jsonUtf8, maxJsonNesting);
 }
 
 std::shared_ptr<QuorvalenRackSettings> parseRackSettings (const char* jsonUtf8)

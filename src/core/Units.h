@@ -1,0 +1,49 @@
+#pragma once
+// Unit conversions the engine's subsystems share; each keeps one rounding so that
+// the same setting always lands on the same sample.
+#include <cmath>
+#include <cstdint>
+
+namespace quorvalen
+{
+
+inline double semitonesToRatio (double semitones) noexcept
+{
+    return std::exp2 (semitones / 12.0);
+}
+
+inline float semitonesToRatio (float semitones) noexcept
+{
+    return std::exp2 (semitones / 12.0f);
+}
+
+// How a time in milliseconds becomes a whole number of samples.
+enum class SampleRounding
+{
+    towardZero, // the sample the time has reached
+    nearest,
+};
+
+// Never negative; NaN gives 0.
+inline std::int64_t msToSamples (double ms, double sampleRate, SampleRounding rounding) noexcept
+{
+    const double x = ms * sampleRate / 1000.0;
+    const double whole = rounding == SampleRounding::nearest ? std::round (x) : std::trunc (x);
+    if (! (whole > 0.0))
+        return 0;
+    return whole >= 9.0e18 ? (std::int64_t) 9.0e18 : (std::int64_t) whole;
+}
+
+// A 0..100 setting as a 0..1 factor.
+inline float percentToGain (float percent) noexcept
+{
+    return percent / 100.0f;
+}
+
+// The rate itself when it can drive DSP (finite, above zero), else the fallback.
+inline double usableRate (double sampleRate, double fallback = 44100.0) noexcept
+{
+    return (sampleRate > 0.0 && std::isfinite (sampleRate)) ? sampleRate : fallback;
+}
+
+} // namespace quorvalen

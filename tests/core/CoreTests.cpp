@@ -1,0 +1,109 @@
+// The shared lane cursor against the plain search, units and the JSON guard.
+#include "core/AutomationLane.h"
+#include "core/JsonFields.h"
+#include "core/Units.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace
+{
+using namespace quorvalen;
+
+AutomationLane randomLane (std::mt19937& rng, int points)
+{
+    std::uniform_real_distribution<float> unit (0.0f, 1.0f);
+    AutomationLane lane;
+    for (int i = 0; i < points; ++i)
+        lane.times.push_back (i % 5 == 4 && i > 0 ? lane.times.back() : unit (rng)); // some equal times
+    std::sort (lane.times.begin(), lane.times.end());
+    for (int i = 0; i < points; ++i)
+        lane.values.push_back (unit (rng));
+    return lane;
+}
+
+TEST (AutomationLaneCursor, GivesTheLinearSearchValueForwardBackwardAndAcrossLanes)
+{
+    std::mt19937 rng (7);
+    for (int points : { 1, 2, 3, 17, 1024 })
+    {
+        const auto lane = randomLane (rng, points);
+        AutomationLaneCursor cursor;
+        // In order, at the breakpoints themselves, then jumping back and forth.
+        for (int i = 0; i <= 4000; ++i)
+        {
+            const float t = (float) i / 4000.0f;
+            ASSERT_EQ (cursor.valueAt (lane, t), automationLaneValue (lane, t)) << points << " " << t;
+        }
+        for (float t : lane.times)
+            ASSERT_EQ (cursor.valueAt (lane, t), automationLaneValue (lane, t));
+        std::uniform_real_distribution<float> unit (-0.1f, 1.1f);
+        for (int i = 0; i < 2000; ++i)
+        {
+            const float t = unit (rng);
+            ASSERT_EQ (cursor.valueAt (lane, t), automationLaneValue (lane, t)) << points << " " << t;
+        }
+        // A shorter lane after a long one must not index past its end.
+        const auto other = randomLane (rng, 2);
+        ASSERT_EQ (cursor.valueAt (other, 1.0f), automationLaneValue (other, 1.0f));
+    }
+}
+
+TEST (AutomationLaneValue, HoldsTheEndsAndInterpolatesBetween)
+{
+    const AutomationLane lane { { 0.2f, 0.6f }, { 0.1f, 0.5f } };
+    EXPECT_FLOAT_EQ (automationLaneValue (lane, 0.0f), 0.1f);
+    EXPECT_FLOAT_EQ (automationLaneValue (lane, 0.4f), 0.3f);
+    EXPECT_FLOAT_EQ (automationLaneValue (lane, 1.0f), 0.5f);
+    EXPECT_FALSE ((AutomationLane { { 0.1f }, {} }).hasPoints());
+}
+
+TEST (Units, ConvertWithTheirNamedRounding)
+{
+    EXPECT_DOUBLE_EQ (semitonesToRatio (12.0), 2.0);
+    EXPECT_FLOAT_EQ (semitonesToRatio (-12.0f), 0.5f);
+    EXPECT_EQ (msToSamples (0.99, 1000.0, SampleRounding::towardZero), 0);
+    EXPECT_EQ (msToSamples (0.99, 1000.0, SampleRounding::nearest), 1);
+    EXPECT_EQ (msToSamples (-5.0, 48000.0, SampleRounding::nearest), 0);
+    EXPECT_EQ (msToSamples (std::nan (""), 48000.0, SampleRounding::towardZero), 0);
+    EXPECT_EQ (msToSamples (9.0, 48000.0, SampleRounding::towardZero), 432);
+    EXPECT_FLOAT_EQ (percentToGain (25.0f), 0.25f);
+    EXPECT_EQ (usableRate (std::nan ("")), 44100.0);
+    EXPECT_EQ (usableRate (-1.0, 48000.0), 48000.0);
+    EXPECT_EQ (usableRate (96000.0), 96000.0);
+}
+
+TEST (JsonFields, GuardNestingAndReadClampedFields)
+{
+    const std::string deep (300, '[');
+    EXPECT_FALSE (jsonNestingWithinLimit (deep.c_str(), 256));
+    EXPECT_TRUE (jsonNestingWithinLimit (("\"" + deep + "\"").c_str(), 256)); // inside a string
+    EXPECT_TRUE (parseJsonGuarded (deep.c_str(), 256).isVoid());
+    EXPECT_TRUE (parseJsonGuarded (nullptr, 256).isVoid());
+
+    const auto doc = parseJsonGuarded (R"({"a": 1e300, "b": -5, "n": "x", "on": true, "e": "two"})", 8);
+    ASSERT_TRUE (isJsonObject (doc));
+    const JsonFieldReader in (doc);
+    float a = 0.0f, b = 0.0f, n = 3.0f, missing = 9.0f;
+    in.readClamped ("a", a, 0.0f, 100.0f);
+    in.readClamped ("b", b, 0.0f, 100.0f);
+    in.readClamped ("n", n, 0.0f, 100.0f);
+    in.readClamped ("missing", missing, 0.0f, 1.0f);
+    EXPECT_EQ (a, 100.0f);
+    EXPECT_EQ (b, 0.0f);
+    EXPECT_EQ (n, 0.0f); // a string reads as 0
+    EXPECT_EQ (missing, 9.0f);
+    bool on = false;
+    in.readBool ("on", on);
+    EXPECT_TRUE (on);
+    enum class Count { one, two, three };
+    auto e = Count::three;
+    in.readEnum ("e", e, { { "one", Count::one }, { "two", Count::two } });
+    EXPECT_EQ (e, Count::two);
+    in.readEnum ("n", e, { { "two", Count::two } });
+    EXPECT_EQ (e, Count::one); // no match: the first enumerator
+}
+
+} // namespace
