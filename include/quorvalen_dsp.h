@@ -165,6 +165,21 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_count(void);
    written); 0 when index is outside 0..count-1. */
 QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* buffer, int32_t bufferSize);
 
+/* ---- Foundry -------------------------------------------------------------- */
+/* Layers: 0 transient, 1 body, 2 tail. Parameters: 0 pitch (-24..+24 semitones),
+   1 level (-60..0 dB), 2 high-pass cutoff, 3 low-pass cutoff (20 Hz..20 kHz),
+   4 heat, 5 width (0 mono .. 1 double side), 6 high-pass resonance,
+   7 low-pass resonance. */
+
+/* Replaces one automation lane: count points of times and values, each clamped
+   to 0..1 (non-finite pairs dropped, near-equal times merged, the last value
+   kept). count <= 0 clears the lane. Works before init.
+   0; 8 layer above 2 or parameter above 7 (nothing changes), count above 1024 or
+   an array null (the lane is left empty). */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation(uint32_t layer, uint32_t parameter,
+                                                              const float* times, const float* values,
+                                                              int32_t count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,54 @@
+#pragma once
+// The engine's 3 x 8 Foundry automation lanes: the setter, the presence query and
+// the eased evaluation of a lane at a normalised time.
+#include "foundry/FoundryAutomationLane.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace quorvalen
+{
+class QuorvalenEngine;
+}
+
+namespace quorvalen::foundry
+{
+
+namespace lane
+{
+inline constexpr int pitch = 0, level = 1, highPassCutoff = 2, lowPassCutoff = 3, heat = 4, width = 5,
+                     highPassResonance = 6, lowPassResonance = 7;
+}
+
+using LayerLanes = std::array<FoundryAutomationLane, foundryParameterCount>;
+
+inline constexpr int maxLanePoints = 1024;
+
+// 0, or 8 for a bad layer or parameter (nothing changes), a count above 1024 or a
+// null array with points (the lane is left empty). Takes the engine mutex.
+int setFoundryAutomation (QuorvalenEngine& engine, std::uint32_t layer, std::uint32_t parameter, const float* times,
+                          const float* values, std::int32_t count);
+
+// Takes the engine mutex.
+bool hasFoundryAutomationLane (QuorvalenEngine& engine, std::uint32_t layer, std::uint32_t parameter);
+
+// The value of lane `parameter` at t (0 for an empty lane): linear between points,
+// eased by 18 % towards a flat slope where the movement turns.
+float evaluateFoundryAutomationLane (const LayerLanes& lanes, int parameter, double t) noexcept;
+
+// Normalised lane time of base-rate position p over a time base of `timeBase` samples.
+inline double laneTime (double p, std::int64_t timeBase) noexcept
+{
+    if (timeBase <= 1)
+        return 1.0;
+    const double t = p / (double) (timeBase - 1);
+    return t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
+}
+
+// Lane value mappings.
+inline double laneCutoffHz (float v) noexcept { return 20.0 * std::pow (1000.0, (double) v); }
+inline double lanePitchRatio (float v) noexcept { return std::exp2 ((48.0 * v - 24.0) / 12.0); }
+inline float laneLevelGain (float v) noexcept { return std::pow (10.0f, (60.0f * v - 60.0f) / 20.0f); }
+
+} // namespace quorvalen::foundry

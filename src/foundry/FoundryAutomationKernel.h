@@ -1,0 +1,44 @@
+#pragma once
+// The automated filter and heat kernel that a layer's lanes drive at four times
+// its rate.
+#include "dsp/Biquad.h"
+#include "foundry/FoundryAutomation.h"
+
+#include <juce_dsp/juce_dsp.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvalen::foundry
+{
+
+struct AutomatedLayerContext
+{
+    const LayerLanes* lanes = nullptr;
+    std::int64_t timeBase = 1;  // N, base-rate samples
+    bool highPassOn = false;    // static high-pass on and lane 2 or 6 present
+    double highPassHz = 20.0;
+    float highPassResonance = 0.0f;
+    bool lowPassOn = false;     // static low-pass on and lane 3 or 7 present
+    double lowPassHz = 20000.0;
+    float lowPassResonance = 0.0f;
+    double oversampledRate = 4.0 * 44100.0;
+    bool heatVariant = false;   // the body layer's curve
+    int heatMode = 0;
+
+    struct ChannelState
+    {
+        dsp::Biquad highPass, lowPass;
+    };
+    std::vector<ChannelState> channels; // sized by the runner
+    std::int64_t lastRefresh = -1;
+};
+
+// One oversampled block whose first sample lies at base-rate `position`.
+void processAutomatedLayerBlock (AutomatedLayerContext& context, juce::dsp::AudioBlock<float>& block,
+                                 std::int64_t position) noexcept;
+
+// The kernel over a whole layer, in place, 4x and latency compensated.
+void automatedLayerOversampled (juce::AudioBuffer<float>& buffer, AutomatedLayerContext& context);
+
+} // namespace quorvalen::foundry
