@@ -3,6 +3,7 @@
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAutomation.h"
+#include "foundry/FoundryPitchDetection.h"
 
 #include <quorvalen_dsp.h>
 
@@ -16,6 +17,12 @@ int32_t quorvalen_engine_set_foundry_automation (uint32_t layer, uint32_t parame
     return guardedExport ("quorvalen_engine_set_foundry_automation", 8, [&] {
         return foundry::setFoundryAutomation (engine(), layer, parameter, times, values, count);
     });
+}
+
+float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs)
+{
+    return guardedExport ("quorvalen_engine_detect_foundry_pitch", 0.0f,
+                          [&] { return foundry::detectFoundryPitch (engine(), cacheId, startMs); });
 }
 
 } // extern "C"
