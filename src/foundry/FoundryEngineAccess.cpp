@@ -25,6 +25,14 @@ EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs)
     return { entry, 0 };
 }
 
+EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Needs needs)
+{
+    auto found = lookupEntry (engine, id, needs);
+    if (found.entry != nullptr)
+        detachPlaybackOf (engine, id);
+    return found;
+}
+
 void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id)
 {
     if (engine.currentSource != nullptr && engine.playingCacheId == (std::uint32_t) id)
@@ -43,15 +51,29 @@ void eraseEntry (QuorvalenEngine& engine, std::int32_t id)
     engine.cacheMap.erase ((std::uint32_t) id);
 }
 
-juce::AudioBuffer<float>* playbackBuffer (QuorvalenEngine& engine)
+namespace
 {
+// Playback of the owned buffer is the only kind without a cache id.
+bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
+{
+    return engine.currentSource != nullptr && engine.playingCacheId == 0;
+}
+} // namespace
+
+juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+{
+    if (playbackReadsPlaybackBuffer (engine))
+    {
+        auto keep = std::move (engine.playbackBuffer);
+        engine.stopPlayback();
+        engine.playbackBuffer = std::move (keep);
+    }
     return engine.playbackBuffer.get();
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
 {
-    // Playback of the owned buffer is the only kind without a cache id.
-    if (engine.currentSource != nullptr && engine.playingCacheId == 0)
+    if (playbackReadsPlaybackBuffer (engine))
         engine.stopPlayback();
     engine.playbackBuffer = std::move (buffer);
 }

@@ -35,6 +35,10 @@ struct EntryLookup
 // Caller holds the engine mutex.
 EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs);
 
+// lookupEntry for a stage that writes or replaces the entry's audio: playback of
+// the entry is detached first. Caller holds the engine mutex.
+EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Needs needs);
+
 // Stops playback when it reads the entry `id`, so that a stage may write or replace
 // its audio. Caller holds the engine mutex.
 void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id);
@@ -45,8 +49,9 @@ void replaceEntry (QuorvalenEngine& engine, std::int32_t id, CacheEntry entry);
 // Caller holds the engine mutex; a missing id is skipped.
 void eraseEntry (QuorvalenEngine& engine, std::int32_t id);
 
-// The engine's owned playback buffer (the finished preview), or null.
-juce::AudioBuffer<float>* playbackBuffer (QuorvalenEngine& engine);
+// The playback buffer for writing in place: playback that reads it is detached
+// first (the buffer is kept). Caller holds the engine mutex.
+juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
 // Gives the engine a new playback buffer, detaching any playback that reads the
 // old one first. Caller holds the engine mutex.
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);

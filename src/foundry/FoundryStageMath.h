@@ -1,0 +1,60 @@
+#pragma once
+// Small numeric rules the Foundry stages share: neutral values for non-finite
+// arguments, milliseconds to samples without overflow, linear reads and the
+// region window's gain.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace quorvalen::foundry
+{
+
+inline float finiteOr (float value, float neutral) noexcept
+{
+    return std::isfinite (value) ? value : neutral;
+}
+
+// llround(ms x rate / 1000) limited to [0, upper] (NaN as 0).
+inline std::int64_t samplesFromMs (double ms, double rate, std::int64_t upper) noexcept
+{
+    const double x = ms * rate / 1000.0;
+    if (! (x > 0.0))
+        return 0;
+    return x >= (double) upper ? upper : std::min<std::int64_t> (std::llround (x), upper);
+}
+
+// A sample count a juce::AudioBuffer can hold.
+inline constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
+
+// Linear interpolation of x at pos, both indices held within [lo, hi].
+inline float linearSampleAt (const float* x, std::int64_t lo, std::int64_t hi, double pos) noexcept
+{
+    const double whole = std::floor (pos);
+    const auto j = std::clamp ((std::int64_t) std::clamp (whole, -9.0e18, 9.0e18), lo, hi);
+    const auto j1 = std::clamp (j + 1, lo, hi);
+    return x[j] + (x[j1] - x[j]) * (float) (pos - whole);
+}
+
+// Gain of sample i of n with a linear fade-in over the first `in` samples and a
+// fade-out over the last `out` samples, in [0, 1].
+inline float regionWindowGain (std::int64_t i, std::int64_t n, std::int64_t in, std::int64_t out) noexcept
+{
+    double g = 1.0;
+    if (in >= 1 && i < in)
+        g *= (double) i / (double) in;
+    if (out >= 1 && i >= n - out)
+        g *= (double) (n - i - 1) / (double) out;
+    return (float) std::clamp (g, 0.0, 1.0);
+}
+
+// Mid/side with the side scaled by g: 0 makes mono, 2 doubles the side.
+inline void scaleSide (float& left, float& right, float g) noexcept
+{
+    const float mid = (left + right) * 0.5f;
+    const float side = (left - right) * 0.5f * g;
+    left = mid + side;
+    right = mid - side;
+}
+
+} // namespace quorvalen::foundry
