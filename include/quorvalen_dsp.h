@@ -185,6 +185,49 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation(uint32_t layer, ui
    id, no audio, under 256 samples left, no clear period). Works before init. */
 QUORVALEN_API float quorvalen_engine_detect_foundry_pitch(int32_t cacheId, float startMs);
 
+/* Auditions one region of a cached sound as a Foundry layer: cut from startMs,
+   made mono (bits bit 0) or inverted (bit 1); for kind 0 transient, 1 body or
+   2 tail the layer's automation lanes are rendered in; faded in over
+   regionStartPercent and out over regionEndPercent of its length (3 ms edge
+   fades always); then played through the live character (pitch in semitones,
+   level in percent up to 150, the kind's character: transient amount, body heat,
+   tail heat with heatMode 0..2 and width, or overtoneDrive for kind 3) and the
+   audition filters (cutoffs in Hz, resonances in percent); a setting that a lane
+   of the layer automates is left to the lane. Non-finite values take their
+   neutral setting. Stops an earlier audition first.
+   0 playing; 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
+   long; 8 bad layer. */
+QUORVALEN_API int32_t quorvalen_engine_play_foundry_region(int32_t sourceId, float semitones, float levelPercent,
+                                                           float startMs, int32_t highPassOn, float highPassHz,
+                                                           float highPassResonance, int32_t lowPassOn,
+                                                           float lowPassHz, float lowPassResonance, int32_t kind,
+                                                           float transient, float bodyHeat, float tailHeat,
+                                                           int32_t heatMode, float overtoneDrive, float width,
+                                                           int32_t bits, float regionStartPercent,
+                                                           float regionEndPercent);
+/* Live character of what plays: pitch (-24..24 semitones, the speed of the main
+   preview too when mode is -1), level (percent, 0..150), mode (-1 main preview,
+   0 transient, 1 body, 2 tail, 3 overtone) and that mode's amounts in percent.
+   Every playback passes a soft ceiling (quiet sound about 1.33 times louder).
+   No lock; always 0. */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_character(float semitones, float levelPercent,
+                                                                      int32_t mode, float transient,
+                                                                      float bodyHeat, float tailHeat,
+                                                                      int32_t heatMode, float overtoneDrive,
+                                                                      float width);
+/* Live audition high-pass and low-pass (cutoff 20 Hz..min(0.45 rate, 20 kHz),
+   resonance in percent: Q 0.95..12). 0; 1 not ready. */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_filters(int32_t highPassOn, float highPassHz,
+                                                                    float highPassResonance, int32_t lowPassOn,
+                                                                    float lowPassHz, float lowPassResonance);
+/* Filters of one region (0..2) of the Foundry main preview (20..20000 Hz,
+   resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready. */
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters(uint32_t region, int32_t highPassOn,
+                                                                               float highPassHz,
+                                                                               float highPassResonance,
+                                                                               int32_t lowPassOn, float lowPassHz,
+                                                                               float lowPassResonance);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,7 @@
 // single-region audition.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
+#include "foundry/FoundryAudition.h"
 #include "foundry/FoundryAutomation.h"
 #include "foundry/FoundryPitchDetection.h"
 
@@ -23,6 +24,64 @@ float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs)
 {
     return guardedExport ("quorvalen_engine_detect_foundry_pitch", 0.0f,
                           [&] { return foundry::detectFoundryPitch (engine(), cacheId, startMs); });
+}
+
+int32_t quorvalen_engine_set_foundry_audition_character (float semitones, float levelPercent, int32_t mode,
+                                                         float transient, float bodyHeat, float tailHeat,
+                                                         int32_t heatMode, float overtoneDrive, float width)
+{
+    return guardedExport ("quorvalen_engine_set_foundry_audition_character", 0, [&] {
+        return foundry::setFoundryAuditionCharacter (
+            engine(), { semitones, levelPercent, mode, transient, bodyHeat, tailHeat, heatMode, overtoneDrive, width });
+    });
+}
+
+int32_t quorvalen_engine_set_foundry_audition_filters (int32_t highPassOn, float highPassHz, float highPassResonance,
+                                                       int32_t lowPassOn, float lowPassHz, float lowPassResonance)
+{
+    return guardedExport ("quorvalen_engine_set_foundry_audition_filters", 1, [&] {
+        return foundry::setFoundryAuditionFilters (
+            engine(), { highPassOn != 0, highPassHz, highPassResonance, lowPassOn != 0, lowPassHz, lowPassResonance });
+    });
+}
+
+int32_t quorvalen_engine_set_foundry_main_preview_region_filters (uint32_t region, int32_t highPassOn, float highPassHz,
+                                                                  float highPassResonance, int32_t lowPassOn,
+                                                                  float lowPassHz, float lowPassResonance)
+{
+    return guardedExport ("quorvalen_engine_set_foundry_main_preview_region_filters", 1, [&] {
+        return foundry::setMainPreviewRegionFilters (
+            engine(), region,
+            { highPassOn != 0, highPassHz, highPassResonance, lowPassOn != 0, lowPassHz, lowPassResonance });
+    });
+}
+
+int32_t quorvalen_engine_play_foundry_region (int32_t sourceId, float semitones, float levelPercent, float startMs,
+                                              int32_t highPassOn, float highPassHz, float highPassResonance,
+                                              int32_t lowPassOn, float lowPassHz, float lowPassResonance, int32_t kind,
+                                              float transient, float bodyHeat, float tailHeat, int32_t heatMode,
+                                              float overtoneDrive, float width, int32_t bits, float regionStartPercent,
+                                              float regionEndPercent)
+{
+    return guardedExport ("quorvalen_engine_play_foundry_region", 1, [&] {
+        foundry::RegionAudition r;
+        r.sourceId = sourceId;
+        r.semitones = semitones;
+        r.levelPercent = levelPercent;
+        r.startMs = startMs;
+        r.filters = { highPassOn != 0, highPassHz, highPassResonance, lowPassOn != 0, lowPassHz, lowPassResonance };
+        r.kind = kind;
+        r.transient = transient;
+        r.bodyHeat = bodyHeat;
+        r.tailHeat = tailHeat;
+        r.heatMode = heatMode;
+        r.overtoneDrive = overtoneDrive;
+        r.width = width;
+        r.bits = bits;
+        r.regionStartPercent = regionStartPercent;
+        r.regionEndPercent = regionEndPercent;
+        return foundry::playFoundryRegion (engine(), r);
+    });
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 #include "foundry/FoundryEngineAccess.h"
 
 #include "engine/AudioCache.h"
+#include "engine/Playback.h"
 #include "engine/QuorvalenEngine.h"
 
 namespace quorvalen::foundry
@@ -81,6 +82,20 @@ void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
 bool engineHasDevice (QuorvalenEngine& engine)
 {
     return engine.hasDevice();
+}
+
+double currentDeviceRate (QuorvalenEngine& engine)
+{
+    if (! engine.hasDevice())
+        return 0.0;
+    auto* device = engine.deviceManager->getCurrentAudioDevice();
+    const double rate = device != nullptr ? device->getCurrentSampleRate() : 0.0;
+    return rate > 0.0 && std::isfinite (rate) ? rate : 0.0;
+}
+
+int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
+{
+    return playCached (engine, id, semitones, volumePercent);
 }
 
 } // namespace quorvalen::foundry

@@ -58,5 +58,11 @@ void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
 
 // Ready with a device manager. Caller holds the engine mutex.
 bool engineHasDevice (QuorvalenEngine& engine);
+// The running device's sample rate, 0 without one. Caller holds the engine mutex.
+double currentDeviceRate (QuorvalenEngine& engine);
+
+// Plays a cached entry from its start (the engine's own playback of an entry;
+// takes the engine mutex). 0 or the playback codes.
+int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent);
 
 } // namespace quorvalen::foundry

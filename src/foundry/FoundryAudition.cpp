@@ -1,0 +1,79 @@
+#include "foundry/FoundryAudition.h"
+
+#include "engine/Playback.h"
+#include "engine/QuorvalenEngine.h"
+#include "foundry/FoundryEngineAccess.h"
+#include "foundry/FoundryFilterDesign.h"
+#include "foundry/FoundryStageMath.h"
+
+namespace quorvalen::foundry
+{
+
+int setFoundryAuditionCharacter (QuorvalenEngine& engine, const AuditionCharacter& a)
+{
+    const double ratio = pitchRatio (a.semitones);
+    engine.resamplingSource.setResamplingRatio (ratio);
+    auto& character = engine.auditionCharacterSource;
+    if (a.mode == FoundryAuditionCharacterSource::mainPreview)
+    {
+        engine.foundryMainPreviewSpeed.exchange (ratio);
+        engine.regionFilterSource.speed.exchange (std::clamp (ratio, 0.25, 4.0));
+    }
+    // Amounts go through as given (the audio thread scales and clamps them); NaN
+    // takes the neutral value here so that it never reaches the audio thread.
+    character.level.exchange (std::clamp (finiteOr (a.levelPercent, 100.0f) / 100.0f, 0.0f, 1.5f));
+    character.mode.exchange (a.mode);
+    character.transientAmount.exchange (finiteOr (a.transient, 0.0f));
+    character.bodyHeat.exchange (finiteOr (a.bodyHeat, 0.0f));
+    character.tailHeat.exchange (finiteOr (a.tailHeat, 0.0f));
+    character.heatMode.exchange (a.heatMode);
+    character.overtoneDrive.exchange (finiteOr (a.overtoneDrive, 0.0f));
+    character.width.exchange (finiteOr (a.width, 0.0f));
+    return done;
+}
+
+namespace
+{
+// Below 20 Hz is 20; above min(0.45 rate, 20000) is that; NaN is the open end.
+double auditionCutoff (bool highPass, float hz, double rate) noexcept
+{
+    const double cap = std::min (0.45 * rate, 20000.0);
+    if (std::isnan (hz))
+        return highPass ? 20.0 : cap;
+    return hz < 20.0f ? 20.0 : std::min ((double) hz, cap);
+}
+} // namespace
+
+int setFoundryAuditionFilters (QuorvalenEngine& engine, const AuditionFilters& f)
+{
+    const auto lock = lockEngine (engine);
+    const double sr = currentDeviceRate (engine);
+    if (! (sr > 0.0))
+        return notReady;
+    if (f.highPassOn)
+        engine.auditionHighPass.setCoefficients (juce::IIRCoefficients::makeHighPass (
+            sr, auditionCutoff (true, f.highPassHz, sr), auditionQFromPercent (f.highPassResonance)));
+    else
+        engine.auditionHighPass.makeInactive();
+    if (f.lowPassOn)
+        engine.auditionLowPass.setCoefficients (juce::IIRCoefficients::makeLowPass (
+            sr, auditionCutoff (false, f.lowPassHz, sr), auditionQFromPercent (f.lowPassResonance)));
+    else
+        engine.auditionLowPass.makeInactive();
+    return done;
+}
+
+int setMainPreviewRegionFilters (QuorvalenEngine& engine, std::uint32_t slot, const AuditionFilters& f)
+{
+    if (slot >= (std::uint32_t) FoundryRegionFilterSource::slotCount)
+        return badLayer;
+    // The ready flag drops before the device manager goes and rises after it is
+    // made, so it alone tells (reading the manager unlocked would race shutdown).
+    if (! engine.isReady())
+        return notReady;
+    engine.regionFilterSource.setFoundryMainPreviewRegionFilter (slot, f.highPassOn, f.highPassHz, f.highPassResonance,
+                                                                 f.lowPassOn, f.lowPassHz, f.lowPassResonance);
+    return done;
+}
+
+} // namespace quorvalen::foundry

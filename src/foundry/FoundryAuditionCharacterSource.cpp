@@ -1,0 +1,124 @@
+#include "foundry/FoundryAuditionCharacterSource.h"
+
+#include "core/Units.h"
+#include "foundry/FoundryNonlinear.h"
+#include "foundry/FoundryStageMath.h"
+
+#include <cmath>
+
+namespace quorvalen
+{
+
+namespace
+{
+// tanh(1.035 x) / tanh(1.035): about 1.334 times louder when quiet, a soft ceiling when loud.
+const float ceilingNorm = 1.0f / std::tanh (1.035f);
+
+// Every parameter a block uses, read once at its start.
+struct CharacterParams
+{
+    int mode;
+    float transient, body, tail, overtone, width, level;
+    foundry::HeatParams tailHeat;
+};
+
+float finiteClamp (float v, float lo, float hi) noexcept
+{
+    return std::isfinite (v) ? std::clamp (v, lo, hi) : 0.0f;
+}
+} // namespace
+
+void FoundryAuditionCharacterSource::prepareToPlay (int samplesPerBlock, double rate)
+{
+    sampleRate = usableRate (rate);
+    blockSize = std::max (samplesPerBlock, 1);
+    ChainStage::prepareToPlay (samplesPerBlock, rate);
+    frame.prepare (blockSize);
+    reset();
+}
+
+void FoundryAuditionCharacterSource::releaseResources()
+{
+    ChainStage::releaseResources();
+    reset();
+}
+
+void FoundryAuditionCharacterSource::reset() noexcept
+{
+    frame.reset();
+    for (int c = 0; c < 2; ++c)
+        fast[c] = slow[c] = 0.0;
+}
+
+void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
+{
+    if (! pullInput (info))
+        return;
+    auto& buffer = *info.buffer;
+    const int ch = std::min (buffer.getNumChannels(), 2);
+    if (info.numSamples < 1 || ch < 1)
+        return;
+
+    CharacterParams p;
+    p.mode = mode.load();
+    p.transient = finiteClamp (transientAmount.load() / 100.0f, -1.0f, 1.0f);
+    p.body = finiteClamp (bodyHeat.load() / 100.0f, 0.0f, 1.0f);
+    p.tail = finiteClamp (tailHeat.load() / 100.0f, 0.0f, 1.0f);
+    p.overtone = finiteClamp (overtoneDrive.load() / 100.0f, 0.0f, 1.0f);
+    p.width = finiteClamp (width.load() / 100.0f, -1.0f, 1.0f);
+    p.level = finiteClamp (level.load(), 0.0f, 1.5f);
+    p.tailHeat = { false, p.tail, std::clamp (heatMode.load(), 0, 2) };
+    const double rate = 4.0 * sampleRate;
+    const double cf = std::exp (-1.0 / (rate * 0.0015));
+    const double cs = std::exp (-1.0 / (rate * 0.025));
+
+    const auto character = [&] (juce::dsp::AudioBlock<float>& up) {
+        for (size_t c = 0; c < 2; ++c)
+        {
+            auto* x = up.getChannelPointer (c);
+            for (size_t j = 0; j < up.getNumSamples(); ++j)
+            {
+                float v = x[j];
+                if (p.mode == transientMode && std::abs (p.transient) > 0.0001f)
+                {
+                    const double a = std::abs (v);
+                    fast[c] = cf * fast[c] + (1.0 - cf) * a;
+                    slow[c] = (1.0 - cs) * a + cs * slow[c];
+                    const double g = 1.0 + 1.5 * p.transient * std::max (fast[c] - slow[c], 0.0) / (slow[c] + 0.02);
+                    v *= (float) std::clamp (g, 0.15, 3.0);
+                }
+                else if (p.mode == bodyMode && p.body > 0.0001f)
+                    v = foundry::heatCurve (v, { true, p.body, 0 });
+                else if (p.mode == tailMode && p.tail > 0.0001f)
+                    v = foundry::heatCurve (v, p.tailHeat);
+                else if (p.mode == overtoneMode && p.overtone > 0.0001f)
+                {
+                    const float d = 1.0f + 11.0f * p.overtone;
+                    v = p.overtone * std::tanh (d * v) / std::tanh (d) + (1.0f - p.overtone) * v;
+                }
+                x[j] = std::tanh (1.035f * v) * ceilingNorm;
+            }
+        }
+    };
+
+    for (int done = 0; done < info.numSamples;)
+    {
+        const int n = std::min (blockSize, info.numSamples - done);
+        bool finite = true;
+        if (frame.run (buffer, info.startSample + done, n, finite, character))
+            for (int c = 0; c < ch; ++c)
+                buffer.applyGain (c, info.startSample + done, n, p.level);
+        done += n;
+    }
+
+    if (p.mode == tailMode && ch >= 2 && std::abs (p.width) > 0.0001f)
+    {
+        const float s = std::clamp (p.width + 1.0f, 0.0f, 2.0f);
+        auto* l = buffer.getWritePointer (0, info.startSample);
+        auto* r = buffer.getWritePointer (1, info.startSample);
+        for (int i = 0; i < info.numSamples; ++i)
+            foundry::scaleSide (l[i], r[i], s);
+    }
+}
+
+} // namespace quorvalen
