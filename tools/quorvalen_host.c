@@ -11,7 +11,14 @@
                                          renders the sound through the rack offline
                                          into a 24-bit WAV file
    quorvalen_host irs                    lists the impulse responses the space
-                                         module can use */
+                                         module can use
+   quorvalen_host region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]
+                                         auditions a region of the sound as a
+                                         Foundry layer (KIND 0 transient, 1 body,
+                                         2 tail, 3 overtone) with pitch, level in
+                                         percent, high-pass and low-pass cutoffs
+                                         (0 = off) and the kind's character amount
+                                         in percent; prints its detected pitch */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -138,6 +145,40 @@ static int run_render(const char* sound, const char* settingsPath, const char* o
     return rc == 0 ? 0 : 1;
 }
 
+static double arg_or(int argc, char** argv, int index, double fallback)
+{
+    return argc > index ? atof(argv[index]) : fallback;
+}
+
+static int run_region(int argc, char** argv)
+{
+    const int id = cache_or_fail(argv[2]);
+    if (id <= 0)
+        return 1;
+    const int kind = (int)arg_or(argc, argv, 3, 0);
+    const float semitones = (float)arg_or(argc, argv, 4, 0);
+    const float level = (float)arg_or(argc, argv, 5, 100);
+    const float hp = (float)arg_or(argc, argv, 6, 0);
+    const float lp = (float)arg_or(argc, argv, 7, 0);
+    const float character = (float)arg_or(argc, argv, 8, 0);
+    const float startMs = (float)arg_or(argc, argv, 9, 0);
+    printf("detected pitch from %.0f ms: %.1f Hz\n", startMs, quorvalen_engine_detect_foundry_pitch(id, startMs));
+
+    /* The character amount goes to the kind's own stage; heat mode 1, no width. */
+    const int rc = quorvalen_engine_play_foundry_region(
+        id, semitones, level, startMs, hp > 0, hp, 20.0f, lp > 0, lp > 0 ? lp : 20000.0f, 20.0f, kind,
+        kind == 0 ? character : 0.0f, kind == 1 ? character : 0.0f, kind == 2 ? character : 0.0f, 1,
+        kind == 3 ? character : 0.0f, 0.0f, 0, 0.0f, 10.0f);
+    printf("audition kind %d at %+.1f semitones, %.0f%%, hp %.0f Hz, lp %.0f Hz, character %.0f%%: %d\n", kind,
+           semitones, level, hp, lp, character, rc);
+    if (rc == 0)
+    {
+        watch(10000);
+        quorvalen_engine_stop();
+    }
+    return rc == 0 ? 0 : 1;
+}
+
 /* Works without the engine: the list is searched anew at every call. */
 static int run_list_irs(void)
 {
@@ -159,9 +200,13 @@ int main(int argc, char** argv)
     const char* command = argc > 1 ? argv[1] : "";
     const int rackMode = strcmp(command, "rack") == 0;
     const int renderMode = strcmp(command, "render") == 0;
-    if ((rackMode && argc < 4) || (renderMode && argc < 5))
+    const int regionMode = strcmp(command, "region") == 0;
+    if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3))
     {
-        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n", argv[0]);
+        fprintf(stderr,
+                "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
+                "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n",
+                argv[0], argv[0]);
         return 2;
     }
     if (strcmp(command, "irs") == 0)
@@ -176,6 +221,8 @@ int main(int argc, char** argv)
         rc = run_rack(argv[2], argv[3]);
     else if (renderMode)
         rc = run_render(argv[2], argv[3], argv[4]);
+    else if (regionMode)
+        rc = run_region(argc, argv);
     else
         rc = run_tour(argc > 1 ? argv[1] : QV_DEFAULT_SOUND, argc > 2 ? argv[2] : "quorvalen_export.wav");
 

@@ -16,6 +16,8 @@ void runOversampledOffline (juce::AudioBuffer<float>& buffer,
     if (channels < 1 || n < 1)
         return;
 
+    // Filters ringing out into silence must not crawl through denormals.
+    juce::ScopedNoDenormals noDenormals;
     auto oversampler = makeOversampler4x (channels);
     oversampler->initProcessing ((size_t) offlineOversamplingBlock);
     const auto latency = (std::int64_t) std::max (0L, std::lroundf (oversampler->getLatencyInSamples()));

@@ -19,7 +19,6 @@ struct CharacterParams
 {
     int mode;
     float transient, body, tail, overtone, width, level;
-    foundry::HeatParams tailHeat;
 };
 
 float finiteClamp (float v, float lo, float hi) noexcept
@@ -52,6 +51,7 @@ void FoundryAuditionCharacterSource::reset() noexcept
 
 void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
 {
+    juce::ScopedNoDenormals noDenormals;
     if (! pullInput (info))
         return;
     auto& buffer = *info.buffer;
@@ -67,7 +67,10 @@ void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceC
     p.overtone = finiteClamp (overtoneDrive.load() / 100.0f, 0.0f, 1.0f);
     p.width = finiteClamp (width.load() / 100.0f, -1.0f, 1.0f);
     p.level = finiteClamp (level.load(), 0.0f, 1.5f);
-    p.tailHeat = { false, p.tail, std::clamp (heatMode.load(), 0, 2) };
+    const foundry::HeatShaper bodyShape ({ true, p.body, 0 });
+    const foundry::HeatShaper tailShape ({ false, p.tail, std::clamp (heatMode.load(), 0, 2) });
+    const float overtoneDrive = 1.0f + 11.0f * p.overtone;
+    const float overtoneNorm = 1.0f / std::tanh (overtoneDrive);
     const double rate = 4.0 * sampleRate;
     const double cf = std::exp (-1.0 / (rate * 0.0015));
     const double cs = std::exp (-1.0 / (rate * 0.025));
@@ -88,15 +91,12 @@ void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceC
                     v *= (float) std::clamp (g, 0.15, 3.0);
                 }
                 else if (p.mode == bodyMode && p.body > 0.0001f)
-                    v = foundry::heatCurve (v, { true, p.body, 0 });
+                    v = bodyShape (v);
                 else if (p.mode == tailMode && p.tail > 0.0001f)
-                    v = foundry::heatCurve (v, p.tailHeat);
+                    v = tailShape (v);
                 else if (p.mode == overtoneMode && p.overtone > 0.0001f)
-                {
-                    const float d = 1.0f + 11.0f * p.overtone;
-                    v = p.overtone * std::tanh (d * v) / std::tanh (d) + (1.0f - p.overtone) * v;
-                }
-                x[j] = std::tanh (1.035f * v) * ceilingNorm;
+                    v = p.overtone * foundry::fastTanh (overtoneDrive * v) * overtoneNorm + (1.0f - p.overtone) * v;
+                x[j] = foundry::fastTanh (1.035f * v) * ceilingNorm;
             }
         }
     };

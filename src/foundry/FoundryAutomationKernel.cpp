@@ -55,8 +55,16 @@ void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock
             }
         }
 
-        const HeatParams heatParams { k.heatVariant, heat ? evaluateFoundryAutomationLane (*k.lanes, lane::heat, t) : 0.0f,
-                                      k.heatMode };
+        if (heat)
+        {
+            // The shaper's constants change only with the lane's value.
+            const float a = evaluateFoundryAutomationLane (*k.lanes, lane::heat, t);
+            if (a != k.heatAmount)
+            {
+                k.heatAmount = a;
+                k.heatShaper = HeatShaper ({ k.heatVariant, a, k.heatMode });
+            }
+        }
         for (size_t c = 0; c < channels; ++c)
         {
             float& x = block.getChannelPointer (c)[j];
@@ -65,7 +73,7 @@ void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock
                 v = foundrySoftClip (k.channels[c].highPass.process (v));
             if (k.lowPassOn)
                 v = foundrySoftClip (k.channels[c].lowPass.process (v));
-            x = heat ? heatCurve ((float) v, heatParams) : (float) v;
+            x = heat ? k.heatShaper ((float) v) : (float) v;
         }
     }
 }
@@ -76,6 +84,7 @@ void automatedLayerOversampled (juce::AudioBuffer<float>& buffer, AutomatedLayer
         return;
     context.channels.assign ((size_t) std::max (buffer.getNumChannels(), 0), {});
     context.lastRefresh = -1;
+    context.heatAmount = -1.0f;
     dsp::runOversampledOffline (buffer, [&] (juce::dsp::AudioBlock<float>& up, std::int64_t position) {
         processAutomatedLayerBlock (context, up, position);
     });

@@ -3,6 +3,7 @@
 // its rate.
 #include "dsp/Biquad.h"
 #include "foundry/FoundryAutomation.h"
+#include "foundry/FoundryNonlinear.h"
 
 #include <juce_dsp/juce_dsp.h>
 
@@ -32,6 +33,8 @@ struct AutomatedLayerContext
     };
     std::vector<ChannelState> channels; // sized by the runner
     std::int64_t lastRefresh = -1;
+    float heatAmount = -1.0f; // the amount heatShaper was made for
+    HeatShaper heatShaper { HeatParams {} };
 };
 
 // One oversampled block whose first sample lies at base-rate `position`.

@@ -23,7 +23,8 @@ void forEachSample (juce::dsp::AudioBlock<float>& block, PerSample&& f) noexcept
 
 void heatWaveshape (const HeatParams& params, juce::dsp::AudioBlock<float>& block) noexcept
 {
-    forEachSample (block, [&] (float x) { return heatCurve (x, params); });
+    const HeatShaper shape (params);
+    forEachSample (block, shape);
 }
 
 void softClipOversampled (juce::AudioBuffer<float>& buffer, const SoftClipFilterParams& params)
@@ -64,14 +65,14 @@ void heatOversampled (juce::AudioBuffer<float>& buffer, const HeatParams& params
 void tanhDriveMixOversampled (juce::AudioBuffer<float>& buffer, float drive, float normaliser, float mix)
 {
     dsp::runOversampledOffline (buffer, [=] (juce::dsp::AudioBlock<float>& up, std::int64_t) {
-        forEachSample (up, [=] (float x) { return (1.0f - mix) * x + mix * std::tanh (drive * x) / normaliser; });
+        forEachSample (up, [=] (float x) { return (1.0f - mix) * x + mix * fastTanh (drive * x) / normaliser; });
     });
 }
 
 void tanhDriveOversampled (juce::AudioBuffer<float>& buffer, float drive)
 {
     dsp::runOversampledOffline (buffer, [=] (juce::dsp::AudioBlock<float>& up, std::int64_t) {
-        forEachSample (up, [=] (float x) { return std::tanh (drive * x); });
+        forEachSample (up, [=] (float x) { return fastTanh (drive * x); });
     });
 }
 

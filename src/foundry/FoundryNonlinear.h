@@ -10,6 +10,13 @@
 namespace quorvalen::foundry
 {
 
+// tanh through one exponential: within about 1e-7 of std::tanh, several times
+// cheaper, and the Foundry's curves run it for every sample at four times the rate.
+inline float fastTanh (float x) noexcept
+{
+    return 1.0f - 2.0f / (std::exp (2.0f * x) + 1.0f);
+}
+
 // After every Foundry biquad.
 inline double foundrySoftClip (double y) noexcept
 {
@@ -23,25 +30,47 @@ struct HeatParams
     int mode = 0;         // 0..2, mode form only
 };
 
+// The heat curve for one amount, with its constants worked out once.
 // Variant: a mix of 0.15 + 0.7a of tanh(d x)/tanh(d), d = 1 + 7a (15 % even at a = 0).
 // Mode form: drive 2.2/5/10 and mix 0.35/0.62/0.86 by mode; at a = 0 the output is x.
+class HeatShaper
+{
+public:
+    explicit HeatShaper (const HeatParams& p) noexcept
+    {
+        const float a = p.amount;
+        if (p.variant)
+        {
+            drive = 1.0f + 7.0f * a;
+            mix = 0.15f + 0.7f * a;
+        }
+        else
+        {
+            static constexpr float drives[] = { 2.2f, 5.0f, 10.0f };
+            static constexpr float mixes[] = { 0.35f, 0.62f, 0.86f };
+            const int mode = std::clamp (p.mode, 0, 2);
+            hardClip = mode == 2;
+            drive = (drives[mode] - 1.0f) * a + 1.0f;
+            mix = a * mixes[mode];
+        }
+        norm = 1.0f / fastTanh (drive);
+    }
+
+    float operator() (float x) const noexcept
+    {
+        const float y = hardClip ? std::clamp (drive * x, -1.0f, 1.0f) * (1.0f - 0.12f * std::abs (x))
+                                 : fastTanh (drive * x) * norm;
+        return (1.0f - mix) * x + mix * y;
+    }
+
+private:
+    float drive = 1.0f, mix = 0.0f, norm = 1.0f;
+    bool hardClip = false;
+};
+
 inline float heatCurve (float x, const HeatParams& p) noexcept
 {
-    const float a = p.amount;
-    if (p.variant)
-    {
-        const float d = 1.0f + 7.0f * a;
-        const float m = 0.15f + 0.7f * a;
-        return m * std::tanh (d * x) / std::tanh (d) + (1.0f - m) * x;
-    }
-    static constexpr float drives[] = { 2.2f, 5.0f, 10.0f };
-    static constexpr float mixes[] = { 0.35f, 0.62f, 0.86f };
-    const int mode = std::clamp (p.mode, 0, 2);
-    const float d = (drives[mode] - 1.0f) * a + 1.0f;
-    const float y = mode == 2 ? std::clamp (d * x, -1.0f, 1.0f) * (1.0f - 0.12f * std::abs (x))
-                              : std::tanh (d * x) / std::tanh (d);
-    const float m = a * mixes[mode];
-    return (1.0f - m) * x + m * y;
+    return HeatShaper (p) (x);
 }
 
 // The heat curve on every sample of every channel of an oversampled block.

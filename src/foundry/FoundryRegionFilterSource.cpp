@@ -81,6 +81,7 @@ void FoundryRegionFilterSource::advancePosition (double p0, int samples) noexcep
 
 void FoundryRegionFilterSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
 {
+    juce::ScopedNoDenormals noDenormals;
     const double p0 = playbackPositionSeconds.load();
     if (! pullInput (info))
         return;
