@@ -4,6 +4,7 @@
 // block by thread CPU time as a share of the block period. Offline: each layer
 // stage and each 4x runner on 10 s of 48 kHz stereo, as multiples of real time;
 // pitch detection of a 10 s sound.
+#include "BenchNoiseSource.h"
 #include "LiveBlockSettings.h"
 #include "engine/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
@@ -37,23 +38,6 @@ double threadSeconds()
     clock_gettime (CLOCK_THREAD_CPUTIME_ID, &ts);
     return (double) ts.tv_sec + (double) ts.tv_nsec * 1e-9;
 }
-
-class NoiseSource final : public juce::AudioSource
-{
-public:
-    void prepareToPlay (int, double) override {}
-    void releaseResources() override {}
-    void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override
-    {
-        for (int ch = 0; ch < info.buffer->getNumChannels(); ++ch)
-        {
-            auto* x = info.buffer->getWritePointer (ch, info.startSample);
-            for (int i = 0; i < info.numSamples; ++i)
-                x[i] = 0.5f * random.nextFloat() - 0.25f;
-        }
-    }
-    juce::Random random { 5 };
-};
 
 void live (const char* name, juce::AudioSource& stage, double& total)
 {
@@ -115,7 +99,7 @@ int main()
                             "character, tail heat + width", "character, overtone drive" };
     for (int mode = -1; mode <= 3; ++mode)
     {
-        NoiseSource input;
+        NoiseSource input (5);
         FoundryAuditionCharacterSource character (&input);
         character.mode = mode;
         character.transientAmount = 80.0f;
@@ -124,7 +108,7 @@ int main()
         character.width = 40.0f;
         live (modes[mode + 1], character, total);
     }
-    NoiseSource input;
+    NoiseSource input (5);
     FoundryRegionFilterSource regions (&input, nullptr);
     for (std::uint32_t s = 0; s < 3; ++s)
         regions.setFoundryMainPreviewRegionFilter (s, true, 150.0f * (float) (s + 1), 40.0f, true, 6000.0f, 60.0f);

@@ -3,6 +3,7 @@
 // period, for the rack with every module off, each module alone, all seven on
 // (10 s impulse response; frequency shifter in beat and synth modes) and 24
 // rackModules entries.
+#include "BenchNoiseSource.h"
 #include "LiveBlockSettings.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
@@ -18,23 +19,6 @@ using namespace quorvalen;
 namespace
 {
 using namespace qvbench;
-
-class NoiseSource final : public juce::AudioSource
-{
-public:
-    void prepareToPlay (int, double) override {}
-    void releaseResources() override {}
-    void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override
-    {
-        for (int ch = 0; ch < info.buffer->getNumChannels(); ++ch)
-        {
-            auto* x = info.buffer->getWritePointer (ch, info.startSample);
-            for (int i = 0; i < info.numSamples; ++i)
-                x[i] = 0.5f * random.nextFloat() - 0.25f;
-        }
-    }
-    juce::Random random { 3 };
-};
 
 struct Cost
 {

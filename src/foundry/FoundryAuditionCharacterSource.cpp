@@ -1,6 +1,5 @@
 #include "foundry/FoundryAuditionCharacterSource.h"
 
-#include "core/Units.h"
 #include "foundry/FoundryNonlinear.h"
 #include "foundry/FoundryStageMath.h"
 
@@ -27,24 +26,8 @@ float finiteClamp (float v, float lo, float hi) noexcept
 }
 } // namespace
 
-void FoundryAuditionCharacterSource::prepareToPlay (int samplesPerBlock, double rate)
+void FoundryAuditionCharacterSource::resetState() noexcept
 {
-    sampleRate = usableRate (rate);
-    blockSize = std::max (samplesPerBlock, 1);
-    ChainStage::prepareToPlay (samplesPerBlock, rate);
-    frame.prepare (blockSize);
-    reset();
-}
-
-void FoundryAuditionCharacterSource::releaseResources()
-{
-    ChainStage::releaseResources();
-    reset();
-}
-
-void FoundryAuditionCharacterSource::reset() noexcept
-{
-    frame.reset();
     for (int c = 0; c < 2; ++c)
         fast[c] = slow[c] = 0.0;
 }
@@ -101,15 +84,10 @@ void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceC
         }
     };
 
-    for (int done = 0; done < info.numSamples;)
-    {
-        const int n = std::min (blockSize, info.numSamples - done);
-        bool finite = true;
-        if (frame.run (buffer, info.startSample + done, n, finite, character))
-            for (int c = 0; c < ch; ++c)
-                buffer.applyGain (c, info.startSample + done, n, p.level);
-        done += n;
-    }
+    // The level follows the character on the processed channels only.
+    runOversampled (buffer, info.startSample, info.numSamples, character);
+    for (int c = 0; c < ch; ++c)
+        buffer.applyGain (c, info.startSample, info.numSamples, p.level);
 
     if (p.mode == tailMode && ch >= 2 && std::abs (p.width) > 0.0001f)
     {

@@ -2,21 +2,18 @@
 // Live audition level and character of the Foundry at four times the rate: a mode
 // stage (transient, body heat, tail heat, overtone drive), then a gentle tanh
 // ceiling on every playback, the level, and the tail's width.
-#include "dsp/OversamplingFrame.h"
-#include "engine/ChainStage.h"
+#include "foundry/FoundryOversampledStage.h"
 
 #include <atomic>
 
 namespace quorvalen
 {
 
-class FoundryAuditionCharacterSource final : public ChainStage
+class FoundryAuditionCharacterSource final : public FoundryOversampledStage
 {
 public:
-    explicit FoundryAuditionCharacterSource (juce::AudioSource* input) : ChainStage (input) {}
+    explicit FoundryAuditionCharacterSource (juce::AudioSource* input) : FoundryOversampledStage (input) {}
 
-    void prepareToPlay (int samplesPerBlock, double rate) override;
-    void releaseResources() override;
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
     // Mode values: -1 main preview, 0 transient, 1 body, 2 tail, 3 overtone.
@@ -40,11 +37,8 @@ public:
     std::atomic<int> heatMode { 0 };
 
 private:
-    void reset() noexcept;
+    void resetState() noexcept override;
 
-    double sampleRate = 44100.0;
-    int blockSize = 512;
-    dsp::OversamplingFrame frame;
     double fast[2] {}, slow[2] {};
 };
 

@@ -39,6 +39,16 @@ EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs);
 // the entry is detached first. Caller holds the engine mutex.
 EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Needs needs);
 
+// The usual frame of an in-place stage: takes the engine mutex, looks the entry up
+// for writing and runs `work (entry)`, or returns the lookup's code.
+template <typename Work>
+int withEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Needs needs, Work&& work)
+{
+    const auto lock = lockEngine (engine);
+    const auto found = lookupEntryForWriting (engine, id, needs);
+    return found.entry == nullptr ? found.code : work (*found.entry);
+}
+
 // Stops playback when it reads the entry `id`, so that a stage may write or replace
 // its audio. Caller holds the engine mutex.
 void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id);

@@ -14,46 +14,42 @@ int applyFoundryLayerFilters (QuorvalenEngine& engine, std::int32_t id, const La
 {
     if (! f.highPassOn && ! f.lowPassOn)
         return done;
-    const auto lock = lockEngine (engine);
-    const auto found = lookupEntryForWriting (engine, id, Needs::audio);
-    if (found.entry == nullptr)
-        return found.code;
-    const double fs = 4.0 * found.entry->sampleRate;
-    SoftClipFilterParams p;
-    p.highPassOn = f.highPassOn;
-    p.lowPassOn = f.lowPassOn;
-    if (f.highPassOn)
-        p.highPass = makeFoundryFilterBiquad (true, fs, f.highPassHz, f.highPassResonance);
-    if (f.lowPassOn)
-        p.lowPass = makeFoundryFilterBiquad (false, fs, f.lowPassHz, f.lowPassResonance);
-    softClipOversampled (*found.entry->buffer, p);
-    return done;
+    return withEntryForWriting (engine, id, Needs::audio, [&] (CacheEntry& entry) {
+        const double fs = 4.0 * entry.sampleRate;
+        SoftClipFilterParams p;
+        p.highPassOn = f.highPassOn;
+        p.lowPassOn = f.lowPassOn;
+        if (f.highPassOn)
+            p.highPass = makeFoundryFilterBiquad (true, fs, f.highPassHz, f.highPassResonance);
+        if (f.lowPassOn)
+            p.lowPass = makeFoundryFilterBiquad (false, fs, f.lowPassHz, f.lowPassResonance);
+        softClipOversampled (*entry.buffer, p);
+        return done;
+    });
 }
 
 int applyFoundryMonoInvert (QuorvalenEngine& engine, std::int32_t id, bool mono, bool invert)
 {
     if (! mono && ! invert)
         return done;
-    const auto lock = lockEngine (engine);
-    const auto found = lookupEntryForWriting (engine, id, Needs::buffer);
-    if (found.entry == nullptr)
-        return found.code;
-    auto& b = *found.entry->buffer;
-    const int channels = b.getNumChannels();
-    if (mono && channels >= 2)
-    {
-        for (int i = 0; i < b.getNumSamples(); ++i)
+    return withEntryForWriting (engine, id, Needs::buffer, [&] (CacheEntry& entry) {
+        auto& b = *entry.buffer;
+        const int channels = b.getNumChannels();
+        if (mono && channels >= 2)
         {
-            float sum = 0.0f;
-            for (int c = 0; c < channels; ++c)
-                sum += b.getSample (c, i);
-            for (int c = 0; c < channels; ++c)
-                b.setSample (c, i, sum / (float) channels);
+            for (int i = 0; i < b.getNumSamples(); ++i)
+            {
+                float sum = 0.0f;
+                for (int c = 0; c < channels; ++c)
+                    sum += b.getSample (c, i);
+                for (int c = 0; c < channels; ++c)
+                    b.setSample (c, i, sum / (float) channels);
+            }
         }
-    }
-    if (invert)
-        b.applyGain (-1.0f);
-    return done;
+        if (invert)
+            b.applyGain (-1.0f);
+        return done;
+    });
 }
 
 int shapeFoundryTransient (QuorvalenEngine& engine, std::int32_t id, float amountPercent)
@@ -111,12 +107,10 @@ int applyFoundryLayerHeat (QuorvalenEngine& engine, std::int32_t id, float amoun
     a = std::min (a, 1.0f);
     if (a <= 0.0001f)
         return done;
-    const auto lock = lockEngine (engine);
-    const auto found = lookupEntryForWriting (engine, id, Needs::buffer);
-    if (found.entry == nullptr)
-        return found.code;
-    heatOversampled (*found.entry->buffer, { bodyVariant, a, std::clamp (mode, 0, 2) });
-    return done;
+    return withEntryForWriting (engine, id, Needs::buffer, [&] (CacheEntry& entry) {
+        heatOversampled (*entry.buffer, { bodyVariant, a, std::clamp (mode, 0, 2) });
+        return done;
+    });
 }
 
 int applyFoundryStereoWidth (QuorvalenEngine& engine, std::int32_t id, float widthPercent)
@@ -124,40 +118,37 @@ int applyFoundryStereoWidth (QuorvalenEngine& engine, std::int32_t id, float wid
     const float w = std::clamp (finiteOr (widthPercent, 0.0f) / 100.0f, -1.0f, 1.0f);
     if (std::abs (w) <= 0.0001f)
         return done;
-    const auto lock = lockEngine (engine);
-    const auto found = lookupEntryForWriting (engine, id, Needs::buffer);
-    if (found.entry == nullptr)
-        return found.code;
-    auto& entry = *found.entry;
-    auto& b = *entry.buffer;
-    if (b.getNumChannels() >= 2)
-    {
-        const float g = std::clamp (w + 1.0f, 0.0f, 2.0f);
-        auto* l = b.getWritePointer (0);
-        auto* r = b.getWritePointer (1);
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            scaleSide (l[i], r[i], g);
-        return done;
-    }
-    if (b.getNumChannels() == 1 && w > 0.0001f && entry.sampleRate > 0.0)
-    {
-        // A mono layer gains width from a 0.37 ms difference signal.
-        const int n = b.getNumSamples();
-        const auto d = (int) std::max<std::int64_t> (std::llround (entry.sampleRate * 0.00037), 1);
-        const float k = 0.42f * w;
-        auto wide = tryAllocateBuffer (2, n);
-        if (wide == nullptr)
-            return n < 1 ? done : noBuffer;
-        const auto* x = b.getReadPointer (0);
-        for (int i = 0; i < n; ++i)
+    return withEntryForWriting (engine, id, Needs::buffer, [&] (CacheEntry& entry) {
+        auto& b = *entry.buffer;
+        if (b.getNumChannels() >= 2)
         {
-            const float e = (x[i] - x[std::max (i - d, 0)]) * k;
-            wide->setSample (0, i, x[i] + e);
-            wide->setSample (1, i, x[i] - e);
+            const float g = std::clamp (w + 1.0f, 0.0f, 2.0f);
+            auto* l = b.getWritePointer (0);
+            auto* r = b.getWritePointer (1);
+            for (int i = 0; i < b.getNumSamples(); ++i)
+                scaleSide (l[i], r[i], g);
+            return done;
         }
-        entry.buffer = std::move (wide);
-    }
-    return done;
+        if (b.getNumChannels() == 1 && w > 0.0001f && entry.sampleRate > 0.0)
+        {
+            // A mono layer gains width from a 0.37 ms difference signal.
+            const int n = b.getNumSamples();
+            const auto d = (int) std::max<std::int64_t> (std::llround (entry.sampleRate * 0.00037), 1);
+            const float k = 0.42f * w;
+            auto wide = tryAllocateBuffer (2, n);
+            if (wide == nullptr)
+                return n < 1 ? done : noBuffer;
+            const auto* x = b.getReadPointer (0);
+            for (int i = 0; i < n; ++i)
+            {
+                const float e = (x[i] - x[std::max (i - d, 0)]) * k;
+                wide->setSample (0, i, x[i] + e);
+                wide->setSample (1, i, x[i] - e);
+            }
+            entry.buffer = std::move (wide);
+        }
+        return done;
+    });
 }
 
 } // namespace quorvalen::foundry

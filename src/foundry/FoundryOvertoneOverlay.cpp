@@ -25,12 +25,13 @@ int renderOvertoneLayer (QuorvalenEngine& engine, const OvertoneOverlay& o)
     float a = finiteOr (o.drivePercent, 0.0f) / 100.0f;
     if (a >= 0.0f && (a = std::min (a, 1.0f)) > 0.0001f)
     {
-        const auto lock = lockEngine (engine);
-        const auto found = lookupEntryForWriting (engine, overtoneLayerId, Needs::buffer);
-        if (found.entry == nullptr)
-            return found.code;
-        const float d = 1.0f + 11.0f * a;
-        tanhDriveMixOversampled (*found.entry->buffer, d, std::tanh (d), a);
+        const int code = withEntryForWriting (engine, overtoneLayerId, Needs::buffer, [&] (CacheEntry& entry) {
+            const float d = 1.0f + 11.0f * a;
+            tanhDriveMixOversampled (*entry.buffer, d, std::tanh (d), a);
+            return done;
+        });
+        if (code != done)
+            return code;
     }
     return applyFoundryEdgeFades (engine, overtoneLayerId, 3.0f);
 }
@@ -91,8 +92,8 @@ int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, d
                                        std::max<std::int64_t> (overtoneLength, 1), need - p0 });
     if (n < 1)
         return done;
-    const std::int64_t in = std::llroundf (std::clamp (finiteOr (o.fadeInPercent, 0.0f) / 100.0f, 0.0f, 1.0f) * (float) n);
-    const std::int64_t out = std::llroundf (std::clamp (finiteOr (o.fadeOutPercent, 0.0f) / 100.0f, 0.0f, 1.0f) * (float) n);
+    const std::int64_t in = std::llroundf (unitFraction (o.fadeInPercent) * (float) n);
+    const std::int64_t out = std::llroundf (unitFraction (o.fadeOutPercent) * (float) n);
     const std::int64_t last = overtone.getNumSamples() - 1;
     for (int c = 0; c < preview->getNumChannels(); ++c)
     {

@@ -1,6 +1,5 @@
 #include "foundry/FoundryRegionFilterSource.h"
 
-#include "core/Units.h"
 #include "foundry/FoundryFilterDesign.h"
 #include "foundry/FoundryNonlinear.h"
 
@@ -32,22 +31,7 @@ void FoundryRegionFilterSource::setFoundryMainPreviewRegionFilter (std::uint32_t
     s.lowPassResonance.exchange (heldTo (lowPassResonance, 0.0f, 100.0f, 0.0f));
 }
 
-void FoundryRegionFilterSource::prepareToPlay (int samplesPerBlock, double rate)
-{
-    sampleRate = usableRate (rate);
-    blockSize = std::max (samplesPerBlock, 1);
-    ChainStage::prepareToPlay (samplesPerBlock, rate);
-    frame.prepare (blockSize);
-    reset();
-}
-
-void FoundryRegionFilterSource::releaseResources()
-{
-    ChainStage::releaseResources();
-    reset();
-}
-
-void FoundryRegionFilterSource::reset() noexcept
+void FoundryRegionFilterSource::resetState() noexcept
 {
     for (int i = 0; i < slotCount; ++i)
     {
@@ -63,7 +47,6 @@ void FoundryRegionFilterSource::reset() noexcept
             st.lowPass[(size_t) c].reset();
         }
     }
-    frame.reset();
 }
 
 void FoundryRegionFilterSource::advancePosition (double p0, int samples) noexcept
@@ -147,13 +130,7 @@ void FoundryRegionFilterSource::getNextAudioBlock (const juce::AudioSourceChanne
         }
     };
 
-    for (int done = 0; done < info.numSamples;)
-    {
-        const int n = std::min (blockSize, info.numSamples - done);
-        bool finite = true;
-        frame.run (*info.buffer, info.startSample + done, n, finite, filter);
-        done += n;
-    }
+    runOversampled (*info.buffer, info.startSample, info.numSamples, filter);
 }
 
 } // namespace quorvalen

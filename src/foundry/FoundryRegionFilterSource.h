@@ -4,8 +4,7 @@
 // to their settings. The stage also keeps the main preview's playback position
 // (for loop telemetry) from the transport's progress.
 #include "dsp/Biquad.h"
-#include "dsp/OversamplingFrame.h"
-#include "engine/ChainStage.h"
+#include "foundry/FoundryOversampledStage.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -16,14 +15,12 @@
 namespace quorvalen
 {
 
-class FoundryRegionFilterSource final : public ChainStage
+class FoundryRegionFilterSource final : public FoundryOversampledStage
 {
 public:
     FoundryRegionFilterSource (juce::AudioSource* input, juce::AudioTransportSource* transport)
-        : ChainStage (input), transport (transport) {}
+        : FoundryOversampledStage (input), transport (transport) {}
 
-    void prepareToPlay (int samplesPerBlock, double rate) override;
-    void releaseResources() override;
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
     // Stores slot 0..2's filters (frequencies held to 20..20000 Hz, resonances to
@@ -58,12 +55,9 @@ public:
 
 private:
     void advancePosition (double p0, int samples) noexcept;
-    void reset() noexcept;
+    void resetState() noexcept override;
 
     juce::AudioTransportSource* transport;
-    double sampleRate = 44100.0;
-    int blockSize = 512;
-    dsp::OversamplingFrame frame;
 
     // Audio thread only: glided settings and filter states of each slot.
     struct SlotState

@@ -15,6 +15,12 @@ inline float finiteOr (float value, float neutral) noexcept
     return std::isfinite (value) ? value : neutral;
 }
 
+// A percentage as a fraction in [0, 1]; NaN as 0.
+inline float unitFraction (float percent) noexcept
+{
+    return std::clamp (finiteOr (percent, 0.0f) / 100.0f, 0.0f, 1.0f);
+}
+
 // llround(ms x rate / 1000) limited to [0, upper] (NaN as 0).
 inline std::int64_t samplesFromMs (double ms, double rate, std::int64_t upper) noexcept
 {

@@ -63,3 +63,41 @@ TEST (Concurrency, LockFreeExportsRaceLifecycleAndPlayback)
     setters.join();
     EXPECT_EQ (quorvalen_engine_is_ready(), 0);
 }
+
+TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    std::atomic<bool> stop { false };
+
+    std::thread auditions ([&] {
+        for (int round = 0; round < 8; ++round)
+        {
+            quorvalen_engine_play_foundry_region (id, 0.0f, 90.0f, 10.0f * (float) round, 1, 200.0f, 20.0f, 1, 6000.0f,
+                                                  20.0f, round % 4, 50.0f, 40.0f, 40.0f, round % 3, 60.0f, 30.0f,
+                                                  round & 3, 5.0f, 5.0f);
+            std::this_thread::sleep_for (std::chrono::milliseconds (30));
+        }
+        stop = true;
+    });
+
+    std::thread setters ([&] {
+        float x = 0.0f;
+        while (! stop)
+        {
+            quorvalen_engine_set_foundry_audition_character (x - 12.0f, 50.0f + x, (int) x % 5 - 1, x, x, x, (int) x % 3,
+                                                             x, x - 12.0f);
+            quorvalen_engine_set_foundry_main_preview_region_filters ((uint32_t) x % 3, 1, 100.0f + x, x, 1,
+                                                                      5000.0f, x);
+            quorvalen_engine_set_foundry_audition_filters (1, 100.0f + x, x, 1, 8000.0f, x);
+            x = x > 24.0f ? 0.0f : x + 1.0f;
+            std::this_thread::sleep_for (std::chrono::microseconds (300));
+        }
+    });
+
+    auditions.join();
+    setters.join();
+    EXPECT_EQ (quorvalen_engine_shutdown(), 0);
+}
