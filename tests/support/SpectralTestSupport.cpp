@@ -86,7 +86,7 @@ juce::AudioBuffer<float> ramp (int samples, float low, float high)
     return b;
 }
 
-float rampAdvanceAcrossDip (const std::vector<float>& out)
+RampDip rampAcrossDip (const std::vector<float>& out)
 {
     // Skip the start: the capture may begin inside an earlier fade.
     const std::size_t from = 2048;
@@ -99,8 +99,8 @@ float rampAdvanceAcrossDip (const std::vector<float>& out)
         }
     const std::size_t fade = 600; // one device block and a little more
     if (first == out.size() || first < from + fade || last + fade >= out.size())
-        return std::nanf ("");
-    return out[last + fade] - out[first - fade];
+        return { std::nanf (""), std::nanf ("") };
+    return { out[first - fade], out[last + fade] };
 }
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)

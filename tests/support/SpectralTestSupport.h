@@ -68,10 +68,14 @@ private:
 // its position.
 juce::AudioBuffer<float> ramp (int samples, float low, float high);
 
-// Playback of a ramp above 0.01 was detached and restarted during `out`: the ramp's
-// value after the dip (and the transport's fade in) less its value before the dip
-// (and the fade out). NaN when there is no dip.
-float rampAdvanceAcrossDip (const std::vector<float>& out);
+// Playback of a ramp above 0.01 was detached and restarted during `out`: the
+// ramp's values before the dip (and the transport's fade out) and after it (and
+// the fade in). NaN when there is no dip.
+struct RampDip
+{
+    float before, after;
+};
+RampDip rampAcrossDip (const std::vector<float>& out);
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
