@@ -73,8 +73,10 @@ KnifeBox knifeBox (const KnifePoint& p, std::int64_t frames)
     return box;
 }
 
-// Multiplies the bins of one channel inside the box; true when any gain differs from 1.
-bool cut (std::vector<std::complex<float>>& bins, const KnifeBox& box, float depth, std::vector<float>& dy2)
+// Multiplies the bins inside the box, of every channel with the same gains (each
+// channel still takes the points in input order); true when any gain differs from 1.
+bool cut (std::vector<std::vector<std::complex<float>>>& channels, const KnifeBox& box, float depth,
+          std::vector<float>& dy2)
 {
     dy2.resize ((std::size_t) (box.b1 - box.b0));
     for (auto b = box.b0; b < box.b1; ++b)
@@ -86,7 +88,6 @@ bool cut (std::vector<std::complex<float>>& bins, const KnifeBox& box, float dep
     for (auto f = box.t0; f < box.t1; ++f)
     {
         const float dx = (float) (f - box.centreFrame) / (float) box.timeRadius;
-        auto* frame = bins.data() + f * stftBinCount;
         for (auto b = box.b0; b < box.b1; ++b)
         {
             const float d = std::sqrt (dx * dx + dy2[(std::size_t) (b - box.b0)]);
@@ -95,7 +96,8 @@ bool cut (std::vector<std::complex<float>>& bins, const KnifeBox& box, float dep
                 continue; // gain exactly 1
             const float h = 1.0f - 0.5f * depth * std::pow (w, 1.9f);
             const float g = h * h;
-            frame[b] *= g;
+            for (auto& bins : channels)
+                bins[(std::size_t) (f * stftBinCount + b)] *= g;
             changed = changed || std::abs (g - 1.0f) > 1e-7f;
         }
     }
@@ -139,19 +141,16 @@ int knife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sess
     bool changed = false;
     std::int64_t firstFrame = frames, endFrame = 0;
     std::vector<float> dy2;
-    for (auto& bins : session.stftBins)
-        for (const auto& p : records)
+    for (const auto& p : records)
+    {
+        const auto box = knifeBox (p, frames);
+        if (! box.empty() && cut (session.stftBins, box, p.depth, dy2))
         {
-            const auto box = knifeBox (p, frames);
-            if (box.empty())
-                continue;
-            if (cut (bins, box, p.depth, dy2))
-            {
-                changed = true;
-                firstFrame = std::min (firstFrame, box.t0);
-                endFrame = std::max (endFrame, box.t1);
-            }
+            changed = true;
+            firstFrame = std::min (firstFrame, box.t0);
+            endFrame = std::max (endFrame, box.t1);
         }
+    }
     if (! changed)
     {
         edit.abandon();

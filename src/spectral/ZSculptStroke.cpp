@@ -86,7 +86,7 @@ struct Frames
 {
     std::vector<float> window;
     std::vector<std::complex<float>> frame;
-    std::vector<float> out, wsum;
+    std::vector<float> out[2], wsum;
     std::vector<float> gains; // per bin, 1 for bins outside every box
     std::vector<char> carved; // per frame: its bucket holds boxes
     std::vector<char> needed; // per frame: it overlaps a carved frame
@@ -133,62 +133,74 @@ bool frameGains (const std::vector<ZSculptBox>& boxes, const std::vector<std::in
     return any;
 }
 
-void carveChannel (Frames& s, const float* dry, float* live, std::int64_t numSamples, std::int64_t frameCount,
-                   const std::vector<ZSculptBox>& boxes, const TimeIndex& index, const std::vector<float>& binY)
+// Carves up to two channels at once: channel 0 rides in the real part of each
+// frame and channel 1 in the imaginary part. The gains are real and the same for
+// bins k and size - k, so one transform pair carves both exactly as two would.
+void carveChannels (Frames& s, const float* const dry[2], float* const live[2], int channels, std::int64_t numSamples,
+                    std::int64_t frameCount, const std::vector<ZSculptBox>& boxes, const TimeIndex& index,
+                    const std::vector<float>& binY)
 {
-    std::fill (s.out.begin(), s.out.end(), 0.0f);
+    for (int c = 0; c < channels; ++c)
+        std::fill (s.out[c].begin(), s.out[c].end(), 0.0f);
     std::fill (s.wsum.begin(), s.wsum.end(), 0.0f);
     const float* w = s.window.data();
+    const float* dry1 = channels > 1 ? dry[1] : nullptr;
     for (std::int64_t f = 0; f < frameCount; ++f)
     {
         if (! s.needed[(std::size_t) f])
             continue;
         const auto origin = f * hop - centreOffset;
         const auto from = std::max<std::int64_t> (0, origin), to = std::min<std::int64_t> (numSamples, origin + fftSize);
+        for (auto n = from; n < to; ++n)
+            s.wsum[(std::size_t) n] += w[n - origin] * w[n - origin];
         const float t = numSamples < 2 ? 0.0f : clampTo ((float) (f * hop) / (float) (numSamples - 1), 0.0f, 1.0f);
         const auto& bucket = index[(std::size_t) bucketOf (t)];
-        bool carve = s.carved[(std::size_t) f] && frameGains (boxes, bucket, t, binY, s.gains);
-        if (! carve)
+        if (! (s.carved[(std::size_t) f] && frameGains (boxes, bucket, t, binY, s.gains)))
         {
             // An untouched frame resynthesises to its own windowed input.
-            for (auto n = from; n < to; ++n)
-            {
-                const float wj = w[n - origin];
-                s.out[(std::size_t) n] += wj * wj * dry[n];
-                s.wsum[(std::size_t) n] += wj * wj;
-            }
+            for (int c = 0; c < channels; ++c)
+                for (auto n = from; n < to; ++n)
+                    s.out[c][(std::size_t) n] += w[n - origin] * w[n - origin] * dry[c][n];
             continue;
         }
         for (int i = 0; i < fftSize; ++i)
         {
             const auto n = origin + i;
-            s.frame[(std::size_t) i] = { n >= 0 && n < numSamples ? dry[n] * w[i] : 0.0f, 0.0f };
+            const bool inside = n >= 0 && n < numSamples;
+            s.frame[(std::size_t) i] = { inside ? dry[0][n] * w[i] : 0.0f, inside && dry1 != nullptr ? dry1[n] * w[i] : 0.0f };
         }
         dsp::fftComplexInPlace (s.frame, false);
-        for (int k = 0; k < binCount; ++k)
-            if (s.gains[(std::size_t) k] < 0.999999f)
-                s.frame[(std::size_t) k] *= s.gains[(std::size_t) k];
+        s.frame[0] *= s.gains[0];
+        s.frame[fftSize / 2] *= s.gains[fftSize / 2];
         for (int k = 1; k < fftSize / 2; ++k)
-            s.frame[(std::size_t) (fftSize - k)] = std::conj (s.frame[(std::size_t) k]);
+            if (const float g = s.gains[(std::size_t) k]; g < 0.999999f)
+            {
+                s.frame[(std::size_t) k] *= g;
+                s.frame[(std::size_t) (fftSize - k)] *= g;
+            }
         dsp::fftComplexInPlace (s.frame, true);
         for (auto n = from; n < to; ++n)
         {
             const auto j = (std::size_t) (n - origin);
-            s.out[(std::size_t) n] += w[j] * s.frame[j].real();
-            s.wsum[(std::size_t) n] += w[j] * w[j];
+            s.out[0][(std::size_t) n] += w[j] * s.frame[j].real();
+            if (channels > 1)
+                s.out[1][(std::size_t) n] += w[j] * s.frame[j].imag();
         }
     }
     // Only samples within reach of a carved frame are rewritten; the rest would
     // resynthesise to themselves.
+    std::int64_t written = 0;
     for (std::int64_t f = 0; f < frameCount; ++f)
     {
         if (! s.carved[(std::size_t) f])
             continue;
-        const auto origin = f * hop - centreOffset;
-        const auto from = std::max<std::int64_t> (0, origin), to = std::min<std::int64_t> (numSamples, origin + fftSize);
-        for (auto n = from; n < to; ++n)
-            if (s.wsum[(std::size_t) n] > 1e-8f)
-                live[n] = s.out[(std::size_t) n] / s.wsum[(std::size_t) n];
+        const auto from = std::max<std::int64_t> (written, f * hop - centreOffset);
+        const auto to = std::min<std::int64_t> (numSamples, f * hop + centreOffset);
+        for (int c = 0; c < channels; ++c)
+            for (auto n = from; n < to; ++n)
+                if (s.wsum[(std::size_t) n] > 1e-8f)
+                    live[c][n] = s.out[c][(std::size_t) n] / s.wsum[(std::size_t) n];
+        written = std::max (written, to);
     }
 }
 
@@ -233,7 +245,8 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
     for (int i = 0; i < fftSize; ++i)
         s.window[(std::size_t) i] = 0.5f - 0.5f * std::cos ((float) i * 6.2831855f * 0.00024414062f);
     s.frame.resize (fftSize);
-    s.out.resize ((std::size_t) numSamples);
+    for (auto& o : s.out)
+        o.resize ((std::size_t) numSamples);
     s.wsum.resize ((std::size_t) numSamples);
     s.gains.assign (binCount, 1.0f);
     const auto [firstCarved, lastCarved] = markFrames (s, numSamples, frameCount, index);
@@ -246,8 +259,10 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
         return -5;
     }
     edit.detachPlayback();
-    for (int c = 0; c < edit.channels(); ++c)
-        carveChannel (s, edit.before (c), live->getWritePointer (c), numSamples, frameCount, boxes, index, binY);
+    const int channels = std::min (edit.channels(), 2);
+    const float* const dry[2] = { edit.before (0), channels > 1 ? edit.before (1) : nullptr };
+    float* const out[2] = { live->getWritePointer (0), channels > 1 ? live->getWritePointer (1) : nullptr };
+    carveChannels (s, dry, out, channels, numSamples, frameCount, boxes, index, binY);
 
     if (lastCarved >= firstCarved)
     {
