@@ -49,13 +49,9 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
     std::lock_guard lock (engine.engineMutex);
     if (! engine.isReady())
         return -2;
-    auto* source = findCacheEntry (engine, (std::uint32_t) cacheId);
-    if (source == nullptr)
-        return -3;
-    if (source->buffer == nullptr || ! (source->sampleRate > 0.0))
-        return -4;
-    if (source->buffer->getNumChannels() < 1 || source->buffer->getNumSamples() < 1)
-        return -5;
+    CacheEntry* source = nullptr;
+    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
+        return code;
 
     std::uint32_t liveId = 0;
     try

@@ -74,8 +74,10 @@ std::string StdoutCapture::finish()
     return testing::internal::GetCapturedStdout();
 }
 
-juce::AudioBuffer<float> ramp (int samples, float low, float high)
+juce::AudioBuffer<float> positionRamp()
 {
+    const int samples = 48000 * 3;
+    const float low = 0.05f, high = 0.35f;
     juce::AudioBuffer<float> b (2, samples);
     for (int i = 0; i < samples; ++i)
     {
@@ -85,6 +87,13 @@ juce::AudioBuffer<float> ramp (int samples, float low, float high)
     }
     return b;
 }
+
+namespace
+{
+struct RampDip
+{
+    float before, after;
+};
 
 RampDip rampAcrossDip (const std::vector<float>& out)
 {
@@ -101,6 +110,14 @@ RampDip rampAcrossDip (const std::vector<float>& out)
     if (first == out.size() || first < from + fade || last + fade >= out.size())
         return { std::nanf (""), std::nanf ("") };
     return { out[first - fade], out[last + fade] };
+}
+
+} // namespace
+
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter)
+{
+    const auto dip = rampAcrossDip (out);
+    return (dip.after / gainAfter - dip.before) / 0.1f;
 }
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)

@@ -64,18 +64,14 @@ private:
     bool active = true;
 };
 
-// A ramp from `low` to `high`, the same on both channels: a sample's value tells
-// its position.
-juce::AudioBuffer<float> ramp (int samples, float low, float high);
-
-// Playback of a ramp above 0.01 was detached and restarted during `out`: the
-// ramp's values before the dip (and the transport's fade out) and after it (and
-// the fade in). NaN when there is no dip.
-struct RampDip
-{
-    float before, after;
-};
-RampDip rampAcrossDip (const std::vector<float>& out);
+// 3 s at 48 kHz of a ramp from 0.05 rising 0.1 a second, the same on both
+// channels: a sample's value tells its position.
+juce::AudioBuffer<float> positionRamp();
+// Playback of the ramp was detached and restarted while `out` was recorded: the
+// seconds of ramp skipped between before the dip (and the transport's fade out)
+// and after it (and the fade in); the ramp after it was scaled by `gainAfter`.
+// Negative when playback went back, NaN when there is no dip.
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f);
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
