@@ -186,13 +186,15 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session(int32_t cacheI
      (0.001..0.5, fractions of the length and of the log-frequency axis); bins
      inside an ellipse keep at most a tenth of their level.
    Live cache id; -1 arrays null, count < 1 or a value not finite; -2 more than
-   20000 points; -3 unknown session; -4 the live copy is gone or was reshaped;
-   -5 the stroke could not be applied (codes 1..3 are not available); -6 tool
+   20000 points; -3 unknown session; -4 the live copy is gone or was reshaped
+   (the knife reports that as -5 once it has analysed the copy); -5 the stroke
+   could not be carried through (tool codes 1..3 are not available); -6 tool
    codes mixed or above 4. A failed stroke changes nothing. */
 QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke(int32_t session, const float* points,
                                                                          const uint32_t* tools, int32_t count);
 /* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
-   is gone or was reshaped (the step stays available, nothing changes). */
+   is gone or was reshaped, or memory ran out (the step stays available and
+   nothing changes). */
 QUORVALEN_API int32_t quorvalen_engine_undo_cqt_spectral_session(int32_t session);
 QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session(int32_t session);
 /* Drops the session and its live copy (stopping it when it plays); the source
