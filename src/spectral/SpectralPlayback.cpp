@@ -13,16 +13,6 @@ namespace quorvalen
 {
 namespace
 {
-// The rack counts samples after the chain's resampling, at the device's rate.
-double rackRate (QuorvalenEngine& engine, double fallback)
-{
-    if (engine.deviceManager != nullptr)
-        if (auto* device = engine.deviceManager->getCurrentAudioDevice())
-            if (const double rate = device->getCurrentSampleRate(); rate > 0.0)
-                return rate;
-    return fallback;
-}
-
 void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback)
 {
     auto* live = findCacheEntry (engine, session.liveCacheId);
@@ -41,7 +31,8 @@ void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& sessio
 
     if (playback.throughRack)
     {
-        const double rate = rackRate (engine, session.sampleRate);
+        // The rack counts samples after the chain's resampling, at the device's rate.
+        const double rate = outputDeviceRate (engine, session.sampleRate);
         const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
         engine.rackSource.prepareRackPlayback (n, playback.loops, n, false);
         // Rack automation and loop pieces follow the transport, which resumes mid-sound.
