@@ -227,6 +227,41 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters(u
                                                                                float highPassResonance,
                                                                                int32_t lowPassOn, float lowPassHz,
                                                                                float lowPassResonance);
+/* ---- Spectral sessions --------------------------------------------------- */
+/* A session edits a private 2-channel copy of a cached sound (a mono sound is
+   duplicated, a wider one keeps its first two channels): the live copy, a cache
+   entry of its own that the host plays, exports and clones like any other. Each
+   stroke changes it in place and is heard at once: when the live copy plays, it
+   restarts where it was, with its loop and rack settings. Undo and redo hold the
+   last 48 strokes; a new stroke drops what could be redone. */
+
+/* Session id; *outLiveCacheId and *outSeconds (its length) are written.
+   -1 an output null; -2 engine not ready; -3 unknown id; -4 entry without audio
+   or with a rate not above 0; -5 no channels or samples; -6 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session(int32_t cacheId, uint32_t* outLiveCacheId,
+                                                                  float* outSeconds);
+/* One stroke of count points, 5 floats each, every point with the same tool code:
+   0 knife: time (0..1), y (0 top = highest frequency .. 1), time radius,
+     frequency radius (fractions), depth (0 changes nothing, 1 a quarter at the
+     centre, 2 a hole); the live copy's peak is then set to 0.97.
+   4 Z sculpt: centre time, centre y (0..1), half width, half height
+     (0.001..0.5, fractions of the length and of the log-frequency axis); bins
+     inside an ellipse keep at most a tenth of their level.
+   Live cache id; -1 arrays null, count < 1 or a value not finite; -2 more than
+   20000 points; -3 unknown session; -4 the live copy is gone or was reshaped
+   (the knife reports that as -5 once it has analysed the copy); -5 the stroke
+   could not be carried through (tool codes 1..3 are not available); -6 tool
+   codes mixed or above 4. A failed stroke changes nothing. */
+QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke(int32_t session, const float* points,
+                                                                         const uint32_t* tools, int32_t count);
+/* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
+   is gone or was reshaped, or memory ran out (the step stays available and
+   nothing changes). */
+QUORVALEN_API int32_t quorvalen_engine_undo_cqt_spectral_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session(int32_t session);
+/* Drops the session and its live copy (stopping it when it plays); the source
+   entry stays. 0; 1 unknown session. */
+QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session);
 
 #ifdef __cplusplus
 }

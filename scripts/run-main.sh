@@ -2,7 +2,8 @@
 # Installs dependencies, builds, and runs the host program on a sound (the file
 # given, else the project's own default sound): the engine tour, then the same
 # sound through the effect rack live and rendered offline with the example
-# settings and the project's small example impulse response.
+# settings and the project's small example impulse response, and a knife and a
+# Z sculpt stroke from the example point files in a spectral session.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,3 +15,5 @@ host=./build/tools/quorvalen_host
 "$host" irs
 "$host" rack "$sound" tools/racks/warm-space.json
 "$host" render "$sound" tools/racks/warm-space.json build/quorvalen_render.wav
+"$host" spectral "$sound" tools/strokes/knife.txt build/quorvalen_knife.wav
+"$host" spectral "$sound" tools/strokes/z-sculpt.txt build/quorvalen_z_sculpt.wav

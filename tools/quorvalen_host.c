@@ -18,7 +18,14 @@
                                          2 tail, 3 overtone) with pitch, level in
                                          percent, high-pass and low-pass cutoffs
                                          (0 = off) and the kind's character amount
-                                         in percent; prints its detected pitch */
+                                         in percent; prints its detected pitch
+   quorvalen_host spectral SOUND POINTS OUT.wav
+                                         opens a spectral session on the sound,
+                                         plays its live copy while applying the
+                                         stroke in POINTS (one point a line: tool
+                                         code then five numbers), exports the
+                                         edited live copy, undoes the stroke and
+                                         ends the session */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -145,6 +152,82 @@ static int run_render(const char* sound, const char* settingsPath, const char* o
     return rc == 0 ? 0 : 1;
 }
 
+/* Reads "tool p0 p1 p2 p3 p4" lines ('#' starts a comment line). Returns the
+   number of points, or -1. */
+static int read_points(const char* path, float** points, uint32_t** tools)
+{
+    FILE* f = fopen(path, "r");
+    if (!f)
+        return -1;
+    int count = 0, capacity = 0;
+    char line[512];
+    *points = NULL;
+    *tools = NULL;
+    while (fgets(line, sizeof line, f))
+    {
+        unsigned tool = 0;
+        float p[5];
+        if (line[0] == '#' || sscanf(line, "%u %f %f %f %f %f", &tool, &p[0], &p[1], &p[2], &p[3], &p[4]) != 6)
+            continue;
+        if (count == capacity)
+        {
+            capacity = capacity ? 2 * capacity : 16;
+            float* grownPoints = realloc(*points, sizeof(float) * 5 * (size_t)capacity);
+            uint32_t* grownTools = grownPoints ? realloc(*tools, sizeof(uint32_t) * (size_t)capacity) : NULL;
+            if (grownPoints)
+                *points = grownPoints;
+            if (!grownTools)
+            {
+                fclose(f);
+                return -1;
+            }
+            *tools = grownTools;
+        }
+        memcpy(*points + 5 * count, p, sizeof p);
+        (*tools)[count++] = tool;
+    }
+    fclose(f);
+    return count;
+}
+
+static int run_spectral(const char* sound, const char* pointsPath, const char* outPath)
+{
+    float* points = NULL;
+    uint32_t* tools = NULL;
+    const int count = read_points(pointsPath, &points, &tools);
+    if (count < 1)
+    {
+        fprintf(stderr, "no stroke points in %s\n", pointsPath);
+        free(points);
+        free(tools);
+        return 1;
+    }
+    int rc = 1;
+    const int id = cache_or_fail(sound);
+    uint32_t live = 0;
+    float seconds = 0.0f;
+    const int session = id > 0 ? quorvalen_engine_begin_cqt_spectral_session(id, &live, &seconds) : -1;
+    printf("spectral session: %d (live copy %u, %.3f s)\n", session, live, seconds);
+    if (session > 0)
+    {
+        /* The stroke lands on the playing live copy: playback resumes where it was. */
+        printf("play the live copy: %d\n", quorvalen_engine_play_cached((int32_t)live, 0.0f, 80.0f));
+        sleep_ms(500);
+        const int stroke = quorvalen_engine_apply_cqt_spectral_session_stroke(session, points, tools, count);
+        printf("stroke of %d point%s (tool %u): %d\n", count, count == 1 ? "" : "s", tools[0], stroke);
+        watch(1000);
+        quorvalen_engine_stop();
+        const int exported = quorvalen_engine_export_cached_wav((int32_t)live, outPath);
+        printf("export of the edited live copy to %s: %d\n", outPath, exported);
+        printf("undo: %d\n", quorvalen_engine_undo_cqt_spectral_session(session));
+        printf("end session: %d\n", quorvalen_engine_end_cqt_spectral_session(session));
+        rc = stroke > 0 && exported == 0 ? 0 : 1;
+    }
+    free(points);
+    free(tools);
+    return rc;
+}
+
 static double arg_or(int argc, char** argv, int index, double fallback)
 {
     return argc > index ? atof(argv[index]) : fallback;
@@ -201,12 +284,15 @@ int main(int argc, char** argv)
     const int rackMode = strcmp(command, "rack") == 0;
     const int renderMode = strcmp(command, "render") == 0;
     const int regionMode = strcmp(command, "region") == 0;
-    if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3))
+    const int spectralMode = strcmp(command, "spectral") == 0;
+    if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3) ||
+        (spectralMode && argc < 5))
     {
         fprintf(stderr,
                 "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
-                "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n",
-                argv[0], argv[0]);
+                "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n"
+                "       %s spectral SOUND POINTS OUT.wav\n",
+                argv[0], argv[0], argv[0]);
         return 2;
     }
     if (strcmp(command, "irs") == 0)
@@ -221,6 +307,8 @@ int main(int argc, char** argv)
         rc = run_rack(argv[2], argv[3]);
     else if (renderMode)
         rc = run_render(argv[2], argv[3], argv[4]);
+    else if (spectralMode)
+        rc = run_spectral(argv[2], argv[3], argv[4]);
     else if (regionMode)
         rc = run_region(argc, argv);
     else

@@ -109,6 +109,18 @@ std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
     return id;
 }
 
+int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
+{
+    source = findCacheEntry (engine, (std::uint32_t) cacheId);
+    if (source == nullptr)
+        return -3;
+    if (source->buffer == nullptr || ! (source->sampleRate > 0.0))
+        return -4;
+    if (source->buffer->getNumChannels() < 1 || source->buffer->getNumSamples() < 1)
+        return -5;
+    return 0;
+}
+
 int cacheWav (QuorvalenEngine& engine, const char* path)
 {
     if (path == nullptr)

@@ -12,6 +12,9 @@ class QuorvalenEngine;
 // Lookup and insertion for every subsystem; the caller holds engineMutex.
 CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
 std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry);
+// The entry a session opens on: 0 with `source` set, or -3 unknown id, -4 no
+// buffer or a rate not above 0, -5 no channels or no samples.
+int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source);
 
 // Intakes: the new (or, for a cached path, existing) id, or a negative code.
 int cacheWav (QuorvalenEngine& engine, const char* path);

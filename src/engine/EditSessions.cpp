@@ -108,13 +108,9 @@ int beginProcessingEditSession (QuorvalenEngine& engine, std::int32_t cacheId, s
     std::lock_guard lock (engine.engineMutex);
     if (! engine.isReady())
         return -2;
-    auto* source = findCacheEntry (engine, (std::uint32_t) cacheId);
-    if (source == nullptr)
-        return -3;
-    if (source->buffer == nullptr || ! (source->sampleRate > 0.0))
-        return -4;
-    if (source->buffer->getNumChannels() < 1 || source->buffer->getNumSamples() < 1)
-        return -5;
+    CacheEntry* source = nullptr;
+    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
+        return code;
 
     std::uint32_t workId = 0;
     try

@@ -17,6 +17,15 @@ double pitchRatio (float semitones)
     return std::pow (2.0, s / 12.0);
 }
 
+double outputDeviceRate (QuorvalenEngine& engine, double fallback)
+{
+    if (engine.deviceManager != nullptr)
+        if (auto* device = engine.deviceManager->getCurrentAudioDevice())
+            if (const double rate = device->getCurrentSampleRate(); std::isfinite (rate) && rate > 0.0)
+                return rate;
+    return fallback;
+}
+
 void attachCurrentSource (QuorvalenEngine& engine, std::unique_ptr<EngineMemorySource> source, double sourceRate)
 {
     engine.currentSource = std::move (source);

@@ -21,6 +21,10 @@ int getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* len
 // 2^(clamp(semitones, -24, 24) / 12); a non-finite value counts as 0 semitones.
 double pitchRatio (float semitones);
 
+// The current output device's sample rate when it has a usable one, else `fallback`.
+// Caller holds engineMutex.
+double outputDeviceRate (QuorvalenEngine& engine, double fallback);
+
 // Attaches `source` to the transport (read-ahead 0, no thread, at most 2 channels).
 // Caller holds engineMutex and has detached the previous playback.
 void attachCurrentSource (QuorvalenEngine& engine, std::unique_ptr<EngineMemorySource> source, double sourceRate);

@@ -27,16 +27,6 @@ float transportGain (float volumePercent)
 }
 
 bool usableRate (double rate) { return std::isfinite (rate) && rate > 0.0; }
-
-// The rack counts samples after the chain's resampling, at the device's rate.
-double deviceRate (QuorvalenEngine& engine, double fallback)
-{
-    if (engine.deviceManager != nullptr)
-        if (auto* device = engine.deviceManager->getCurrentAudioDevice())
-            if (const double rate = device->getCurrentSampleRate(); usableRate (rate))
-                return rate;
-    return fallback;
-}
 } // namespace
 
 int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
@@ -86,7 +76,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     engine.playingLoops = loop;
     engine.playingThroughRack = true;
 
-    const double rate = deviceRate (engine, entryRate);
+    const double rate = outputDeviceRate (engine, entryRate);
     const auto playLength = std::max<std::int64_t> (std::llround ((double) length * rate / entryRate), 1);
     const auto loopLength = std::max<std::int64_t> (std::llround ((double) total * rate / entryRate), 1);
     engine.rackSource.prepareRackPlayback (playLength, loop, loopLength, false);
@@ -129,7 +119,7 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     auto source = std::make_unique<EngineMemorySource> (*next->buffer, loop);
     const double newSeconds = next->buffer->getNumSamples() / next->sampleRate;
     const double oldSeconds = previous->buffer->getNumSamples() / previous->sampleRate;
-    const double rate = deviceRate (engine, next->sampleRate);
+    const double rate = outputDeviceRate (engine, next->sampleRate);
     const auto newLength = (std::int64_t) std::llround (rate * newSeconds);
     const bool lengthChanged = (std::int64_t) std::llround (rate * oldSeconds) != newLength;
     auto& rack = engine.rackSource;

@@ -1,12 +1,49 @@
 #pragma once
-// A spectral editing session on a private copy of a cached sound. Its contents
-// arrive with the spectral editor; the engine already owns the session map.
+// A spectral editing session on a private 2-channel copy of a cached sound (the
+// live copy, a cache entry of its own), with its STFT state and its undo and redo
+// stacks of audio deltas.
+#include "cqt/cqt.h"
+#include "spectral/SpectralUndoRecord.h"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace quorvalen
 {
 
+inline constexpr const char* spectralLiveLabel = "__native_web_stft_live_session__";
+inline constexpr std::size_t spectralUndoLimit = 48;
+
+// STFT state: 1024-point frames, frame f centred on sample f * hop, bins 0..512.
+inline constexpr int stftSize = 1024;
+inline constexpr int stftHop = 174;
+inline constexpr int stftBinCount = stftSize / 2 + 1;
+
 struct SpectralSession
 {
+    std::uint32_t sourceCacheId = 0;
+    std::uint32_t liveCacheId = 0;
+    std::int32_t numSamples = 0; // fixed for the session's life
+    std::int32_t numChannels = 2;
+    std::int32_t cqtFirstBand = 0;
+    std::int32_t cqtBandCount = 0;
+    double sampleRate = 0.0;
+    std::vector<std::int32_t> bandTimeShift;
+    std::vector<float> bandHz;
+    std::unique_ptr<cqt::Analyzer> analyzer;
+    std::vector<std::unique_ptr<cqt::CoefStore>> coefficients;
+
+    // 0 frames (and no bins) until built, and again after a build failed.
+    std::int32_t stftFrames = 0;
+    std::vector<float> stftWindow;
+    // Per channel, stftFrames x stftBinCount values, frame-major.
+    std::vector<std::vector<std::complex<float>>> stftBins;
+
+    float lockedDisplayReference = 0.0f;
+    std::vector<SpectralUndoRecord> undoStack; // oldest first
+    std::vector<SpectralUndoRecord> redoStack; // next to redo last
 };
 
 } // namespace quorvalen

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 #include <thread>
+#include <vector>
 
 using namespace qvtest;
 
@@ -100,4 +101,54 @@ TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)
     auditions.join();
     setters.join();
     EXPECT_EQ (quorvalen_engine_shutdown(), 0);
+}
+
+TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
+{
+    // Strokes, undo and redo rewrite the live copy while the audio thread plays it
+    // (plainly and through the rack, looping) and other threads query playback.
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    uint32_t live = 0;
+    float seconds = 0.0f;
+    const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+    ASSERT_GT (session, 0);
+    std::atomic<bool> stop { false };
+
+    std::thread editor ([&] {
+        const float knife[5] = { 0.5f, 0.3f, 0.05f, 0.05f, 1.0f };
+        const float box[5] = { 0.3f, 0.4f, 0.1f, 0.1f, 0.0f };
+        const uint32_t knifeTool = 0, sculptTool = 4;
+        for (int round = 0; round < 8; ++round)
+        {
+            if (round % 2 == 0)
+                quorvalen_engine_play_cached_with_processing ((int) live, "{}", 90.0f, 1);
+            else
+                quorvalen_engine_play_cached ((int) live, 0.0f, 90.0f);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, knife, &knifeTool, 1), (int) live);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, &sculptTool, 1), (int) live);
+            EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (session), (int) live);
+            EXPECT_EQ (quorvalen_engine_redo_cqt_spectral_session (session), (int) live);
+            std::this_thread::sleep_for (std::chrono::milliseconds (15));
+        }
+        stop = true;
+    });
+
+    std::thread readers ([&] {
+        std::vector<float> l (1024), r (1024);
+        while (! stop)
+        {
+            double p, len;
+            uint32_t on;
+            quorvalen_engine_get_playback_telemetry (&p, &len, &on);
+            quorvalen_engine_get_master_stereo_scope (l.data(), r.data(), 1024);
+        }
+    });
+
+    editor.join();
+    readers.join();
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
+    quorvalen_engine_shutdown();
 }

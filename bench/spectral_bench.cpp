@@ -1,0 +1,106 @@
+// What the host waits for while the user draws: a knife and a Z sculpt stroke on
+// 10 s and 60 s stereo sounds at 48 kHz, undo and redo of them, and opening the
+// session, all through the exports, in process.
+#include "platform/HeadlessConfig.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+#include <quorvalen_dsp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+double seconds (const std::function<void()>& work)
+{
+    const auto t0 = Clock::now();
+    work();
+    return std::chrono::duration<double> (Clock::now() - t0).count();
+}
+
+// Noise under a few tones: a dense spectrum like a real recording.
+int cacheSound (int lengthSeconds)
+{
+    const int n = 48000 * lengthSeconds;
+    juce::AudioBuffer<float> audio (2, n);
+    juce::Random r (3);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < n; ++i)
+            audio.setSample (c, i, 0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i) + 0.1f * std::sin (0.0031f * (float) (i + c)));
+    juce::MemoryBlock block;
+    {
+        juce::WavAudioFormat wav;
+        std::unique_ptr<juce::AudioFormatWriter> writer (wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
+        writer->writeFromAudioSampleBuffer (audio, 0, n);
+    }
+    return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+}
+
+// A short stroke: points drawn across 5 % of the file around its middle.
+std::vector<float> shortStroke (int count, float y, float r1, float r2, float depth)
+{
+    std::vector<float> p;
+    for (int i = 0; i < count; ++i)
+        p.insert (p.end(), { 0.475f + 0.05f * (float) i / (float) std::max (1, count - 1), y, r1, r2, depth });
+    return p;
+}
+
+struct Timing
+{
+    double best = 1e30, worst = 0.0;
+    void add (double s)
+    {
+        best = std::min (best, s);
+        worst = std::max (worst, s);
+    }
+};
+
+void strokeCase (const char* name, int session, const std::vector<float>& points, std::uint32_t tool, int runs)
+{
+    const int count = (int) points.size() / 5;
+    const std::vector<std::uint32_t> tools ((std::size_t) count, tool);
+    Timing stroke, undo, redo;
+    for (int i = 0; i < runs; ++i)
+    {
+        int rc = 0;
+        stroke.add (seconds ([&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, points.data(), tools.data(), count); }));
+        if (rc <= 0)
+            std::printf ("  %s failed: %d\n", name, rc);
+        undo.add (seconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
+        redo.add (seconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
+    }
+    std::printf ("  %-28s stroke %7.1f ms (worst %7.1f)   undo %7.1f ms   redo %7.1f ms\n", name, stroke.best * 1e3,
+                 stroke.worst * 1e3, undo.best * 1e3, redo.best * 1e3);
+}
+} // namespace
+
+int main()
+{
+    quorvalen::platform::setPlatformDeviceTypesEnabled (false);
+    if (quorvalen_engine_init() != 0)
+        return 1;
+    for (int length : { 10, 60 })
+    {
+        const int id = cacheSound (length);
+        std::uint32_t live = 0;
+        float secondsLong = 0.0f;
+        int session = 0;
+        const double open = seconds ([&] { session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &secondsLong); });
+        std::printf ("%d s stereo, 48 kHz (session %d, opened in %.1f ms)\n", length, session, open * 1e3);
+        const int runs = length == 10 ? 5 : 3;
+        strokeCase ("knife, 10 points", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 1.0f), 0, runs);
+        strokeCase ("knife, 200 points", session, shortStroke (200, 0.6f, 0.02f, 0.05f, 1.0f), 0, runs);
+        strokeCase ("Z sculpt, 10 points", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 0.0f), 4, runs);
+        strokeCase ("Z sculpt, whole plane", session, { 0.5f, 0.5f, 0.5f, 0.5f, 0.0f }, 4, runs);
+        quorvalen_engine_end_cqt_spectral_session (session);
+    }
+    std::fflush (stdout);
+    quorvalen_engine_shutdown();
+    return 0;
+}

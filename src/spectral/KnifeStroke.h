@@ -1,0 +1,17 @@
+#pragma once
+// The knife stroke: soft elliptical holes cut into a session's STFT bins, turned
+// back into audio by overlap-add, with the live copy's peak set to 0.97.
+#include <cstdint>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+struct SpectralSession;
+
+// engineMutex held; the STFT state built; points checked by the dispatcher.
+// The live cache id (also when no bin changed: then nothing else happens), or -5.
+int applyWebStftDoubleKnife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
+                             const float* points, const std::uint32_t* tools, std::int32_t count);
+
+} // namespace quorvalen

@@ -1,0 +1,40 @@
+#pragma once
+// Undo and redo of spectral sessions by audio deltas: the before-snapshot, the
+// delta, the push rule and applying a record. engineMutex is held by the caller
+// of every routine here except the two exported operations, which take it.
+#include "spectral/SpectralUndoRecord.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+struct SpectralSession;
+
+// Samples [start, end) (clamped to the session) of the live copy, channel-major,
+// over min(live channels, session channels) channels written to outChannels.
+// Empty (outChannels 0 when the live copy is unusable) when nothing is there.
+std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session,
+                                      std::int64_t start, std::int64_t end, std::int32_t* outChannels);
+
+// record.delta = live - snapshot over the record's range and channels.
+bool buildSessionDelta (QuorvalenEngine& engine, const SpectralSession& session, SpectralUndoRecord& record,
+                        const std::vector<float>& snapshot);
+
+// Appends the record (dropping the oldest beyond 48) and empties the redo stack.
+void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record);
+
+// Adds (redo) or subtracts (undo) the delta while playback of the live copy is
+// detached, rebuilds the STFT state and resumes playback. On false the audio is
+// as before (the STFT state may be left empty for the next stroke to rebuild).
+bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session, const SpectralUndoRecord& record,
+                              bool redo);
+
+// Take engineMutex. Live cache id; -1 unknown session; -2 nothing to undo or
+// redo; -3 the record could not be applied (it stays where it was).
+int undoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
+int redoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
+
+} // namespace quorvalen

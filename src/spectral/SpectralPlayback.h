@@ -1,0 +1,35 @@
+#pragma once
+// Editing a live copy while it plays: the playback state is captured and the
+// playback detached before the buffer is written, and restarted in place (through
+// the rack when it ran through the rack) after the last write. This is the only
+// place the spectral editor touches the transport and the playing state.
+#include <cstdint>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+struct SpectralSession;
+
+struct LivePlayback
+{
+    bool wasPlaying = false;
+    double positionSeconds = 0.0;
+    float gain = 1.0f;
+    bool loops = false;
+    bool throughRack = false;
+};
+
+// When the session's live copy is playing: its state, and playback stopped.
+// Otherwise wasPlaying is false and nothing changes. engineMutex held.
+LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& session);
+
+// Restarts captured playback over the live copy at the captured position (wrapped
+// into the sound when looping, clamped to it otherwise), at the session's rate.
+// Nothing when it was not playing or the live copy is gone. engineMutex held.
+void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback) noexcept;
+
+// Start position of a resume: negative gives 0; looping wraps into [0, length).
+double spectralResumePosition (double position, double lengthSeconds, bool loops);
+
+} // namespace quorvalen

@@ -1,0 +1,106 @@
+#include "spectral/SpectralSessions.h"
+
+#include "engine/AudioCache.h"
+#include "engine/Log.h"
+#include "engine/QuorvalenEngine.h"
+#include "spectral/SpectralSession.h"
+#include "spectral/SpectralStft.h"
+
+namespace quorvalen
+{
+namespace
+{
+// Two channels: a mono source is duplicated, a wider one gives its first two.
+std::unique_ptr<juce::AudioBuffer<float>> stereoCopy (const juce::AudioBuffer<float>& source)
+{
+    const int n = source.getNumSamples();
+    auto copy = std::make_unique<juce::AudioBuffer<float>> (2, n);
+    if (source.hasBeenCleared())
+    {
+        copy->clear();
+        return copy;
+    }
+    for (int c = 0; c < 2; ++c)
+        copy->copyFrom (c, 0, source, std::min (c, source.getNumChannels() - 1), 0, n);
+    return copy;
+}
+} // namespace
+
+SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId)
+{
+    const auto it = engine.spectralSessions.find (sessionId);
+    return it != engine.spectralSessions.end() ? it->second.get() : nullptr;
+}
+
+juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session)
+{
+    auto* live = findCacheEntry (engine, session.liveCacheId);
+    if (live == nullptr || live->buffer == nullptr || live->buffer->getNumSamples() != session.numSamples
+        || live->buffer->getNumChannels() < 1)
+        return nullptr;
+    return live->buffer.get();
+}
+
+int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
+                             float* outSeconds)
+{
+    if (outLiveCacheId == nullptr || outSeconds == nullptr)
+        return -1;
+    std::lock_guard lock (engine.engineMutex);
+    if (! engine.isReady())
+        return -2;
+    CacheEntry* source = nullptr;
+    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
+        return code;
+
+    std::uint32_t liveId = 0;
+    try
+    {
+        auto live = stereoCopy (*source->buffer);
+        auto session = std::make_unique<SpectralSession>();
+        session->sourceCacheId = (std::uint32_t) cacheId;
+        session->numSamples = live->getNumSamples();
+        session->numChannels = 2;
+        session->sampleRate = source->sampleRate;
+        if (! buildStftState (*session, *live))
+            return -6;
+
+        engine.spectralSessions.reserve (engine.spectralSessions.size() + 1);
+        const double sampleRate = source->sampleRate;
+        liveId = insertCacheEntry (engine, CacheEntry { std::move (live), sampleRate, spectralLiveLabel });
+        session->liveCacheId = liveId;
+        const auto seconds = (float) (session->numSamples / sampleRate);
+        const auto sessionId = engine.spectralSessionIdCounter++;
+        engine.spectralSessions.emplace (sessionId, std::move (session));
+        *outLiveCacheId = liveId;
+        *outSeconds = seconds;
+        logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d opened for cache %d (FFT 1024, hop 174)\n",
+                (int) sessionId, (int) cacheId);
+        logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d STFT/CQT display switching ready\n", (int) sessionId);
+        logOut ("[QUORVALEN CQT LASER 1.3.2] session %d laser coefficient targeting ready\n", (int) sessionId);
+        return (int) sessionId;
+    }
+    catch (...)
+    {
+        // Never leave a live copy behind without its session.
+        if (liveId != 0)
+            engine.cacheMap.erase (liveId);
+        return -6;
+    }
+}
+
+int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
+{
+    std::lock_guard lock (engine.engineMutex);
+    const auto it = engine.spectralSessions.find ((std::uint32_t) sessionId);
+    if (it == engine.spectralSessions.end() || it->second == nullptr)
+        return 1;
+    const auto liveId = it->second->liveCacheId;
+    if (engine.playingCacheId == liveId)
+        engine.stopPlayback();
+    engine.cacheMap.erase (liveId);
+    engine.spectralSessions.erase (it);
+    return 0;
+}
+
+} // namespace quorvalen

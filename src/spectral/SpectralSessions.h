@@ -1,0 +1,28 @@
+#pragma once
+// The spectral session store: opening a session on a private copy of a cached
+// sound, finding it again, and ending it.
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cstdint>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+struct SpectralSession;
+
+// Take engineMutex. Session id, or -1 output null, -2 not ready, -3 unknown id,
+// -4 no buffer or rate not above 0, -5 no channels or samples, -6 STFT state not
+// built or out of memory (nothing inserted).
+int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
+                             float* outSeconds);
+// 0 ended (its live copy removed, playback of it stopped); 1 unknown session.
+int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
+
+// engineMutex held by the caller for these two.
+SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId);
+// The live copy's buffer while it still has the session's length and at least one
+// channel; null when it is gone or another operation reshaped it.
+juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session);
+
+} // namespace quorvalen

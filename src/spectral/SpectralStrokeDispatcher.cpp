@@ -1,0 +1,76 @@
+#include "spectral/SpectralStrokeDispatcher.h"
+
+#include "engine/QuorvalenEngine.h"
+#include "spectral/KnifeStroke.h"
+#include "spectral/SpectralSession.h"
+#include "spectral/SpectralSessions.h"
+#include "spectral/SpectralStft.h"
+#include "spectral/ZSculptStroke.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvalen
+{
+namespace
+{
+enum StrokeTool : std::uint32_t
+{
+    knifeTool = 0,
+    laserTool = 1,
+    reducerTool = 2,
+    harmonikTool = 3,
+    zSculptTool = 4
+};
+
+// Non-finite values would reach float-to-int conversions and index the bins.
+bool allFinite (const float* points, std::int32_t count)
+{
+    return std::all_of (points, points + (std::size_t) count * strokePointFloats, [] (float v) { return std::isfinite (v); });
+}
+
+int ensureStftState (QuorvalenEngine& engine, SpectralSession& session)
+{
+    if (session.stftFrames >= 1 && ! session.stftBins.empty())
+        return 0;
+    auto* live = sessionLiveBuffer (engine, session);
+    if (live == nullptr || ! buildStftState (session, *live))
+        return -4;
+    return 0;
+}
+} // namespace
+
+int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t sessionId, const float* points,
+                                   const std::uint32_t* tools, std::int32_t count)
+{
+    if (points == nullptr || tools == nullptr || count < 1)
+        return -1;
+    if (count > maxStrokePoints)
+        return -2;
+    if (! allFinite (points, count))
+        return -1;
+
+    std::lock_guard lock (engine.engineMutex);
+    auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
+    if (session == nullptr)
+        return -3;
+    const auto tool = tools[0];
+    if (tool > zSculptTool || ! std::all_of (tools, tools + count, [tool] (std::uint32_t t) { return t == tool; }))
+        return -6;
+
+    switch (tool)
+    {
+        case knifeTool:
+            if (const int code = ensureStftState (engine, *session); code != 0)
+                return code;
+            return applyWebStftDoubleKnife (engine, *session, (std::uint32_t) sessionId, points, tools, count);
+        case zSculptTool:
+            return applyZSculptStft (engine, *session, (std::uint32_t) sessionId, points, count);
+        default:
+            // The constant-Q strokes (laser, reducer, harmonik) have no kernel in
+            // this build: the edit cannot be carried through and nothing changes.
+            return -5;
+    }
+}
+
+} // namespace quorvalen

@@ -1,0 +1,196 @@
+// Spectral sessions through the exports: opening, the STFT state, undo and redo
+// by deltas, ending, and playback resuming in place after an edit.
+#include "SpectralTestSupport.h"
+
+#include "engine/AudioCache.h"
+#include "engine/QuorvalenEngine.h"
+#include "spectral/SpectralPlayback.h"
+
+#include <quorvalen_dsp.h>
+
+#include <thread>
+
+using namespace qvtest;
+using namespace std::chrono_literals;
+using quorvalen::engine;
+
+namespace
+{
+class SpectralSession : public SpectralFixture
+{
+};
+
+// A small knife cut near the top of the spectrum.
+const std::vector<StrokePoint> knifeCut { { 0.5f, 0.1f, 0.01f, 0.01f, 1.0f } };
+} // namespace
+
+TEST (SpectralSessionNotReady, BeginRefusesBeforeInit)
+{
+    uint32_t live = 0;
+    float seconds = 0;
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (1, &live, &seconds), -2);
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (1, nullptr, &seconds), -1);
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (1), -1);
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (1), 1);
+}
+
+TEST_F (SpectralSession, BeginMakesATwoChannelLiveCopyAndLogsOnStandardOutput)
+{
+    const auto mono = sine (300.0, 48000.0, 4800, 0.5f, 1);
+    const int monoId = cache (mono, 48000.0);
+    StdoutCapture out;
+    const auto a = open (monoId);
+    const auto log = out.finish();
+    ASSERT_EQ (a.session, 1);
+    const auto s = std::to_string (a.session);
+    EXPECT_EQ (log, "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + s + " opened for cache " + std::to_string (monoId)
+                        + " (FFT 1024, hop 174)\n[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + s
+                        + " STFT/CQT display switching ready\n[QUORVALEN CQT LASER 1.3.2] session " + s
+                        + " laser coefficient targeting ready\n");
+    EXPECT_FLOAT_EQ (a.seconds, 0.1f);
+    EXPECT_EQ (engine().cacheMap.at (a.live).name, "__native_web_stft_live_session__");
+    const auto& live = audio (a.live);
+    ASSERT_EQ (live.getNumChannels(), 2);
+    EXPECT_EQ (maxAbsDifference (live, mono), 0.0f);
+    for (int i = 0; i < 4800; ++i)
+        ASSERT_EQ (live.getSample (1, i), mono.getSample (0, i));
+
+    juce::AudioBuffer<float> six (6, 100);
+    for (int c = 0; c < 6; ++c)
+        for (int i = 0; i < 100; ++i)
+            six.setSample (c, i, 0.1f * (float) c + 0.001f * (float) i);
+    const auto b = open (cache (six, 48000.0));
+    ASSERT_GT (b.session, a.session);
+    EXPECT_EQ (maxAbsDifference (audio (b.live), six), 0.0f);
+    EXPECT_EQ (audio (b.live).getNumChannels(), 2);
+
+    uint32_t live32 = 0;
+    float seconds = 0;
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (monoId, &live32, nullptr), -1);
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (9999, &live32, &seconds), -3);
+    const auto noRate = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 4), 0.0, "r" });
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session ((int) noRate, &live32, &seconds), -4);
+    const auto empty = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "e" });
+    EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session ((int) empty, &live32, &seconds), -5);
+}
+
+TEST_F (SpectralSession, StftFramesFollowTheHop)
+{
+    EXPECT_EQ (session (open (cache (sine (100.0, 48000.0, 1), 48000.0)).session).stftFrames, 1);
+    const auto s = open (cache (sine (100.0, 48000.0, 174), 48000.0));
+    EXPECT_EQ (session (s.session).stftFrames, 2);
+    EXPECT_EQ (session (s.session).stftBins.size(), 2u);
+    EXPECT_EQ (session (s.session).stftBins[0].size(), 2u * 513u);
+}
+
+TEST_F (SpectralSession, UndoAndRedoMoveTheAudioByItsDeltas)
+{
+    const auto s = open (cache (sine (200.0, 48000.0, 24000, 0.4f), 48000.0));
+    const juce::AudioBuffer<float> original (audio (s.live));
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), -2);
+
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    const juce::AudioBuffer<float> edited (audio (s.live));
+    ASSERT_GT (maxAbsDifference (edited, original), 0.1f); // the knife sets the peak to 0.97
+
+    ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+    EXPECT_LT (maxAbsDifference (audio (s.live), original), 1e-6f);
+    ASSERT_EQ (quorvalen_engine_redo_cqt_spectral_session (s.session), (int) s.live);
+    EXPECT_LT (maxAbsDifference (audio (s.live), edited), 1e-6f);
+    EXPECT_EQ (quorvalen_engine_redo_cqt_spectral_session (s.session), -2);
+
+    // A stroke after an undo drops what could be redone.
+    ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    EXPECT_TRUE (session (s.session).redoStack.empty());
+    EXPECT_EQ (quorvalen_engine_redo_cqt_spectral_session (s.session), -2);
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (999), -1);
+}
+
+TEST_F (SpectralSession, HistoryKeepsTheLast48Strokes)
+{
+    const auto s = open (cache (sine (200.0, 48000.0, 4000, 0.4f), 48000.0));
+    const std::vector<StrokePoint> box { { 0.5f, 0.5f, 0.1f, 0.1f, 0.0f } };
+    for (int i = 0; i < 49; ++i)
+        ASSERT_EQ (stroke (s.session, box, 4), (int) s.live);
+    EXPECT_EQ (session (s.session).undoStack.size(), 48u);
+    for (int i = 0; i < 48; ++i)
+        ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), -2);
+    EXPECT_EQ (session (s.session).redoStack.size(), 48u);
+}
+
+TEST_F (SpectralSession, AFailedUndoKeepsTheAudioAndTheStep)
+{
+    const auto s = open (cache (sine (200.0, 48000.0, 24000, 0.4f), 48000.0));
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    const juce::AudioBuffer<float> edited (audio (s.live));
+
+    // Another operation reshaped the live copy: nothing may be read or written.
+    auto& entry = engine().cacheMap.at (s.live);
+    auto kept = std::exchange (entry.buffer, std::make_unique<juce::AudioBuffer<float>> (2, 100));
+    entry.buffer->clear();
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), -3);
+    EXPECT_EQ (stroke (s.session, knifeCut, 4), -4);
+    EXPECT_EQ (audio (s.live).getMagnitude (0, 100), 0.0f);
+
+    entry.buffer = std::move (kept);
+    EXPECT_EQ (maxAbsDifference (audio (s.live), edited), 0.0f);
+    EXPECT_EQ (session (s.session).undoStack.size(), 1u);
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+}
+
+TEST_F (SpectralSession, EndRemovesTheLiveCopyAndStopsItsPlayback)
+{
+    const int source = cache (sine (200.0, 48000.0, 48000, 0.4f), 48000.0);
+    const auto s = open (source);
+    ASSERT_EQ (quorvalen_engine_play_cached ((int) s.live, 0.0f, 100.0f), 0);
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (s.session), 0);
+    EXPECT_EQ (engine().playingCacheId, 0u);
+    EXPECT_FALSE (engine().transportSource.isPlaying());
+    EXPECT_EQ (engine().cacheMap.count (s.live), 0u);
+    EXPECT_EQ (engine().cacheMap.count ((uint32_t) source), 1u);
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (s.session), 1);
+
+    // The session outlives a host that unloaded its live copy; its calls fail cleanly.
+    const auto t = open (source);
+    ASSERT_EQ (quorvalen_engine_unload_cached ((int) t.live), 0);
+    EXPECT_EQ (stroke (t.session, knifeCut, 0), -5);
+    EXPECT_EQ (stroke (t.session, knifeCut, 4), -4);
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (t.session), 0);
+}
+
+TEST (SpectralResume, StartPositionWrapsWhenLoopingAndClampsOtherwise)
+{
+    using quorvalen::spectralResumePosition;
+    EXPECT_NEAR (spectralResumePosition (3.2, 2.0, true), 1.2, 1e-12);
+    EXPECT_EQ (spectralResumePosition (3.2, 2.0, false), 2.0);
+    EXPECT_EQ (spectralResumePosition (-0.5, 2.0, false), 0.0);
+    EXPECT_EQ (spectralResumePosition (-0.5, 2.0, true), 0.0);
+    EXPECT_EQ (spectralResumePosition (std::nan (""), 2.0, true), 0.0);
+}
+
+TEST_F (SpectralSession, PlaybackThroughTheRackResumesInPlaceAfterAnUndo)
+{
+    const auto s = open (cache (positionRamp(), 48000.0));
+    ASSERT_EQ (stroke (s.session, knifeCut, 4), (int) s.live);
+    ASSERT_EQ (quorvalen_engine_play_cached_with_processing ((int) s.live, "{}", 100.0f, 1), 0);
+    std::this_thread::sleep_for (300ms);
+
+    StderrCapture err;
+    int undone = 0;
+    const auto out = record (200ms, [&] { undone = quorvalen_engine_undo_cqt_spectral_session (s.session); }, 300ms);
+    const auto log = err.finish();
+    ASSERT_EQ (undone, (int) s.live);
+    EXPECT_NE (log.find ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache " + std::to_string (s.live) + " resumed at "),
+               std::string::npos);
+    EXPECT_NE (log.find ("s (loop 1, processing 1)\n"), std::string::npos);
+    EXPECT_TRUE (engine().playingThroughRack);
+    EXPECT_TRUE (engine().playingLoops);
+    EXPECT_TRUE (engine().rackSource.isProcessingEnabled());
+
+    // The ramp tells the position: playback went on from where it was, not from the start.
+    const float skipped = rampSecondsSkipped (out.left);
+    EXPECT_GT (skipped, 0.0f);
+    EXPECT_LT (skipped, 0.15f);
+}

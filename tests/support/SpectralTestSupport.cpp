@@ -1,0 +1,136 @@
+#include "SpectralTestSupport.h"
+
+#include "engine/QuorvalenEngine.h"
+
+#include <cmath>
+#include <quorvalen_dsp.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace qvtest
+{
+
+void SpectralFixture::SetUp()
+{
+    useHeadlessOnly (1, 48000.0, 512, 512);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+}
+
+void SpectralFixture::TearDown() { quorvalen_engine_shutdown(); }
+
+int SpectralFixture::cache (const juce::AudioBuffer<float>& audio, double rate)
+{
+    const auto bytes = wavBytes (audio, rate, 32);
+    return quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+}
+
+SpectralFixture::Opened SpectralFixture::open (int cacheId)
+{
+    Opened o;
+    o.session = quorvalen_engine_begin_cqt_spectral_session (cacheId, &o.live, &o.seconds);
+    return o;
+}
+
+int SpectralFixture::stroke (int sessionId, const std::vector<StrokePoint>& points, std::uint32_t tool)
+{
+    const std::vector<std::uint32_t> tools (points.size(), tool);
+    return quorvalen_engine_apply_cqt_spectral_session_stroke (sessionId, &points.data()->p0, tools.data(),
+                                                               (int32_t) points.size());
+}
+
+quorvalen::SpectralSession& SpectralFixture::session (int id)
+{
+    return *quorvalen::engine().spectralSessions.at ((std::uint32_t) id);
+}
+
+juce::AudioBuffer<float>& SpectralFixture::audio (std::uint32_t cacheId)
+{
+    return *quorvalen::engine().cacheMap.at (cacheId).buffer;
+}
+
+quorvalen::platform::CapturedAudio SpectralFixture::record (std::chrono::milliseconds before,
+                                                            const std::function<void()>& during,
+                                                            std::chrono::milliseconds after)
+{
+    quorvalen::platform::startCapture (48000 * 10);
+    std::this_thread::sleep_for (before);
+    during();
+    std::this_thread::sleep_for (after);
+    return quorvalen::platform::stopCapture();
+}
+
+StdoutCapture::StdoutCapture() { testing::internal::CaptureStdout(); }
+
+StdoutCapture::~StdoutCapture()
+{
+    if (active)
+        testing::internal::GetCapturedStdout();
+}
+
+std::string StdoutCapture::finish()
+{
+    std::fflush (stdout);
+    active = false;
+    return testing::internal::GetCapturedStdout();
+}
+
+juce::AudioBuffer<float> positionRamp()
+{
+    const int samples = 48000 * 3;
+    const float low = 0.05f, high = 0.35f;
+    juce::AudioBuffer<float> b (2, samples);
+    for (int i = 0; i < samples; ++i)
+    {
+        const float v = low + (high - low) * (float) i / (float) std::max (1, samples - 1);
+        b.setSample (0, i, v);
+        b.setSample (1, i, v);
+    }
+    return b;
+}
+
+namespace
+{
+struct RampDip
+{
+    float before, after;
+};
+
+RampDip rampAcrossDip (const std::vector<float>& out)
+{
+    // Skip the start: the capture may begin inside an earlier fade.
+    const std::size_t from = 2048;
+    std::size_t first = out.size(), last = 0;
+    for (std::size_t i = from; i < out.size(); ++i)
+        if (std::abs (out[i]) < 0.01f)
+        {
+            first = std::min (first, i);
+            last = i;
+        }
+    const std::size_t fade = 600; // one device block and a little more
+    if (first == out.size() || first < from + fade || last + fade >= out.size())
+        return { std::nanf (""), std::nanf ("") };
+    return { out[first - fade], out[last + fade] };
+}
+
+} // namespace
+
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter)
+{
+    // Every playback passes the audition character's soft ceiling,
+    // tanh(1.035 x) / tanh(1.035): read the ramp's own values back through it.
+    const auto source = [] (float y) { return std::atanh (y * std::tanh (1.035f)) / 1.035f; };
+    const auto dip = rampAcrossDip (out);
+    return (source (dip.after) / gainAfter - source (dip.before)) / 0.1f;
+}
+
+float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+{
+    float worst = 0.0f;
+    for (int c = 0; c < std::min (a.getNumChannels(), b.getNumChannels()); ++c)
+        for (int i = 0; i < std::min (a.getNumSamples(), b.getNumSamples()); ++i)
+            worst = std::max (worst, std::abs (a.getSample (c, i) - b.getSample (c, i)));
+    return worst;
+}
+
+} // namespace qvtest

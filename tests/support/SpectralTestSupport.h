@@ -1,0 +1,78 @@
+#pragma once
+// Spectral sessions on the headless device: a fixture that starts the engine and
+// opens sessions through the exports, and helpers for stroke points.
+#include "EngineTestSupport.h"
+#include "TestAudio.h"
+
+#include "platform/HeadlessConfig.h"
+#include "spectral/SpectralSession.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qvtest
+{
+
+struct StrokePoint
+{
+    float p0, p1, p2, p3, p4;
+};
+
+class SpectralFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Caches audio through the memory intake (32-bit float WAV bytes).
+    static int cache (const juce::AudioBuffer<float>& audio, double rate);
+
+    struct Opened
+    {
+        int session = 0;
+        std::uint32_t live = 0;
+        float seconds = 0.0f;
+    };
+    static Opened open (int cacheId);
+
+    // Applies the points with one tool code for all of them.
+    static int stroke (int session, const std::vector<StrokePoint>& points, std::uint32_t tool);
+
+    static quorvalen::SpectralSession& session (int id);
+    static juce::AudioBuffer<float>& audio (std::uint32_t cacheId);
+
+    // Device output recorded while `during` runs and for `after` beyond it.
+    static quorvalen::platform::CapturedAudio record (std::chrono::milliseconds before,
+                                                      const std::function<void()>& during,
+                                                      std::chrono::milliseconds after);
+};
+
+// Standard output written while the object lives (the spectral log lines).
+class StdoutCapture
+{
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    std::string finish();
+
+private:
+    bool active = true;
+};
+
+// 3 s at 48 kHz of a ramp from 0.05 rising 0.1 a second, the same on both
+// channels: a sample's value tells its position.
+juce::AudioBuffer<float> positionRamp();
+// Playback of the ramp was detached and restarted while `out` was recorded: the
+// seconds of ramp skipped between before the dip (and the transport's fade out)
+// and after it (and the fade in); the ramp after it was scaled by `gainAfter`.
+// Negative when playback went back, NaN when there is no dip.
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f);
+
+float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
+
+} // namespace qvtest
