@@ -165,6 +165,25 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_count(void);
    written); 0 when index is outside 0..count-1. */
 QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* buffer, int32_t bufferSize);
 
+/* ---- Offline constant-Q renders -------------------------------------------- */
+/* Each creates a new cached sound and returns its id (> 0), or a negative code,
+   tested in the order given. The sources are never changed. */
+
+/* Renders brush edits drawn on a sound's constant-Q picture. edits holds count
+   records of five floats: centre time (0..1 over the sound), centre band (0 the
+   highest band .. 1 the lowest), time radius and band radius (0.0005..1, same
+   units), strength (0..1); modes[i] (0 soft cut, 1 hard cut, 2 gentle cut,
+   3 harmonic boost, 4 ring; larger values count as 4) picks each brush's kind.
+   Out-of-range values are clamped; NaN or infinity takes the low end. The ends
+   of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
+   Renders without holding up other calls.
+   -1 an array null or count < 1; -2 count above 20000; -3 engine not ready (or
+   shut down during the render); -4 unknown id (or the cache was cleared during
+   the render); -5 entry without audio or with a bad rate; -6 no channels or
+   samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId, const float* edits,
+                                                               const uint32_t* modes, int32_t count);
+
 #ifdef __cplusplus
 }
 #endif
