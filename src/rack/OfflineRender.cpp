@@ -1,5 +1,6 @@
 #include "rack/OfflineRender.h"
 
+#include "dsp/OfflineOversampler.h"
 #include "engine/AudioCache.h"
 #include "engine/Log.h"
 #include "engine/QuorvalenEngine.h"
@@ -24,7 +25,6 @@ namespace
 constexpr int moduleBlock = 512;
 constexpr int stretchBlock = 4096;
 constexpr int ambiDroneBlock = 1024;
-constexpr int saturationBlock = 4096;
 constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
 constexpr float peakCeiling = 0.98f;
 
@@ -53,41 +53,7 @@ void smoothUpwardShift (juce::AudioBuffer<float>& buffer, double rate)
 // tanh(1.05 x) at four times the rate, latency removed so nothing moves in time.
 void saturateOversampled (juce::AudioBuffer<float>& buffer)
 {
-    const int channels = buffer.getNumChannels();
-    const int n = buffer.getNumSamples();
-    if (channels < 1 || n < 1)
-        return;
-
-    juce::dsp::Oversampling<float> oversampler ((size_t) channels, 2,
-                                                juce::dsp::Oversampling<float>::filterHalfBandPolyphaseIIR, true, true);
-    oversampler.initProcessing ((size_t) saturationBlock);
-    const auto latency = (std::int64_t) std::max (0L, std::lroundf (oversampler.getLatencyInSamples()));
-
-    // Output sample j comes out at input position j + latency: the result is
-    // written back latency samples behind what has been read, so one buffer does.
-    juce::AudioBuffer<float> block (channels, saturationBlock);
-    const std::int64_t total = (std::int64_t) n + latency;
-    for (std::int64_t pos = 0; pos < total; pos += saturationBlock)
-    {
-        const int count = (int) std::min<std::int64_t> (saturationBlock, total - pos);
-        const int fromSource = (int) std::clamp<std::int64_t> ((std::int64_t) n - pos, 0, count);
-        for (int ch = 0; ch < channels; ++ch)
-        {
-            if (fromSource > 0)
-                block.copyFrom (ch, 0, buffer, ch, (int) pos, fromSource);
-            if (fromSource < count)
-                block.clear (ch, fromSource, count - fromSource);
-        }
-
-        saturateShiftedBlock (oversampler,
-                              juce::dsp::AudioBlock<float> (block.getArrayOfWritePointers(), (size_t) channels, (size_t) count));
-
-        const std::int64_t first = std::max<std::int64_t> (pos, latency);
-        const std::int64_t last = std::min<std::int64_t> (pos + count, (std::int64_t) n + latency);
-        if (last > first)
-            for (int ch = 0; ch < channels; ++ch)
-                buffer.copyFrom (ch, (int) (first - latency), block, ch, (int) (first - pos), (int) (last - first));
-    }
+    dsp::runOversampledOffline (buffer, [] (juce::dsp::AudioBlock<float>& up, std::int64_t) { saturateShiftedSamples (up); });
 }
 
 // The first milliseconds (freqShiftMix) stay unshifted, then a 0.25 ms crossfade

@@ -209,15 +209,20 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
     }
 }
 
-void saturateShiftedBlock (juce::dsp::Oversampling<float>& oversampler, juce::dsp::AudioBlock<float> block) noexcept
+void saturateShiftedSamples (juce::dsp::AudioBlock<float>& up) noexcept
 {
-    auto up = oversampler.processSamplesUp (block);
     for (size_t c = 0; c < up.getNumChannels(); ++c)
     {
         auto* x = up.getChannelPointer (c);
         for (size_t j = 0; j < up.getNumSamples(); ++j)
             x[j] = std::tanh (1.05f * x[j]);
     }
+}
+
+void saturateShiftedBlock (juce::dsp::Oversampling<float>& oversampler, juce::dsp::AudioBlock<float> block) noexcept
+{
+    auto up = oversampler.processSamplesUp (block);
+    saturateShiftedSamples (up);
     oversampler.processSamplesDown (block);
 }
 

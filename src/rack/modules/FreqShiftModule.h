@@ -50,5 +50,7 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
 // The shifter's gentle saturation, tanh(1.05 x) at four times the rate, in place;
 // shared by the live module and the offline render.
 void saturateShiftedBlock (juce::dsp::Oversampling<float>& oversampler, juce::dsp::AudioBlock<float> block) noexcept;
+// The same curve on a block already at four times the rate.
+void saturateShiftedSamples (juce::dsp::AudioBlock<float>& up) noexcept;
 
 } // namespace quorvalen

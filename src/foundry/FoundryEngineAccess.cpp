@@ -1,0 +1,64 @@
+#include "foundry/FoundryEngineAccess.h"
+
+#include "engine/AudioCache.h"
+#include "engine/QuorvalenEngine.h"
+
+namespace quorvalen::foundry
+{
+
+std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
+{
+    return std::unique_lock (engine.engineMutex);
+}
+
+EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs)
+{
+    auto* entry = findCacheEntry (engine, (std::uint32_t) id);
+    if (entry == nullptr)
+        return { nullptr, unknownId };
+    if (entry->buffer == nullptr)
+        return { nullptr, noBuffer };
+    if (needs != Needs::buffer && ! (entry->sampleRate > 0.0))
+        return { nullptr, badRate };
+    if (needs == Needs::audio && (entry->buffer->getNumChannels() < 1 || entry->buffer->getNumSamples() < 1))
+        return { nullptr, emptyAudio };
+    return { entry, 0 };
+}
+
+void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id)
+{
+    if (engine.currentSource != nullptr && engine.playingCacheId == (std::uint32_t) id)
+        engine.stopPlayback();
+}
+
+void replaceEntry (QuorvalenEngine& engine, std::int32_t id, CacheEntry entry)
+{
+    eraseEntry (engine, id);
+    engine.cacheMap[(std::uint32_t) id] = std::move (entry);
+}
+
+void eraseEntry (QuorvalenEngine& engine, std::int32_t id)
+{
+    detachPlaybackOf (engine, id);
+    engine.cacheMap.erase ((std::uint32_t) id);
+}
+
+juce::AudioBuffer<float>* playbackBuffer (QuorvalenEngine& engine)
+{
+    return engine.playbackBuffer.get();
+}
+
+void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
+{
+    // Playback of the owned buffer is the only kind without a cache id.
+    if (engine.currentSource != nullptr && engine.playingCacheId == 0)
+        engine.stopPlayback();
+    engine.playbackBuffer = std::move (buffer);
+}
+
+bool engineHasDevice (QuorvalenEngine& engine)
+{
+    return engine.hasDevice();
+}
+
+} // namespace quorvalen::foundry
