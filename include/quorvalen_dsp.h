@@ -184,6 +184,25 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* bu
 QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId, const float* edits,
                                                                const uint32_t* modes, int32_t count);
 
+/* Mixes count (1..16) cached sounds into a new stereo sound at 44.1 kHz, peak
+   0.977. Each source i is resampled, scaled by gains[i] (0..1) and either placed
+   once from the start or repeated to the end with 10 ms fades at every repeat,
+   by its role: roles[i] 8 puts it on its own always-repeated layer, added after
+   the rest has been levelled (unless rawLevels is non-zero); the primary source
+   plays once, and so do sources of roles 1 and 3 when the primary's role is 0;
+   bit i of loopMask forces source i to repeat. Length: lengthSeconds (0.1..60),
+   at most the primary's own length unless every role is 8; the primary's own
+   length when it is the only source not of role 8 and its role is 4, 5 or 6;
+   fixedSeconds (0.001..60) overrides all of this when above 0. Out-of-range
+   values are clamped; NaN or infinity takes the low end.
+   -1 engine not ready; -2 an array null, count outside 1..16 or primary outside
+   0..count-1; -3 an unknown id; -4 entry without audio; -5 bad rate; -6 no
+   channels or samples, or too long; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic(const uint32_t* ids, const float* gains,
+                                                              const int32_t* roles, int32_t count, int32_t primary,
+                                                              float lengthSeconds, float fixedSeconds,
+                                                              int32_t rawLevels, uint32_t loopMask);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,7 @@
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/CqtSpectralEdit.h"
+#include "spectral/ManifoldClassic.h"
 
 #include <quorvalen_dsp.h>
 
@@ -14,6 +15,16 @@ int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId, const float*
 {
     return guardedExport ("quorvalen_engine_create_cqt_spectral_edit", -7, [&] {
         return spectral::createCqtSpectralEdit (engine(), (uint32_t) cacheId, edits, modes, count);
+    });
+}
+
+int32_t quorvalen_engine_create_manifold_classic (const uint32_t* ids, const float* gains, const int32_t* roles,
+                                                  int32_t count, int32_t primary, float lengthSeconds, float fixedSeconds,
+                                                  int32_t rawLevels, uint32_t loopMask)
+{
+    return guardedExport ("quorvalen_engine_create_manifold_classic", -7, [&] {
+        return spectral::createManifoldClassic (
+            engine(), { ids, gains, roles, count, primary, lengthSeconds, fixedSeconds, rawLevels != 0, loopMask });
     });
 }
 
