@@ -184,6 +184,27 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* bu
 QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId, const float* edits,
                                                                const uint32_t* modes, int32_t count);
 
+/* Morphs sound A towards sound B in the constant-Q domain into a new sound at
+   A's rate, as long as the shorter of the two, with as many channels as the
+   wider. amount (percent, 0..100) sets the blend, which swings around it (by up
+   to the distance to 0 or 100) with a sine of one note length per period:
+   preset 0..14 picks 4, 2, 1, 1/2 or 1/4 beats, straight (0..4), triplet (5..9)
+   or dotted (10..14), at tempo beats per minute (20..400). B is high-passed at
+   100 Hz; when both are clearly pitched their harmonics are aligned. kind 1
+   (covalent) crossfades magnitudes and takes the phase of the nearer sound;
+   kind 0 (mangle) keeps A below about 100 Hz, smears magnitudes across nearby
+   bands, blends phases and adds an edge term. The result is faded out over its
+   last 10 ms, soft-limited at -1 dB and levelled to a peak of -0.05 dB.
+   Out-of-range values are clamped; NaN or infinity takes the low end.
+   -1 engine not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
+   unknown; -3 idB unknown; -4 an entry without audio; -5 a bad rate; -6 no
+   channels or samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount,
+                                                                uint32_t kind, float tempo, int32_t preset);
+/* The mangle morph at 172 beats per minute with a two-beat swing (kind 0,
+   preset 1). Same results. */
+QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount);
+
 /* Mixes count (1..16) cached sounds into a new stereo sound at 44.1 kHz, peak
    0.977. Each source i is resampled, scaled by gains[i] (0..1) and either placed
    once from the start or repeated to the end with 10 ms fades at every repeat,

@@ -1,6 +1,7 @@
 // Offline constant-Q render exports: spectral edit, morphs, manifold mix.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
+#include "spectral/CqtMorph.h"
 #include "spectral/CqtSpectralEdit.h"
 #include "spectral/ManifoldClassic.h"
 
@@ -15,6 +16,22 @@ int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId, const float*
 {
     return guardedExport ("quorvalen_engine_create_cqt_spectral_edit", -7, [&] {
         return spectral::createCqtSpectralEdit (engine(), (uint32_t) cacheId, edits, modes, count);
+    });
+}
+
+int32_t quorvalen_engine_create_manifold_cqt_morph (int32_t cacheIdA, int32_t cacheIdB, float amount, uint32_t kind,
+                                                    float tempo, int32_t preset)
+{
+    return guardedExport ("quorvalen_engine_create_manifold_cqt_morph", -7, [&] {
+        return spectral::createCqtMorph (engine(), { (uint32_t) cacheIdA, (uint32_t) cacheIdB, amount, kind, tempo, preset });
+    });
+}
+
+// The mangle kind at 172 beats per minute with a two-beat swing.
+int32_t quorvalen_engine_create_reese_cqt_morph (int32_t cacheIdA, int32_t cacheIdB, float amount)
+{
+    return guardedExport ("quorvalen_engine_create_reese_cqt_morph", -7, [&] {
+        return spectral::createCqtMorph (engine(), { (uint32_t) cacheIdA, (uint32_t) cacheIdB, amount, 0, 172.0f, 1 });
     });
 }
 
