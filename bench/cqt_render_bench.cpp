@@ -82,6 +82,15 @@ int manifold (int a, int b)
     return quorvalen_engine_create_manifold_classic (ids, gains, roles, 2, 0, 60.0f, 0.0f, 0, 0);
 }
 
+// The same mix cut to 1 s: only the first second of each source is resampled.
+int manifoldShort (int a, int b)
+{
+    const uint32_t ids[] = { (uint32_t) a, (uint32_t) b };
+    const float gains[] = { 1.0f, 0.7f };
+    const int32_t roles[] = { 0, 2 };
+    return quorvalen_engine_create_manifold_classic (ids, gains, roles, 2, 0, 60.0f, 1.0f, 0, 0);
+}
+
 struct Case
 {
     const char* name;
@@ -130,7 +139,8 @@ int main()
     const auto soundB = sound (164.8, 2);
     std::printf ("Two %d s stereo sounds at 48 kHz; wall time of one render and the peak memory it adds:\n", seconds);
     for (const Case& c : { Case { "spectral edit, 200 brushes", spectralEdit }, Case { "covalent morph", covalent },
-                           Case { "mangle (reese) morph", mangle }, Case { "manifold classic, 2 sources", manifold } })
+                           Case { "mangle (reese) morph", mangle }, Case { "manifold classic, 2 sources", manifold },
+                           Case { "manifold classic, fixed 1 s", manifoldShort } })
         runCase (c, soundA, soundB);
     return 0;
 }

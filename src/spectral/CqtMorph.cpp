@@ -1,8 +1,10 @@
 #include "spectral/CqtMorph.h"
 
+#include "dsp/Fades.h"
 #include "dsp/OfflineOversampler.h"
 #include "spectral/CqtMorphLaw.h"
 #include "spectral/CqtSettings.h"
+#include "spectral/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -41,17 +43,8 @@ juce::AudioBuffer<float> resampleB (const Inputs& in)
     const double ratio = in.b.sampleRate / in.sr;
     juce::AudioBuffer<float> out (in.channels, in.length);
     for (int c = 0; c < in.channels; ++c)
-    {
-        const float* s = B.getReadPointer (std::min (c, B.getNumChannels() - 1));
-        float* d = out.getWritePointer (c);
-        for (int i = 0; i < in.length; ++i)
-        {
-            const double p = i * ratio;
-            const int i0 = (int) std::min<double> (std::floor (p), samples - 1);
-            const int i1 = std::min (i0 + 1, samples - 1);
-            d[i] = s[i0] + (s[i1] - s[i0]) * (float) (p - i0);
-        }
-    }
+        resampleLinear (B.getReadPointer (std::min (c, B.getNumChannels() - 1)), samples, ratio, out.getWritePointer (c),
+                        in.length);
     return out;
 }
 
@@ -99,6 +92,7 @@ int referenceBandOf (const cqt::Analyzer& analyzer, double sr)
     return best;
 }
 
+// The last 10 ms fall linearly to silence (a one-sample fade silences the last sample).
 void fadeOutEnd (juce::AudioBuffer<float>& out, double sr)
 {
     const int n = out.getNumSamples();
@@ -108,9 +102,7 @@ void fadeOutEnd (juce::AudioBuffer<float>& out, double sr)
         float* y = out.getWritePointer (c, n - fade);
         if (fade == 1)
             y[0] = 0.0f;
-        else
-            for (int i = 0; i < fade; ++i)
-                y[i] *= 1.0f - (float) i / (float) (fade - 1);
+        dsp::fadeOutLinear (y, fade);
     }
 }
 

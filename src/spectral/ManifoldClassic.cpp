@@ -1,6 +1,7 @@
 #include "spectral/ManifoldClassic.h"
 
 #include "spectral/CqtSettings.h"
+#include "spectral/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -37,17 +38,8 @@ void resampleHead (const Source& source, std::int64_t count, juce::AudioBuffer<f
     const int samples = in.getNumSamples();
     const double step = source.audio.sampleRate / manifoldRate;
     for (int c = 0; c < 2; ++c)
-    {
-        const float* s = in.getReadPointer (std::min (c, in.getNumChannels() - 1));
-        float* d = out.getWritePointer (c);
-        for (std::int64_t j = 0; j < count; ++j)
-        {
-            const double p = (double) j * step;
-            const int i0 = (int) std::min<double> (std::floor (p), samples - 1);
-            const int i1 = std::min (i0 + 1, samples - 1);
-            d[j] = s[i0] + (s[i1] - s[i0]) * (float) (p - i0);
-        }
-    }
+        resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step, out.getWritePointer (c),
+                        count);
 }
 
 // dest += g s over [0, min(L, n)).
