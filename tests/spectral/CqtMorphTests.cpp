@@ -2,6 +2,7 @@
 // shape and rate, the final level, the reese export, clamped and non-finite
 // arguments, and the blend law at its ends over the whole sound.
 #include "CachedAudio.h"
+#include "MemoryCap.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>
@@ -161,4 +162,15 @@ TEST_F (CqtMorph, ARateTooLowForAnyBandStillRenders)
         EXPECT_EQ (out.getNumSamples(), 300);
         EXPECT_NEAR (peakOf (out), 0.9942601f, 2e-6f);
     }
+}
+
+TEST_F (CqtMorph, ExhaustedMemoryStoresNothing)
+{
+    if (! kAddressSpaceCapWorks)
+        GTEST_SKIP() << "sanitizers reserve address space of their own";
+    const int idA = cacheAudio (sine (110.0, rate, (int) rate * 30, 0.4f, 2), rate);
+    const int idB = cacheAudio (sine (165.0, rate, (int) rate * 30, 0.4f, 2), rate);
+    EXPECT_EQ (withAddressSpaceCap (40L << 20, [&] { return quorvalen_engine_create_manifold_cqt_morph (idA, idB, 50, 1, 120, 0); }),
+               -7);
+    EXPECT_EQ (cacheAudio (sine (110.0, rate, 100, 0.4f, 1), rate), idB + 1);
 }

@@ -3,6 +3,7 @@
 // edges and the peak limit, non-finite brushes, and a clear or shutdown that lands
 // while the render runs unlocked.
 #include "CachedAudio.h"
+#include "MemoryCap.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -193,4 +194,22 @@ TEST_F (CqtSpectralEdit, NothingIsInsertedAfterAClearOrShutdownDuringTheRender)
     ASSERT_EQ (quorvalen_engine_init(), 0);
     if (result > 0)
         EXPECT_EQ (quorvalen_engine_unload_cached (result), 1) << "an entry appeared after the shutdown";
+}
+
+TEST_F (CqtSpectralEdit, ExhaustedMemoryWhileCopyingOrRenderingInsertsNothing)
+{
+    if (! kAddressSpaceCapWorks)
+        GTEST_SKIP() << "sanitizers reserve address space of their own";
+    // 60 s of stereo: the copy alone needs 23 MB.
+    const int id = cacheAudio (tones ((int) rate * 60), rate);
+    ASSERT_GT (id, 0);
+    Edit e;
+    e.add (0.5f, 0.5f, 0.2f, 0.2f, 1.0f, 0);
+    StderrCapture err;
+    EXPECT_EQ (withAddressSpaceCap (8L << 20, [&] { return e.apply (id); }), -7);
+    EXPECT_EQ (withAddressSpaceCap (40L << 20, [&] { return e.apply (id); }), -7);
+    // The operation answers for itself; nothing reaches the export's last-resort guard.
+    EXPECT_EQ (err.finish().find ("[QUORVALEN API]"), std::string::npos);
+    // Nothing was inserted: the next entry takes the very next id.
+    EXPECT_EQ (cacheAudio (tones (100), rate), id + 1);
 }

@@ -2,6 +2,7 @@
 // length rules, one-shot against tiled placement with its fades, resampling to
 // 44.1 kHz, the two-stage levelling, and non-finite arguments.
 #include "CachedAudio.h"
+#include "MemoryCap.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>
@@ -210,4 +211,15 @@ TEST_F (ManifoldClassic, NonFiniteArgumentsTakeTheirLowBound)
     lengths.fixedSeconds = nan; // not above 0: no fixed length
     lengths.lengthSeconds = -inf;
     EXPECT_EQ (lengths.render().getNumSamples(), 4410);
+}
+
+TEST_F (ManifoldClassic, ExhaustedMemoryInsertsNothing)
+{
+    if (! kAddressSpaceCapWorks)
+        GTEST_SKIP() << "sanitizers reserve address space of their own";
+    const int id = cacheAudio (constant (44100 * 60, 0.5f, 2), 44100.0);
+    Mix m;
+    m.add (id, 0).add (id, 2);
+    EXPECT_EQ (withAddressSpaceCap (20L << 20, [&] { return m.create(); }), -7);
+    EXPECT_EQ (cacheAudio (constant (10, 0.5f), 44100.0), id + 1);
 }
