@@ -262,6 +262,64 @@ QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session(int32_t session
 /* Drops the session and its live copy (stopping it when it plays); the source
    entry stays. 0; 1 unknown session. */
 QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session);
+/* ---- Offline constant-Q renders -------------------------------------------- */
+/* Each creates a new cached sound and returns its id (> 0), or a negative code,
+   tested in the order given. The sources are never changed. */
+
+/* Renders brush edits drawn on a sound's constant-Q picture. edits holds count
+   records of five floats: centre time (0..1 over the sound), centre band (0 the
+   highest band .. 1 the lowest), time radius and band radius (0.0005..1, same
+   units), strength (0..1); modes[i] (0 soft cut, 1 hard cut, 2 gentle cut,
+   3 harmonic boost, 4 ring; larger values count as 4) picks each brush's kind.
+   Out-of-range values are clamped; NaN or infinity takes the low end. The ends
+   of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
+   Renders without holding up other calls.
+   -1 an array null or count < 1; -2 count above 20000; -3 engine not ready (or
+   shut down during the render); -4 unknown id (or the cache was cleared during
+   the render); -5 entry without audio or with a bad rate; -6 no channels or
+   samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId, const float* edits,
+                                                               const uint32_t* modes, int32_t count);
+
+/* Morphs sound A towards sound B in the constant-Q domain into a new sound at
+   A's rate, as long as the shorter of the two, with as many channels as the
+   wider. amount (percent, 0..100) sets the blend, which swings around it (by up
+   to the distance to 0 or 100) with a sine of one note length per period:
+   preset 0..14 picks 4, 2, 1, 1/2 or 1/4 beats, straight (0..4), triplet (5..9)
+   or dotted (10..14), at tempo beats per minute (20..400). B is high-passed at
+   100 Hz; when both are clearly pitched their harmonics are aligned. kind 1
+   (covalent) crossfades magnitudes and takes the phase of the nearer sound;
+   kind 0 (mangle) keeps A below about 100 Hz, smears magnitudes across nearby
+   bands, blends phases and adds an edge term. The result is faded out over its
+   last 10 ms, soft-limited at -1 dB and levelled to a peak of -0.05 dB.
+   Out-of-range values are clamped; NaN or infinity takes the low end.
+   -1 engine not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
+   unknown; -3 idB unknown; -4 an entry without audio; -5 a bad rate; -6 no
+   channels or samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount,
+                                                                uint32_t kind, float tempo, int32_t preset);
+/* The mangle morph at 172 beats per minute with a two-beat swing (kind 0,
+   preset 1). Same results. */
+QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount);
+
+/* Mixes count (1..16) cached sounds into a new stereo sound at 44.1 kHz, peak
+   0.977. Each source i is resampled, scaled by gains[i] (0..1) and either placed
+   once from the start or repeated to the end with 10 ms fades at every repeat,
+   by its role: roles[i] 8 puts it on its own always-repeated layer, added after
+   the rest has been levelled (unless rawLevels is non-zero); the primary source
+   plays once, and so do sources of roles 1 and 3 when the primary's role is 0;
+   bit i of loopMask forces source i to repeat. Length: lengthSeconds (0.1..60),
+   at most the primary's own length unless every role is 8; the primary's own
+   length when it is the only source not of role 8 and its role is 4, 5 or 6;
+   fixedSeconds (0.001..60) overrides all of this when above 0. Out-of-range
+   values are clamped; NaN or infinity takes the low end.
+   -1 engine not ready; -2 an array null, count outside 1..16 or primary outside
+   0..count-1; -3 an unknown id; -4 entry without audio; -5 bad rate; -6 no
+   channels or samples, or too long; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic(const uint32_t* ids, const float* gains,
+                                                              const int32_t* roles, int32_t count, int32_t primary,
+                                                              float lengthSeconds, float fixedSeconds,
+                                                              int32_t rawLevels, uint32_t loopMask);
 
 #ifdef __cplusplus
 }

@@ -2,8 +2,10 @@
 # Installs dependencies, builds, and runs the host program on a sound (the file
 # given, else the project's own default sound): the engine tour, then the same
 # sound through the effect rack live and rendered offline with the example
-# settings and the project's small example impulse response, and a knife and a
-# Z sculpt stroke from the example point files in a spectral session.
+# settings and the project's small example impulse response, a knife and a Z
+# sculpt stroke from the example point files in a spectral session, then the
+# offline constant-Q renders (spectral edit, both morph kinds, manifold mix)
+# exported as WAV.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,3 +19,8 @@ host=./build/tools/quorvalen_host
 "$host" render "$sound" tools/racks/warm-space.json build/quorvalen_render.wav
 "$host" spectral "$sound" tools/strokes/knife.txt build/quorvalen_knife.wav
 "$host" spectral "$sound" tools/strokes/z-sculpt.txt build/quorvalen_z_sculpt.wav
+# Offline constant-Q renders, the rack render serving as the second sound.
+"$host" cqt-edit "$sound" build/quorvalen_cqt_edit.wav
+"$host" morph "$sound" build/quorvalen_render.wav covalent 60 build/quorvalen_covalent.wav
+"$host" morph "$sound" build/quorvalen_render.wav reese 50 build/quorvalen_reese.wav
+"$host" manifold build/quorvalen_manifold.wav "$sound" build/quorvalen_render.wav

@@ -25,7 +25,16 @@
                                          stroke in POINTS (one point a line: tool
                                          code then five numbers), exports the
                                          edited live copy, undoes the stroke and
-                                         ends the session */
+                                         ends the session
+   quorvalen_host cqt-edit SOUND OUT.wav renders a few constant-Q brushes (a soft
+                                         cut, a harmonic boost, a ring) into a new
+                                         sound and exports it
+   quorvalen_host morph A B KIND AMOUNT OUT.wav
+                                         morphs A towards B (KIND covalent, mangle
+                                         or reese; AMOUNT in percent) and exports it
+   quorvalen_host manifold OUT.wav SOUND...
+                                         mixes up to 16 sounds (the first plays
+                                         once, the others repeat) and exports it */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -228,6 +237,82 @@ static int run_spectral(const char* sound, const char* pointsPath, const char* o
     return rc;
 }
 
+static int export_result(const char* what, int id, const char* outPath)
+{
+    if (id <= 0)
+    {
+        printf("%s failed: %d\n", what, id);
+        return 1;
+    }
+    const int rc = quorvalen_engine_export_cached_wav(id, outPath);
+    printf("%s: new id %d, export to %s: %d\n", what, id, outPath, rc);
+    return rc == 0 ? 0 : 1;
+}
+
+static int run_cqt_edit(const char* sound, const char* outPath)
+{
+    /* time, band, time radius, band radius, strength per brush */
+    static const float edits[] = {
+        0.5f, 0.55f, 0.25f, 0.08f, 1.0f,
+        0.3f, 0.75f, 0.20f, 0.03f, 0.8f,
+        0.7f, 0.40f, 0.15f, 0.10f, 1.0f,
+    };
+    static const uint32_t modes[] = { 0, 3, 4 };
+    const int id = cache_or_fail(sound);
+    return export_result("cqt spectral edit", id > 0 ? quorvalen_engine_create_cqt_spectral_edit(id, edits, modes, 3) : id,
+                         outPath);
+}
+
+static int run_morph(const char* soundA, const char* soundB, const char* kind, float amount, const char* outPath)
+{
+    const int a = cache_or_fail(soundA);
+    const int b = cache_or_fail(soundB);
+    if (a <= 0 || b <= 0)
+        return 1;
+    int id;
+    if (strcmp(kind, "reese") == 0)
+        id = quorvalen_engine_create_reese_cqt_morph(a, b, amount);
+    else
+        id = quorvalen_engine_create_manifold_cqt_morph(a, b, amount, strcmp(kind, "covalent") == 0 ? 1u : 0u, 120.0f, 1);
+    return export_result(kind, id, outPath);
+}
+
+static int run_manifold(const char* outPath, int count, char** sounds)
+{
+    uint32_t ids[16];
+    float gains[16];
+    int32_t roles[16];
+    if (count > 16)
+        count = 16;
+    for (int i = 0; i < count; ++i)
+    {
+        const int id = cache_or_fail(sounds[i]);
+        if (id <= 0)
+            return 1;
+        ids[i] = (uint32_t)id;
+        gains[i] = i == 0 ? 1.0f : 0.6f;
+        roles[i] = i == 0 ? 0 : 2;
+    }
+    return export_result("manifold classic",
+                         quorvalen_engine_create_manifold_classic(ids, gains, roles, count, 0, 60.0f, 0.0f, 0, 0), outPath);
+}
+
+/* Works without the engine: the list is searched anew at every call. */
+static int run_list_irs(void)
+{
+    const int count = quorvalen_engine_get_space_ir_count();
+    printf("%d impulse response%s\n", count, count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i)
+    {
+        const int size = quorvalen_engine_get_space_ir_name(i, NULL, 0);
+        char* name = size > 0 ? malloc((size_t)size) : NULL;
+        if (name && quorvalen_engine_get_space_ir_name(i, name, size) > 0)
+            printf("  %d: %s\n", i, name);
+        free(name);
+    }
+    return 0;
+}
+
 static double arg_or(int argc, char** argv, int index, double fallback)
 {
     return argc > index ? atof(argv[index]) : fallback;
@@ -262,21 +347,6 @@ static int run_region(int argc, char** argv)
     return rc == 0 ? 0 : 1;
 }
 
-/* Works without the engine: the list is searched anew at every call. */
-static int run_list_irs(void)
-{
-    const int count = quorvalen_engine_get_space_ir_count();
-    printf("%d impulse response%s\n", count, count == 1 ? "" : "s");
-    for (int i = 0; i < count; ++i)
-    {
-        const int size = quorvalen_engine_get_space_ir_name(i, NULL, 0);
-        char* name = size > 0 ? malloc((size_t)size) : NULL;
-        if (name && quorvalen_engine_get_space_ir_name(i, name, size) > 0)
-            printf("  %d: %s\n", i, name);
-        free(name);
-    }
-    return 0;
-}
 
 int main(int argc, char** argv)
 {
@@ -285,14 +355,20 @@ int main(int argc, char** argv)
     const int renderMode = strcmp(command, "render") == 0;
     const int regionMode = strcmp(command, "region") == 0;
     const int spectralMode = strcmp(command, "spectral") == 0;
+    const int editMode = strcmp(command, "cqt-edit") == 0;
+    const int morphMode = strcmp(command, "morph") == 0;
+    const int manifoldMode = strcmp(command, "manifold") == 0;
     if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3) ||
-        (spectralMode && argc < 5))
+        (spectralMode && argc < 5) ||
+        (editMode && argc < 4) || (morphMode && argc < 7) || (manifoldMode && argc < 4))
     {
         fprintf(stderr,
                 "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
                 "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n"
-                "       %s spectral SOUND POINTS OUT.wav\n",
-                argv[0], argv[0], argv[0]);
+                "       %s spectral SOUND POINTS OUT.wav\n"
+                "       %s cqt-edit SOUND OUT.wav | morph A B covalent|mangle|reese AMOUNT OUT.wav\n"
+                "       %s manifold OUT.wav SOUND...\n",
+                argv[0], argv[0], argv[0], argv[0], argv[0]);
         return 2;
     }
     if (strcmp(command, "irs") == 0)
@@ -309,6 +385,12 @@ int main(int argc, char** argv)
         rc = run_render(argv[2], argv[3], argv[4]);
     else if (spectralMode)
         rc = run_spectral(argv[2], argv[3], argv[4]);
+    else if (editMode)
+        rc = run_cqt_edit(argv[2], argv[3]);
+    else if (morphMode)
+        rc = run_morph(argv[2], argv[3], argv[4], (float)atof(argv[5]), argv[6]);
+    else if (manifoldMode)
+        rc = run_manifold(argv[2], argc - 3, argv + 3);
     else if (regionMode)
         rc = run_region(argc, argv);
     else

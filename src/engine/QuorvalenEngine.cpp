@@ -84,6 +84,7 @@ void QuorvalenEngine::clearSessionsAndCache()
     editSessions.clear();
     cacheMap.clear();
     pathMap.clear();
+    ++cacheGeneration;
 }
 
 int QuorvalenEngine::shutdown()

@@ -74,6 +74,9 @@ public:
     std::uint32_t cacheIdCounter = 1;
     std::uint32_t spectralSessionIdCounter = 1;
     std::uint32_t editSessionIdCounter = 1;
+    // Advanced by every clear of the cache (clear and shutdown), so that work which
+    // copied an entry out and ran unlocked inserts nothing into a cleared cache.
+    std::uint64_t cacheGeneration = 0;
     std::uint32_t playingCacheId = 0;
     bool playingLoops = false;
     bool playingThroughRack = false;

@@ -1,0 +1,32 @@
+#pragma once
+// The constant-Q settings the offline renders share: 48 bands per octave from
+// 20 Hz, reference 440 Hz, maximum error 1e-5; each caller picks its overlap.
+#include "cqt/cqt.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvalen::spectral
+{
+
+inline constexpr double cqtOverlapShared = 0.7;
+inline constexpr double cqtOverlapFine = 0.85;
+
+inline cqt::CqtParams cqtParamsFor (double sampleRate, double overlap)
+{
+    cqt::CqtParams p;
+    p.scale = { 48, 20.0 / sampleRate, 440.0 / sampleRate };
+    p.overlap = overlap;
+    p.maxError = 1e-5;
+    p.resynthesis = true;
+    return p;
+}
+
+// clamp(v, lo, hi) for finite v; a NaN or infinity takes the low bound, so no
+// non-finite host value reaches a conversion or a mix.
+inline float clampOrLow (float v, float lo, float hi)
+{
+    return std::isfinite (v) ? std::clamp (v, lo, hi) : lo;
+}
+
+} // namespace quorvalen::spectral

@@ -1,0 +1,187 @@
+#include "spectral/ManifoldClassic.h"
+
+#include "spectral/CqtSettings.h"
+#include "spectral/LinearResample.h"
+#include "spectral/RenderEngineAccess.h"
+#include "spectral/RenderLevels.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace quorvalen::spectral
+{
+namespace
+{
+constexpr float manifoldPeak = 0.977f;
+constexpr int tileFadeSamples = 441; // 10 ms at 44.1 kHz
+constexpr const char* manifoldLabel = "__manifold_classic__";
+
+std::int64_t secondsToSamples (float seconds)
+{
+    return std::max<std::int64_t> (1, std::llround ((double) seconds * manifoldRate));
+}
+
+struct Source
+{
+    SourceAudio audio;
+    std::int64_t length = 0; // at 44.1 kHz
+};
+
+// The first `count` samples of `source` at 44.1 kHz, linearly interpolated, into
+// both channels of `out` (a mono source feeds both).
+void resampleHead (const Source& source, std::int64_t count, juce::AudioBuffer<float>& out)
+{
+    const auto& in = *source.audio.buffer;
+    const int samples = in.getNumSamples();
+    const double step = source.audio.sampleRate / manifoldRate;
+    for (int c = 0; c < 2; ++c)
+        resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step, out.getWritePointer (c),
+                        count);
+}
+
+// dest += g s over [0, min(L, n)).
+void mixOnce (juce::AudioBuffer<float>& dest, const juce::AudioBuffer<float>& s, std::int64_t n, float g)
+{
+    const auto count = (int) std::min<std::int64_t> (dest.getNumSamples(), n);
+    for (int c = 0; c < 2; ++c)
+        dest.addFrom (c, 0, s, c, 0, count, g);
+}
+
+// dest[j] += g s[j mod n] w, every repetition faded in and out over F samples.
+void mixTiled (juce::AudioBuffer<float>& dest, const juce::AudioBuffer<float>& s, std::int64_t n, float g)
+{
+    const std::int64_t fade = std::min<std::int64_t> (tileFadeSamples, n / 4);
+    const std::int64_t length = dest.getNumSamples();
+    for (int c = 0; c < 2; ++c)
+    {
+        const float* x = s.getReadPointer (c);
+        float* d = dest.getWritePointer (c);
+        for (std::int64_t j = 0; j < length; ++j)
+        {
+            const std::int64_t k = j % n;
+            float w = 1.0f;
+            if (fade > 1)
+            {
+                if (k < fade)
+                    w = (float) k / (float) (fade - 1);
+                if (n - 1 - k < fade)
+                    w *= (float) (n - 1 - k) / (float) (fade - 1);
+            }
+            d[j] += g * x[k] * w;
+        }
+    }
+}
+
+// -3..-6 for the first unusable source, else 0 with every source filled in.
+int lookupSources (QuorvalenEngine& engine, const ManifoldRequest& r, std::vector<Source>& sources)
+{
+    for (int i = 0; i < r.count; ++i)
+    {
+        auto& s = sources[(std::size_t) i];
+        switch (lookupSource (engine, r.ids[i], s.audio))
+        {
+            case SourceLookup::unknownId: return -3;
+            case SourceLookup::noBuffer: return -4;
+            case SourceLookup::badRate: return -5;
+            case SourceLookup::ok: break;
+        }
+        const auto& b = *s.audio.buffer;
+        const double atManifoldRate = b.getNumSamples() * manifoldRate / s.audio.sampleRate;
+        if (b.getNumChannels() < 1 || b.getNumSamples() < 1 || ! (atManifoldRate > 0.0) || atManifoldRate > 2147483647.0)
+            return -6;
+        s.length = std::max<std::int64_t> (1, std::llround (atManifoldRate));
+    }
+    return 0;
+}
+
+std::int64_t outputLength (const ManifoldRequest& r, const std::vector<Source>& sources)
+{
+    const std::int64_t asked = secondsToSamples (clampOrLow (r.lengthSeconds, 0.1f, 60.0f));
+    int mainSources = 0;
+    for (int i = 0; i < r.count; ++i)
+        mainSources += r.roles[i] != manifoldOwnLayerRole ? 1 : 0;
+    const int primaryRole = r.roles[r.primary];
+    const std::int64_t primaryLength = sources[(std::size_t) r.primary].length;
+
+    std::int64_t length = asked;
+    if (mainSources == 1 && primaryRole >= 4 && primaryRole <= 6)
+        length = primaryLength;
+    else if (mainSources > 0)
+        length = std::min (asked, primaryLength);
+    if (r.fixedSeconds > 0.0f)
+        length = secondsToSamples (clampOrLow (r.fixedSeconds, 0.001f, 60.0f));
+    return length;
+}
+
+bool isOneShot (const ManifoldRequest& r, int i)
+{
+    const int role = r.roles[i];
+    if (role == manifoldOwnLayerRole || (i < 32 && ((r.loopMask >> i) & 1u) != 0))
+        return false;
+    return i == r.primary || (r.roles[r.primary] == 0 && (role == 1 || role == 3));
+}
+
+std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest& r, const std::vector<Source>& sources)
+{
+    const auto length = (int) outputLength (r, sources);
+    auto main = std::make_unique<juce::AudioBuffer<float>> (2, length);
+    juce::AudioBuffer<float> ownLayer (2, length);
+    main->clear();
+    ownLayer.clear();
+    bool ownLayerUsed = false;
+
+    // Only what the mix reads is resampled: at most the output's length per source.
+    juce::AudioBuffer<float> head;
+    for (int i = 0; i < r.count; ++i)
+    {
+        const auto& s = sources[(std::size_t) i];
+        const std::int64_t readable = std::min<std::int64_t> (s.length, length);
+        head.setSize (2, (int) readable, false, false, true);
+        resampleHead (s, readable, head);
+
+        const float g = clampOrLow (r.gains[i], 0.0f, 1.0f);
+        const bool own = r.roles[i] == manifoldOwnLayerRole;
+        auto& dest = own ? ownLayer : *main;
+        ownLayerUsed = ownLayerUsed || own;
+        if (isOneShot (r, i))
+            mixOnce (dest, head, s.length, g);
+        else
+            mixTiled (dest, head, s.length, g);
+    }
+
+    if (! r.rawLevels)
+        normalisePeak (*main, manifoldPeak);
+    if (ownLayerUsed)
+        for (int c = 0; c < 2; ++c)
+            main->addFrom (c, 0, ownLayer, c, 0, length);
+    normalisePeak (*main, manifoldPeak);
+    return main;
+}
+} // namespace
+
+int createManifoldClassic (QuorvalenEngine& engine, const ManifoldRequest& r)
+{
+    auto lock = lockEngine (engine);
+    if (! engineReadyWithDevice (engine))
+        return -1;
+    if (r.ids == nullptr || r.gains == nullptr || r.roles == nullptr || r.count < 1 || r.count > manifoldMaxSources
+        || r.primary < 0 || r.primary >= r.count)
+        return -2;
+    try
+    {
+        std::vector<Source> sources ((std::size_t) r.count);
+        if (const int code = lookupSources (engine, r, sources); code != 0)
+            return code;
+        auto mix = renderManifold (r, sources);
+        return (int) insertRendered (engine, std::move (mix), manifoldRate, manifoldLabel);
+    }
+    catch (...)
+    {
+        return -7;
+    }
+}
+
+} // namespace quorvalen::spectral

@@ -1,0 +1,51 @@
+#pragma once
+// The engine-facing steps of the offline constant-Q renders (spectral edit, morphs,
+// manifold mix): locking, the ready tests, reading a source entry and inserting a
+// result. Everything these renders touch inside the engine goes through here.
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace quorvalen
+{
+class QuorvalenEngine;
+}
+
+namespace quorvalen::spectral
+{
+
+std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+
+// `ready` alone, and `ready` with a device manager. Callers hold the engine lock.
+bool engineReady (QuorvalenEngine& engine);
+bool engineReadyWithDevice (QuorvalenEngine& engine);
+
+// Advances whenever the cache is cleared (by clear or shutdown): a render that
+// copied its input out can tell that the cache it came from is gone.
+std::uint64_t cacheGeneration (QuorvalenEngine& engine);
+
+struct SourceAudio
+{
+    const juce::AudioBuffer<float>* buffer = nullptr;
+    double sampleRate = 0.0;
+};
+
+enum class SourceLookup
+{
+    ok,
+    unknownId,
+    noBuffer,
+    badRate
+};
+
+// Looks a cache entry up; the caller holds the engine lock while it reads `out`.
+SourceLookup lookupSource (QuorvalenEngine& engine, std::uint32_t id, SourceAudio& out);
+
+// Inserts a rendered buffer as a new entry under the next cache id and returns it.
+// The caller holds the engine lock.
+std::uint32_t insertRendered (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer,
+                              double sampleRate, const char* name);
+
+} // namespace quorvalen::spectral
