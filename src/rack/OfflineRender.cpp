@@ -1,5 +1,8 @@
 #include "rack/OfflineRender.h"
 
+#include "core/Units.h"
+#include "dsp/Fades.h"
+#include "dsp/OversamplingFrame.h"
 #include "engine/AudioCache.h"
 #include "engine/Log.h"
 #include "engine/QuorvalenEngine.h"
@@ -28,12 +31,9 @@ constexpr int saturationBlock = 4096;
 constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
 constexpr float peakCeiling = 0.98f;
 
-bool usableRate (double rate) { return std::isfinite (rate) && rate > 0.0; }
-
 bool laneHasPoints (const QuorvalenRackSettings& s, int lane)
 {
-    const auto& l = s.automation[(size_t) lane];
-    return ! l.times.empty() && l.times.size() == l.values.size();
+    return s.automation[(size_t) lane].hasPoints();
 }
 
 // One-pole low-pass over every channel, smoothing the top of upward shifts.
@@ -58,8 +58,8 @@ void saturateOversampled (juce::AudioBuffer<float>& buffer)
     if (channels < 1 || n < 1)
         return;
 
-    juce::dsp::Oversampling<float> oversampler ((size_t) channels, 2,
-                                                juce::dsp::Oversampling<float>::filterHalfBandPolyphaseIIR, true, true);
+    const auto frameOversampler = dsp::makeOversampler4x (channels);
+    auto& oversampler = *frameOversampler;
     oversampler.initProcessing ((size_t) saturationBlock);
     const auto latency = (std::int64_t) std::max (0L, std::lroundf (oversampler.getLatencyInSamples()));
 
@@ -98,9 +98,11 @@ void applyDryLeadIn (juce::AudioBuffer<float>& wet, const juce::AudioBuffer<floa
     const int m = std::min (wet.getNumSamples(), dry.getNumSamples());
     if (wet.getNumChannels() < 1 || dry.getNumChannels() < 1 || m < 1)
         return;
-    const float mixMs = automationValue (s, rackLane::freqShiftMix, s.freqShiftMix, 0.0f, 50.0f, 0, m, false);
-    const int dryLen = std::clamp ((int) (mixMs * rate / 1000.0), 0, m);
-    const int fade = std::min (std::max (m - dryLen, 0), std::max (1, (int) (rate * 0.00025)));
+    const auto& mix = rackParameter::freqShiftMix;
+    const float mixMs = automationValue (s, mix.lane, s.freqShiftMix, mix.lo, mix.hi, 0, m, mix.logarithmic);
+    const int dryLen = (int) std::min<std::int64_t> (msToSamples (mixMs, rate, SampleRounding::towardZero), m);
+    const int fade = std::min (std::max (m - dryLen, 0),
+                               (int) std::max<std::int64_t> (1, msToSamples (0.25, rate, SampleRounding::towardZero)));
 
     for (int ch = 0; ch < wet.getNumChannels(); ++ch)
     {
@@ -109,8 +111,7 @@ void applyDryLeadIn (juce::AudioBuffer<float>& wet, const juce::AudioBuffer<floa
         std::copy (d, d + dryLen, p);
         for (int i = 0; i < fade; ++i)
         {
-            const float t = (float) (i + 1) / (float) fade;
-            p[dryLen + i] = t * p[dryLen + i] + (1.0f - t) * d[dryLen + i];
+            p[dryLen + i] = dsp::rampMix (d[dryLen + i], p[dryLen + i], dsp::rampPosition (i, fade));
         }
     }
 }
@@ -151,7 +152,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
 
     const bool drone = s.pitchAdvancedOpen;
     const float semitones = drone ? s.dronePitch : s.freqShift;
-    const bool ambiDrone = drone && s.freqShiftMode == (std::int32_t) FreqShiftMode::ambi;
+    const bool ambiDrone = drone && s.freqShiftMode == FreqShiftMode::ambi;
 
     // Pitch stage into a new buffer; `buffer` stays untouched meanwhile and serves
     // as the dry signal. The pitch is the field's own value for the whole sound:
@@ -162,7 +163,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
     if (! skipPitch)
     {
         const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
-                            : s.freqShiftMode != (std::int32_t) FreqShiftMode::beat ? stretchOptions::finer
+                            : s.freqShiftMode != FreqShiftMode::beat ? stretchOptions::finer
                                                                                     : stretchOptions::beat;
         if (! stretchBuffer (buffer, pitched, rate, 1.0, std::pow (2.0, (double) semitones / 12.0), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
@@ -220,7 +221,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
     state.looping = false;
 
     if (module == rackModuleSpace)
-        loadSpaceImpulseResponse (state, s, buffer.getNumChannels(), false);
+        state.space.loadImpulseResponse (s, buffer.getNumChannels(), false);
 
     for (int start = 0; start < buffer.getNumSamples(); start += moduleBlock)
     {
@@ -234,7 +235,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
 bool renderRackOffline (juce::AudioBuffer<float>& buffer, double sampleRate, const char* json)
 {
     const auto settings = parseRackSettings (json);
-    if (settings == nullptr || ! usableRate (sampleRate))
+    if (settings == nullptr || ! isUsableRate (sampleRate))
         return false;
 
     juce::ScopedNoDenormals noDenormals;
@@ -267,7 +268,7 @@ int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, 
             return renderNoEntry;
         if (entry->buffer == nullptr)
             return renderNoBuffer;
-        if (! usableRate (entry->sampleRate))
+        if (! isUsableRate (entry->sampleRate))
             return renderBadSampleRate;
         try
         {

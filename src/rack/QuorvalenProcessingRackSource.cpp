@@ -160,8 +160,8 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
 
     if (record->rackModules.empty())
     {
-        prepareFreqShifter (s, *record);
-        loadSpaceImpulseResponse (s, *record, 2, true);
+        s.freqShift.prepareShifter (*record);
+        s.space.loadImpulseResponse (*record, 2, true);
         return;
     }
 
@@ -177,9 +177,9 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
         if (entry.settings == nullptr || ! entry.settings->rackModules.empty())
             continue;
         if (entry.module == (std::uint32_t) rackModuleFreqShift)
-            prepareFreqShifter (child, *entry.settings);
+            child.freqShift.prepareShifter (*entry.settings);
         else if (entry.module == (std::uint32_t) rackModuleSpace)
-            loadSpaceImpulseResponse (child, *entry.settings, 2, true);
+            child.space.loadImpulseResponse (*entry.settings, 2, true);
     }
 }
 

@@ -2,7 +2,8 @@
 // The immutable record of every rack parameter. Built only by the default
 // constructor and by parseRackSettings; shared by reference count between host
 // threads, the audio thread and offline renders, and never written afterwards.
-#include "foundry/FoundryAutomationLane.h"
+#include "core/AutomationLane.h"
+#include "rack/RackParameters.h"
 
 #include <juce_core/juce_core.h>
 
@@ -28,39 +29,7 @@ enum RackModuleIndex : int
 
 inline constexpr int rackModuleCount = 7;
 inline constexpr int rackMaxModuleEntries = 24;
-inline constexpr int rackAutomationLaneCount = 26;
 inline constexpr int rackMaxLanePoints = 1024;
-
-// Automation lane numbers; each lane drives the field of the same name.
-namespace rackLane
-{
-inline constexpr int heatDrive = 0;
-inline constexpr int heatMix = 1;
-inline constexpr int spaceSize = 2;
-inline constexpr int spaceWet = 3;
-inline constexpr int filterFreq = 4;
-inline constexpr int filterRes = 5;
-inline constexpr int filterLfo = 6;
-inline constexpr int filterLfoRate = 7;
-inline constexpr int filterDrive = 8;
-inline constexpr int filterEnvDelay = 9;
-inline constexpr int filterEnvAttack = 10;
-inline constexpr int filterEnvDecay = 11;
-inline constexpr int filterEnvSustain = 12;
-inline constexpr int filterEnvAmount = 13;
-inline constexpr int stereoWidth = 14;
-inline constexpr int stereoCrossover = 15; // geometric: 20 x 1000^y Hz
-inline constexpr int transientAttack = 16;
-inline constexpr int transientSustain = 17;
-inline constexpr int freqShift = 18;
-inline constexpr int freqShiftMix = 19;
-inline constexpr int dronePitch = 20;
-inline constexpr int spectralDelayTime = 21;
-inline constexpr int spectralDelayMix = 22;
-inline constexpr int filterCepsShift = 23;
-inline constexpr int filterCepsAmount = 24;
-inline constexpr int filterCepsWarp = 25;
-} // namespace rackLane
 
 enum class HeatMode : std::int32_t { bleed = 0, tube = 1, warm = 2, console = 3, broken = 4 };
 enum class FilterMode : std::int32_t { lp = 0, hp = 1, bp = 2, notch = 3, res = 4, ceps = 5 };
@@ -81,73 +50,73 @@ struct QuorvalenRackSettings
 {
     // Heat (module 0).
     bool heatEnabled = false;
-    std::int32_t heatMode = 0;
-    float heatDrive = 25.0f;
-    float heatMix = 50.0f;
+    HeatMode heatMode = HeatMode::bleed;
+    float heatDrive = rackParameter::heatDrive.defaultValue;
+    float heatMix = rackParameter::heatMix.defaultValue;
 
     // Filter, de-esser and cepstral filter (module 1).
     bool deEssEnabled = false;
-    std::int32_t filterMode = 0;
-    float filterCepsShift = 0.0f;
-    float filterCepsAmount = 0.0f;
-    float filterCepsWarp = 0.0f;
+    FilterMode filterMode = FilterMode::lp;
+    float filterCepsShift = rackParameter::filterCepsShift.defaultValue;
+    float filterCepsAmount = rackParameter::filterCepsAmount.defaultValue;
+    float filterCepsWarp = rackParameter::filterCepsWarp.defaultValue;
     bool filterCepsEnvTargetAmount = true;
     bool filterCepsEnvTargetShift = false;
     bool filterCepsEnvTargetWarp = false;
-    float filterFreq = 50.0f;
-    float filterRes = 20.0f;
-    float filterLfo = 0.0f;
-    float filterLfoRate = 75.0f;
+    float filterFreq = rackParameter::filterFreq.defaultValue;
+    float filterRes = rackParameter::filterRes.defaultValue;
+    float filterLfo = rackParameter::filterLfo.defaultValue;
+    float filterLfoRate = rackParameter::filterLfoRate.defaultValue;
     bool filterLfoSync = true;
-    std::int32_t filterLfoShape = 1;
-    std::int32_t filterLfoTiming = 1;
-    float filterDrive = 0.0f;
+    LfoShape filterLfoShape = LfoShape::tri;
+    LfoTiming filterLfoTiming = LfoTiming::dotted;
+    float filterDrive = rackParameter::filterDrive.defaultValue;
     bool filterDirtboxEnabled = false;
     bool filterEnvEnabled = false;
-    float filterEnvAmount = 50.0f;
-    float filterEnvDelay = 0.0f;
-    float filterEnvAttack = 10.0f;
-    float filterEnvDecay = 25.0f;
-    float filterEnvSustain = 50.0f;
-    float filterEnvRelease = 20.0f;
+    float filterEnvAmount = rackParameter::filterEnvAmount.defaultValue;
+    float filterEnvDelay = rackParameter::filterEnvDelay.defaultValue;
+    float filterEnvAttack = rackParameter::filterEnvAttack.defaultValue;
+    float filterEnvDecay = rackParameter::filterEnvDecay.defaultValue;
+    float filterEnvSustain = rackParameter::filterEnvSustain.defaultValue;
+    float filterEnvRelease = rackParameter::filterEnvRelease.defaultValue;
     bool filterEnvInvert = false;
     bool filterEnvTargetFreq = true;
     bool filterEnvTargetLfo = false;
     bool filterEnvTargetDrive = false;
-    float bpm = 172.0f;
+    float bpm = rackParameter::bpm.defaultValue;
 
     // Transient (module 2).
     bool transientEnabled = false;
-    float transientAttack = 0.0f;
-    float transientSustain = 0.0f;
+    float transientAttack = rackParameter::transientAttack.defaultValue;
+    float transientSustain = rackParameter::transientSustain.defaultValue;
 
     // Frequency shift and drone (module 3).
     bool freqShiftEnabled = false;
-    std::int32_t freqShiftMode = 0;
-    float freqShift = 0.0f;     // semitones
-    float freqShiftMix = 9.0f;  // milliseconds of dry lead-in
+    FreqShiftMode freqShiftMode = FreqShiftMode::beat;
+    float freqShift = rackParameter::freqShift.defaultValue;     // semitones
+    float freqShiftMix = rackParameter::freqShiftMix.defaultValue;  // milliseconds of dry lead-in
     bool pitchAdvancedOpen = false;
-    float droneStretch = 2.0f;  // time ratio
-    float dronePitch = 0.0f;    // semitones
+    float droneStretch = rackParameter::droneStretch.defaultValue;  // time ratio
+    float dronePitch = rackParameter::dronePitch.defaultValue;    // semitones
 
     // Spectral delay (module 4).
     bool spectralDelayEnabled = false;
-    float spectralDelayTime = 25.0f;
-    float spectralDelayMix = 60.0f;
+    float spectralDelayTime = rackParameter::spectralDelayTime.defaultValue;
+    float spectralDelayMix = rackParameter::spectralDelayMix.defaultValue;
 
     // Space (module 5).
     bool spaceEnabled = false;
-    float spaceSize = 70.0f;
-    float spaceWet = 70.0f;
+    float spaceSize = rackParameter::spaceSize.defaultValue;
+    float spaceWet = rackParameter::spaceWet.defaultValue;
     std::int32_t spaceIrIndex = 0;
     bool spectroNoTail = false;
 
-    std::array<FoundryAutomationLane, rackAutomationLaneCount> automation {};
+    std::array<AutomationLane, rackAutomationLaneCount> automation {};
 
     // Stereo (module 6).
     bool stereoEnabled = false;
-    float stereoWidth = 0.0f;
-    float stereoCrossover = 500.0f; // Hz
+    float stereoWidth = rackParameter::stereoWidth.defaultValue;
+    float stereoCrossover = rackParameter::stereoCrossover.defaultValue; // Hz
     bool stereoWidthBelowCrossover = false;
     bool stereoMono = false;
 

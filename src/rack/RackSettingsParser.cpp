@@ -24,39 +24,43 @@ constexpr int maxJsonNesting = 256;
 
 using FieldReader = JsonFieldReader;
 
-struct LaneKey
+// Every numeric parameter of the table and the record field it fills.
+struct NumberField
 {
-    const char* key;
-    int lane;
+    const RackParameter& parameter;
+    float QuorvalenRackSettings::* field;
 };
 
-constexpr LaneKey laneKeys[rackAutomationLaneCount] = {
-    { "heatDrive", rackLane::heatDrive },
-    { "heatMix", rackLane::heatMix },
-    { "spaceSize", rackLane::spaceSize },
-    { "spaceWet", rackLane::spaceWet },
-    { "filterFreq", rackLane::filterFreq },
-    { "filterRes", rackLane::filterRes },
-    { "filterLfo", rackLane::filterLfo },
-    { "filterLfoRate", rackLane::filterLfoRate },
-    { "filterDrive", rackLane::filterDrive },
-    { "filterEnvDelay", rackLane::filterEnvDelay },
-    { "filterEnvAttack", rackLane::filterEnvAttack },
-    { "filterEnvDecay", rackLane::filterEnvDecay },
-    { "filterEnvSustain", rackLane::filterEnvSustain },
-    { "filterEnvAmount", rackLane::filterEnvAmount },
-    { "stereoWidth", rackLane::stereoWidth },
-    { "stereoCrossover", rackLane::stereoCrossover },
-    { "transientAttack", rackLane::transientAttack },
-    { "transientSustain", rackLane::transientSustain },
-    { "freqShift", rackLane::freqShift },
-    { "freqShiftMix", rackLane::freqShiftMix },
-    { "dronePitch", rackLane::dronePitch },
-    { "spectralDelayTime", rackLane::spectralDelayTime },
-    { "spectralDelayMix", rackLane::spectralDelayMix },
-    { "filterCepsShift", rackLane::filterCepsShift },
-    { "filterCepsAmount", rackLane::filterCepsAmount },
-    { "filterCepsWarp", rackLane::filterCepsWarp },
+const NumberField numberFields[] = {
+    { rackParameter::heatDrive, &QuorvalenRackSettings::heatDrive },
+    { rackParameter::heatMix, &QuorvalenRackSettings::heatMix },
+    { rackParameter::filterCepsShift, &QuorvalenRackSettings::filterCepsShift },
+    { rackParameter::filterCepsAmount, &QuorvalenRackSettings::filterCepsAmount },
+    { rackParameter::filterCepsWarp, &QuorvalenRackSettings::filterCepsWarp },
+    { rackParameter::filterFreq, &QuorvalenRackSettings::filterFreq },
+    { rackParameter::filterRes, &QuorvalenRackSettings::filterRes },
+    { rackParameter::filterLfo, &QuorvalenRackSettings::filterLfo },
+    { rackParameter::filterLfoRate, &QuorvalenRackSettings::filterLfoRate },
+    { rackParameter::filterDrive, &QuorvalenRackSettings::filterDrive },
+    { rackParameter::filterEnvAmount, &QuorvalenRackSettings::filterEnvAmount },
+    { rackParameter::filterEnvDelay, &QuorvalenRackSettings::filterEnvDelay },
+    { rackParameter::filterEnvAttack, &QuorvalenRackSettings::filterEnvAttack },
+    { rackParameter::filterEnvDecay, &QuorvalenRackSettings::filterEnvDecay },
+    { rackParameter::filterEnvSustain, &QuorvalenRackSettings::filterEnvSustain },
+    { rackParameter::filterEnvRelease, &QuorvalenRackSettings::filterEnvRelease },
+    { rackParameter::bpm, &QuorvalenRackSettings::bpm },
+    { rackParameter::transientAttack, &QuorvalenRackSettings::transientAttack },
+    { rackParameter::transientSustain, &QuorvalenRackSettings::transientSustain },
+    { rackParameter::freqShift, &QuorvalenRackSettings::freqShift },
+    { rackParameter::freqShiftMix, &QuorvalenRackSettings::freqShiftMix },
+    { rackParameter::droneStretch, &QuorvalenRackSettings::droneStretch },
+    { rackParameter::dronePitch, &QuorvalenRackSettings::dronePitch },
+    { rackParameter::spectralDelayTime, &QuorvalenRackSettings::spectralDelayTime },
+    { rackParameter::spectralDelayMix, &QuorvalenRackSettings::spectralDelayMix },
+    { rackParameter::spaceSize, &QuorvalenRackSettings::spaceSize },
+    { rackParameter::spaceWet, &QuorvalenRackSettings::spaceWet },
+    { rackParameter::stereoWidth, &QuorvalenRackSettings::stereoWidth },
+    { rackParameter::stereoCrossover, &QuorvalenRackSettings::stereoCrossover },
 };
 
 void readSpaceIrIndex (const FieldReader& in, std::int32_t& field)
@@ -135,70 +139,50 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     const FieldReader in (document);
 
     in.readBool ("heatEnabled", s.heatEnabled);
-    in.readEnum<std::int32_t> ("heatMode", s.heatMode, { { "tube", 1 }, { "warm", 2 }, { "console", 3 }, { "broken", 4 } });
-    in.readClamped ("heatDrive", s.heatDrive, 0.0f, 100.0f);
-    in.readClamped ("heatMix", s.heatMix, 0.0f, 100.0f);
+    in.readEnum ("heatMode", s.heatMode,
+                { { "tube", HeatMode::tube }, { "warm", HeatMode::warm }, { "console", HeatMode::console },
+                  { "broken", HeatMode::broken } });
 
     in.readBool ("deEssEnabled", s.deEssEnabled);
-    in.readEnum<std::int32_t> ("filterMode", s.filterMode, { { "HP", 1 }, { "BP", 2 }, { "N", 3 }, { "RES", 4 }, { "CEPS", 5 } });
-    in.readClamped ("filterCepsShift", s.filterCepsShift, -12.0f, 12.0f);
-    in.readClamped ("filterCepsAmount", s.filterCepsAmount, 0.0f, 100.0f);
-    in.readClamped ("filterCepsWarp", s.filterCepsWarp, -100.0f, 100.0f);
+    in.readEnum ("filterMode", s.filterMode,
+                { { "HP", FilterMode::hp }, { "BP", FilterMode::bp }, { "N", FilterMode::notch },
+                  { "RES", FilterMode::res }, { "CEPS", FilterMode::ceps } });
     in.readBool ("filterCepsEnvTargetAmount", s.filterCepsEnvTargetAmount);
     in.readBool ("filterCepsEnvTargetShift", s.filterCepsEnvTargetShift);
     in.readBool ("filterCepsEnvTargetWarp", s.filterCepsEnvTargetWarp);
-    in.readClamped ("filterFreq", s.filterFreq, 0.0f, 100.0f);
-    in.readClamped ("filterRes", s.filterRes, 0.0f, 100.0f);
-    in.readClamped ("filterLfo", s.filterLfo, 0.0f, 100.0f);
-    in.readClamped ("filterLfoRate", s.filterLfoRate, 0.0f, 100.0f);
     in.readBool ("filterLfoSync", s.filterLfoSync);
-    in.readEnum<std::int32_t> ("filterLfoShape", s.filterLfoShape, { { "TRI", 1 }, { "SAW", 2 }, { "SQR", 3 }, { "RND", 4 } });
-    in.readEnum<std::int32_t> ("filterLfoTiming", s.filterLfoTiming, { { "DOT", 1 }, { "TRI", 2 } });
-    in.readClamped ("filterDrive", s.filterDrive, 0.0f, 100.0f);
+    in.readEnum ("filterLfoShape", s.filterLfoShape,
+                { { "TRI", LfoShape::tri }, { "SAW", LfoShape::saw }, { "SQR", LfoShape::sqr }, { "RND", LfoShape::rnd } });
+    in.readEnum ("filterLfoTiming", s.filterLfoTiming, { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
     in.readBool ("filterDirtboxEnabled", s.filterDirtboxEnabled);
     in.readBool ("filterEnvEnabled", s.filterEnvEnabled);
-    in.readClamped ("filterEnvAmount", s.filterEnvAmount, 0.0f, 100.0f);
-    in.readClamped ("filterEnvDelay", s.filterEnvDelay, 0.0f, 100.0f);
-    in.readClamped ("filterEnvAttack", s.filterEnvAttack, 0.0f, 100.0f);
-    in.readClamped ("filterEnvDecay", s.filterEnvDecay, 0.0f, 100.0f);
-    in.readClamped ("filterEnvSustain", s.filterEnvSustain, 0.0f, 100.0f);
-    in.readClamped ("filterEnvRelease", s.filterEnvRelease, 0.0f, 100.0f);
     in.readBool ("filterEnvInvert", s.filterEnvInvert);
     in.readBool ("filterEnvTargetFreq", s.filterEnvTargetFreq);
     in.readBool ("filterEnvTargetLfo", s.filterEnvTargetLfo);
     in.readBool ("filterEnvTargetDrive", s.filterEnvTargetDrive);
-    in.readClamped ("bpm", s.bpm, 20.0f, 400.0f);
 
     in.readBool ("transientEnabled", s.transientEnabled);
-    in.readClamped ("transientAttack", s.transientAttack, -10.0f, 10.0f);
-    in.readClamped ("transientSustain", s.transientSustain, -10.0f, 10.0f);
 
     in.readBool ("freqShiftEnabled", s.freqShiftEnabled);
-    in.readEnum<std::int32_t> ("freqShiftMode", s.freqShiftMode, { { "ambi", 2 }, { "synth", 1 } });
-    in.readClamped ("freqShift", s.freqShift, -12.0f, 12.0f);
-    in.readClamped ("freqShiftMix", s.freqShiftMix, 0.0f, 50.0f);
+    in.readEnum ("freqShiftMode", s.freqShiftMode, { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
     in.readBool ("pitchAdvancedOpen", s.pitchAdvancedOpen);
-    in.readClamped ("droneStretch", s.droneStretch, 2.0f, 20.0f);
-    in.readClamped ("dronePitch", s.dronePitch, -12.0f, 12.0f);
 
     in.readBool ("spectralDelayEnabled", s.spectralDelayEnabled);
-    in.readClamped ("spectralDelayTime", s.spectralDelayTime, 0.0f, 100.0f);
-    in.readClamped ("spectralDelayMix", s.spectralDelayMix, 0.0f, 100.0f);
 
     in.readBool ("spaceEnabled", s.spaceEnabled);
-    in.readClamped ("spaceSize", s.spaceSize, 0.0f, 100.0f);
-    in.readClamped ("spaceWet", s.spaceWet, 0.0f, 100.0f);
     readSpaceIrIndex (in, s.spaceIrIndex);
     in.readBool ("spectroNoTail", s.spectroNoTail);
 
+    for (const auto& [parameter, field] : numberFields)
+        in.readClamped (parameter.key, s.*field, parameter.lo, parameter.hi);
+
     const auto automation = in.get ("automation");
     if (isJsonObject (automation))
-        for (const auto& [key, lane] : laneKeys)
-            parseAutomationLane (automation, s, key, lane);
+        for (const auto& [parameter, field] : numberFields)
+            if (parameter.lane != rackLane::none)
+                parseAutomationLane (automation, s, parameter.key, parameter.lane);
 
     in.readBool ("stereoEnabled", s.stereoEnabled);
-    in.readClamped ("stereoWidth", s.stereoWidth, -10.0f, 10.0f);
-    in.readClamped ("stereoCrossover", s.stereoCrossover, 20.0f, 20000.0f);
     in.readBool ("stereoWidthBelowCrossover", s.stereoWidthBelowCrossover);
     in.readBool ("stereoMono", s.stereoMono);
 

@@ -40,8 +40,8 @@ TEST (RackSettings, EmptyObjectGivesTheDefaults)
     const auto s = parsed ("{}");
     const QuorvalenRackSettings d;
     EXPECT_EQ (s.heatDrive, 25.0f);
-    EXPECT_EQ (s.filterLfoShape, 1); // absent enumerations take their default string
-    EXPECT_EQ (s.filterLfoTiming, 1);
+    EXPECT_EQ (s.filterLfoShape, LfoShape::tri); // absent enumerations take their default string
+    EXPECT_EQ (s.filterLfoTiming, LfoTiming::dotted);
     EXPECT_TRUE (s.filterCepsEnvTargetAmount);
     EXPECT_EQ (s.bpm, 172.0f);
     EXPECT_EQ (s.stereoCrossover, 500.0f);
@@ -118,19 +118,19 @@ TEST (RackSettings, NonFiniteNumbersNeverReachTheRecordAndTheIrIndexIsTruncated)
 
 TEST (RackSettings, EnumerationsMatchExactlyAndUnknownTextGivesZero)
 {
-    EXPECT_EQ (parsed (R"({"heatMode": "tube"})").heatMode, 1);
-    EXPECT_EQ (parsed (R"({"heatMode": "Tube"})").heatMode, 0);
-    EXPECT_EQ (parsed (R"({"heatMode": "broken"})").heatMode, 4);
-    EXPECT_EQ (parsed (R"({"filterMode": "N"})").filterMode, 3);
-    EXPECT_EQ (parsed (R"({"filterMode": "CEPS"})").filterMode, 5);
-    EXPECT_EQ (parsed (R"({"filterMode": "lp"})").filterMode, 0);
-    EXPECT_EQ (parsed (R"({"filterLfoTiming": "TRI"})").filterLfoTiming, 2);
-    EXPECT_EQ (parsed (R"({"filterLfoShape": "TRI"})").filterLfoShape, 1);
-    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filterLfoShape, 0); // unmatched: 0, not the default 1
-    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filterLfoShape, 0);      // a number is text "1"
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "ambi"})").freqShiftMode, 2);
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "synth"})").freqShiftMode, 1);
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "beat"})").freqShiftMode, 0);
+    EXPECT_EQ (parsed (R"({"heatMode": "tube"})").heatMode, HeatMode::tube);
+    EXPECT_EQ (parsed (R"({"heatMode": "Tube"})").heatMode, HeatMode::bleed);
+    EXPECT_EQ (parsed (R"({"heatMode": "broken"})").heatMode, HeatMode::broken);
+    EXPECT_EQ (parsed (R"({"filterMode": "N"})").filterMode, FilterMode::notch);
+    EXPECT_EQ (parsed (R"({"filterMode": "CEPS"})").filterMode, FilterMode::ceps);
+    EXPECT_EQ (parsed (R"({"filterMode": "lp"})").filterMode, FilterMode::lp);
+    EXPECT_EQ (parsed (R"({"filterLfoTiming": "TRI"})").filterLfoTiming, LfoTiming::triplet);
+    EXPECT_EQ (parsed (R"({"filterLfoShape": "TRI"})").filterLfoShape, LfoShape::tri);
+    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filterLfoShape, LfoShape::sine); // unmatched: 0, not the default 1
+    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filterLfoShape, LfoShape::sine);      // a number is text "1"
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "ambi"})").freqShiftMode, FreqShiftMode::ambi);
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "synth"})").freqShiftMode, FreqShiftMode::synth);
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "beat"})").freqShiftMode, FreqShiftMode::beat);
 }
 
 TEST (RackSettings, LanePointsAreClampedSortedAndBadOnesSkipped)
