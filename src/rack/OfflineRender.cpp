@@ -99,7 +99,7 @@ void applyDryLeadIn (juce::AudioBuffer<float>& wet, const juce::AudioBuffer<floa
     if (wet.getNumChannels() < 1 || dry.getNumChannels() < 1 || m < 1)
         return;
     const auto& mix = rackParameter::freqShiftMix;
-    const float mixMs = automationValue (s, mix.lane, s.freqShiftMix, mix.lo, mix.hi, 0, m, mix.logarithmic);
+    const float mixMs = automationValue (s, mix.lane, s.freqShift.mixMs, mix.lo, mix.hi, 0, m, mix.logarithmic);
     const int dryLen = (int) std::min<std::int64_t> (msToSamples (mixMs, rate, SampleRounding::towardZero), m);
     const int fade = std::min (std::max (m - dryLen, 0),
                                (int) std::max<std::int64_t> (1, msToSamples (0.25, rate, SampleRounding::towardZero)));
@@ -144,15 +144,15 @@ void limitPeak (juce::AudioBuffer<float>& buffer) noexcept
 
 bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, const QuorvalenRackSettings& s)
 {
-    if (! s.freqShiftEnabled)
+    if (! s.freqShift.enabled)
         return true;
     // Nothing to stretch: every stage below would fail on it.
     if (buffer.getNumChannels() < 1 || buffer.getNumSamples() < 1)
         return false;
 
-    const bool drone = s.pitchAdvancedOpen;
-    const float semitones = drone ? s.dronePitch : s.freqShift;
-    const bool ambiDrone = drone && s.freqShiftMode == FreqShiftMode::ambi;
+    const bool drone = s.freqShift.pitchAdvancedOpen;
+    const float semitones = drone ? s.freqShift.dronePitch : s.freqShift.semitones;
+    const bool ambiDrone = drone && s.freqShift.mode == FreqShiftMode::ambi;
 
     // Pitch stage into a new buffer; `buffer` stays untouched meanwhile and serves
     // as the dry signal. The pitch is the field's own value for the whole sound:
@@ -163,7 +163,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
     if (! skipPitch)
     {
         const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
-                            : s.freqShiftMode != FreqShiftMode::beat ? stretchOptions::finer
+                            : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
                                                                                     : stretchOptions::beat;
         if (! stretchBuffer (buffer, pitched, rate, 1.0, std::pow (2.0, (double) semitones / 12.0), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
@@ -175,7 +175,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
         // The long stretch replaces the sound; nothing dry is mixed back. Its input
         // is a view of the first samples, not a copy.
         auto& whole = skipPitch ? buffer : pitched;
-        const auto lengths = droneLengths (rate, s.droneStretch, whole.getNumSamples());
+        const auto lengths = droneLengths (rate, s.freqShift.droneStretch, whole.getNumSamples());
         const juce::AudioBuffer<float> source (whole.getArrayOfWritePointers(), whole.getNumChannels(),
                                                lengths.sourceLength);
         juce::AudioBuffer<float> droned;
@@ -203,7 +203,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
     if (module == rackModuleFreqShift)
         return renderFreqShiftOffline (buffer, context.sampleRate, s);
 
-    if (module == rackModuleSpace && s.spaceEnabled && ! s.spectroNoTail && ! context.tailAdded)
+    if (module == rackModuleSpace && s.space.enabled && ! s.space.spectroNoTail && ! context.tailAdded)
     {
         // Ten seconds of silence for the reverb to ring out into, once per render.
         const auto tail = (std::int64_t) std::llround (context.sampleRate * 10.0);

@@ -143,9 +143,9 @@ double QuorvalenProcessingRackSource::rackTailSeconds() const
     if (record == nullptr)
         return 0.0;
     if (record->rackModules.empty())
-        return record->spaceEnabled ? 10.0 : 0.0;
+        return record->space.enabled ? 10.0 : 0.0;
     for (const auto& entry : record->rackModules)
-        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr && entry.settings->spaceEnabled)
+        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr && entry.settings->space.enabled)
             return 10.0;
     return 0.0;
 }

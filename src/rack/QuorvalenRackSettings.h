@@ -46,80 +46,108 @@ struct RackModuleEntry
     std::shared_ptr<const QuorvalenRackSettings> settings; // never null once parsed
 };
 
+// Module 0.
+struct HeatSettings
+{
+    bool enabled = false;
+    HeatMode mode = HeatMode::bleed;
+    float drive = rackParameter::heatDrive.defaultValue;
+    float mix = rackParameter::heatMix.defaultValue;
+};
+
+// Module 1: the state-variable filter (de-esser) and the cepstral filter.
+struct FilterSettings
+{
+    bool enabled = false; // "deEssEnabled"
+    FilterMode mode = FilterMode::lp;
+    float cepsShift = rackParameter::filterCepsShift.defaultValue;
+    float cepsAmount = rackParameter::filterCepsAmount.defaultValue;
+    float cepsWarp = rackParameter::filterCepsWarp.defaultValue;
+    bool cepsEnvTargetAmount = true;
+    bool cepsEnvTargetShift = false;
+    bool cepsEnvTargetWarp = false;
+    float freq = rackParameter::filterFreq.defaultValue;
+    float res = rackParameter::filterRes.defaultValue;
+    float lfo = rackParameter::filterLfo.defaultValue;
+    float lfoRate = rackParameter::filterLfoRate.defaultValue;
+    bool lfoSync = true;
+    LfoShape lfoShape = LfoShape::tri;
+    LfoTiming lfoTiming = LfoTiming::dotted;
+    float drive = rackParameter::filterDrive.defaultValue;
+    bool dirtboxEnabled = false;
+    bool envEnabled = false;
+    float envAmount = rackParameter::filterEnvAmount.defaultValue;
+    float envDelay = rackParameter::filterEnvDelay.defaultValue;
+    float envAttack = rackParameter::filterEnvAttack.defaultValue;
+    float envDecay = rackParameter::filterEnvDecay.defaultValue;
+    float envSustain = rackParameter::filterEnvSustain.defaultValue;
+    float envRelease = rackParameter::filterEnvRelease.defaultValue;
+    bool envInvert = false;
+    bool envTargetFreq = true;
+    bool envTargetLfo = false;
+    bool envTargetDrive = false;
+    float bpm = rackParameter::bpm.defaultValue;
+};
+
+// Module 2.
+struct TransientSettings
+{
+    bool enabled = false;
+    float attack = rackParameter::transientAttack.defaultValue;
+    float sustain = rackParameter::transientSustain.defaultValue;
+};
+
+// Module 3: the live shifter, and the drone of the advanced pitch panel (offline).
+struct FreqShiftSettings
+{
+    bool enabled = false;
+    FreqShiftMode mode = FreqShiftMode::beat;
+    float semitones = rackParameter::freqShift.defaultValue;    // "freqShift"
+    float mixMs = rackParameter::freqShiftMix.defaultValue;     // "freqShiftMix": dry lead-in
+    bool pitchAdvancedOpen = false;
+    float droneStretch = rackParameter::droneStretch.defaultValue; // time ratio
+    float dronePitch = rackParameter::dronePitch.defaultValue;     // semitones
+};
+
+// Module 4.
+struct SpectralDelaySettings
+{
+    bool enabled = false;
+    float time = rackParameter::spectralDelayTime.defaultValue;
+    float mix = rackParameter::spectralDelayMix.defaultValue;
+};
+
+// Module 5.
+struct SpaceSettings
+{
+    bool enabled = false;
+    float size = rackParameter::spaceSize.defaultValue;
+    float wet = rackParameter::spaceWet.defaultValue;
+    std::int32_t irIndex = 0;   // "spaceIrIndex"
+    bool spectroNoTail = false;
+};
+
+// Module 6.
+struct StereoSettings
+{
+    bool enabled = false;
+    float width = rackParameter::stereoWidth.defaultValue;
+    float crossover = rackParameter::stereoCrossover.defaultValue; // Hz
+    bool widthBelowCrossover = false;
+    bool mono = false;
+};
+
 struct QuorvalenRackSettings
 {
-    // Heat (module 0).
-    bool heatEnabled = false;
-    HeatMode heatMode = HeatMode::bleed;
-    float heatDrive = rackParameter::heatDrive.defaultValue;
-    float heatMix = rackParameter::heatMix.defaultValue;
-
-    // Filter, de-esser and cepstral filter (module 1).
-    bool deEssEnabled = false;
-    FilterMode filterMode = FilterMode::lp;
-    float filterCepsShift = rackParameter::filterCepsShift.defaultValue;
-    float filterCepsAmount = rackParameter::filterCepsAmount.defaultValue;
-    float filterCepsWarp = rackParameter::filterCepsWarp.defaultValue;
-    bool filterCepsEnvTargetAmount = true;
-    bool filterCepsEnvTargetShift = false;
-    bool filterCepsEnvTargetWarp = false;
-    float filterFreq = rackParameter::filterFreq.defaultValue;
-    float filterRes = rackParameter::filterRes.defaultValue;
-    float filterLfo = rackParameter::filterLfo.defaultValue;
-    float filterLfoRate = rackParameter::filterLfoRate.defaultValue;
-    bool filterLfoSync = true;
-    LfoShape filterLfoShape = LfoShape::tri;
-    LfoTiming filterLfoTiming = LfoTiming::dotted;
-    float filterDrive = rackParameter::filterDrive.defaultValue;
-    bool filterDirtboxEnabled = false;
-    bool filterEnvEnabled = false;
-    float filterEnvAmount = rackParameter::filterEnvAmount.defaultValue;
-    float filterEnvDelay = rackParameter::filterEnvDelay.defaultValue;
-    float filterEnvAttack = rackParameter::filterEnvAttack.defaultValue;
-    float filterEnvDecay = rackParameter::filterEnvDecay.defaultValue;
-    float filterEnvSustain = rackParameter::filterEnvSustain.defaultValue;
-    float filterEnvRelease = rackParameter::filterEnvRelease.defaultValue;
-    bool filterEnvInvert = false;
-    bool filterEnvTargetFreq = true;
-    bool filterEnvTargetLfo = false;
-    bool filterEnvTargetDrive = false;
-    float bpm = rackParameter::bpm.defaultValue;
-
-    // Transient (module 2).
-    bool transientEnabled = false;
-    float transientAttack = rackParameter::transientAttack.defaultValue;
-    float transientSustain = rackParameter::transientSustain.defaultValue;
-
-    // Frequency shift and drone (module 3).
-    bool freqShiftEnabled = false;
-    FreqShiftMode freqShiftMode = FreqShiftMode::beat;
-    float freqShift = rackParameter::freqShift.defaultValue;     // semitones
-    float freqShiftMix = rackParameter::freqShiftMix.defaultValue;  // milliseconds of dry lead-in
-    bool pitchAdvancedOpen = false;
-    float droneStretch = rackParameter::droneStretch.defaultValue;  // time ratio
-    float dronePitch = rackParameter::dronePitch.defaultValue;    // semitones
-
-    // Spectral delay (module 4).
-    bool spectralDelayEnabled = false;
-    float spectralDelayTime = rackParameter::spectralDelayTime.defaultValue;
-    float spectralDelayMix = rackParameter::spectralDelayMix.defaultValue;
-
-    // Space (module 5).
-    bool spaceEnabled = false;
-    float spaceSize = rackParameter::spaceSize.defaultValue;
-    float spaceWet = rackParameter::spaceWet.defaultValue;
-    std::int32_t spaceIrIndex = 0;
-    bool spectroNoTail = false;
+    HeatSettings heat;
+    FilterSettings filter;
+    TransientSettings transient;
+    FreqShiftSettings freqShift;
+    SpectralDelaySettings spectralDelay;
+    SpaceSettings space;
+    StereoSettings stereo;
 
     std::array<AutomationLane, rackAutomationLaneCount> automation {};
-
-    // Stereo (module 6).
-    bool stereoEnabled = false;
-    float stereoWidth = rackParameter::stereoWidth.defaultValue;
-    float stereoCrossover = rackParameter::stereoCrossover.defaultValue; // Hz
-    bool stereoWidthBelowCrossover = false;
-    bool stereoMono = false;
-
     std::array<std::int32_t, rackModuleCount> chainOrder { 0, 1, 2, 3, 4, 5, 6 };
     std::vector<RackModuleEntry> rackModules;
 };

@@ -28,39 +28,45 @@ using FieldReader = JsonFieldReader;
 struct NumberField
 {
     const RackParameter& parameter;
-    float QuorvalenRackSettings::* field;
+    float& (*field) (QuorvalenRackSettings&);
 };
 
+template <auto group, auto member>
+float& numberField (QuorvalenRackSettings& s)
+{
+    return (s.*group).*member;
+}
+
 const NumberField numberFields[] = {
-    { rackParameter::heatDrive, &QuorvalenRackSettings::heatDrive },
-    { rackParameter::heatMix, &QuorvalenRackSettings::heatMix },
-    { rackParameter::filterCepsShift, &QuorvalenRackSettings::filterCepsShift },
-    { rackParameter::filterCepsAmount, &QuorvalenRackSettings::filterCepsAmount },
-    { rackParameter::filterCepsWarp, &QuorvalenRackSettings::filterCepsWarp },
-    { rackParameter::filterFreq, &QuorvalenRackSettings::filterFreq },
-    { rackParameter::filterRes, &QuorvalenRackSettings::filterRes },
-    { rackParameter::filterLfo, &QuorvalenRackSettings::filterLfo },
-    { rackParameter::filterLfoRate, &QuorvalenRackSettings::filterLfoRate },
-    { rackParameter::filterDrive, &QuorvalenRackSettings::filterDrive },
-    { rackParameter::filterEnvAmount, &QuorvalenRackSettings::filterEnvAmount },
-    { rackParameter::filterEnvDelay, &QuorvalenRackSettings::filterEnvDelay },
-    { rackParameter::filterEnvAttack, &QuorvalenRackSettings::filterEnvAttack },
-    { rackParameter::filterEnvDecay, &QuorvalenRackSettings::filterEnvDecay },
-    { rackParameter::filterEnvSustain, &QuorvalenRackSettings::filterEnvSustain },
-    { rackParameter::filterEnvRelease, &QuorvalenRackSettings::filterEnvRelease },
-    { rackParameter::bpm, &QuorvalenRackSettings::bpm },
-    { rackParameter::transientAttack, &QuorvalenRackSettings::transientAttack },
-    { rackParameter::transientSustain, &QuorvalenRackSettings::transientSustain },
-    { rackParameter::freqShift, &QuorvalenRackSettings::freqShift },
-    { rackParameter::freqShiftMix, &QuorvalenRackSettings::freqShiftMix },
-    { rackParameter::droneStretch, &QuorvalenRackSettings::droneStretch },
-    { rackParameter::dronePitch, &QuorvalenRackSettings::dronePitch },
-    { rackParameter::spectralDelayTime, &QuorvalenRackSettings::spectralDelayTime },
-    { rackParameter::spectralDelayMix, &QuorvalenRackSettings::spectralDelayMix },
-    { rackParameter::spaceSize, &QuorvalenRackSettings::spaceSize },
-    { rackParameter::spaceWet, &QuorvalenRackSettings::spaceWet },
-    { rackParameter::stereoWidth, &QuorvalenRackSettings::stereoWidth },
-    { rackParameter::stereoCrossover, &QuorvalenRackSettings::stereoCrossover },
+    { rackParameter::heatDrive, &numberField<&QuorvalenRackSettings::heat, &HeatSettings::drive> },
+    { rackParameter::heatMix, &numberField<&QuorvalenRackSettings::heat, &HeatSettings::mix> },
+    { rackParameter::filterCepsShift, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsShift> },
+    { rackParameter::filterCepsAmount, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsAmount> },
+    { rackParameter::filterCepsWarp, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsWarp> },
+    { rackParameter::filterFreq, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::freq> },
+    { rackParameter::filterRes, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::res> },
+    { rackParameter::filterLfo, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::lfo> },
+    { rackParameter::filterLfoRate, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::lfoRate> },
+    { rackParameter::filterDrive, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::drive> },
+    { rackParameter::filterEnvAmount, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envAmount> },
+    { rackParameter::filterEnvDelay, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envDelay> },
+    { rackParameter::filterEnvAttack, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envAttack> },
+    { rackParameter::filterEnvDecay, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envDecay> },
+    { rackParameter::filterEnvSustain, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envSustain> },
+    { rackParameter::filterEnvRelease, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envRelease> },
+    { rackParameter::bpm, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::bpm> },
+    { rackParameter::transientAttack, &numberField<&QuorvalenRackSettings::transient, &TransientSettings::attack> },
+    { rackParameter::transientSustain, &numberField<&QuorvalenRackSettings::transient, &TransientSettings::sustain> },
+    { rackParameter::freqShift, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::semitones> },
+    { rackParameter::freqShiftMix, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::mixMs> },
+    { rackParameter::droneStretch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::droneStretch> },
+    { rackParameter::dronePitch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::dronePitch> },
+    { rackParameter::spectralDelayTime, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::time> },
+    { rackParameter::spectralDelayMix, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::mix> },
+    { rackParameter::spaceSize, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::size> },
+    { rackParameter::spaceWet, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::wet> },
+    { rackParameter::stereoWidth, &numberField<&QuorvalenRackSettings::stereo, &StereoSettings::width> },
+    { rackParameter::stereoCrossover, &numberField<&QuorvalenRackSettings::stereo, &StereoSettings::crossover> },
 };
 
 void readSpaceIrIndex (const FieldReader& in, std::int32_t& field)
@@ -138,43 +144,43 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     auto& s = *record;
     const FieldReader in (document);
 
-    in.readBool ("heatEnabled", s.heatEnabled);
-    in.readEnum ("heatMode", s.heatMode,
+    in.readBool ("heatEnabled", s.heat.enabled);
+    in.readEnum ("heatMode", s.heat.mode,
                 { { "tube", HeatMode::tube }, { "warm", HeatMode::warm }, { "console", HeatMode::console },
                   { "broken", HeatMode::broken } });
 
-    in.readBool ("deEssEnabled", s.deEssEnabled);
-    in.readEnum ("filterMode", s.filterMode,
+    in.readBool ("deEssEnabled", s.filter.enabled);
+    in.readEnum ("filterMode", s.filter.mode,
                 { { "HP", FilterMode::hp }, { "BP", FilterMode::bp }, { "N", FilterMode::notch },
                   { "RES", FilterMode::res }, { "CEPS", FilterMode::ceps } });
-    in.readBool ("filterCepsEnvTargetAmount", s.filterCepsEnvTargetAmount);
-    in.readBool ("filterCepsEnvTargetShift", s.filterCepsEnvTargetShift);
-    in.readBool ("filterCepsEnvTargetWarp", s.filterCepsEnvTargetWarp);
-    in.readBool ("filterLfoSync", s.filterLfoSync);
-    in.readEnum ("filterLfoShape", s.filterLfoShape,
+    in.readBool ("filterCepsEnvTargetAmount", s.filter.cepsEnvTargetAmount);
+    in.readBool ("filterCepsEnvTargetShift", s.filter.cepsEnvTargetShift);
+    in.readBool ("filterCepsEnvTargetWarp", s.filter.cepsEnvTargetWarp);
+    in.readBool ("filterLfoSync", s.filter.lfoSync);
+    in.readEnum ("filterLfoShape", s.filter.lfoShape,
                 { { "TRI", LfoShape::tri }, { "SAW", LfoShape::saw }, { "SQR", LfoShape::sqr }, { "RND", LfoShape::rnd } });
-    in.readEnum ("filterLfoTiming", s.filterLfoTiming, { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
-    in.readBool ("filterDirtboxEnabled", s.filterDirtboxEnabled);
-    in.readBool ("filterEnvEnabled", s.filterEnvEnabled);
-    in.readBool ("filterEnvInvert", s.filterEnvInvert);
-    in.readBool ("filterEnvTargetFreq", s.filterEnvTargetFreq);
-    in.readBool ("filterEnvTargetLfo", s.filterEnvTargetLfo);
-    in.readBool ("filterEnvTargetDrive", s.filterEnvTargetDrive);
+    in.readEnum ("filterLfoTiming", s.filter.lfoTiming, { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
+    in.readBool ("filterDirtboxEnabled", s.filter.dirtboxEnabled);
+    in.readBool ("filterEnvEnabled", s.filter.envEnabled);
+    in.readBool ("filterEnvInvert", s.filter.envInvert);
+    in.readBool ("filterEnvTargetFreq", s.filter.envTargetFreq);
+    in.readBool ("filterEnvTargetLfo", s.filter.envTargetLfo);
+    in.readBool ("filterEnvTargetDrive", s.filter.envTargetDrive);
 
-    in.readBool ("transientEnabled", s.transientEnabled);
+    in.readBool ("transientEnabled", s.transient.enabled);
 
-    in.readBool ("freqShiftEnabled", s.freqShiftEnabled);
-    in.readEnum ("freqShiftMode", s.freqShiftMode, { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
-    in.readBool ("pitchAdvancedOpen", s.pitchAdvancedOpen);
+    in.readBool ("freqShiftEnabled", s.freqShift.enabled);
+    in.readEnum ("freqShiftMode", s.freqShift.mode, { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
+    in.readBool ("pitchAdvancedOpen", s.freqShift.pitchAdvancedOpen);
 
-    in.readBool ("spectralDelayEnabled", s.spectralDelayEnabled);
+    in.readBool ("spectralDelayEnabled", s.spectralDelay.enabled);
 
-    in.readBool ("spaceEnabled", s.spaceEnabled);
-    readSpaceIrIndex (in, s.spaceIrIndex);
-    in.readBool ("spectroNoTail", s.spectroNoTail);
+    in.readBool ("spaceEnabled", s.space.enabled);
+    readSpaceIrIndex (in, s.space.irIndex);
+    in.readBool ("spectroNoTail", s.space.spectroNoTail);
 
     for (const auto& [parameter, field] : numberFields)
-        in.readClamped (parameter.key, s.*field, parameter.lo, parameter.hi);
+        in.readClamped (parameter.key, field (s), parameter.lo, parameter.hi);
 
     const auto automation = in.get ("automation");
     if (isJsonObject (automation))
@@ -182,9 +188,9 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
             if (parameter.lane != rackLane::none)
                 parseAutomationLane (automation, s, parameter.key, parameter.lane);
 
-    in.readBool ("stereoEnabled", s.stereoEnabled);
-    in.readBool ("stereoWidthBelowCrossover", s.stereoWidthBelowCrossover);
-    in.readBool ("stereoMono", s.stereoMono);
+    in.readBool ("stereoEnabled", s.stereo.enabled);
+    in.readBool ("stereoWidthBelowCrossover", s.stereo.widthBelowCrossover);
+    in.readBool ("stereoMono", s.stereo.mono);
 
     readChainOrder (in, s);
     readRackModules (in, s, nesting);

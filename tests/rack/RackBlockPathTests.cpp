@@ -227,7 +227,7 @@ TEST (RackBlockPath, ModuleEntriesRunInListOrderOnTheirOwnChildren)
         EXPECT_EQ (all[i].state, state.children[i].get());
         EXPECT_EQ (all[i].settings, settings->rackModules[i].settings.get());
     }
-    EXPECT_EQ (all[2].settings->transientAttack, 2.0f);
+    EXPECT_EQ (all[2].settings->transient.attack, 2.0f);
     EXPECT_EQ (state.children[0]->position, 256);
     EXPECT_EQ (state.children[3]->position, 0); // serves no entry
     EXPECT_EQ (state.position, 256);

@@ -265,42 +265,44 @@ void FilterModule::processCepstral (RackBlock block, const QuorvalenRackSettings
     const auto len = lanes.timeline().playLength;
     const double rate = sampleRate;
     namespace P = rackParameter;
+    // Every lane is read at every sample: cursors keep each read O(1).
+    AutomationLaneCursor cursors[10];
 
     for (int i = 0; i < n; ++i)
     {
         const auto q = lanes.timeline().automationPosition (i);
-        float shift = lanes.readAt (P::filterCepsShift, s.filterCepsShift, q);
-        const float amount = lanes.readAt (P::filterCepsAmount, s.filterCepsAmount, q) / 100.0f;
-        float warp = lanes.readAt (P::filterCepsWarp, s.filterCepsWarp, q);
-        const float lfoDepth = lanes.readAt (P::filterLfo, s.filterLfo, q) / 100.0f;
-        const float lfoRate = lanes.readAt (P::filterLfoRate, s.filterLfoRate, q) / 100.0f;
+        float shift = lanes.readAt (P::filterCepsShift, s.filter.cepsShift, q, &cursors[0]);
+        const float amount = lanes.readAt (P::filterCepsAmount, s.filter.cepsAmount, q, &cursors[1]) / 100.0f;
+        float warp = lanes.readAt (P::filterCepsWarp, s.filter.cepsWarp, q, &cursors[2]);
+        const float lfoDepth = lanes.readAt (P::filterLfo, s.filter.lfo, q, &cursors[3]) / 100.0f;
+        const float lfoRate = lanes.readAt (P::filterLfoRate, s.filter.lfoRate, q, &cursors[4]) / 100.0f;
 
-        const float lfo = modulation.advance (s.filterLfoShape, filterLfoHz (s, lfoRate), rate, noise);
+        const float lfo = modulation.advance (s.filter.lfoShape, filterLfoHz (s, lfoRate), rate, noise);
         float a = lfo * lfoDepth * 0.5f + amount;
 
-        if (s.filterEnvEnabled)
+        if (s.filter.envEnabled)
         {
             const auto envelope = makeFilterEnvelope (
-                lanes.readAt (P::filterEnvDelay, s.filterEnvDelay, q),
-                lanes.readAt (P::filterEnvAttack, s.filterEnvAttack, q),
-                lanes.readAt (P::filterEnvDecay, s.filterEnvDecay, q),
-                lanes.readAt (P::filterEnvSustain, s.filterEnvSustain, q), s.filterEnvRelease, rate, len);
-            float e = lanes.readAt (P::filterEnvAmount, s.filterEnvAmount, q) / 100.0f
+                lanes.readAt (P::filterEnvDelay, s.filter.envDelay, q, &cursors[5]),
+                lanes.readAt (P::filterEnvAttack, s.filter.envAttack, q, &cursors[6]),
+                lanes.readAt (P::filterEnvDecay, s.filter.envDecay, q, &cursors[7]),
+                lanes.readAt (P::filterEnvSustain, s.filter.envSustain, q, &cursors[8]), s.filter.envRelease, rate, len);
+            float e = lanes.readAt (P::filterEnvAmount, s.filter.envAmount, q, &cursors[9]) / 100.0f
                     * filterEnvelopeAt (envelope, q);
-            if (s.filterEnvInvert)
+            if (s.filter.envInvert)
                 e = -e;
-            if (s.filterCepsEnvTargetAmount)
+            if (s.filter.cepsEnvTargetAmount)
                 a += e;
-            if (s.filterCepsEnvTargetShift)
+            if (s.filter.cepsEnvTargetShift)
                 shift += 12.0f * e;
-            if (s.filterCepsEnvTargetWarp)
+            if (s.filter.cepsEnvTargetWarp)
                 warp += 100.0f * e;
         }
 
         warp = std::clamp (warp, -100.0f, 100.0f);
         shift = std::clamp (shift, -12.0f, 12.0f);
         // The on switch only lets the amount rise above zero; the filter keeps listening.
-        const float effective = s.deEssEnabled && a > 0.0f ? std::min (a, 1.0f) : 0.0f;
+        const float effective = s.filter.enabled && a > 0.0f ? std::min (a, 1.0f) : 0.0f;
         processCepstralSample (c, left + i, right != nullptr ? right + i : nullptr, shift, effective, warp);
     }
 

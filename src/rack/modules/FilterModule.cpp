@@ -57,20 +57,20 @@ FilterBlockParameters readFilterParameters (const RackLanes& lanes, const Quorva
 {
     namespace P = rackParameter;
     FilterBlockParameters b;
-    b.res = lanes.read (P::filterRes, s.filterRes);
-    const float lfo = lanes.read (P::filterLfo, s.filterLfo);
-    const float lfoRate = lanes.read (P::filterLfoRate, s.filterLfoRate) / 100.0f;
-    b.drive = lanes.read (P::filterDrive, s.filterDrive) / 100.0f;
-    const float envDelay = lanes.read (P::filterEnvDelay, s.filterEnvDelay);
-    const float envAttack = lanes.read (P::filterEnvAttack, s.filterEnvAttack);
-    const float envDecay = lanes.read (P::filterEnvDecay, s.filterEnvDecay);
-    const float envSustain = lanes.read (P::filterEnvSustain, s.filterEnvSustain);
-    b.envAmount = lanes.read (P::filterEnvAmount, s.filterEnvAmount) / 100.0f;
-    const float freq = lanes.read (P::filterFreq, s.filterFreq);
+    b.res = lanes.read (P::filterRes, s.filter.res);
+    const float lfo = lanes.read (P::filterLfo, s.filter.lfo);
+    const float lfoRate = lanes.read (P::filterLfoRate, s.filter.lfoRate) / 100.0f;
+    b.drive = lanes.read (P::filterDrive, s.filter.drive) / 100.0f;
+    const float envDelay = lanes.read (P::filterEnvDelay, s.filter.envDelay);
+    const float envAttack = lanes.read (P::filterEnvAttack, s.filter.envAttack);
+    const float envDecay = lanes.read (P::filterEnvDecay, s.filter.envDecay);
+    const float envSustain = lanes.read (P::filterEnvSustain, s.filter.envSustain);
+    b.envAmount = lanes.read (P::filterEnvAmount, s.filter.envAmount) / 100.0f;
+    const float freq = lanes.read (P::filterFreq, s.filter.freq);
 
     b.fc0 = 20.0f * std::pow (1000.0f, freq / 100.0f);
     float resDb = 0.0f;
-    if (s.filterMode == FilterMode::res)
+    if (s.filter.mode == FilterMode::res)
     {
         b.q = 24.0f;
         resDb = 12.0f * b.res / 100.0f;
@@ -85,7 +85,7 @@ FilterBlockParameters readFilterParameters (const RackLanes& lanes, const Quorva
     b.saturation = 1.0f + 1.4f * b.res / 100.0f;
     b.lfoDepth = (lfo / 100.0f) * 0.35f;
     b.lfoHz = filterLfoHz (s, lfoRate);
-    b.envelope = makeFilterEnvelope (envDelay, envAttack, envDecay, envSustain, s.filterEnvRelease, sampleRate,
+    b.envelope = makeFilterEnvelope (envDelay, envAttack, envDecay, envSustain, s.filter.envRelease, sampleRate,
                                      lanes.timeline().playLength);
     return b;
 }
@@ -113,9 +113,9 @@ void FilterModule::reset()
 
 void FilterModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    if (settings.filterMode == FilterMode::ceps)
+    if (settings.filter.mode == FilterMode::ceps)
         processCepstral (block, settings, lanes);
-    else if (settings.deEssEnabled)
+    else if (settings.filter.enabled)
         processStateVariable (block, settings, lanes);
 }
 
@@ -152,17 +152,17 @@ float filterEnvelopeAt (const FilterEnvelope& e, std::int64_t q) noexcept
 
 float filterLfoHz (const QuorvalenRackSettings& s, float rate) noexcept
 {
-    if (! s.filterLfoSync)
+    if (! s.filter.lfoSync)
         return 0.05f + 9.95f * rate;
 
     static constexpr float beatsTable[] = { 4.0f, 2.0f, 1.0f, 0.5f, 0.25f };
     const long index = std::clamp (std::lround (rate * 4.0f), 0L, 4L);
     float beats = beatsTable[index];
-    if (s.filterLfoTiming == LfoTiming::dotted)
+    if (s.filter.lfoTiming == LfoTiming::dotted)
         beats *= 1.5f;
-    else if (s.filterLfoTiming == LfoTiming::triplet)
+    else if (s.filter.lfoTiming == LfoTiming::triplet)
         beats *= 0.6666667f;
-    return (s.bpm / 60.0f) / std::max (beats, 0.05f);
+    return (s.filter.bpm / 60.0f) / std::max (beats, 0.05f);
 }
 
 float FilterLfo::advance (LfoShape shape, double hz, double rate, dsp::NoiseGenerator& noise) noexcept
@@ -237,10 +237,10 @@ void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSet
         const float maxCutoff = 0.45f * (float) rate;
         const float maxCutoffUp = 0.45f * r4f;
         const float k = 1.0f / b.q;
-        const auto mode = s.filterMode;
+        const auto mode = s.filter.mode;
         const bool isRes = mode == FilterMode::res;
-        const bool envOn = s.filterEnvEnabled;
-        const bool dirtbox = s.filterDirtboxEnabled;
+        const bool envOn = s.filter.envEnabled;
+        const bool dirtbox = s.filter.dirtboxEnabled;
         const float dirtNorm = 1.0f / std::tanh (2.35f);
         const float outNorm = 1.0f / std::tanh (1.04f);
         const float dirtEnvCoefficient = 1.0f - std::pow (0.982f, 0.25f);
@@ -254,16 +254,16 @@ void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSet
                 env = filterEnvelopeAt (b.envelope, timeline.automationPosition (j / 4));
 
             float depth = b.lfoDepth;
-            if (envOn && s.filterEnvTargetLfo)
+            if (envOn && s.filter.envTargetLfo)
             {
                 const float e = env * b.envAmount * 0.35f;
-                depth = s.filterEnvInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
+                depth = s.filter.envInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
             }
 
-            const float shape = modulation.advance (s.filterLfoShape, b.lfoHz, r4, noise);
+            const float shape = modulation.advance (s.filter.lfoShape, b.lfoHz, r4, noise);
             float mod = shape * depth;
-            if (envOn && s.filterEnvTargetFreq)
-                mod += s.filterEnvInvert ? -(env * b.envAmount) : env * b.envAmount;
+            if (envOn && s.filter.envTargetFreq)
+                mod += s.filter.envInvert ? -(env * b.envAmount) : env * b.envAmount;
 
             float fc = limit (b.fc0 * std::exp2 (6.0f * mod), 20.0f, maxCutoff);
             if (dirtbox)
@@ -273,10 +273,10 @@ void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSet
             }
 
             float d = b.drive;
-            if (envOn && s.filterEnvTargetDrive)
+            if (envOn && s.filter.envTargetDrive)
             {
                 const float e = env * b.envAmount;
-                d = s.filterEnvInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
+                d = s.filter.envInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
             }
 
             const float g = std::tan (pi * limit (fc, 20.0f, maxCutoffUp) / r4f);

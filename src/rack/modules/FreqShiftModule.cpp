@@ -31,6 +31,7 @@ void FreqShiftModule::prepare (const RackModuleSpec& spec)
 {
     sampleRate = spec.sampleRate;
     maxBlock = spec.maxBlock;
+    wetSmoothing = dsp::onePoleCoefficient (12000.0f, sampleRate);
     frame.prepare (spec.maxBlock);
     dry.setSize (2, spec.maxBlock, false, false, false);
     reset();
@@ -51,17 +52,17 @@ void FreqShiftModule::prepareShifter (const QuorvalenRackSettings& settings)
     auto& s = shift;
     dropShifter();
     // The drone of the advanced pitch panel exists only offline.
-    if (! settings.freqShiftEnabled || settings.pitchAdvancedOpen)
+    if (! settings.freqShift.enabled || settings.freqShift.pitchAdvancedOpen)
         return;
 
     int options = platform::LiveShifter::channelsTogether;
-    if (settings.freqShiftMode == FreqShiftMode::synth)
+    if (settings.freqShift.mode == FreqShiftMode::synth)
         options |= platform::LiveShifter::windowMedium;
 
     try
     {
         auto shifter = std::make_unique<platform::LiveShifter> ((double) std::llround (sampleRate), 2, options);
-        shifter->setPitchScale (semitonesToRatio ((double) settings.freqShift));
+        shifter->setPitchScale (semitonesToRatio ((double) settings.freqShift.semitones));
         const auto blockSize = (std::uint64_t) shifter->getBlockSize();
         if (blockSize == 0)
             return; // a rate the shifter cannot run at: the module passes audio
@@ -107,7 +108,7 @@ void FreqShiftModule::clearState() noexcept
 void FreqShiftModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
     // The drone mode exists only offline.
-    if (! settings.freqShiftEnabled || settings.pitchAdvancedOpen)
+    if (! settings.freqShift.enabled || settings.freqShift.pitchAdvancedOpen)
         return;
     auto& buffer = block.buffer;
     const int start = block.start;
@@ -127,8 +128,7 @@ void FreqShiftModule::process (RackBlock block, const QuorvalenRackSettings& set
 
     const auto* inLeft = buffer.getReadPointer (0, start);
     const auto* inRight = buffer.getReadPointer (channels > 1 ? 1 : 0, start);
-    const float smoothing = dsp::onePoleCoefficient (12000.0f, sampleRate);
-    const float mixMs = lanes.read (rackParameter::freqShiftMix, settings.freqShiftMix);
+    const float mixMs = lanes.read (rackParameter::freqShiftMix, settings.freqShift.mixMs);
     const auto dryHold = msToSamples (mixMs, sampleRate, SampleRounding::towardZero);
     const auto fade = std::max<std::int64_t> (1, msToSamples (0.25, sampleRate, SampleRounding::towardZero));
     shiftCursor.reset();
@@ -145,7 +145,7 @@ void FreqShiftModule::process (RackBlock block, const QuorvalenRackSettings& set
         // dry line for good.
         const float left = finiteOrSilent (inLeft[i]);
         const float right = finiteOrSilent (inRight[i]);
-        const float semitones = lanes.read (rackParameter::freqShift, settings.freqShift, i, &shiftCursor);
+        const float semitones = lanes.read (rackParameter::freqShift, settings.freqShift.semitones, i, &shiftCursor);
 
         s.inputLeft[(size_t) s.inputFill] = left;
         s.inputRight[(size_t) s.inputFill] = right;
@@ -176,8 +176,8 @@ void FreqShiftModule::process (RackBlock block, const QuorvalenRackSettings& set
         if (semitones > 0.0f)
         {
             // Upward shifts fold energy towards the top: tame it before saturating.
-            wl = s.wetSmoothLeft += (wl - s.wetSmoothLeft) * smoothing;
-            wr = s.wetSmoothRight += (wr - s.wetSmoothRight) * smoothing;
+            wl = s.wetSmoothLeft += (wl - s.wetSmoothLeft) * wetSmoothing;
+            wr = s.wetSmoothRight += (wr - s.wetSmoothRight) * wetSmoothing;
         }
         wetLeft[i] = wl;
         wetRight[i] = wr;

@@ -1,6 +1,7 @@
 #pragma once
 // Rack module 3 on the live path: a live pitch shifter over the block, with a dry
 // lead-in after its latency and a short crossfade to the shifted sound.
+#include "dsp/OnePole.h"
 #include "dsp/OversamplingFrame.h"
 #include "rack/modules/RackModuleCommon.h"
 
@@ -60,6 +61,7 @@ private:
 
     double sampleRate = 44100.0;
     int maxBlock = 0;
+    float wetSmoothing = dsp::onePoleCoefficient (12000.0f, 44100.0); // low-pass on upward shifts
     dsp::OversamplingFrame frame; // its work buffer carries the wet signal
     juce::AudioBuffer<float> dry;
     FreqShiftState shift;

@@ -42,12 +42,12 @@ void HeatModule::reset()
 
 void HeatModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    if (! settings.heatEnabled)
+    if (! settings.heat.enabled)
         return;
     juce::ScopedNoDenormals noDenormals;
 
-    const float d = lanes.read (rackParameter::heatDrive, settings.heatDrive) / 100.0f;
-    const float m = lanes.read (rackParameter::heatMix, settings.heatMix) / 100.0f;
+    const float d = lanes.read (rackParameter::heatDrive, settings.heat.drive) / 100.0f;
+    const float m = lanes.read (rackParameter::heatMix, settings.heat.mix) / 100.0f;
     const float g = 1.0f + 5.0f * d;
 
     const float k1 = 5.5f * d + 1.4f;
@@ -55,7 +55,7 @@ void HeatModule::process (RackBlock block, const QuorvalenRackSettings& settings
     const float noiseAmp = 0.04f * d + 0.02f;
     const float outGain = 1.8f * d + 1.15f;
     const float ceiling = 1.0f / std::tanh (1.04f);
-    const auto mode = settings.heatMode;
+    const auto mode = settings.heat.mode;
 
     bool outputFinite = true;
     const bool ran = frame.run (block.buffer, block.start, block.count, outputFinite,

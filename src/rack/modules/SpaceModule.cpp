@@ -42,6 +42,8 @@ void SpaceModule::prepare (const RackModuleSpec& spec)
 {
     sampleRate = spec.sampleRate;
     maxBlock = std::max (spec.maxBlock, 1);
+    highCoefficient = dsp::onePoleCoefficientBelowNyquist (300.0, sampleRate);
+    sizeCoefficient.invalidate();
     space.dryLeft.assign ((size_t) maxBlock, 0.0f);
     space.dryRight.assign ((size_t) maxBlock, 0.0f);
 
@@ -68,11 +70,11 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
 {
     space.highState = {};
     space.lowState = {};
-    if (! settings.spaceEnabled && ! force)
+    if (! settings.space.enabled && ! force)
         return;
 
     const int channels = std::clamp (numChannels, 1, 2);
-    if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.spaceIrIndex
+    if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.space.irIndex
         && space.loadedChannels == channels && space.loadedSampleRate == sampleRate
         && space.loadedMaxBlock == maxBlock)
     {
@@ -94,7 +96,7 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
     }
 
     const auto count = space.impulseResponses.size();
-    const auto index = wrappedIndex (settings.spaceIrIndex, count);
+    const auto index = wrappedIndex (settings.space.irIndex, count);
     const auto& file = space.impulseResponses[index];
     auto convolution = std::make_unique<Convolution> (Convolution::NonUniform { std::max (2 * maxBlock, 2048) });
     // Loading before preparing makes prepare read the file here, on this thread, so
@@ -103,7 +105,7 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
     convolution->prepare (specFor (sampleRate, maxBlock, channels));
 
     space.convolution = std::move (convolution);
-    space.loadedIrIndex = settings.spaceIrIndex;
+    space.loadedIrIndex = settings.space.irIndex;
     space.loadedChannels = channels;
     space.loadedSampleRate = sampleRate;
     space.loadedMaxBlock = maxBlock;
@@ -113,7 +115,7 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
 
 void SpaceModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    if (! settings.spaceEnabled)
+    if (! settings.space.enabled)
         return;
     auto& buffer = block.buffer;
     const int start = block.start;
@@ -130,14 +132,14 @@ void SpaceModule::process (RackBlock block, const QuorvalenRackSettings& setting
 
     juce::ScopedNoDenormals noDenormals;
 
-    if (space.loadedIrIndex != settings.spaceIrIndex && ! space.impulseResponses.empty())
+    if (space.loadedIrIndex != settings.space.irIndex && ! space.impulseResponses.empty())
     {
         // The convolution reads the file on its own loader thread and crossfades to it
         // once ready; handing it over allocates nothing here.
         loadInto (*space.convolution,
-                  space.impulseResponses[wrappedIndex (settings.spaceIrIndex, space.impulseResponses.size())],
+                  space.impulseResponses[wrappedIndex (settings.space.irIndex, space.impulseResponses.size())],
                   sampleRate);
-        space.loadedIrIndex = settings.spaceIrIndex;
+        space.loadedIrIndex = settings.space.irIndex;
     }
 
     float* dry[2] = { space.dryLeft.data(), space.dryRight.data() };
@@ -149,15 +151,16 @@ void SpaceModule::process (RackBlock block, const QuorvalenRackSettings& setting
                      .getSubBlock ((size_t) start, (size_t) n);
     space.convolution->process (juce::dsp::ProcessContextReplacing<float> (audio));
 
-    const float wet = lanes.read (rackParameter::spaceWet, settings.spaceWet);
-    const float size = lanes.read (rackParameter::spaceSize, settings.spaceSize);
+    const float wet = lanes.read (rackParameter::spaceWet, settings.space.wet);
+    const float size = lanes.read (rackParameter::spaceSize, settings.space.size);
     const float dryGain = 1.0f - (wet / 100.0f) * 0.45f;
     const float wetGain = (wet / 100.0f) * 0.8f;
     const double rate = sampleRate;
-    const float highCoefficient = dsp::onePoleCoefficientBelowNyquist (300.0, rate);
-    const float lowCutoff = 1500.0f + 165.0f * size;
-    const double lowFrequency = lowCutoff < 5.0f ? 5.0 : std::min (0.45 * rate, (double) lowCutoff);
-    const float lowCoefficient = dsp::onePoleCoefficientAt (lowFrequency, rate);
+    const float lowCoefficient = sizeCoefficient.get (size, [rate] (float sz) {
+        const float lowCutoff = 1500.0f + 165.0f * sz;
+        const double lowFrequency = lowCutoff < 5.0f ? 5.0 : std::min (0.45 * rate, (double) lowCutoff);
+        return dsp::onePoleCoefficientAt (lowFrequency, rate);
+    });
 
     // The wet path keeps 300 Hz .. 1.5-18 kHz of the convolved signal, by size.
     bool healthy = true;

@@ -2,6 +2,7 @@
 // Rack module 5: convolution with an impulse response from the library folder,
 // band-limited and mixed with the dry signal. Unlike the other modules it also runs
 // on the silent tail after the sound.
+#include "dsp/OnePole.h"
 #include "rack/modules/RackModuleCommon.h"
 
 #include <juce_dsp/juce_dsp.h>
@@ -51,6 +52,9 @@ private:
     double sampleRate = 44100.0;
     int maxBlock = 512;
     SpaceState space;
+    // The wet path's 300 Hz high-pass, and its low-pass that follows the size.
+    float highCoefficient = dsp::onePoleCoefficientBelowNyquist (300.0, 44100.0);
+    dsp::CoefficientCache sizeCoefficient;
 };
 
 } // namespace quorvalen

@@ -31,6 +31,7 @@ void SpectralDelayModule::prepare (const RackModuleSpec& spec)
     delay.writeIndex = 0;
     const double r4 = 4.0 * spec.sampleRate;
     noiseCoefficient = dsp::onePoleCoefficientBelowNyquist (2000.0, r4);
+    timeCoefficient.invalidate();
     envelopeCoefficient = (float) (1.0 - std::exp (-31.415928 / r4)); // 5 Hz
     reset();
 }
@@ -53,7 +54,7 @@ void SpectralDelayModule::reset()
 
 void SpectralDelayModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    if (! settings.spectralDelayEnabled)
+    if (! settings.spectralDelay.enabled)
         return;
     const size_t lineLength = std::min (delay.lineLeft.size(), delay.lineRight.size());
     if (lineLength < minimumLineLength)
@@ -61,13 +62,14 @@ void SpectralDelayModule::process (RackBlock block, const QuorvalenRackSettings&
 
     juce::ScopedNoDenormals noDenormals;
 
-    const float t = lanes.read (rackParameter::spectralDelayTime, settings.spectralDelayTime) / 100.0f;
-    const float m = lanes.read (rackParameter::spectralDelayMix, settings.spectralDelayMix) / 100.0f;
+    const float t = lanes.read (rackParameter::spectralDelayTime, settings.spectralDelay.time) / 100.0f;
+    const float m = lanes.read (rackParameter::spectralDelayMix, settings.spectralDelay.mix) / 100.0f;
     const int N = (int) lineLength;
 
     const double r4 = 4.0 * sampleRate;
-    const double loopCorner = std::clamp (14000.0 - 9000.0 * (double) t, 5.0, 0.45 * r4);
-    const float loopCoefficient = dsp::onePoleCoefficientAt (loopCorner, r4);
+    const float loopCoefficient = timeCoefficient.get (t, [r4] (float time) {
+        return dsp::onePoleCoefficientAt (std::clamp (14000.0 - 9000.0 * (double) time, 5.0, 0.45 * r4), r4);
+    });
 
     const float wetGain = 0.35f + 0.65f * t;
     const float push = 1.0f + 0.4f * t;

@@ -2,6 +2,7 @@
 // Rack module 4: a short modulated doubling delay with filtered noise, at four
 // times the rate.
 #include "dsp/NoiseGenerator.h"
+#include "dsp/OnePole.h"
 #include "dsp/OversamplingFrame.h"
 #include "rack/modules/RackModuleCommon.h"
 
@@ -43,6 +44,8 @@ private:
     SpectralDelayState delay;
     double sampleRate = 44100.0;
     float noiseCoefficient = 0.0f, envelopeCoefficient = 0.0f;
+    dsp::CoefficientCache timeCoefficient; // the loop's low-pass follows the time
+
 };
 
 } // namespace quorvalen

@@ -13,6 +13,7 @@ StereoModule::StereoModule()
 void StereoModule::prepare (const RackModuleSpec& spec)
 {
     sampleRate = spec.sampleRate;
+    crossoverCoefficient.invalidate();
     reset();
 }
 
@@ -29,17 +30,17 @@ void StereoModule::process (RackBlock block, const QuorvalenRackSettings& settin
     auto& buffer = block.buffer;
     const int start = block.start;
     const int n = block.count;
-    if (! settings.stereoEnabled || buffer.getNumChannels() < 2 || n < 1 || start < 0
+    if (! settings.stereo.enabled || buffer.getNumChannels() < 2 || n < 1 || start < 0
         || start + n > buffer.getNumSamples())
         return;
 
     juce::ScopedNoDenormals noDenormals;
 
-    const float crossover = lanes.read (rackParameter::stereoCrossover, settings.stereoCrossover);
-    const float width = lanes.read (rackParameter::stereoWidth, settings.stereoWidth);
-    const float c = dsp::onePoleCoefficient (crossover, sampleRate);
+    const float crossover = lanes.read (rackParameter::stereoCrossover, settings.stereo.crossover);
+    const float width = lanes.read (rackParameter::stereoWidth, settings.stereo.width);
+    const float c = crossoverCoefficient.get (crossover, [this] (float f) { return dsp::onePoleCoefficient (f, sampleRate); });
     const float w = 1.0f + width / 10.0f;
-    const bool widenLows = settings.stereoWidthBelowCrossover;
+    const bool widenLows = settings.stereo.widthBelowCrossover;
 
     auto& low = stereo.lowSide;
     auto* left = buffer.getWritePointer (0, start);
@@ -92,7 +93,7 @@ void StereoModule::process (RackBlock block, const QuorvalenRackSettings& settin
 
 void StereoModule::blendToMono (RackBlock block, const QuorvalenRackSettings& settings)
 {
-    const float target = settings.stereoMono ? 1.0f : 0.0f;
+    const float target = settings.stereo.mono ? 1.0f : 0.0f;
     if (! monoBlendStarted)
     {
         monoBlend.setCurrentAndTargetValue (target);

@@ -31,6 +31,7 @@ public:
 private:
     double sampleRate = 44100.0;
     StereoState stereo;
+    dsp::CoefficientCache crossoverCoefficient;
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> monoBlend;
     bool monoBlendStarted = false;
 };

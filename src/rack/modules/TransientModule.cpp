@@ -22,12 +22,12 @@ void TransientModule::reset()
 
 void TransientModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    if (! settings.transientEnabled)
+    if (! settings.transient.enabled)
         return;
     juce::ScopedNoDenormals noDenormals;
 
-    const float attack = lanes.read (rackParameter::transientAttack, settings.transientAttack);
-    const float sustain = lanes.read (rackParameter::transientSustain, settings.transientSustain);
+    const float attack = lanes.read (rackParameter::transientAttack, settings.transient.attack);
+    const float sustain = lanes.read (rackParameter::transientSustain, settings.transient.sustain);
     const float attackDepth = 0.9f * (attack / 10.0f);
     const float sustainDepth = 0.6f * (sustain / 10.0f);
 
