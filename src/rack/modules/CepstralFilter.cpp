@@ -1,5 +1,6 @@
 #include "rack/modules/CepstralFilter.h"
 
+#include "dsp/OnePole.h"
 #include "rack/modules/FilterModule.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ void resetCepstralState (CepstralFilterState& c, double sampleRate)
     c.sampleRate = sampleRate;
     if (c.fft == nullptr)
         c.fft = std::make_unique<dsp::Fft> (S::fftOrder);
-    c.smoothing = (float) (1.0 - std::exp (-1.0 / (sampleRate * 0.005)));
+    c.smoothing = dsp::onePoleTimeCoefficient (0.005, sampleRate);
 
     std::fill (c.ringLeft.begin(), c.ringLeft.end(), 0.0f);
     std::fill (c.ringRight.begin(), c.ringRight.end(), 0.0f);
