@@ -104,9 +104,9 @@ double module (int moduleIndex, const char* json, bool loadSpace)
         RackProcessingState state (false);
         prepareRackState (state, rate, block);
         state.playLength = state.loopLength = (std::int64_t) 1 << 40;
-        prepareFreqShifter (state, *settings);
+        state.freqShift.prepareShifter (*settings);
         if (loadSpace)
-            loadSpaceImpulseResponse (state, *settings, 2, true);
+            state.space.loadImpulseResponse (*settings, 2, true);
         for (int k = 0; k < blocks; ++k)
         {
             for (int c = 0; c < 2; ++c)

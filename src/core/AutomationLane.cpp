@@ -31,17 +31,18 @@ float automationLaneValue (const AutomationLane& lane, float t) noexcept
     return valueFromSegment (lane, i, t);
 }
 
-float AutomationLaneCursor::valueAt (const AutomationLane& lane, float t) noexcept
+float AutomationLaneCursor::valueAt (const AutomationLane& points, float t) noexcept
 {
-    const auto& xs = lane.times;
-    if (! (t >= lastTime) || segment > xs.size())
+    const auto& xs = points.times;
+    if (! (t >= lastTime) || &points != lane || segment > xs.size())
         segment = 1;
     lastTime = t;
+    lane = &points;
     if (xs[0] >= t)
-        return lane.values[0];
+        return points.values[0];
     while (segment < xs.size() && ! (xs[segment] >= t))
         ++segment;
-    return valueFromSegment (lane, segment, t);
+    return valueFromSegment (points, segment, t);
 }
 
 } // namespace quorvalen

@@ -22,16 +22,23 @@ struct AutomationLane
 float automationLaneValue (const AutomationLane& lane, float t) noexcept;
 
 // Same values as automationLaneValue, but remembers where the last read landed:
-// reads at non-decreasing t cost O(1) amortised; an earlier t starts over.
+// reads of one lane at non-decreasing t cost O(1) amortised; an earlier t or
+// another lane starts over.
 class AutomationLaneCursor
 {
 public:
     float valueAt (const AutomationLane& lane, float t) noexcept;
-    void reset() noexcept { segment = 1; lastTime = -1.0f; }
+    void reset() noexcept
+    {
+        segment = 1;
+        lastTime = -1.0f;
+        lane = nullptr;
+    }
 
 private:
     std::size_t segment = 1; // first index i >= 1 with times[i] >= lastTime
     float lastTime = -1.0f;
+    const AutomationLane* lane = nullptr;
 };
 
 } // namespace quorvalen

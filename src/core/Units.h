@@ -40,10 +40,16 @@ inline float percentToGain (float percent) noexcept
     return percent / 100.0f;
 }
 
-// The rate itself when it can drive DSP (finite, above zero), else the fallback.
+// A rate that can drive DSP: finite and above zero.
+inline bool isUsableRate (double sampleRate) noexcept
+{
+    return sampleRate > 0.0 && std::isfinite (sampleRate);
+}
+
+// The rate itself when it is usable, else the fallback.
 inline double usableRate (double sampleRate, double fallback = 44100.0) noexcept
 {
-    return (sampleRate > 0.0 && std::isfinite (sampleRate)) ? sampleRate : fallback;
+    return isUsableRate (sampleRate) ? sampleRate : fallback;
 }
 
 } // namespace quorvalen

@@ -39,6 +39,30 @@ inline float onePoleTimeCoefficient (double seconds, double rate) noexcept
     return (float) (1.0 - std::exp (-1.0 / (rate * seconds)));
 }
 
+// A coefficient kept with the parameter it was computed from: computed again only
+// when the parameter changes (or after invalidate, for a new rate).
+class CoefficientCache
+{
+public:
+    template <typename Compute>
+    float get (float parameter, Compute&& compute) noexcept
+    {
+        if (! (parameter == key) || ! valid)
+        {
+            key = parameter;
+            value = compute (parameter);
+            valid = true;
+        }
+        return value;
+    }
+
+    void invalidate() noexcept { valid = false; }
+
+private:
+    float key = 0.0f, value = 0.0f;
+    bool valid = false;
+};
+
 // y += (x - y) c.
 struct OnePole
 {

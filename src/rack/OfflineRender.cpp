@@ -1,5 +1,7 @@
 #include "rack/OfflineRender.h"
 
+#include "core/Units.h"
+#include "dsp/Fades.h"
 #include "dsp/OfflineOversampler.h"
 #include "engine/AudioCache.h"
 #include "engine/Log.h"
@@ -28,12 +30,9 @@ constexpr int ambiDroneBlock = 1024;
 constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
 constexpr float peakCeiling = 0.98f;
 
-bool usableRate (double rate) { return std::isfinite (rate) && rate > 0.0; }
-
 bool laneHasPoints (const QuorvalenRackSettings& s, int lane)
 {
-    const auto& l = s.automation[(size_t) lane];
-    return ! l.times.empty() && l.times.size() == l.values.size();
+    return s.automation[(size_t) lane].hasPoints();
 }
 
 // One-pole low-pass over every channel, smoothing the top of upward shifts.
@@ -64,9 +63,11 @@ void applyDryLeadIn (juce::AudioBuffer<float>& wet, const juce::AudioBuffer<floa
     const int m = std::min (wet.getNumSamples(), dry.getNumSamples());
     if (wet.getNumChannels() < 1 || dry.getNumChannels() < 1 || m < 1)
         return;
-    const float mixMs = automationValue (s, rackLane::freqShiftMix, s.freqShiftMix, 0.0f, 50.0f, 0, m, false);
-    const int dryLen = std::clamp ((int) (mixMs * rate / 1000.0), 0, m);
-    const int fade = std::min (std::max (m - dryLen, 0), std::max (1, (int) (rate * 0.00025)));
+    const auto& mix = rackParameter::freqShiftMix;
+    const float mixMs = automationValue (s, mix.lane, s.freqShift.mixMs, mix.lo, mix.hi, 0, m, mix.logarithmic);
+    const int dryLen = (int) std::min<std::int64_t> (msToSamples (mixMs, rate, SampleRounding::towardZero), m);
+    const int fade = std::min (std::max (m - dryLen, 0),
+                               (int) std::max<std::int64_t> (1, msToSamples (0.25, rate, SampleRounding::towardZero)));
 
     for (int ch = 0; ch < wet.getNumChannels(); ++ch)
     {
@@ -75,8 +76,7 @@ void applyDryLeadIn (juce::AudioBuffer<float>& wet, const juce::AudioBuffer<floa
         std::copy (d, d + dryLen, p);
         for (int i = 0; i < fade; ++i)
         {
-            const float t = (float) (i + 1) / (float) fade;
-            p[dryLen + i] = t * p[dryLen + i] + (1.0f - t) * d[dryLen + i];
+            p[dryLen + i] = dsp::rampMix (d[dryLen + i], p[dryLen + i], dsp::rampPosition (i, fade));
         }
     }
 }
@@ -109,15 +109,15 @@ void limitPeak (juce::AudioBuffer<float>& buffer) noexcept
 
 bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, const QuorvalenRackSettings& s)
 {
-    if (! s.freqShiftEnabled)
+    if (! s.freqShift.enabled)
         return true;
     // Nothing to stretch: every stage below would fail on it.
     if (buffer.getNumChannels() < 1 || buffer.getNumSamples() < 1)
         return false;
 
-    const bool drone = s.pitchAdvancedOpen;
-    const float semitones = drone ? s.dronePitch : s.freqShift;
-    const bool ambiDrone = drone && s.freqShiftMode == (std::int32_t) FreqShiftMode::ambi;
+    const bool drone = s.freqShift.pitchAdvancedOpen;
+    const float semitones = drone ? s.freqShift.dronePitch : s.freqShift.semitones;
+    const bool ambiDrone = drone && s.freqShift.mode == FreqShiftMode::ambi;
 
     // Pitch stage into a new buffer; `buffer` stays untouched meanwhile and serves
     // as the dry signal. The pitch is the field's own value for the whole sound:
@@ -128,7 +128,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
     if (! skipPitch)
     {
         const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
-                            : s.freqShiftMode != (std::int32_t) FreqShiftMode::beat ? stretchOptions::finer
+                            : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
                                                                                     : stretchOptions::beat;
         if (! stretchBuffer (buffer, pitched, rate, 1.0, std::pow (2.0, (double) semitones / 12.0), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
@@ -140,7 +140,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
         // The long stretch replaces the sound; nothing dry is mixed back. Its input
         // is a view of the first samples, not a copy.
         auto& whole = skipPitch ? buffer : pitched;
-        const auto lengths = droneLengths (rate, s.droneStretch, whole.getNumSamples());
+        const auto lengths = droneLengths (rate, s.freqShift.droneStretch, whole.getNumSamples());
         const juce::AudioBuffer<float> source (whole.getArrayOfWritePointers(), whole.getNumChannels(),
                                                lengths.sourceLength);
         juce::AudioBuffer<float> droned;
@@ -168,7 +168,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
     if (module == rackModuleFreqShift)
         return renderFreqShiftOffline (buffer, context.sampleRate, s);
 
-    if (module == rackModuleSpace && s.spaceEnabled && ! s.spectroNoTail && ! context.tailAdded)
+    if (module == rackModuleSpace && s.space.enabled && ! s.space.spectroNoTail && ! context.tailAdded)
     {
         // Ten seconds of silence for the reverb to ring out into, once per render.
         const auto tail = (std::int64_t) std::llround (context.sampleRate * 10.0);
@@ -186,7 +186,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
     state.looping = false;
 
     if (module == rackModuleSpace)
-        loadSpaceImpulseResponse (state, s, buffer.getNumChannels(), false);
+        state.space.loadImpulseResponse (s, buffer.getNumChannels(), false);
 
     for (int start = 0; start < buffer.getNumSamples(); start += moduleBlock)
     {
@@ -200,7 +200,7 @@ bool renderRackModuleOffline (OfflineRenderContext& context, int module, const Q
 bool renderRackOffline (juce::AudioBuffer<float>& buffer, double sampleRate, const char* json)
 {
     const auto settings = parseRackSettings (json);
-    if (settings == nullptr || ! usableRate (sampleRate))
+    if (settings == nullptr || ! isUsableRate (sampleRate))
         return false;
 
     juce::ScopedNoDenormals noDenormals;
@@ -233,7 +233,7 @@ int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, 
             return renderNoEntry;
         if (entry->buffer == nullptr)
             return renderNoBuffer;
-        if (! usableRate (entry->sampleRate))
+        if (! isUsableRate (entry->sampleRate))
             return renderBadSampleRate;
         try
         {

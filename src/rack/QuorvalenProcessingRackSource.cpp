@@ -143,9 +143,9 @@ double QuorvalenProcessingRackSource::rackTailSeconds() const
     if (record == nullptr)
         return 0.0;
     if (record->rackModules.empty())
-        return record->spaceEnabled ? 10.0 : 0.0;
+        return record->space.enabled ? 10.0 : 0.0;
     for (const auto& entry : record->rackModules)
-        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr && entry.settings->spaceEnabled)
+        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr && entry.settings->space.enabled)
             return 10.0;
     return 0.0;
 }
@@ -160,8 +160,8 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
 
     if (record->rackModules.empty())
     {
-        prepareFreqShifter (s, *record);
-        loadSpaceImpulseResponse (s, *record, 2, true);
+        s.freqShift.prepareShifter (*record);
+        s.space.loadImpulseResponse (*record, 2, true);
         return;
     }
 
@@ -177,9 +177,9 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
         if (entry.settings == nullptr || ! entry.settings->rackModules.empty())
             continue;
         if (entry.module == (std::uint32_t) rackModuleFreqShift)
-            prepareFreqShifter (child, *entry.settings);
+            child.freqShift.prepareShifter (*entry.settings);
         else if (entry.module == (std::uint32_t) rackModuleSpace)
-            loadSpaceImpulseResponse (child, *entry.settings, 2, true);
+            child.space.loadImpulseResponse (*entry.settings, 2, true);
     }
 }
 

@@ -2,7 +2,8 @@
 // The immutable record of every rack parameter. Built only by the default
 // constructor and by parseRackSettings; shared by reference count between host
 // threads, the audio thread and offline renders, and never written afterwards.
-#include "foundry/FoundryAutomationLane.h"
+#include "core/AutomationLane.h"
+#include "rack/RackParameters.h"
 
 #include <juce_core/juce_core.h>
 
@@ -28,39 +29,7 @@ enum RackModuleIndex : int
 
 inline constexpr int rackModuleCount = 7;
 inline constexpr int rackMaxModuleEntries = 24;
-inline constexpr int rackAutomationLaneCount = 26;
 inline constexpr int rackMaxLanePoints = 1024;
-
-// Automation lane numbers; each lane drives the field of the same name.
-namespace rackLane
-{
-inline constexpr int heatDrive = 0;
-inline constexpr int heatMix = 1;
-inline constexpr int spaceSize = 2;
-inline constexpr int spaceWet = 3;
-inline constexpr int filterFreq = 4;
-inline constexpr int filterRes = 5;
-inline constexpr int filterLfo = 6;
-inline constexpr int filterLfoRate = 7;
-inline constexpr int filterDrive = 8;
-inline constexpr int filterEnvDelay = 9;
-inline constexpr int filterEnvAttack = 10;
-inline constexpr int filterEnvDecay = 11;
-inline constexpr int filterEnvSustain = 12;
-inline constexpr int filterEnvAmount = 13;
-inline constexpr int stereoWidth = 14;
-inline constexpr int stereoCrossover = 15; // geometric: 20 x 1000^y Hz
-inline constexpr int transientAttack = 16;
-inline constexpr int transientSustain = 17;
-inline constexpr int freqShift = 18;
-inline constexpr int freqShiftMix = 19;
-inline constexpr int dronePitch = 20;
-inline constexpr int spectralDelayTime = 21;
-inline constexpr int spectralDelayMix = 22;
-inline constexpr int filterCepsShift = 23;
-inline constexpr int filterCepsAmount = 24;
-inline constexpr int filterCepsWarp = 25;
-} // namespace rackLane
 
 enum class HeatMode : std::int32_t { bleed = 0, tube = 1, warm = 2, console = 3, broken = 4 };
 enum class FilterMode : std::int32_t { lp = 0, hp = 1, bp = 2, notch = 3, res = 4, ceps = 5 };
@@ -77,80 +46,108 @@ struct RackModuleEntry
     std::shared_ptr<const QuorvalenRackSettings> settings; // never null once parsed
 };
 
+// Module 0.
+struct HeatSettings
+{
+    bool enabled = false;
+    HeatMode mode = HeatMode::bleed;
+    float drive = rackParameter::heatDrive.defaultValue;
+    float mix = rackParameter::heatMix.defaultValue;
+};
+
+// Module 1: the state-variable filter (de-esser) and the cepstral filter.
+struct FilterSettings
+{
+    bool enabled = false; // "deEssEnabled"
+    FilterMode mode = FilterMode::lp;
+    float cepsShift = rackParameter::filterCepsShift.defaultValue;
+    float cepsAmount = rackParameter::filterCepsAmount.defaultValue;
+    float cepsWarp = rackParameter::filterCepsWarp.defaultValue;
+    bool cepsEnvTargetAmount = true;
+    bool cepsEnvTargetShift = false;
+    bool cepsEnvTargetWarp = false;
+    float freq = rackParameter::filterFreq.defaultValue;
+    float res = rackParameter::filterRes.defaultValue;
+    float lfo = rackParameter::filterLfo.defaultValue;
+    float lfoRate = rackParameter::filterLfoRate.defaultValue;
+    bool lfoSync = true;
+    LfoShape lfoShape = LfoShape::tri;
+    LfoTiming lfoTiming = LfoTiming::dotted;
+    float drive = rackParameter::filterDrive.defaultValue;
+    bool dirtboxEnabled = false;
+    bool envEnabled = false;
+    float envAmount = rackParameter::filterEnvAmount.defaultValue;
+    float envDelay = rackParameter::filterEnvDelay.defaultValue;
+    float envAttack = rackParameter::filterEnvAttack.defaultValue;
+    float envDecay = rackParameter::filterEnvDecay.defaultValue;
+    float envSustain = rackParameter::filterEnvSustain.defaultValue;
+    float envRelease = rackParameter::filterEnvRelease.defaultValue;
+    bool envInvert = false;
+    bool envTargetFreq = true;
+    bool envTargetLfo = false;
+    bool envTargetDrive = false;
+    float bpm = rackParameter::bpm.defaultValue;
+};
+
+// Module 2.
+struct TransientSettings
+{
+    bool enabled = false;
+    float attack = rackParameter::transientAttack.defaultValue;
+    float sustain = rackParameter::transientSustain.defaultValue;
+};
+
+// Module 3: the live shifter, and the drone of the advanced pitch panel (offline).
+struct FreqShiftSettings
+{
+    bool enabled = false;
+    FreqShiftMode mode = FreqShiftMode::beat;
+    float semitones = rackParameter::freqShift.defaultValue;    // "freqShift"
+    float mixMs = rackParameter::freqShiftMix.defaultValue;     // "freqShiftMix": dry lead-in
+    bool pitchAdvancedOpen = false;
+    float droneStretch = rackParameter::droneStretch.defaultValue; // time ratio
+    float dronePitch = rackParameter::dronePitch.defaultValue;     // semitones
+};
+
+// Module 4.
+struct SpectralDelaySettings
+{
+    bool enabled = false;
+    float time = rackParameter::spectralDelayTime.defaultValue;
+    float mix = rackParameter::spectralDelayMix.defaultValue;
+};
+
+// Module 5.
+struct SpaceSettings
+{
+    bool enabled = false;
+    float size = rackParameter::spaceSize.defaultValue;
+    float wet = rackParameter::spaceWet.defaultValue;
+    std::int32_t irIndex = 0;   // "spaceIrIndex"
+    bool spectroNoTail = false;
+};
+
+// Module 6.
+struct StereoSettings
+{
+    bool enabled = false;
+    float width = rackParameter::stereoWidth.defaultValue;
+    float crossover = rackParameter::stereoCrossover.defaultValue; // Hz
+    bool widthBelowCrossover = false;
+    bool mono = false;
+};
+
 struct QuorvalenRackSettings
 {
-    // Heat (module 0).
-    bool heatEnabled = false;
-    std::int32_t heatMode = 0;
-    float heatDrive = 25.0f;
-    float heatMix = 50.0f;
+    HeatSettings heat;
+    FilterSettings filter;
+    TransientSettings transient;
+    FreqShiftSettings freqShift;
+    SpectralDelaySettings spectralDelay;
+    SpaceSettings space;
+    StereoSettings stereo;
 
-    // Filter, de-esser and cepstral filter (module 1).
-    bool deEssEnabled = false;
-    std::int32_t filterMode = 0;
-    float filterCepsShift = 0.0f;
-    float filterCepsAmount = 0.0f;
-    float filterCepsWarp = 0.0f;
-    bool filterCepsEnvTargetAmount = true;
-    bool filterCepsEnvTargetShift = false;
-    bool filterCepsEnvTargetWarp = false;
-    float filterFreq = 50.0f;
-    float filterRes = 20.0f;
-    float filterLfo = 0.0f;
-    float filterLfoRate = 75.0f;
-    bool filterLfoSync = true;
-    std::int32_t filterLfoShape = 1;
-    std::int32_t filterLfoTiming = 1;
-    float filterDrive = 0.0f;
-    bool filterDirtboxEnabled = false;
-    bool filterEnvEnabled = false;
-    float filterEnvAmount = 50.0f;
-    float filterEnvDelay = 0.0f;
-    float filterEnvAttack = 10.0f;
-    float filterEnvDecay = 25.0f;
-    float filterEnvSustain = 50.0f;
-    float filterEnvRelease = 20.0f;
-    bool filterEnvInvert = false;
-    bool filterEnvTargetFreq = true;
-    bool filterEnvTargetLfo = false;
-    bool filterEnvTargetDrive = false;
-    float bpm = 172.0f;
-
-    // Transient (module 2).
-    bool transientEnabled = false;
-    float transientAttack = 0.0f;
-    float transientSustain = 0.0f;
-
-    // Frequency shift and drone (module 3).
-    bool freqShiftEnabled = false;
-    std::int32_t freqShiftMode = 0;
-    float freqShift = 0.0f;     // semitones
-    float freqShiftMix = 9.0f;  // milliseconds of dry lead-in
-    bool pitchAdvancedOpen = false;
-    float droneStretch = 2.0f;  // time ratio
-    float dronePitch = 0.0f;    // semitones
-
-    // Spectral delay (module 4).
-    bool spectralDelayEnabled = false;
-    float spectralDelayTime = 25.0f;
-    float spectralDelayMix = 60.0f;
-
-    // Space (module 5).
-    bool spaceEnabled = false;
-    float spaceSize = 70.0f;
-    float spaceWet = 70.0f;
-    std::int32_t spaceIrIndex = 0;
-    bool spectroNoTail = false;
-
-    std::array<FoundryAutomationLane, rackAutomationLaneCount> automation {};
-
-    // Stereo (module 6).
-    bool stereoEnabled = false;
-    float stereoWidth = 0.0f;
-    float stereoCrossover = 500.0f; // Hz
-    bool stereoWidthBelowCrossover = false;
-    bool stereoMono = false;
-
+    std::array<AutomationLane, rackAutomationLaneCount> automation {};
     std::array<std::int32_t, rackModuleCount> chainOrder { 0, 1, 2, 3, 4, 5, 6 };
     std::vector<RackModuleEntry> rackModules;
 };

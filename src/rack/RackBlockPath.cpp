@@ -14,27 +14,6 @@ std::atomic<RackDispatchObserver> dispatchObserver { nullptr };
 
 bool loops (const RackProcessingState& state) noexcept { return state.looping && state.loopLength > 0; }
 
-void runMonoBlend (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                   const QuorvalenRackSettings& settings)
-{
-    const float target = settings.stereoMono ? 1.0f : 0.0f;
-    auto& blend = state.monoBlend;
-    if (! state.monoBlendStarted)
-    {
-        blend.setCurrentAndTargetValue (target);
-        state.monoBlendStarted = true;
-    }
-    else
-    {
-        blend.setTargetValue (target);
-    }
-
-    if (buffer.getNumChannels() < 2 || (blend.getCurrentValue() == 0.0f && ! blend.isSmoothing()))
-        return;
-    for (int i = 0; i < n; ++i)
-        applyMonoBlend (buffer, start + i, blend.getNextValue());
-}
-
 void runSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                const QuorvalenRackSettings& settings)
 {
@@ -63,7 +42,7 @@ void runSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int
             p = 0;
             // Each pass of the loop starts without the previous pass's reverb.
             if (! state.keepTail)
-                resetSpaceTail (state.space);
+                state.space.reset();
         }
     }
     state.position = p0;
@@ -155,7 +134,7 @@ void runRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer
     state.position = p0;
 
     if (module == rackModuleStereo)
-        runMonoBlend (state, buffer, start, n, settings);
+        state.stereo.blendToMono ({ buffer, start, n }, settings);
 }
 
 void dispatchRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n, int module,
@@ -164,63 +143,25 @@ void dispatchRackModule (RackProcessingState& state, juce::AudioBuffer<float>& b
     if (auto* observer = dispatchObserver.load (std::memory_order_relaxed))
         observer (state, module, start, n, s);
 
+    const auto timeline = state.timeline();
+    const RackLanes lanes (s, timeline);
+    const RackBlock block { buffer, start, n };
     switch (module)
     {
-        case rackModuleHeat:
-            if (s.heatEnabled)
-                processHeat (state, buffer, start, n, s);
-            break;
-        case rackModuleFilter:
-            // The cepstral mode always runs: its on switch only limits its amount.
-            if (s.filterMode == (std::int32_t) FilterMode::ceps)
-                processCepstralFilter (state, buffer, start, n, s);
-            else if (s.deEssEnabled)
-                processFilter (state, buffer, start, n, s);
-            break;
-        case rackModuleTransient:
-            if (s.transientEnabled)
-                processTransient (state, buffer, start, n, s);
-            break;
-        case rackModuleFreqShift:
-            // The drone mode exists only offline.
-            if (s.freqShiftEnabled && ! s.pitchAdvancedOpen)
-                processFreqShift (state, buffer, start, n, s);
-            break;
-        case rackModuleSpectralDelay:
-            if (s.spectralDelayEnabled)
-                processSpectralDelay (state, buffer, start, n, s);
-            break;
-        case rackModuleSpace:
-            if (s.spaceEnabled)
-                processSpace (state, buffer, start, n, s);
-            break;
-        case rackModuleStereo:
-            if (s.stereoEnabled)
-                processStereo (state, buffer, start, n, s);
-            break;
-        default:
-            break;
-    }
-}
-
-void applyMonoBlend (juce::AudioBuffer<float>& buffer, int sample, float amount) noexcept
-{
-    const int channels = buffer.getNumChannels();
-    if (channels < 2 || ! (amount > 0.0f))
-        return;
-    float sum = 0.0f;
-    for (int c = 0; c < channels; ++c)
-        sum += buffer.getSample (c, sample);
-    const float mean = sum / (float) channels;
-    for (int c = 0; c < channels; ++c)
-    {
-        auto* x = buffer.getWritePointer (c, sample);
-        *x = amount >= 1.0f ? mean : *x + (mean - *x) * amount;
+        case rackModuleHeat: state.heat.process (block, s, lanes); break;
+        case rackModuleFilter: state.filter.process (block, s, lanes); break;
+        case rackModuleTransient: state.transient.process (block, s, lanes); break;
+        case rackModuleFreqShift: state.freqShift.process (block, s, lanes); break;
+        case rackModuleSpectralDelay: state.spectralDelay.process (block, s, lanes); break;
+        case rackModuleSpace: state.space.process (block, s, lanes); break;
+        case rackModuleStereo: state.stereo.process (block, s, lanes); break;
+        default: break;
     }
 }
 
 float automationValue (const QuorvalenRackSettings& settings, int lane, float defaultValue, float lo, float hi,
-                       std::int64_t position, std::int64_t length, bool logarithmic) noexcept
+                       std::int64_t position, std::int64_t length, bool logarithmic,
+                       AutomationLaneCursor* cursor) noexcept
 {
     if (lane < 0 || lane >= rackAutomationLaneCount)
         return defaultValue;
@@ -231,7 +172,7 @@ float automationValue (const QuorvalenRackSettings& settings, int lane, float de
     float t = 0.0f;
     if (length > 1)
         t = std::clamp ((float) position / (float) (length - 1), 0.0f, 1.0f);
-    const float v = automationLaneValue (points, t);
+    const float v = cursor != nullptr ? cursor->valueAt (points, t) : automationLaneValue (points, t);
 
     if (logarithmic && 0.0f < lo && lo < hi)
         return lo * std::pow (hi / lo, v);
@@ -240,10 +181,7 @@ float automationValue (const QuorvalenRackSettings& settings, int lane, float de
 
 std::int64_t rackAutomationPosition (const RackProcessingState& state, std::int64_t offset) noexcept
 {
-    auto q = std::max<std::int64_t> (state.position + offset, 0);
-    if (loops (state))
-        q %= state.loopLength;
-    return std::min (q, state.playLength - 1);
+    return state.timeline().automationPosition (offset);
 }
 
 } // namespace quorvalen

@@ -1,5 +1,6 @@
 #include "rack/RackPlayback.h"
 
+#include "core/Units.h"
 #include "engine/AudioCache.h"
 #include "engine/EngineMemorySource.h"
 #include "engine/Log.h"
@@ -26,7 +27,6 @@ float transportGain (float volumePercent)
     return (float) (v / 100.0);
 }
 
-bool usableRate (double rate) { return std::isfinite (rate) && rate > 0.0; }
 } // namespace
 
 int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
@@ -42,7 +42,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     if (entry == nullptr)
         return 2;
     // A rate that is not a positive number cannot be played or measured.
-    if (entry->buffer == nullptr || ! usableRate (entry->sampleRate))
+    if (entry->buffer == nullptr || ! isUsableRate (entry->sampleRate))
         return 3;
     if (! updateSettings (engine.rackSource, settingsJson))
         return 4;
@@ -106,10 +106,10 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     auto* next = findCacheEntry (engine, (std::uint32_t) cacheId);
     if (next == nullptr)
         return 2;
-    if (next->buffer == nullptr || next->buffer->getNumSamples() < 1 || ! usableRate (next->sampleRate))
+    if (next->buffer == nullptr || next->buffer->getNumSamples() < 1 || ! isUsableRate (next->sampleRate))
         return 3;
     auto* previous = findCacheEntry (engine, (std::uint32_t) refreshId);
-    if (previous == nullptr || previous->buffer == nullptr || ! usableRate (previous->sampleRate))
+    if (previous == nullptr || previous->buffer == nullptr || ! isUsableRate (previous->sampleRate))
         return 6;
 
     auto record = parseRackSettings (settingsJson);

@@ -2,9 +2,9 @@
 // Everything the rack modules keep between blocks, and the block path that runs
 // them. The live rack and every offline render own states of their own; nothing
 // in a state is shared.
+#include "dsp/NoiseGenerator.h"
 #include "dsp/OnePole.h"
 #include "rack/QuorvalenRackSettings.h"
-#include "rack/modules/CepstralFilter.h"
 #include "rack/modules/FilterModule.h"
 #include "rack/modules/FreqShiftModule.h"
 #include "rack/modules/HeatModule.h"
@@ -13,8 +13,6 @@
 #include "rack/modules/StereoModule.h"
 #include "rack/modules/TransientModule.h"
 
-#include <juce_dsp/juce_dsp.h>
-
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -22,28 +20,6 @@
 
 namespace quorvalen
 {
-
-// Oversampler and work-buffer slots.
-enum RackOversamplerSlot : int
-{
-    rackOversamplerHeat = 0,
-    rackOversamplerFilter = 1,
-    rackOversamplerTransient = 2,
-    rackOversamplerSpectralDelay = 3,
-    rackOversamplerFreqShift = 4,
-    rackOversamplerCount = 5,
-};
-
-enum RackWorkBufferSlot : int
-{
-    rackWorkHeat = 0,
-    rackWorkFilter = 1,
-    rackWorkTransient = 2,
-    rackWorkSpectralDelay = 3,
-    rackWorkFreqShiftWet = 4,
-    rackWorkFreqShiftDry = 5,
-    rackWorkBufferCount = 6,
-};
 
 struct RackProcessingState
 {
@@ -56,6 +32,7 @@ struct RackProcessingState
     RackProcessingState& operator= (const RackProcessingState&) = delete;
 
     double sampleRate = 44100.0;
+    int maxBlock = 512;
     // Play position, at the base rate, of the first sample of the block (or piece)
     // being processed; automation and envelopes read it.
     std::int64_t position = 0;
@@ -63,38 +40,23 @@ struct RackProcessingState
     std::int64_t loopLength = 1;  // wrap length when looping, never below playLength
     bool looping = false;
     bool keepTail = false;        // space keeps its tail across a loop wrap
-    double lfoPhase = 0.0;        // filter LFO, cycles in [0, 1)
-    double dirtboxPhase = 0.0;
-    float randomLfoValue = 0.5f;
-    std::int32_t randomLfoHold = 0;
     // One generator shared by heat bleed, the filter's random LFO and dirtbox and the
     // spectral delay: the order of draws across modules is part of the sound.
-    std::uint32_t noiseSeed = 1949934109u;
+    dsp::NoiseGenerator noise;
 
-    CepstralFilterState cepstral;
-    FilterState filter;
-    HeatState heat;
-    std::array<std::unique_ptr<juce::dsp::Oversampling<float>>, rackOversamplerCount> oversamplers;
-    std::array<juce::AudioBuffer<float>, rackWorkBufferCount> workBuffers;
-    TransientState transient;
-    StereoState stereo;
-    juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> monoBlend;
-    bool monoBlendStarted = false;
-    SpectralDelayState spectralDelay;
-    SpaceState space;
-    int maxBlock = 512;
-    FreqShiftState freqShift;
+    HeatModule heat { noise };
+    FilterModule filter { noise };
+    TransientModule transient;
+    FreqShiftModule freqShift;
+    SpectralDelayModule spectralDelay { noise };
+    SpaceModule space;
+    StereoModule stereo;
     std::vector<std::unique_ptr<RackProcessingState>> children;
+
+    RackTimeline timeline() const noexcept { return { position, playLength, loopLength, looping }; }
 };
 
-inline constexpr std::uint32_t rackNoiseSeedStart = 1949934109u;
-
-// Draw of the shared generator: a value in [-1, 1).
-inline float rackNoise (RackProcessingState& state) noexcept
-{
-    state.noiseSeed = state.noiseSeed * 1664525u + 1013904223u;
-    return (float) ((double) (state.noiseSeed >> 8) / 8388607.5 - 1.0);
-}
+inline constexpr std::uint32_t rackNoiseSeedStart = dsp::NoiseGenerator::startSeed;
 
 // Sizes everything for the rate and block size (allocates), then resets.
 void prepareRackState (RackProcessingState& state, double sampleRate, int blockSize);
@@ -109,20 +71,15 @@ void processRackBlock (RackProcessingState& state, juce::AudioBuffer<float>& buf
 // tail resets for space.
 void runRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int count, int module,
                     const QuorvalenRackSettings& settings);
-// The module's DSP under its enable gate; anything else passes unchanged.
+// The module's own processing (each module keeps its enable gate); an unknown
+// module passes unchanged.
 void dispatchRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int count,
                          int module, const QuorvalenRackSettings& settings);
 
-// Lane value mapped into [lo, hi] at a position of a sound of `length` samples; the
-// setting's own value when the lane is empty.
-float automationValue (const QuorvalenRackSettings& settings, int lane, float defaultValue, float lo, float hi,
-                       std::int64_t position, std::int64_t length, bool logarithmic) noexcept;
 // The position modules read lanes at: `offset` samples into the current piece,
 // wrapped into the loop and held inside the sound.
 std::int64_t rackAutomationPosition (const RackProcessingState& state, std::int64_t offset = 0) noexcept;
 using dsp::onePoleCoefficient;
-// Moves every channel's sample toward the channel mean by `amount` (1 = mono).
-void applyMonoBlend (juce::AudioBuffer<float>& buffer, int sample, float amount) noexcept;
 
 // Test seam: called before each module dispatch, null in production.
 using RackDispatchObserver = void (*) (const RackProcessingState& state, int module, int start, int count,

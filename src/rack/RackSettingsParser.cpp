@@ -24,39 +24,49 @@ constexpr int maxJsonNesting = 256;
 
 using FieldReader = JsonFieldReader;
 
-struct LaneKey
+// Every numeric parameter of the table and the record field it fills.
+struct NumberField
 {
-    const char* key;
-    int lane;
+    const RackParameter& parameter;
+    float& (*field) (QuorvalenRackSettings&);
 };
 
-constexpr LaneKey laneKeys[rackAutomationLaneCount] = {
-    { "heatDrive", rackLane::heatDrive },
-    { "heatMix", rackLane::heatMix },
-    { "spaceSize", rackLane::spaceSize },
-    { "spaceWet", rackLane::spaceWet },
-    { "filterFreq", rackLane::filterFreq },
-    { "filterRes", rackLane::filterRes },
-    { "filterLfo", rackLane::filterLfo },
-    { "filterLfoRate", rackLane::filterLfoRate },
-    { "filterDrive", rackLane::filterDrive },
-    { "filterEnvDelay", rackLane::filterEnvDelay },
-    { "filterEnvAttack", rackLane::filterEnvAttack },
-    { "filterEnvDecay", rackLane::filterEnvDecay },
-    { "filterEnvSustain", rackLane::filterEnvSustain },
-    { "filterEnvAmount", rackLane::filterEnvAmount },
-    { "stereoWidth", rackLane::stereoWidth },
-    { "stereoCrossover", rackLane::stereoCrossover },
-    { "transientAttack", rackLane::transientAttack },
-    { "transientSustain", rackLane::transientSustain },
-    { "freqShift", rackLane::freqShift },
-    { "freqShiftMix", rackLane::freqShiftMix },
-    { "dronePitch", rackLane::dronePitch },
-    { "spectralDelayTime", rackLane::spectralDelayTime },
-    { "spectralDelayMix", rackLane::spectralDelayMix },
-    { "filterCepsShift", rackLane::filterCepsShift },
-    { "filterCepsAmount", rackLane::filterCepsAmount },
-    { "filterCepsWarp", rackLane::filterCepsWarp },
+template <auto group, auto member>
+float& numberField (QuorvalenRackSettings& s)
+{
+    return (s.*group).*member;
+}
+
+const NumberField numberFields[] = {
+    { rackParameter::heatDrive, &numberField<&QuorvalenRackSettings::heat, &HeatSettings::drive> },
+    { rackParameter::heatMix, &numberField<&QuorvalenRackSettings::heat, &HeatSettings::mix> },
+    { rackParameter::filterCepsShift, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsShift> },
+    { rackParameter::filterCepsAmount, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsAmount> },
+    { rackParameter::filterCepsWarp, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::cepsWarp> },
+    { rackParameter::filterFreq, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::freq> },
+    { rackParameter::filterRes, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::res> },
+    { rackParameter::filterLfo, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::lfo> },
+    { rackParameter::filterLfoRate, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::lfoRate> },
+    { rackParameter::filterDrive, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::drive> },
+    { rackParameter::filterEnvAmount, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envAmount> },
+    { rackParameter::filterEnvDelay, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envDelay> },
+    { rackParameter::filterEnvAttack, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envAttack> },
+    { rackParameter::filterEnvDecay, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envDecay> },
+    { rackParameter::filterEnvSustain, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envSustain> },
+    { rackParameter::filterEnvRelease, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::envRelease> },
+    { rackParameter::bpm, &numberField<&QuorvalenRackSettings::filter, &FilterSettings::bpm> },
+    { rackParameter::transientAttack, &numberField<&QuorvalenRackSettings::transient, &TransientSettings::attack> },
+    { rackParameter::transientSustain, &numberField<&QuorvalenRackSettings::transient, &TransientSettings::sustain> },
+    { rackParameter::freqShift, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::semitones> },
+    { rackParameter::freqShiftMix, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::mixMs> },
+    { rackParameter::droneStretch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::droneStretch> },
+    { rackParameter::dronePitch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::dronePitch> },
+    { rackParameter::spectralDelayTime, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::time> },
+    { rackParameter::spectralDelayMix, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::mix> },
+    { rackParameter::spaceSize, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::size> },
+    { rackParameter::spaceWet, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::wet> },
+    { rackParameter::stereoWidth, &numberField<&QuorvalenRackSettings::stereo, &StereoSettings::width> },
+    { rackParameter::stereoCrossover, &numberField<&QuorvalenRackSettings::stereo, &StereoSettings::crossover> },
 };
 
 void readSpaceIrIndex (const FieldReader& in, std::int32_t& field)
@@ -134,73 +144,53 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     auto& s = *record;
     const FieldReader in (document);
 
-    in.readBool ("heatEnabled", s.heatEnabled);
-    in.readEnum<std::int32_t> ("heatMode", s.heatMode, { { "tube", 1 }, { "warm", 2 }, { "console", 3 }, { "broken", 4 } });
-    in.readClamped ("heatDrive", s.heatDrive, 0.0f, 100.0f);
-    in.readClamped ("heatMix", s.heatMix, 0.0f, 100.0f);
+    in.readBool ("heatEnabled", s.heat.enabled);
+    in.readEnum ("heatMode", s.heat.mode,
+                { { "tube", HeatMode::tube }, { "warm", HeatMode::warm }, { "console", HeatMode::console },
+                  { "broken", HeatMode::broken } });
 
-    in.readBool ("deEssEnabled", s.deEssEnabled);
-    in.readEnum<std::int32_t> ("filterMode", s.filterMode, { { "HP", 1 }, { "BP", 2 }, { "N", 3 }, { "RES", 4 }, { "CEPS", 5 } });
-    in.readClamped ("filterCepsShift", s.filterCepsShift, -12.0f, 12.0f);
-    in.readClamped ("filterCepsAmount", s.filterCepsAmount, 0.0f, 100.0f);
-    in.readClamped ("filterCepsWarp", s.filterCepsWarp, -100.0f, 100.0f);
-    in.readBool ("filterCepsEnvTargetAmount", s.filterCepsEnvTargetAmount);
-    in.readBool ("filterCepsEnvTargetShift", s.filterCepsEnvTargetShift);
-    in.readBool ("filterCepsEnvTargetWarp", s.filterCepsEnvTargetWarp);
-    in.readClamped ("filterFreq", s.filterFreq, 0.0f, 100.0f);
-    in.readClamped ("filterRes", s.filterRes, 0.0f, 100.0f);
-    in.readClamped ("filterLfo", s.filterLfo, 0.0f, 100.0f);
-    in.readClamped ("filterLfoRate", s.filterLfoRate, 0.0f, 100.0f);
-    in.readBool ("filterLfoSync", s.filterLfoSync);
-    in.readEnum<std::int32_t> ("filterLfoShape", s.filterLfoShape, { { "TRI", 1 }, { "SAW", 2 }, { "SQR", 3 }, { "RND", 4 } });
-    in.readEnum<std::int32_t> ("filterLfoTiming", s.filterLfoTiming, { { "DOT", 1 }, { "TRI", 2 } });
-    in.readClamped ("filterDrive", s.filterDrive, 0.0f, 100.0f);
-    in.readBool ("filterDirtboxEnabled", s.filterDirtboxEnabled);
-    in.readBool ("filterEnvEnabled", s.filterEnvEnabled);
-    in.readClamped ("filterEnvAmount", s.filterEnvAmount, 0.0f, 100.0f);
-    in.readClamped ("filterEnvDelay", s.filterEnvDelay, 0.0f, 100.0f);
-    in.readClamped ("filterEnvAttack", s.filterEnvAttack, 0.0f, 100.0f);
-    in.readClamped ("filterEnvDecay", s.filterEnvDecay, 0.0f, 100.0f);
-    in.readClamped ("filterEnvSustain", s.filterEnvSustain, 0.0f, 100.0f);
-    in.readClamped ("filterEnvRelease", s.filterEnvRelease, 0.0f, 100.0f);
-    in.readBool ("filterEnvInvert", s.filterEnvInvert);
-    in.readBool ("filterEnvTargetFreq", s.filterEnvTargetFreq);
-    in.readBool ("filterEnvTargetLfo", s.filterEnvTargetLfo);
-    in.readBool ("filterEnvTargetDrive", s.filterEnvTargetDrive);
-    in.readClamped ("bpm", s.bpm, 20.0f, 400.0f);
+    in.readBool ("deEssEnabled", s.filter.enabled);
+    in.readEnum ("filterMode", s.filter.mode,
+                { { "HP", FilterMode::hp }, { "BP", FilterMode::bp }, { "N", FilterMode::notch },
+                  { "RES", FilterMode::res }, { "CEPS", FilterMode::ceps } });
+    in.readBool ("filterCepsEnvTargetAmount", s.filter.cepsEnvTargetAmount);
+    in.readBool ("filterCepsEnvTargetShift", s.filter.cepsEnvTargetShift);
+    in.readBool ("filterCepsEnvTargetWarp", s.filter.cepsEnvTargetWarp);
+    in.readBool ("filterLfoSync", s.filter.lfoSync);
+    in.readEnum ("filterLfoShape", s.filter.lfoShape,
+                { { "TRI", LfoShape::tri }, { "SAW", LfoShape::saw }, { "SQR", LfoShape::sqr }, { "RND", LfoShape::rnd } });
+    in.readEnum ("filterLfoTiming", s.filter.lfoTiming, { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
+    in.readBool ("filterDirtboxEnabled", s.filter.dirtboxEnabled);
+    in.readBool ("filterEnvEnabled", s.filter.envEnabled);
+    in.readBool ("filterEnvInvert", s.filter.envInvert);
+    in.readBool ("filterEnvTargetFreq", s.filter.envTargetFreq);
+    in.readBool ("filterEnvTargetLfo", s.filter.envTargetLfo);
+    in.readBool ("filterEnvTargetDrive", s.filter.envTargetDrive);
 
-    in.readBool ("transientEnabled", s.transientEnabled);
-    in.readClamped ("transientAttack", s.transientAttack, -10.0f, 10.0f);
-    in.readClamped ("transientSustain", s.transientSustain, -10.0f, 10.0f);
+    in.readBool ("transientEnabled", s.transient.enabled);
 
-    in.readBool ("freqShiftEnabled", s.freqShiftEnabled);
-    in.readEnum<std::int32_t> ("freqShiftMode", s.freqShiftMode, { { "ambi", 2 }, { "synth", 1 } });
-    in.readClamped ("freqShift", s.freqShift, -12.0f, 12.0f);
-    in.readClamped ("freqShiftMix", s.freqShiftMix, 0.0f, 50.0f);
-    in.readBool ("pitchAdvancedOpen", s.pitchAdvancedOpen);
-    in.readClamped ("droneStretch", s.droneStretch, 2.0f, 20.0f);
-    in.readClamped ("dronePitch", s.dronePitch, -12.0f, 12.0f);
+    in.readBool ("freqShiftEnabled", s.freqShift.enabled);
+    in.readEnum ("freqShiftMode", s.freqShift.mode, { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
+    in.readBool ("pitchAdvancedOpen", s.freqShift.pitchAdvancedOpen);
 
-    in.readBool ("spectralDelayEnabled", s.spectralDelayEnabled);
-    in.readClamped ("spectralDelayTime", s.spectralDelayTime, 0.0f, 100.0f);
-    in.readClamped ("spectralDelayMix", s.spectralDelayMix, 0.0f, 100.0f);
+    in.readBool ("spectralDelayEnabled", s.spectralDelay.enabled);
 
-    in.readBool ("spaceEnabled", s.spaceEnabled);
-    in.readClamped ("spaceSize", s.spaceSize, 0.0f, 100.0f);
-    in.readClamped ("spaceWet", s.spaceWet, 0.0f, 100.0f);
-    readSpaceIrIndex (in, s.spaceIrIndex);
-    in.readBool ("spectroNoTail", s.spectroNoTail);
+    in.readBool ("spaceEnabled", s.space.enabled);
+    readSpaceIrIndex (in, s.space.irIndex);
+    in.readBool ("spectroNoTail", s.space.spectroNoTail);
+
+    for (const auto& [parameter, field] : numberFields)
+        in.readClamped (parameter.key, field (s), parameter.lo, parameter.hi);
 
     const auto automation = in.get ("automation");
     if (isJsonObject (automation))
-        for (const auto& [key, lane] : laneKeys)
-            parseAutomationLane (automation, s, key, lane);
+        for (const auto& [parameter, field] : numberFields)
+            if (parameter.lane != rackLane::none)
+                parseAutomationLane (automation, s, parameter.key, parameter.lane);
 
-    in.readBool ("stereoEnabled", s.stereoEnabled);
-    in.readClamped ("stereoWidth", s.stereoWidth, -10.0f, 10.0f);
-    in.readClamped ("stereoCrossover", s.stereoCrossover, 20.0f, 20000.0f);
-    in.readBool ("stereoWidthBelowCrossover", s.stereoWidthBelowCrossover);
-    in.readBool ("stereoMono", s.stereoMono);
+    in.readBool ("stereoEnabled", s.stereo.enabled);
+    in.readBool ("stereoWidthBelowCrossover", s.stereo.widthBelowCrossover);
+    in.readBool ("stereoMono", s.stereo.mono);
 
     readChainOrder (in, s);
     readRackModules (in, s, nesting);

@@ -38,13 +38,17 @@ protected:
         return on;
     }
 
-    // Plays `id` and records the device output for `duration`.
+    // Plays `id` and records `duration` of device output (48 kHz). Waits for the
+    // frames rather than the wall time: on a loaded machine the device may run late.
     static quorvalen::platform::CapturedAudio record (std::chrono::milliseconds duration,
                                                       const std::function<void()>& start)
     {
+        const auto frames = (std::size_t) duration.count() * 48;
         quorvalen::platform::startCapture (48000 * 4);
         start();
-        std::this_thread::sleep_for (duration);
+        const auto until = std::chrono::steady_clock::now() + 10 * duration + std::chrono::seconds (2);
+        while (quorvalen::platform::capturedFrames() < frames && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
         return quorvalen::platform::stopCapture();
     }
 };

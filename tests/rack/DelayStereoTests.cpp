@@ -29,8 +29,8 @@ TEST (SpectralDelayModule, TimeZeroIsAFixedTwoMillisecondDoublingAndMixIsOnlyNoi
     render (*state, out, delay (0, 0));
     // Wet gain 0.35, dry 1, push 1; the 14 kHz loop low-pass barely touches 100 Hz.
     const auto shape = [] (float x, float delayed) { return softCeiling ((std::tanh (std::tanh (delayed)) * 0.35f + x) * 0.82f); };
-    EXPECT_LT (shapeError (in, out, latency (*state, rackOversamplerSpectralDelay), shape, 96), 3e-3f);
-    EXPECT_EQ (state->noiseSeed, seedAfter (8L * 9600)); // one draw per channel and oversampled sample
+    EXPECT_LT (shapeError (in, out, latency (state->spectralDelay), shape, 96), 3e-3f);
+    EXPECT_EQ (state->noise.state(), seedAfter (8L * 9600)); // one draw per channel and oversampled sample
 
     for (int mix : { 0, 100 })
     {
@@ -54,7 +54,7 @@ TEST (SpectralDelayModule, FullTimeDelaySwingsWithThePlayPosition)
         b.clear();
         b.setSample (0, 0, 1.0f);
         processRackBlock (*state, b, 0, 512, *record (delay (100, 0)));
-        const int lag = latency (*state, rackOversamplerSpectralDelay);
+        const int lag = latency (state->spectralDelay);
         const auto* x = b.getReadPointer (0);
         const auto echo = std::max_element (x + lag + 8, x + 512, [] (float p, float q) { return std::abs (p) < std::abs (q); });
         EXPECT_NEAR (echo - x - lag, 48.0 * (2.0 + 1.3 * std::sin (0.3 * tau) + 0.4 * std::sin (4.3 * tau)), 3.0) << tau;
@@ -64,16 +64,16 @@ TEST (SpectralDelayModule, FullTimeDelaySwingsWithThePlayPosition)
 TEST (SpectralDelayModule, ShortOrMisindexedLinesAreSafe)
 {
     auto state = makeState();
-    state->spectralDelay.lineLeft.assign (4, 0.0f); // too short: the block passes untouched
+    state->spectralDelay.state().lineLeft.assign (4, 0.0f); // too short: the block passes untouched
     const auto in = signal (0.0, 512, 0.5f);
     auto out = in;
     render (*state, out, delay (40, 60));
     EXPECT_TRUE (identical (in, out));
 
     auto other = makeState();
-    other->spectralDelay.writeIndex = 1 << 30; // left over from a longer line
+    other->spectralDelay.state().writeIndex = 1 << 30; // left over from a longer line
     render (*other, out, delay (40, 60));
-    EXPECT_EQ (other->spectralDelay.writeIndex, 2048 % (int) other->spectralDelay.lineLeft.size());
+    EXPECT_EQ (other->spectralDelay.state().writeIndex, 2048 % (int) other->spectralDelay.state().lineLeft.size());
 }
 
 TEST (StereoModule, UnitWidthMidAndMonoAreUntouched)

@@ -182,7 +182,7 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
     auto state = makeState();
     auto mono = noise (1000, 1);
     render (*state, mono, *settings (R"({"deEssEnabled":true,"filterDirtboxEnabled":true})"));
-    EXPECT_EQ (state->noiseSeed, seedAfter (8 * 1000));
+    EXPECT_EQ (state->noise.state(), seedAfter (8 * 1000));
 
     // Random LFO at 10 Hz holds 4 x 48000 / 10 oversampled samples (a second draw
     // falls on base sample 4800); the cepstral mode holds at the base rate.
@@ -194,7 +194,7 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
             auto s = makeState();
             auto b = noise (n);
             render (*s, b, *settings (rnd + ",\"filterMode\":\"" + mode + "\"}"));
-            EXPECT_EQ (s->noiseSeed, seedAfter (n == 4800 ? 1 : 2)) << mode << " " << n;
+            EXPECT_EQ (s->noise.state(), seedAfter (n == 4800 ? 1 : 2)) << mode << " " << n;
         }
     }
 
@@ -207,7 +207,7 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
         render (*s, b, *settings (std::string (R"({"deEssEnabled":true,"filterLfoRate":100,"filterLfoTiming":)")
                                   + timing + "}"));
         const double cycles = 4096.0 * hz / rate;
-        EXPECT_NEAR (s->lfoPhase, cycles - std::floor (cycles), 1e-4) << timing;
+        EXPECT_NEAR (s->filter.lfo().phase, cycles - std::floor (cycles), 1e-4) << timing;
     }
 }
 
@@ -259,8 +259,8 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     juce::AudioBuffer<float> zeros (2, 8192);
     zeros.clear();
     render (*quiet, zeros, *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
-    EXPECT_EQ (quiet->cepstral.kernel[0], 1.0f);
-    EXPECT_EQ (std::count (quiet->cepstral.kernel.begin(), quiet->cepstral.kernel.end(), 0.0f), 255);
+    EXPECT_EQ (quiet->filter.cepstralState().kernel[0], 1.0f);
+    EXPECT_EQ (std::count (quiet->filter.cepstralState().kernel.begin(), quiet->filter.cepstralState().kernel.end(), 0.0f), 255);
 }
 
 TEST (FilterModule, NoModeAllocatesOnTheAudioPath)
@@ -310,10 +310,10 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         auto warm = noise (4096);
         render (*state, warm, *record);
 
-        state->filter.channels[1].ic2 = nan;
-        state->lfoPhase = nan;
-        state->cepstral.kernel[7] = nan;
-        state->cepstral.smoothedShift = std::numeric_limits<float>::infinity();
+        state->filter.state().channels[1].ic2 = nan;
+        state->filter.lfo().phase = nan;
+        state->filter.cepstralState().kernel[7] = nan;
+        state->filter.cepstralState().smoothedShift = std::numeric_limits<float>::infinity();
         auto poisoned = noise (2048, 2, 5);
         qvtest::heap::resetCounts();
         qvtest::heap::watching = true; // recovery happens on the audio thread
@@ -334,8 +334,8 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         EXPECT_TRUE (allFinite (after)) << mode;
         EXPECT_GT (after.getRMSLevel (0, 2048, 2048), 0.01f) << mode;
         if (std::string (mode) == "CEPS")
-            EXPECT_TRUE (std::isfinite (state->cepstral.kernel[7]));
+            EXPECT_TRUE (std::isfinite (state->filter.cepstralState().kernel[7]));
         else
-            EXPECT_TRUE (std::isfinite (state->filter.channels[1].ic2));
+            EXPECT_TRUE (std::isfinite (state->filter.state().channels[1].ic2));
     }
 }

@@ -87,8 +87,8 @@ TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
     responses ({ 9600 });
     auto st = state();
     const auto dry = settings (R"({"spaceEnabled": true, "spaceWet": 0})");
-    loadSpaceImpulseResponse (*st, *dry, 2, true);
-    ASSERT_NE (st->space.convolution, nullptr);
+    st->space.loadImpulseResponse (*dry, 2, true);
+    ASSERT_NE (st->space.state().convolution, nullptr);
     const auto in = noise (48000);
     auto out = in;
     render (*st, out, rackModuleSpace, *dry);
@@ -97,8 +97,8 @@ TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
     // Four channels, offline style: the reverb lands on the first two only.
     auto four = state();
     const auto wet = settings (R"({"spaceEnabled": true, "spaceWet": 70})");
-    loadSpaceImpulseResponse (*four, *wet, 4, false);
-    EXPECT_EQ (four->space.loadedChannels, 2);
+    four->space.loadImpulseResponse (*wet, 4, false);
+    EXPECT_EQ (four->space.state().loadedChannels, 2);
     auto burst = noise (48000, 4);
     for (int c = 0; c < 4; ++c)
         juce::FloatVectorOperations::clear (burst.getWritePointer (c, 4800), 48000 - 4800);
@@ -127,8 +127,8 @@ TEST (SpaceModule, WetPathIsTheBandLimitedConvolutionMixedAtFixedGains)
         const auto s = settings (R"({"spaceEnabled": true, "spaceWet": )" + std::to_string (wet)
                                  + R"(, "spaceSize": )" + std::to_string (size) + "}");
         auto st = state();
-        loadSpaceImpulseResponse (*st, *s, 2, true);
-        ASSERT_NE (st->space.convolution, nullptr);
+        st->space.loadImpulseResponse (*s, 2, true);
+        ASSERT_NE (st->space.state().convolution, nullptr);
         const auto in = noise (9600);
         auto out = in;
         render (*st, out, rackModuleSpace, *s);
@@ -161,8 +161,8 @@ TEST (SpaceModule, AudioThreadNeverSearchesItUsesTheListOfTheLastPreparation)
 
     auto st = state();
     const auto first = settings (R"({"spaceEnabled": true, "spaceWet": 100})");
-    loadSpaceImpulseResponse (*st, *first, 2, true);
-    EXPECT_EQ (st->space.convolution, nullptr);
+    st->space.loadImpulseResponse (*first, 2, true);
+    EXPECT_EQ (st->space.state().convolution, nullptr);
     // Responses appearing on disk change nothing while playing: dry until the next
     // preparation finds them.
     responses ({ 1000, 3000 });
@@ -170,21 +170,21 @@ TEST (SpaceModule, AudioThreadNeverSearchesItUsesTheListOfTheLastPreparation)
     auto out = in;
     render (*st, out, rackModuleSpace, *first);
     EXPECT_TRUE (identical (in, out, 0));
-    loadSpaceImpulseResponse (*st, *first, 2, true);
-    ASSERT_NE (st->space.convolution, nullptr);
-    EXPECT_EQ (st->space.convolution->getCurrentIRSize(), 1000);
+    st->space.loadImpulseResponse (*first, 2, true);
+    ASSERT_NE (st->space.state().convolution, nullptr);
+    EXPECT_EQ (st->space.state().convolution->getCurrentIRSize(), 1000);
 
     // A new index while playing loads from the kept list, in the background.
     setenv (impulseResponseDirVariable, empty.getFullPathName().toRawUTF8(), 1);
     const auto next = settings (R"({"spaceEnabled": true, "spaceIrIndex": 3})"); // 3 modulo 2
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds (10);
-    while (st->space.convolution->getCurrentIRSize() != 3000 && std::chrono::steady_clock::now() < until)
+    while (st->space.state().convolution->getCurrentIRSize() != 3000 && std::chrono::steady_clock::now() < until)
     {
         render (*st, out, rackModuleSpace, *next);
         std::this_thread::sleep_for (std::chrono::milliseconds (2));
     }
-    EXPECT_EQ (st->space.loadedIrIndex, 3);
-    EXPECT_EQ (st->space.convolution->getCurrentIRSize(), 3000);
+    EXPECT_EQ (st->space.state().loadedIrIndex, 3);
+    EXPECT_EQ (st->space.state().convolution->getCurrentIRSize(), 3000);
 }
 
 TEST (SpaceModule, ConvolutionFollowsTheBlockSizeAndRateOfEachPreparation)
@@ -192,11 +192,11 @@ TEST (SpaceModule, ConvolutionFollowsTheBlockSizeAndRateOfEachPreparation)
     responses ({ 6000 });
     const auto s = settings (R"({"spaceEnabled": true, "spaceWet": 80})");
     auto grown = state (rate, 256);
-    loadSpaceImpulseResponse (*grown, *s, 2, true);
+    grown->space.loadImpulseResponse (*s, 2, true);
     prepareRackState (*grown, rate, 1024); // a device that now asks for bigger blocks
-    EXPECT_EQ (grown->space.loadedMaxBlock, 1024);
+    EXPECT_EQ (grown->space.state().loadedMaxBlock, 1024);
     auto reference = state (rate, 1024);
-    loadSpaceImpulseResponse (*reference, *s, 2, true);
+    reference->space.loadImpulseResponse (*s, 2, true);
 
     const auto in = noise (8192);
     auto a = in, b = in;
@@ -211,7 +211,7 @@ TEST (SpaceModule, ConvolutionFollowsTheBlockSizeAndRateOfEachPreparation)
     EXPECT_FALSE (identical (in, a, 0));
 
     prepareRackState (*grown, 44100.0, 1024);
-    EXPECT_EQ (grown->space.loadedSampleRate, 44100.0);
+    EXPECT_EQ (grown->space.state().loadedSampleRate, 44100.0);
 }
 
 TEST (FreqShiftModule, SilentForTheLatencyThenDryHoldThenCrossfadeToWet)
@@ -222,11 +222,11 @@ TEST (FreqShiftModule, SilentForTheLatencyThenDryHoldThenCrossfadeToWet)
         auto st = state();
         const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMix": )"
                                  + std::to_string (mixMs) + "}");
-        prepareFreqShifter (*st, *s);
-        EXPECT_NE (st->freqShift.shifter, nullptr);
+        st->freqShift.prepareShifter (*s);
+        EXPECT_NE (st->freqShift.state().shifter, nullptr);
         auto out = in;
         render (*st, out, rackModuleFreqShift, *s);
-        return std::make_pair (out, (int) st->freqShift.latency);
+        return std::make_pair (out, (int) st->freqShift.state().latency);
     };
     const auto [wet, latency] = runWith (0.0f); // pure wet once the 12-sample fade is over
     const auto [held, heldLatency] = runWith (50.0f);
@@ -269,7 +269,7 @@ TEST (FreqShiftModule, ShiftsBySemitonesAndPassesAudioWhereItCannotRun)
         auto st = state();
         const auto s = settings (R"({"freqShiftEnabled": true, "freqShiftMix": 0, "freqShift": )"
                                  + std::to_string (semitones) + "}");
-        prepareFreqShifter (*st, *s);
+        st->freqShift.prepareShifter (*s);
         auto b = qvtest::sine (440.0, rate, 48000, 0.4f);
         render (*st, b, rackModuleFreqShift, *s);
         EXPECT_NEAR (qvtest::dominantFrequency (b.getReadPointer (0, 24000), 16384, rate), expected, 3.0);
@@ -277,14 +277,14 @@ TEST (FreqShiftModule, ShiftsBySemitonesAndPassesAudioWhereItCannotRun)
 
     // The smoother window of synth mode costs delay; beat and ambi share the short one.
     auto beat = state(), synth = state();
-    prepareFreqShifter (*beat, *settings (R"({"freqShiftEnabled": true})"));
-    prepareFreqShifter (*synth, *settings (R"({"freqShiftEnabled": true, "freqShiftMode": "synth"})"));
-    EXPECT_GT (synth->freqShift.latency, beat->freqShift.latency);
+    beat->freqShift.prepareShifter (*settings (R"({"freqShiftEnabled": true})"));
+    synth->freqShift.prepareShifter (*settings (R"({"freqShiftEnabled": true, "freqShiftMode": "synth"})"));
+    EXPECT_GT (synth->freqShift.state().latency, beat->freqShift.state().latency);
 
     auto slow = state (4000.0);
     const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 5})");
-    prepareFreqShifter (*slow, *s);
-    EXPECT_EQ (slow->freqShift.shifter, nullptr);
+    slow->freqShift.prepareShifter (*s);
+    EXPECT_EQ (slow->freqShift.state().shifter, nullptr);
     const auto in = noise (2048);
     auto out = in;
     render (*slow, out, rackModuleFreqShift, *s);
@@ -299,8 +299,8 @@ TEST (FreqShiftAndSpace, TwoRendersAreByteIdentical)
     const auto in = noise (48000);
     auto once = [&] {
         auto st = state();
-        prepareFreqShifter (*st, *s);
-        loadSpaceImpulseResponse (*st, *s, 2, true);
+        st->freqShift.prepareShifter (*s);
+        st->space.loadImpulseResponse (*s, 2, true);
         auto out = in;
         for (int start = 0; start < out.getNumSamples(); start += 512)
             processRackBlock (*st, out, start, std::min (512, out.getNumSamples() - start), *s);
@@ -317,14 +317,14 @@ TEST (FreqShiftAndSpace, PoisonedStatesResetInsteadOfSpreadingNaN)
     const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 3, "freqShiftMix": 0,
                                  "spaceEnabled": true, "spaceWet": 50})");
     auto st = state();
-    prepareFreqShifter (*st, *s);
-    loadSpaceImpulseResponse (*st, *s, 2, true);
+    st->freqShift.prepareShifter (*s);
+    st->space.loadImpulseResponse (*s, 2, true);
     auto b = noise (96000);
     for (int start = 0; start < 24000; start += 512)
         processRackBlock (*st, b, start, 512, *s);
 
-    st->freqShift.wetSmoothLeft = std::nanf ("");
-    st->space.lowState[1] = INFINITY;
+    st->freqShift.state().wetSmoothLeft = std::nanf ("");
+    st->space.state().lowState[1] = INFINITY;
     b.setSample (0, 24100, std::nanf ("")); // and a bad sample from upstream
     for (int start = 24000; start < 96000; start += 512)
         processRackBlock (*st, b, start, std::min (512, 96000 - start), *s);

@@ -31,7 +31,7 @@ TEST (HeatModule, CharactersMatchTheirClosedForms)
         const auto in = signal (60.0, 9600, k.amplitude);
         auto out = in;
         render (*state, out, heat (k.mode, k.drive, k.mix));
-        EXPECT_LT (shapeError (in, out, latency (*state, rackOversamplerHeat),
+        EXPECT_LT (shapeError (in, out, latency (state->heat),
                                [&] (float x, float) { return softCeiling (k.shape (x)); }),
                    k.tolerance);
     }
@@ -48,13 +48,13 @@ TEST (HeatModule, BleedDrawsChannelByChannelAndOthersDrawNothing)
     render (*a, stereo, heat ("bleed", 70, 80));
     render (*b, mono, heat ("bleed", 70, 80));
     EXPECT_EQ (std::memcmp (stereo.getReadPointer (0), mono.getReadPointer (0), sizeof (float) * 4096), 0);
-    EXPECT_EQ (a->noiseSeed, seedAfter (8L * 4096)); // 2 work channels x 4 oversampled samples
+    EXPECT_EQ (a->noise.state(), seedAfter (8L * 4096)); // 2 work channels x 4 oversampled samples
 
     for (const char* mode : { "tube", "warm", "console", "broken" })
     {
         auto state = makeState();
         render (*state, stereo, heat (mode, 50, 50));
-        EXPECT_EQ (state->noiseSeed, rackNoiseSeedStart) << mode;
+        EXPECT_EQ (state->noise.state(), rackNoiseSeedStart) << mode;
     }
 }
 
@@ -64,7 +64,7 @@ TEST (TransientModule, NeutralIsTheSoftClipAndTheFollowersShapeLevels)
     const auto in = signal (100.0, 9600, 0.8f);
     auto out = in;
     render (*state, out, R"({"transientEnabled": true})");
-    EXPECT_LT (shapeError (in, out, latency (*state, rackOversamplerTransient),
+    EXPECT_LT (shapeError (in, out, latency (state->transient),
                            [] (float x, float) { return std::tanh (0.97f * x); }),
                1e-5f);
 
@@ -78,7 +78,7 @@ TEST (TransientModule, NeutralIsTheSoftClipAndTheFollowersShapeLevels)
             juce::FloatVectorOperations::fill (b.getWritePointer (c, 4800), 0.3f, 43200);
         render (*s, b, std::string ("{\"transientEnabled\": true, \"transientAttack\": ") + attack
                            + ", \"transientSustain\": " + sustain + "}");
-        return std::pair { rmsOf (b, 4800 + latency (*s, rackOversamplerTransient) + 48, 480), b.getSample (0, 47999) };
+        return std::pair { rmsOf (b, 4800 + latency (s->transient) + 48, 480), b.getSample (0, 47999) };
     };
     const auto [flatOnset, flatHeld] = step ("0", "0");
     EXPECT_NEAR (flatOnset, std::tanh (0.97f * 0.3f), 2e-3f);

@@ -126,30 +126,30 @@ TEST (ImpulseResponses, LoadPicksIndexModuloCountAndReusesAnUnchangedPreparation
     const auto five = parseRackSettings (R"({"spaceEnabled": true, "spaceIrIndex": 5})");
 
     qvtest::StderrCapture log;
-    loadSpaceImpulseResponse (state, *five, 2, true);
+    state.space.loadImpulseResponse (*five, 2, true);
     EXPECT_EQ (log.finish(), "[QUORVALEN SPACE] loaded IR 3/3: c.wav\n");
-    ASSERT_NE (state.space.convolution, nullptr);
-    EXPECT_EQ (state.space.convolution->getCurrentIRSize(), 2400); // in place before the first block
+    ASSERT_NE (state.space.state().convolution, nullptr);
+    EXPECT_EQ (state.space.state().convolution->getCurrentIRSize(), 2400); // in place before the first block
 
     // A device with another block size or rate: the next load searches and loads
     // again, even though the preparation kept the old response playing.
     prepareRackState (state, 48000.0, 1024);
     qvtest::StderrCapture resized;
-    loadSpaceImpulseResponse (state, *five, 2, true);
+    state.space.loadImpulseResponse (*five, 2, true);
     EXPECT_EQ (resized.finish(), "[QUORVALEN SPACE] loaded IR 3/3: c.wav\n");
 
     // Same choice, rate, block size and channels: no search, only a cleared tail.
-    const auto* loaded = state.space.convolution.get();
+    const auto* loaded = state.space.state().convolution.get();
     dir.deleteRecursively();
     qvtest::StderrCapture again;
-    loadSpaceImpulseResponse (state, *five, 2, true);
+    state.space.loadImpulseResponse (*five, 2, true);
     EXPECT_EQ (again.finish(), "");
-    EXPECT_EQ (state.space.convolution.get(), loaded);
+    EXPECT_EQ (state.space.state().convolution.get(), loaded);
 
     // Another channel count searches again, finds nothing and drops the convolution.
     qvtest::StderrCapture empty;
-    loadSpaceImpulseResponse (state, *five, 1, true);
+    state.space.loadImpulseResponse (*five, 1, true);
     EXPECT_EQ (empty.finish(), "[QUORVALEN SPACE] no impulse responses found; expected an irs folder\n");
-    EXPECT_EQ (state.space.convolution, nullptr);
-    EXPECT_EQ (state.space.loadedIrIndex, -1);
+    EXPECT_EQ (state.space.state().convolution, nullptr);
+    EXPECT_EQ (state.space.state().loadedIrIndex, -1);
 }

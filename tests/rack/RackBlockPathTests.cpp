@@ -49,7 +49,7 @@ std::vector<Dispatch>& dispatches()
 
 void recordDispatch (const RackProcessingState& s, int module, int start, int count, const QuorvalenRackSettings& settings)
 {
-    dispatches().push_back ({ &s, module, start, count, s.position, &settings, s.space.highState[0] });
+    dispatches().push_back ({ &s, module, start, count, s.position, &settings, s.space.state().highState[0] });
 }
 
 // Records every module dispatch for the length of a test.
@@ -144,7 +144,7 @@ TEST (RackBlockPath, LoopWrapSplitsPiecesAndOnlySpaceRunsPastTheSound)
     state.loopLength = 1500;
     state.looping = true;
     state.position = 1400;
-    state.space.highState = { 1.0f, 1.0f };
+    state.space.state().highState = { 1.0f, 1.0f };
     const auto settings = settingsFrom ("{}");
     juce::AudioBuffer<float> buffer (2, 200);
 
@@ -173,7 +173,7 @@ TEST (RackBlockPath, LoopWrapSplitsPiecesAndOnlySpaceRunsPastTheSound)
     // keepTail carries the reverb across the wrap.
     state.position = 1400;
     state.keepTail = true;
-    state.space.highState = { 1.0f, 1.0f };
+    state.space.state().highState = { 1.0f, 1.0f };
     dispatches().clear();
     processRackBlock (state, buffer, 0, 200, *settings);
     EXPECT_EQ (recorder.of (rackModuleSpace).at (1).spaceHigh, 1.0f);
@@ -227,7 +227,7 @@ TEST (RackBlockPath, ModuleEntriesRunInListOrderOnTheirOwnChildren)
         EXPECT_EQ (all[i].state, state.children[i].get());
         EXPECT_EQ (all[i].settings, settings->rackModules[i].settings.get());
     }
-    EXPECT_EQ (all[2].settings->transientAttack, 2.0f);
+    EXPECT_EQ (all[2].settings->transient.attack, 2.0f);
     EXPECT_EQ (state.children[0]->position, 256);
     EXPECT_EQ (state.children[3]->position, 0); // serves no entry
     EXPECT_EQ (state.position, 256);

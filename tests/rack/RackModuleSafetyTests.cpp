@@ -56,10 +56,10 @@ TEST (RackModuleSafety, NonFiniteInputAndPoisonedStateDoNotSpread)
 {
     const auto settings = record (everyModule);
     const std::pair<int, std::function<void (RackProcessingState&)>> cases[] = {
-        { rackModuleHeat, [] (RackProcessingState& s) { s.heat.channels[1].output1 = qnan; } },
-        { rackModuleTransient, [] (RackProcessingState& s) { s.transient.slow = qnan; } },
-        { rackModuleSpectralDelay, [] (RackProcessingState& s) { s.spectralDelay.lineRight.assign (s.spectralDelay.lineRight.size(), qnan); } },
-        { rackModuleStereo, [] (RackProcessingState& s) { s.stereo.lowSide = inf; } },
+        { rackModuleHeat, [] (RackProcessingState& s) { s.heat.state().channels[1].output1.y = qnan; } },
+        { rackModuleTransient, [] (RackProcessingState& s) { s.transient.state().slow.y = qnan; } },
+        { rackModuleSpectralDelay, [] (RackProcessingState& s) { s.spectralDelay.state().lineRight.assign (s.spectralDelay.state().lineRight.size(), qnan); } },
+        { rackModuleStereo, [] (RackProcessingState& s) { s.stereo.state().lowSide = inf; } },
     };
     for (const auto& [module, poison] : cases)
     {

@@ -49,9 +49,11 @@ inline juce::AudioBuffer<float> signal (double frequency, int samples, float amp
     return b;
 }
 
-inline int latency (const RackProcessingState& state, int slot)
+// The module's oversampler latency in base-rate samples.
+template <typename Module>
+int latency (const Module& module)
 {
-    return (int) std::lround (state.oversamplers[(size_t) slot]->getLatencyInSamples());
+    return (int) std::lround (module.latencyInSamples());
 }
 
 // Largest |out[i] - shape(in[i - lag], in[i - lag - echo])| over both channels, once settled.

@@ -103,7 +103,7 @@ TEST_F (RackPlayback, PlayCodesFollowTheOrderOfTests)
         engine().cacheMap[(uint32_t) empty].buffer = std::make_unique<juce::AudioBuffer<float>> (2, 0);
     }
     EXPECT_EQ (play (empty, R"({"heatDrive": 77})"), 5);
-    EXPECT_EQ (engine().rackSource.currentSettings()->heatDrive, 77.0f);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 77.0f);
     EXPECT_FALSE (engine().transportSource.isPlaying());
     EXPECT_FALSE (engine().rackSource.isProcessingEnabled());
 
@@ -114,7 +114,7 @@ TEST_F (RackPlayback, PlayCodesFollowTheOrderOfTests)
     const auto started = "[QUORVALEN RACK 0.2.0] native preview started (cache " + std::to_string (id) + ", loop 1)\n";
     ASSERT_GE (text.size(), started.size());
     EXPECT_EQ (text.substr (text.size() - started.size()), started);
-    EXPECT_EQ (engine().rackSource.currentSettings()->heatDrive, 12.0f);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 12.0f);
     EXPECT_TRUE (engine().rackSource.isProcessingEnabled());
     EXPECT_TRUE (engine().playingThroughRack);
     EXPECT_TRUE (engine().playingLoops);
@@ -208,12 +208,12 @@ TEST_F (RackPlayback, RefreshCodesFollowTheOrderOfTests)
     EXPECT_EQ (play (hollow, refresh (a), 100.0f, true), 3);
 
     // Refused refreshes left settings and playback as they were.
-    EXPECT_EQ (engine().rackSource.currentSettings()->heatDrive, 25.0f);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 25.0f);
     EXPECT_EQ (engine().playingCacheId, (uint32_t) a);
 
     EXPECT_EQ (play (b, refresh (a, ", \"heatDrive\": 3"), 30.0f, true), 0);
     EXPECT_EQ (engine().playingCacheId, (uint32_t) b);
-    EXPECT_EQ (engine().rackSource.currentSettings()->heatDrive, 3.0f);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 3.0f);
     EXPECT_FLOAT_EQ (engine().transportSource.getGain(), 0.3f);
     EXPECT_EQ (play (a, refresh (a), 100.0f, true), 6); // a no longer plays
     EXPECT_EQ (engine().playingCacheId, (uint32_t) b);

@@ -39,12 +39,12 @@ TEST (RackSettings, EmptyObjectGivesTheDefaults)
 {
     const auto s = parsed ("{}");
     const QuorvalenRackSettings d;
-    EXPECT_EQ (s.heatDrive, 25.0f);
-    EXPECT_EQ (s.filterLfoShape, 1); // absent enumerations take their default string
-    EXPECT_EQ (s.filterLfoTiming, 1);
-    EXPECT_TRUE (s.filterCepsEnvTargetAmount);
-    EXPECT_EQ (s.bpm, 172.0f);
-    EXPECT_EQ (s.stereoCrossover, 500.0f);
+    EXPECT_EQ (s.heat.drive, 25.0f);
+    EXPECT_EQ (s.filter.lfoShape, LfoShape::tri); // absent enumerations take their default string
+    EXPECT_EQ (s.filter.lfoTiming, LfoTiming::dotted);
+    EXPECT_TRUE (s.filter.cepsEnvTargetAmount);
+    EXPECT_EQ (s.filter.bpm, 172.0f);
+    EXPECT_EQ (s.stereo.crossover, 500.0f);
     EXPECT_EQ (s.chainOrder, d.chainOrder);
     EXPECT_TRUE (s.rackModules.empty());
     for (const auto& lane : s.automation)
@@ -56,7 +56,7 @@ TEST (RackSettings, TextsThatAreNotObjectsAreRefusedAndOthersReplaceTheWholeReco
     QuorvalenProcessingRackSource rack (nullptr);
     ASSERT_TRUE (updateSettings (rack, "{\"heatDrive\": 80}"));
     const auto before = rack.currentSettings();
-    ASSERT_EQ (before->heatDrive, 80.0f);
+    ASSERT_EQ (before->heat.drive, 80.0f);
 
     for (const char* bad : { "[]", "null", "42", "\"text\"", "not json", "", "{\"heatDrive\": }" })
     {
@@ -70,7 +70,7 @@ TEST (RackSettings, TextsThatAreNotObjectsAreRefusedAndOthersReplaceTheWholeReco
 
     // A later document replaces the whole record: nothing merges with the last one.
     ASSERT_TRUE (updateSettings (rack, R"({"bpm": 120})"));
-    EXPECT_EQ (rack.currentSettings()->heatDrive, 25.0f);
+    EXPECT_EQ (rack.currentSettings()->heat.drive, 25.0f);
     // Nothing reads on an audio thread here, so no replaced record is held back.
     EXPECT_EQ (rack.settingsPublisher().retiredCount(), 0u);
 }
@@ -87,15 +87,15 @@ TEST (RackSettings, NumbersAreClampedIntoTheirRanges)
     const auto s = parsed (R"({"heatDrive": 150, "bpm": 5, "stereoCrossover": 30000, "droneStretch": 1,
                               "freqShiftMix": 60, "filterCepsWarp": -500, "transientAttack": 3.5,
                               "dronePitch": -13, "heatMix": "75"})");
-    EXPECT_EQ (s.heatDrive, 100.0f);
-    EXPECT_EQ (s.bpm, 20.0f);
-    EXPECT_EQ (s.stereoCrossover, 20000.0f);
-    EXPECT_EQ (s.droneStretch, 2.0f);
-    EXPECT_EQ (s.freqShiftMix, 50.0f);
-    EXPECT_EQ (s.filterCepsWarp, -100.0f);
-    EXPECT_EQ (s.transientAttack, 3.5f);
-    EXPECT_EQ (s.dronePitch, -12.0f);
-    EXPECT_EQ (s.heatMix, 75.0f); // a numeric string converts
+    EXPECT_EQ (s.heat.drive, 100.0f);
+    EXPECT_EQ (s.filter.bpm, 20.0f);
+    EXPECT_EQ (s.stereo.crossover, 20000.0f);
+    EXPECT_EQ (s.freqShift.droneStretch, 2.0f);
+    EXPECT_EQ (s.freqShift.mixMs, 50.0f);
+    EXPECT_EQ (s.filter.cepsWarp, -100.0f);
+    EXPECT_EQ (s.transient.attack, 3.5f);
+    EXPECT_EQ (s.freqShift.dronePitch, -12.0f);
+    EXPECT_EQ (s.heat.mix, 75.0f); // a numeric string converts
 }
 
 TEST (RackSettings, NonFiniteNumbersNeverReachTheRecordAndTheIrIndexIsTruncated)
@@ -103,34 +103,34 @@ TEST (RackSettings, NonFiniteNumbersNeverReachTheRecordAndTheIrIndexIsTruncated)
     // JSON carries infinity as an overflowing literal and NaN only as text.
     const auto s = parsed (R"({"heatDrive": 1e999, "heatMix": -1e999, "bpm": "nan", "spaceWet": "NaN",
                               "stereoWidth": "inf", "spaceIrIndex": "nan"})");
-    EXPECT_EQ (s.heatDrive, 100.0f);
-    EXPECT_EQ (s.heatMix, 0.0f);
-    EXPECT_EQ (s.bpm, 172.0f);     // NaN keeps the default
-    EXPECT_EQ (s.spaceWet, 70.0f);
-    EXPECT_EQ (s.stereoWidth, 10.0f);
-    EXPECT_EQ (s.spaceIrIndex, 0);
+    EXPECT_EQ (s.heat.drive, 100.0f);
+    EXPECT_EQ (s.heat.mix, 0.0f);
+    EXPECT_EQ (s.filter.bpm, 172.0f);     // NaN keeps the default
+    EXPECT_EQ (s.space.wet, 70.0f);
+    EXPECT_EQ (s.stereo.width, 10.0f);
+    EXPECT_EQ (s.space.irIndex, 0);
 
-    EXPECT_EQ (parsed (R"({"spaceIrIndex": "-inf"})").spaceIrIndex, 0);
-    EXPECT_EQ (parsed (R"({"spaceIrIndex": 2.9})").spaceIrIndex, 2);
-    EXPECT_EQ (parsed (R"({"spaceIrIndex": -3})").spaceIrIndex, 0);
-    EXPECT_EQ (parsed (R"({"spaceIrIndex": 1e12})").spaceIrIndex, 0);
+    EXPECT_EQ (parsed (R"({"spaceIrIndex": "-inf"})").space.irIndex, 0);
+    EXPECT_EQ (parsed (R"({"spaceIrIndex": 2.9})").space.irIndex, 2);
+    EXPECT_EQ (parsed (R"({"spaceIrIndex": -3})").space.irIndex, 0);
+    EXPECT_EQ (parsed (R"({"spaceIrIndex": 1e12})").space.irIndex, 0);
 }
 
 TEST (RackSettings, EnumerationsMatchExactlyAndUnknownTextGivesZero)
 {
-    EXPECT_EQ (parsed (R"({"heatMode": "tube"})").heatMode, 1);
-    EXPECT_EQ (parsed (R"({"heatMode": "Tube"})").heatMode, 0);
-    EXPECT_EQ (parsed (R"({"heatMode": "broken"})").heatMode, 4);
-    EXPECT_EQ (parsed (R"({"filterMode": "N"})").filterMode, 3);
-    EXPECT_EQ (parsed (R"({"filterMode": "CEPS"})").filterMode, 5);
-    EXPECT_EQ (parsed (R"({"filterMode": "lp"})").filterMode, 0);
-    EXPECT_EQ (parsed (R"({"filterLfoTiming": "TRI"})").filterLfoTiming, 2);
-    EXPECT_EQ (parsed (R"({"filterLfoShape": "TRI"})").filterLfoShape, 1);
-    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filterLfoShape, 0); // unmatched: 0, not the default 1
-    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filterLfoShape, 0);      // a number is text "1"
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "ambi"})").freqShiftMode, 2);
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "synth"})").freqShiftMode, 1);
-    EXPECT_EQ (parsed (R"({"freqShiftMode": "beat"})").freqShiftMode, 0);
+    EXPECT_EQ (parsed (R"({"heatMode": "tube"})").heat.mode, HeatMode::tube);
+    EXPECT_EQ (parsed (R"({"heatMode": "Tube"})").heat.mode, HeatMode::bleed);
+    EXPECT_EQ (parsed (R"({"heatMode": "broken"})").heat.mode, HeatMode::broken);
+    EXPECT_EQ (parsed (R"({"filterMode": "N"})").filter.mode, FilterMode::notch);
+    EXPECT_EQ (parsed (R"({"filterMode": "CEPS"})").filter.mode, FilterMode::ceps);
+    EXPECT_EQ (parsed (R"({"filterMode": "lp"})").filter.mode, FilterMode::lp);
+    EXPECT_EQ (parsed (R"({"filterLfoTiming": "TRI"})").filter.lfoTiming, LfoTiming::triplet);
+    EXPECT_EQ (parsed (R"({"filterLfoShape": "TRI"})").filter.lfoShape, LfoShape::tri);
+    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filter.lfoShape, LfoShape::sine); // unmatched: 0, not the default 1
+    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filter.lfoShape, LfoShape::sine);      // a number is text "1"
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "ambi"})").freqShift.mode, FreqShiftMode::ambi);
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "synth"})").freqShift.mode, FreqShiftMode::synth);
+    EXPECT_EQ (parsed (R"({"freqShiftMode": "beat"})").freqShift.mode, FreqShiftMode::beat);
 }
 
 TEST (RackSettings, LanePointsAreClampedSortedAndBadOnesSkipped)
@@ -196,7 +196,7 @@ TEST (RackSettings, RackModulesKeepValidEntriesUpTo24)
     {
         EXPECT_EQ (s.rackModules[i].module, (std::uint32_t) rackModuleTransient);
         ASSERT_NE (s.rackModules[i].settings, nullptr);
-        EXPECT_EQ (s.rackModules[i].settings->transientAttack, (float) (i % 10));
+        EXPECT_EQ (s.rackModules[i].settings->transient.attack, (float) (i % 10));
     }
 }
 
@@ -208,10 +208,10 @@ TEST (RackSettings, NestedEntriesStartFromDefaultsAndKeepTheirOwnLists)
                                          "rackModules": [{"effect": "heat", "settings": {}}]}}]})");
     ASSERT_EQ (s.rackModules.size(), 2u);
     const auto& heat = *s.rackModules[0].settings;
-    EXPECT_EQ (heat.heatDrive, 80.0f);
-    EXPECT_FALSE (heat.heatEnabled); // not inherited from the enclosing document
+    EXPECT_EQ (heat.heat.drive, 80.0f);
+    EXPECT_FALSE (heat.heat.enabled); // not inherited from the enclosing document
     const auto& space = *s.rackModules[1].settings;
-    EXPECT_TRUE (space.spaceEnabled);
+    EXPECT_TRUE (space.space.enabled);
     EXPECT_EQ (space.chainOrder[0], 6);
     EXPECT_EQ (space.rackModules.size(), 1u);
 }

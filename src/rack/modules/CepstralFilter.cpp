@@ -1,6 +1,7 @@
 #include "rack/modules/CepstralFilter.h"
 
-#include "rack/RackProcessingState.h"
+#include "dsp/OnePole.h"
+#include "rack/modules/FilterModule.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,8 +24,8 @@ void resetCepstralState (CepstralFilterState& c, double sampleRate)
     using S = CepstralFilterState;
     c.sampleRate = sampleRate;
     if (c.fft == nullptr)
-        c.fft = std::make_unique<juce::dsp::FFT> (S::fftOrder);
-    c.smoothing = (float) (1.0 - std::exp (-1.0 / (sampleRate * 0.005)));
+        c.fft = std::make_unique<dsp::Fft> (S::fftOrder);
+    c.smoothing = dsp::onePoleTimeCoefficient (0.005, sampleRate);
 
     std::fill (c.ringLeft.begin(), c.ringLeft.end(), 0.0f);
     std::fill (c.ringRight.begin(), c.ringRight.end(), 0.0f);
@@ -115,7 +116,7 @@ void designCepstralKernel (CepstralFilterState& c) noexcept
         const int r = (c.ringWrite + k) & (N - 1);
         in[k] = { c.window[(size_t) k] * c.ringLeft[(size_t) r], c.window[(size_t) k] * c.ringRight[(size_t) r] };
     }
-    fft.perform (in, out, false);
+    fft.forward (in, out);
 
     float peak = 0.0f;
     for (int k = 0; k <= half; ++k)
@@ -135,10 +136,10 @@ void designCepstralKernel (CepstralFilterState& c) noexcept
     const float floorPower = std::max (peak * 1.0e-8f, 1.0e-12f);
     for (int k = 0; k < N; ++k)
         in[k] = { 0.5f * std::log (std::max (c.power[(size_t) std::min (k, N - k)], floorPower)), 0.0f };
-    fft.perform (in, out, true);
+    fft.inverse (in, out);
     for (int n = 0; n < N; ++n)
         in[n] = { c.lifter[(size_t) n] * out[n].real(), 0.0f };
-    fft.perform (in, out, false);
+    fft.forward (in, out);
     for (int k = 0; k <= half; ++k)
         c.envelope[(size_t) k] = out[k].real();
 
@@ -168,7 +169,7 @@ void designCepstralKernel (CepstralFilterState& c) noexcept
         if (k >= 1 && k < half)
             in[N - k] = { dk, 0.0f };
     }
-    fft.perform (in, out, true);
+    fft.inverse (in, out);
 
     // Fold the cepstrum onto positive quefrencies: the exponential is then minimum phase.
     in[0] = { out[0].real(), 0.0f };
@@ -177,7 +178,7 @@ void designCepstralKernel (CepstralFilterState& c) noexcept
     in[half] = { out[half].real(), 0.0f };
     for (int n = half + 1; n < N; ++n)
         in[n] = {};
-    fft.perform (in, out, false);
+    fft.forward (in, out);
 
     for (int k = 0; k <= half; ++k)
     {
@@ -185,7 +186,7 @@ void designCepstralKernel (CepstralFilterState& c) noexcept
         if (k >= 1 && k < half)
             in[N - k] = std::conj (in[k]);
     }
-    fft.perform (in, out, true);
+    fft.inverse (in, out);
 
     for (int n = 0; n < S::taps; ++n)
     {
@@ -245,63 +246,64 @@ void processCepstralSample (CepstralFilterState& c, float* left, float* right, f
     c.historyIndex = (c.historyIndex + S::taps - 1) % S::taps;
 }
 
-void processCepstralFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                            const QuorvalenRackSettings& s)
+void FilterModule::processCepstral (RackBlock block, const QuorvalenRackSettings& s, const RackLanes& lanes)
 {
+    auto& buffer = block.buffer;
+    const int n = block.count;
     const int ch = std::min (buffer.getNumChannels(), 2);
     if (ch < 1 || n < 1)
         return;
 
     juce::ScopedNoDenormals noDenormals;
-    auto& c = state.cepstral;
+    auto& c = cepstral;
 
     // A state poisoned by an earlier fault starts over from pass-through.
-    if (repairFilterLfoState (state) || ! cepstralStateFinite (c))
-        resetCepstralState (c, state.sampleRate);
+    if (modulation.repair() || ! cepstralStateFinite (c))
+        resetCepstralState (c, sampleRate);
 
-    float* left = buffer.getWritePointer (0, start);
-    float* right = ch > 1 ? buffer.getWritePointer (1, start) : nullptr;
-    const auto len = state.playLength;
-    const double rate = state.sampleRate;
-    const auto read = [&s, len] (int laneNumber, float value, float lo, float hi, std::int64_t q) {
-        return automationValue (s, laneNumber, value, lo, hi, q, len, false);
-    };
+    float* left = buffer.getWritePointer (0, block.start);
+    float* right = ch > 1 ? buffer.getWritePointer (1, block.start) : nullptr;
+    const auto len = lanes.timeline().playLength;
+    const double rate = sampleRate;
+    namespace P = rackParameter;
+    // Every lane is read at every sample: cursors keep each read O(1).
+    AutomationLaneCursor cursors[10];
 
     for (int i = 0; i < n; ++i)
     {
-        const auto q = rackAutomationPosition (state, i);
-        float shift = read (rackLane::filterCepsShift, s.filterCepsShift, -12.0f, 12.0f, q);
-        const float amount = read (rackLane::filterCepsAmount, s.filterCepsAmount, 0.0f, 100.0f, q) / 100.0f;
-        float warp = read (rackLane::filterCepsWarp, s.filterCepsWarp, -100.0f, 100.0f, q);
-        const float lfoDepth = read (rackLane::filterLfo, s.filterLfo, 0.0f, 100.0f, q) / 100.0f;
-        const float lfoRate = read (rackLane::filterLfoRate, s.filterLfoRate, 0.0f, 100.0f, q) / 100.0f;
+        const auto q = lanes.timeline().automationPosition (i);
+        float shift = lanes.readAt (P::filterCepsShift, s.filter.cepsShift, q, &cursors[0]);
+        const float amount = lanes.readAt (P::filterCepsAmount, s.filter.cepsAmount, q, &cursors[1]) / 100.0f;
+        float warp = lanes.readAt (P::filterCepsWarp, s.filter.cepsWarp, q, &cursors[2]);
+        const float lfoDepth = lanes.readAt (P::filterLfo, s.filter.lfo, q, &cursors[3]) / 100.0f;
+        const float lfoRate = lanes.readAt (P::filterLfoRate, s.filter.lfoRate, q, &cursors[4]) / 100.0f;
 
-        const float lfo = advanceFilterLfo (state, s.filterLfoShape, filterLfoHz (s, lfoRate), rate);
+        const float lfo = modulation.advance (s.filter.lfoShape, filterLfoHz (s, lfoRate), rate, noise);
         float a = lfo * lfoDepth * 0.5f + amount;
 
-        if (s.filterEnvEnabled)
+        if (s.filter.envEnabled)
         {
             const auto envelope = makeFilterEnvelope (
-                read (rackLane::filterEnvDelay, s.filterEnvDelay, 0.0f, 100.0f, q),
-                read (rackLane::filterEnvAttack, s.filterEnvAttack, 0.0f, 100.0f, q),
-                read (rackLane::filterEnvDecay, s.filterEnvDecay, 0.0f, 100.0f, q),
-                read (rackLane::filterEnvSustain, s.filterEnvSustain, 0.0f, 100.0f, q), s.filterEnvRelease, rate, len);
-            float e = read (rackLane::filterEnvAmount, s.filterEnvAmount, 0.0f, 100.0f, q) / 100.0f
+                lanes.readAt (P::filterEnvDelay, s.filter.envDelay, q, &cursors[5]),
+                lanes.readAt (P::filterEnvAttack, s.filter.envAttack, q, &cursors[6]),
+                lanes.readAt (P::filterEnvDecay, s.filter.envDecay, q, &cursors[7]),
+                lanes.readAt (P::filterEnvSustain, s.filter.envSustain, q, &cursors[8]), s.filter.envRelease, rate, len);
+            float e = lanes.readAt (P::filterEnvAmount, s.filter.envAmount, q, &cursors[9]) / 100.0f
                     * filterEnvelopeAt (envelope, q);
-            if (s.filterEnvInvert)
+            if (s.filter.envInvert)
                 e = -e;
-            if (s.filterCepsEnvTargetAmount)
+            if (s.filter.cepsEnvTargetAmount)
                 a += e;
-            if (s.filterCepsEnvTargetShift)
+            if (s.filter.cepsEnvTargetShift)
                 shift += 12.0f * e;
-            if (s.filterCepsEnvTargetWarp)
+            if (s.filter.cepsEnvTargetWarp)
                 warp += 100.0f * e;
         }
 
         warp = std::clamp (warp, -100.0f, 100.0f);
         shift = std::clamp (shift, -12.0f, 12.0f);
         // The on switch only lets the amount rise above zero; the filter keeps listening.
-        const float effective = s.deEssEnabled && a > 0.0f ? std::min (a, 1.0f) : 0.0f;
+        const float effective = s.filter.enabled && a > 0.0f ? std::min (a, 1.0f) : 0.0f;
         processCepstralSample (c, left + i, right != nullptr ? right + i : nullptr, shift, effective, warp);
     }
 
@@ -319,7 +321,7 @@ void processCepstralFilter (RackProcessingState& state, juce::AudioBuffer<float>
             if (right != nullptr)
                 right[i] = sanitised (right[i]);
         }
-        resetCepstralState (c, state.sampleRate);
+        resetCepstralState (c, sampleRate);
     }
 }
 

@@ -4,7 +4,9 @@
 // minimum-phase FIR that the signal glides to and is mixed with.
 #include "rack/modules/RackModuleCommon.h"
 
-#include <juce_dsp/juce_dsp.h>
+#include "dsp/Fft.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
 
 #include <complex>
 #include <memory>
@@ -31,7 +33,7 @@ struct CepstralFilterState
     int ringWrite = 0;                // 0..2047
     int historyIndex = 0;             // 0..255
     int hopCounter = 0;
-    std::unique_ptr<juce::dsp::FFT> fft;
+    std::unique_ptr<dsp::Fft> fft;
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> amount;
     std::vector<float> ringLeft, ringRight;         // fftSize
     std::vector<float> historyLeft, historyRight;   // 2 x taps, each sample written twice
@@ -44,8 +46,6 @@ struct CepstralFilterState
 
 // Back to pass-through at the given rate; creates the FFT on first use.
 void resetCepstralState (CepstralFilterState& cepstral, double sampleRate);
-void processCepstralFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                            const QuorvalenRackSettings& settings);
 // One sample in place; `right` is null for a mono buffer. Shift in semitones,
 // amount 0..1, warp -100..100.
 void processCepstralSample (CepstralFilterState& cepstral, float* left, float* right, float shift, float amount,

@@ -1,8 +1,5 @@
 #include "rack/modules/FilterModule.h"
 
-#include "rack/modules/OversampledModuleFrame.h"
-
-#include "rack/RackProcessingState.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,12 +18,6 @@ constexpr double twoPiD = juce::MathConstants<double>::twoPi;
 inline float limit (float x, float lo, float hi) noexcept
 {
     return std::min (std::max (x, lo), hi);
-}
-
-inline float lane (const QuorvalenRackSettings& s, int laneNumber, float value, float lo, float hi,
-                   std::int64_t position, std::int64_t length) noexcept
-{
-    return automationValue (s, laneNumber, value, lo, hi, position, length, false);
 }
 
 inline double fractionOf (double x) noexcept
@@ -62,25 +53,24 @@ struct FilterBlockParameters
     FilterEnvelope envelope;
 };
 
-FilterBlockParameters readFilterParameters (const RackProcessingState& state, const QuorvalenRackSettings& s)
+FilterBlockParameters readFilterParameters (const RackLanes& lanes, const QuorvalenRackSettings& s, double sampleRate)
 {
-    const auto p = rackAutomationPosition (state);
-    const auto len = state.playLength;
+    namespace P = rackParameter;
     FilterBlockParameters b;
-    b.res = lane (s, rackLane::filterRes, s.filterRes, 0.0f, 100.0f, p, len);
-    const float lfo = lane (s, rackLane::filterLfo, s.filterLfo, 0.0f, 100.0f, p, len);
-    const float lfoRate = lane (s, rackLane::filterLfoRate, s.filterLfoRate, 0.0f, 100.0f, p, len) / 100.0f;
-    b.drive = lane (s, rackLane::filterDrive, s.filterDrive, 0.0f, 100.0f, p, len) / 100.0f;
-    const float envDelay = lane (s, rackLane::filterEnvDelay, s.filterEnvDelay, 0.0f, 100.0f, p, len);
-    const float envAttack = lane (s, rackLane::filterEnvAttack, s.filterEnvAttack, 0.0f, 100.0f, p, len);
-    const float envDecay = lane (s, rackLane::filterEnvDecay, s.filterEnvDecay, 0.0f, 100.0f, p, len);
-    const float envSustain = lane (s, rackLane::filterEnvSustain, s.filterEnvSustain, 0.0f, 100.0f, p, len);
-    b.envAmount = lane (s, rackLane::filterEnvAmount, s.filterEnvAmount, 0.0f, 100.0f, p, len) / 100.0f;
-    const float freq = lane (s, rackLane::filterFreq, s.filterFreq, 0.0f, 100.0f, p, len);
+    b.res = lanes.read (P::filterRes, s.filter.res);
+    const float lfo = lanes.read (P::filterLfo, s.filter.lfo);
+    const float lfoRate = lanes.read (P::filterLfoRate, s.filter.lfoRate) / 100.0f;
+    b.drive = lanes.read (P::filterDrive, s.filter.drive) / 100.0f;
+    const float envDelay = lanes.read (P::filterEnvDelay, s.filter.envDelay);
+    const float envAttack = lanes.read (P::filterEnvAttack, s.filter.envAttack);
+    const float envDecay = lanes.read (P::filterEnvDecay, s.filter.envDecay);
+    const float envSustain = lanes.read (P::filterEnvSustain, s.filter.envSustain);
+    b.envAmount = lanes.read (P::filterEnvAmount, s.filter.envAmount) / 100.0f;
+    const float freq = lanes.read (P::filterFreq, s.filter.freq);
 
     b.fc0 = 20.0f * std::pow (1000.0f, freq / 100.0f);
     float resDb = 0.0f;
-    if (s.filterMode == (std::int32_t) FilterMode::res)
+    if (s.filter.mode == FilterMode::res)
     {
         b.q = 24.0f;
         resDb = 12.0f * b.res / 100.0f;
@@ -95,15 +85,38 @@ FilterBlockParameters readFilterParameters (const RackProcessingState& state, co
     b.saturation = 1.0f + 1.4f * b.res / 100.0f;
     b.lfoDepth = (lfo / 100.0f) * 0.35f;
     b.lfoHz = filterLfoHz (s, lfoRate);
-    b.envelope = makeFilterEnvelope (envDelay, envAttack, envDecay, envSustain, s.filterEnvRelease, state.sampleRate,
-                                     state.playLength);
+    b.envelope = makeFilterEnvelope (envDelay, envAttack, envDecay, envSustain, s.filter.envRelease, sampleRate,
+                                     lanes.timeline().playLength);
     return b;
 }
 } // namespace
 
-void resetFilterState (FilterState& filter)
+FilterModule::FilterModule (dsp::NoiseGenerator& noise) : noise (noise)
 {
+    resetCepstralState (cepstral, sampleRate);
+}
+
+void FilterModule::prepare (const RackModuleSpec& spec)
+{
+    sampleRate = spec.sampleRate;
+    frame.prepare (spec.maxBlock);
+    reset();
+}
+
+void FilterModule::reset()
+{
+    modulation = {};
+    frame.reset();
+    resetCepstralState (cepstral, sampleRate);
     filter = {};
+}
+
+void FilterModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
+{
+    if (settings.filter.mode == FilterMode::ceps)
+        processCepstral (block, settings, lanes);
+    else if (settings.filter.enabled)
+        processStateVariable (block, settings, lanes);
 }
 
 FilterEnvelope makeFilterEnvelope (float delay, float attack, float decay, float sustain, float release,
@@ -139,99 +152,95 @@ float filterEnvelopeAt (const FilterEnvelope& e, std::int64_t q) noexcept
 
 float filterLfoHz (const QuorvalenRackSettings& s, float rate) noexcept
 {
-    if (! s.filterLfoSync)
+    if (! s.filter.lfoSync)
         return 0.05f + 9.95f * rate;
 
     static constexpr float beatsTable[] = { 4.0f, 2.0f, 1.0f, 0.5f, 0.25f };
     const long index = std::clamp (std::lround (rate * 4.0f), 0L, 4L);
     float beats = beatsTable[index];
-    if (s.filterLfoTiming == (std::int32_t) LfoTiming::dotted)
+    if (s.filter.lfoTiming == LfoTiming::dotted)
         beats *= 1.5f;
-    else if (s.filterLfoTiming == (std::int32_t) LfoTiming::triplet)
+    else if (s.filter.lfoTiming == LfoTiming::triplet)
         beats *= 0.6666667f;
-    return (s.bpm / 60.0f) / std::max (beats, 0.05f);
+    return (s.filter.bpm / 60.0f) / std::max (beats, 0.05f);
 }
 
-float advanceFilterLfo (RackProcessingState& state, std::int32_t shape, double hz, double rate) noexcept
+float FilterLfo::advance (LfoShape shape, double hz, double rate, dsp::NoiseGenerator& noise) noexcept
 {
-    const double phase = state.lfoPhase = fractionOf (state.lfoPhase + hz / rate);
+    const double p = phase = fractionOf (phase + hz / rate);
     switch (shape)
     {
-        case (std::int32_t) LfoShape::tri: return (float) (1.0 - std::abs (4.0 * phase - 2.0));
-        case (std::int32_t) LfoShape::saw: return (float) (2.0 * phase - 1.0);
-        case (std::int32_t) LfoShape::sqr: return phase >= 0.5 ? 1.0f : -1.0f;
-        case (std::int32_t) LfoShape::rnd:
-            if (state.randomLfoHold < 1)
+        case LfoShape::tri: return (float) (1.0 - std::abs (4.0 * p - 2.0));
+        case LfoShape::saw: return (float) (2.0 * p - 1.0);
+        case LfoShape::sqr: return p >= 0.5 ? 1.0f : -1.0f;
+        case LfoShape::rnd:
+            if (randomHold < 1)
             {
-                state.randomLfoValue = rackNoise (state);
+                randomValue = noise.next();
                 // A very slow LFO at a very high rate would overflow the counter.
                 const double hold = std::trunc (rate / hz);
-                state.randomLfoHold = hold >= (double) std::numeric_limits<std::int32_t>::max()
-                                          ? std::numeric_limits<std::int32_t>::max()
-                                          : std::max (1, (int) hold);
+                randomHold = hold >= (double) std::numeric_limits<std::int32_t>::max()
+                                 ? std::numeric_limits<std::int32_t>::max()
+                                 : std::max (1, (int) hold);
             }
-            state.randomLfoHold -= 1;
-            return state.randomLfoValue;
-        default: return (float) std::sin (twoPiD * phase);
+            randomHold -= 1;
+            return randomValue;
+        default: return (float) std::sin (twoPiD * p);
     }
 }
 
-bool repairFilterLfoState (RackProcessingState& state) noexcept
+bool FilterLfo::repair() noexcept
 {
     bool repaired = false;
-    if (! (state.lfoPhase >= 0.0 && state.lfoPhase < 1.0))
+    if (! (phase >= 0.0 && phase < 1.0))
     {
-        state.lfoPhase = 0.0;
+        phase = 0.0;
         repaired = true;
     }
-    if (! (state.dirtboxPhase >= 0.0 && state.dirtboxPhase < 1.0))
+    if (! (dirtboxPhase >= 0.0 && dirtboxPhase < 1.0))
     {
-        state.dirtboxPhase = 0.0;
+        dirtboxPhase = 0.0;
         repaired = true;
     }
-    if (! std::isfinite (state.randomLfoValue))
+    if (! std::isfinite (randomValue))
     {
-        state.randomLfoValue = 0.5f;
-        state.randomLfoHold = 0;
+        randomValue = 0.5f;
+        randomHold = 0;
         repaired = true;
     }
     return repaired;
 }
 
-void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                    const QuorvalenRackSettings& s)
+void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSettings& s, const RackLanes& lanes)
 {
-    auto* oversampler = state.oversamplers[rackOversamplerFilter].get();
-    if (oversampler == nullptr)
-        return;
-
     juce::ScopedNoDenormals noDenormals;
 
     // A state poisoned by an earlier fault starts over rather than ringing NaN forever.
-    const bool repaired = repairFilterLfoState (state);
-    if (repaired || ! filterStateFinite (state.filter))
+    const bool repaired = modulation.repair();
+    if (repaired || ! filterStateFinite (filter))
     {
-        resetFilterState (state.filter);
-        oversampler->reset();
+        filter = {};
+        frame.filters().reset();
     }
 
+    const auto& timeline = lanes.timeline();
     bool outputFinite = true;
-    const bool ran = runOversampledModuleFrame (state, rackOversamplerFilter, buffer, start, n, outputFinite,
-                                                [&] (juce::dsp::AudioBlock<float>& up) {
+    const bool ran = frame.run (block.buffer, block.start, block.count, outputFinite,
+                                [&] (juce::dsp::AudioBlock<float>& up) {
         float* samples[2] = { up.getChannelPointer (0), up.getChannelPointer (1) };
         const int upCount = (int) up.getNumSamples();
 
-        const auto b = readFilterParameters (state, s);
-        const double rate = state.sampleRate;
+        const auto b = readFilterParameters (lanes, s, sampleRate);
+        const double rate = sampleRate;
         const double r4 = 4.0 * rate;
         const float r4f = (float) r4;
         const float maxCutoff = 0.45f * (float) rate;
         const float maxCutoffUp = 0.45f * r4f;
         const float k = 1.0f / b.q;
-        const auto mode = s.filterMode;
-        const bool isRes = mode == (std::int32_t) FilterMode::res;
-        const bool envOn = s.filterEnvEnabled;
-        const bool dirtbox = s.filterDirtboxEnabled;
+        const auto mode = s.filter.mode;
+        const bool isRes = mode == FilterMode::res;
+        const bool envOn = s.filter.envEnabled;
+        const bool dirtbox = s.filter.dirtboxEnabled;
         const float dirtNorm = 1.0f / std::tanh (2.35f);
         const float outNorm = 1.0f / std::tanh (1.04f);
         const float dirtEnvCoefficient = 1.0f - std::pow (0.982f, 0.25f);
@@ -242,39 +251,39 @@ void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer
         {
             float env = 0.0f;
             if (envOn)
-                env = filterEnvelopeAt (b.envelope, rackAutomationPosition (state, j / 4));
+                env = filterEnvelopeAt (b.envelope, timeline.automationPosition (j / 4));
 
             float depth = b.lfoDepth;
-            if (envOn && s.filterEnvTargetLfo)
+            if (envOn && s.filter.envTargetLfo)
             {
                 const float e = env * b.envAmount * 0.35f;
-                depth = s.filterEnvInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
+                depth = s.filter.envInvert ? std::max (b.lfoDepth - e, 0.0f) : std::min (b.lfoDepth + e, 0.45f);
             }
 
-            const float shape = advanceFilterLfo (state, s.filterLfoShape, b.lfoHz, r4);
+            const float shape = modulation.advance (s.filter.lfoShape, b.lfoHz, r4, noise);
             float mod = shape * depth;
-            if (envOn && s.filterEnvTargetFreq)
-                mod += s.filterEnvInvert ? -(env * b.envAmount) : env * b.envAmount;
+            if (envOn && s.filter.envTargetFreq)
+                mod += s.filter.envInvert ? -(env * b.envAmount) : env * b.envAmount;
 
             float fc = limit (b.fc0 * std::exp2 (6.0f * mod), 20.0f, maxCutoff);
             if (dirtbox)
             {
-                state.dirtboxPhase = fractionOf (state.dirtboxPhase + 15.0 / r4);
-                fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * state.dirtboxPhase)) * fc, 20.0f, maxCutoff);
+                modulation.dirtboxPhase = fractionOf (modulation.dirtboxPhase + 15.0 / r4);
+                fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * modulation.dirtboxPhase)) * fc, 20.0f, maxCutoff);
             }
 
             float d = b.drive;
-            if (envOn && s.filterEnvTargetDrive)
+            if (envOn && s.filter.envTargetDrive)
             {
                 const float e = env * b.envAmount;
-                d = s.filterEnvInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
+                d = s.filter.envInvert ? std::max (b.drive - e, 0.0f) : std::min (b.drive + e, 1.0f);
             }
 
             const float g = std::tan (pi * limit (fc, 20.0f, maxCutoffUp) / r4f);
 
             for (int c = 0; c < 2; ++c)
             {
-                auto& f = state.filter.channels[(size_t) c];
+                auto& f = filter.channels[(size_t) c];
                 const float x = samples[c][j];
                 float lp = 0.0f;
                 const float bp = svfBandPass (x, g, k, f.ic1, f.ic2, lp);
@@ -283,10 +292,10 @@ void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer
                 float y;
                 switch (mode)
                 {
-                    case (std::int32_t) FilterMode::hp: y = hp; break;
-                    case (std::int32_t) FilterMode::bp: y = bp; break;
-                    case (std::int32_t) FilterMode::notch: y = lp + hp; break;
-                    case (std::int32_t) FilterMode::res: y = x + b.resGain * bp; break;
+                    case FilterMode::hp: y = hp; break;
+                    case FilterMode::bp: y = bp; break;
+                    case FilterMode::notch: y = lp + hp; break;
+                    case FilterMode::res: y = x + b.resGain * bp; break;
                     default: y = lp; break;
                 }
 
@@ -301,7 +310,7 @@ void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer
                     const float band = svfBandPass (x, g, dirtK, f.dirtS1, f.dirtS2, dirtLp);
                     const float dirt = std::tanh (2.35f * band) * dirtNorm - band;
                     f.dirtEnvelope += (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
-                    const float r = rackNoise (state);
+                    const float r = noise.next();
                     float noiseLp = 0.0f;
                     const float bn = svfBandPass (2.0f * r, g, noiseK, f.noiseS1, f.noiseS2, noiseLp);
                     y = std::tanh ((bn * (0.01f * f.dirtEnvelope + 0.0028f) + 0.16f * dirt + y) * 1.04f) * outNorm;
@@ -316,12 +325,12 @@ void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer
 
     // Debug builds flag a blown-up block; every build keeps it from reaching the
     // modules downstream (the frame wrote its bad samples as 0) and starts the filter over.
-    const bool finite = outputFinite && filterStateFinite (state.filter);
+    const bool finite = outputFinite && filterStateFinite (filter);
     jassert (finite);
     if (! finite)
     {
-        resetFilterState (state.filter);
-        oversampler->reset();
+        filter = {};
+        frame.filters().reset();
     }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // Rack module 1 in modes LP, HP, BP, N and RES: a resonant state-variable filter at
 // four times the rate with LFO, envelope, drive and dirtbox.
+#include "dsp/NoiseGenerator.h"
+#include "dsp/OversamplingFrame.h"
+#include "rack/modules/CepstralFilter.h"
 #include "rack/modules/RackModuleCommon.h"
 
 #include <array>
@@ -22,10 +25,6 @@ struct FilterState
     std::array<FilterChannelState, 2> channels {};
 };
 
-void resetFilterState (FilterState& filter);
-void processFilter (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                    const QuorvalenRackSettings& settings);
-
 // Delay-attack-decay-sustain-release laid over the length of the sound; the cepstral
 // mode uses the same shape. Durations are in samples at the base rate.
 struct FilterEnvelope
@@ -43,11 +42,52 @@ float filterEnvelopeAt (const FilterEnvelope& envelope, std::int64_t position) n
 
 // LFO rate in Hz for a rate setting in 0..1 (tempo divisions when synced).
 float filterLfoHz (const QuorvalenRackSettings& settings, float rate) noexcept;
-// Advances the shared LFO phase by one sample at `rate` and returns the shape value
-// in [-1, 1]; the random shape draws from the shared generator when its hold ends.
-float advanceFilterLfo (RackProcessingState& state, std::int32_t shape, double hz, double rate) noexcept;
-// Puts non-finite LFO and dirtbox phases or random value back to their start;
-// true when something had to be repaired.
-bool repairFilterLfoState (RackProcessingState& state) noexcept;
+// The LFO and dirtbox phases and the random shape's held value.
+struct FilterLfo
+{
+    double phase = 0.0;        // cycles in [0, 1)
+    double dirtboxPhase = 0.0;
+    float randomValue = 0.5f;
+    std::int32_t randomHold = 0;
+
+    // Advances the phase by one sample at `rate` and returns the shape value in
+    // [-1, 1]; the random shape draws from `noise` when its hold ends.
+    float advance (LfoShape shape, double hz, double rate, dsp::NoiseGenerator& noise) noexcept;
+    // Puts non-finite phases or random value back to their start; true when
+    // something had to be repaired.
+    bool repair() noexcept;
+};
+
+class FilterModule
+{
+public:
+    // The random LFO and the dirtbox draw from the rack's shared generator.
+    explicit FilterModule (dsp::NoiseGenerator& noise);
+
+    void prepare (const RackModuleSpec& spec);
+    void reset();
+    // The cepstral mode always runs (its on switch only limits its amount); the
+    // other modes run when the module is on.
+    void process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
+
+    float latencyInSamples() const noexcept { return frame.latencyInSamples(); }
+    FilterLfo& lfo() noexcept { return modulation; }
+    const FilterLfo& lfo() const noexcept { return modulation; }
+    FilterState& state() noexcept { return filter; }
+    const FilterState& state() const noexcept { return filter; }
+    CepstralFilterState& cepstralState() noexcept { return cepstral; }
+    const CepstralFilterState& cepstralState() const noexcept { return cepstral; }
+
+private:
+    void processStateVariable (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
+    void processCepstral (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
+
+    dsp::NoiseGenerator& noise;
+    dsp::OversamplingFrame frame;
+    double sampleRate = 44100.0;
+    FilterState filter;
+    FilterLfo modulation;
+    CepstralFilterState cepstral;
+};
 
 } // namespace quorvalen

@@ -1,8 +1,10 @@
 #include "rack/modules/FreqShiftModule.h"
 
+#include "core/Units.h"
+#include "dsp/Fades.h"
+#include "dsp/OnePole.h"
 #include "engine/Log.h"
 #include "platform/LiveShifter.h"
-#include "rack/RackProcessingState.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,20 +20,6 @@ float finiteOrSilent (float x) noexcept
     return std::isfinite (x) ? x : 0.0f;
 }
 
-float semitonesAt (const RackProcessingState& state, const QuorvalenRackSettings& settings, std::int64_t offset)
-{
-    return automationValue (settings, rackLane::freqShift, settings.freqShift, -12.0f, 12.0f,
-                            rackAutomationPosition (state, offset), state.playLength, false);
-}
-
-void dropShifter (FreqShiftState& s)
-{
-    s.shifter.reset();
-    s.blockSize = s.latency = 0;
-    for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight, &s.dryDelayLeft, &s.dryDelayRight })
-        v->clear();
-    resetFreqShiftState (s);
-}
 } // namespace
 
 FreqShiftState::FreqShiftState() = default;
@@ -39,27 +27,47 @@ FreqShiftState::~FreqShiftState() = default;
 FreqShiftState::FreqShiftState (FreqShiftState&&) noexcept = default;
 FreqShiftState& FreqShiftState::operator= (FreqShiftState&&) noexcept = default;
 
-void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings& settings)
+void FreqShiftModule::prepare (const RackModuleSpec& spec)
 {
-    auto& s = state.freqShift;
-    dropShifter (s);
+    sampleRate = spec.sampleRate;
+    maxBlock = spec.maxBlock;
+    wetSmoothing = dsp::onePoleCoefficient (12000.0f, sampleRate);
+    frame.prepare (spec.maxBlock);
+    dry.setSize (2, spec.maxBlock, false, false, false);
+    reset();
+}
+
+void FreqShiftModule::dropShifter()
+{
+    auto& s = shift;
+    s.shifter.reset();
+    s.blockSize = s.latency = 0;
+    for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight, &s.dryDelayLeft, &s.dryDelayRight })
+        v->clear();
+    clearState();
+}
+
+void FreqShiftModule::prepareShifter (const QuorvalenRackSettings& settings)
+{
+    auto& s = shift;
+    dropShifter();
     // The drone of the advanced pitch panel exists only offline.
-    if (! settings.freqShiftEnabled || settings.pitchAdvancedOpen)
+    if (! settings.freqShift.enabled || settings.freqShift.pitchAdvancedOpen)
         return;
 
     int options = platform::LiveShifter::channelsTogether;
-    if (settings.freqShiftMode == (std::int32_t) FreqShiftMode::synth)
+    if (settings.freqShift.mode == FreqShiftMode::synth)
         options |= platform::LiveShifter::windowMedium;
 
     try
     {
-        auto shifter = std::make_unique<platform::LiveShifter> ((double) std::llround (state.sampleRate), 2, options);
-        shifter->setPitchScale (std::exp2 ((double) settings.freqShift / 12.0));
+        auto shifter = std::make_unique<platform::LiveShifter> ((double) std::llround (sampleRate), 2, options);
+        shifter->setPitchScale (semitonesToRatio ((double) settings.freqShift.semitones));
         const auto blockSize = (std::uint64_t) shifter->getBlockSize();
         if (blockSize == 0)
             return; // a rate the shifter cannot run at: the module passes audio
 
-        const auto oversamplerLatency = std::lroundf (state.oversamplers[rackOversamplerFreqShift]->getLatencyInSamples());
+        const auto oversamplerLatency = std::lroundf (frame.latencyInSamples());
         const auto latency = (std::uint64_t) shifter->getStartDelay() + (blockSize - 1)
                            + (std::uint64_t) std::max (oversamplerLatency, 0L);
         for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight })
@@ -70,17 +78,25 @@ void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings
         s.blockSize = blockSize;
         s.latency = latency;
         s.shifter = std::move (shifter);
-        resetFreqShiftState (s);
+        clearState();
     }
     catch (const std::exception& e)
     {
-        dropShifter (s);
+        dropShifter();
         logLine ("[QUORVALEN RACK 0.2.0] frequency shifter unavailable: %s\n", e.what());
     }
 }
 
-void resetFreqShiftState (FreqShiftState& s) noexcept
+void FreqShiftModule::reset() noexcept
 {
+    clearState();
+    frame.reset();
+    dry.clear();
+}
+
+void FreqShiftModule::clearState() noexcept
+{
+    auto& s = shift;
     if (s.shifter != nullptr)
         s.shifter->reset();
     for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight, &s.dryDelayLeft, &s.dryDelayRight })
@@ -89,17 +105,21 @@ void resetFreqShiftState (FreqShiftState& s) noexcept
     s.inputFill = s.outputRead = s.outputAvailable = s.dryIndex = s.processed = 0;
 }
 
-void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                       const QuorvalenRackSettings& settings)
+void FreqShiftModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    auto& s = state.freqShift;
+    // The drone mode exists only offline.
+    if (! settings.freqShift.enabled || settings.freqShift.pitchAdvancedOpen)
+        return;
+    auto& buffer = block.buffer;
+    const int start = block.start;
+    const int n = block.count;
+    auto& s = shift;
     const int channels = std::min (buffer.getNumChannels(), 2);
-    if (s.shifter == nullptr || s.blockSize == 0 || n < 1 || n > state.maxBlock || channels < 1 || start < 0
+    if (s.shifter == nullptr || s.blockSize == 0 || n < 1 || n > maxBlock || channels < 1 || start < 0
         || start + n > buffer.getNumSamples())
         return;
-    auto& wet = state.workBuffers[rackWorkFreqShiftWet];
-    auto& dry = state.workBuffers[rackWorkFreqShiftDry];
-    auto& oversampler = *state.oversamplers[rackOversamplerFreqShift];
+    auto& wet = frame.workBuffer();
+    auto& oversampler = frame.filters();
     if (s.inputLeft.size() != s.blockSize || s.dryDelayLeft.empty() || wet.getNumChannels() < 2
         || wet.getNumSamples() < n || dry.getNumChannels() < 2 || dry.getNumSamples() < n)
         return;
@@ -108,11 +128,10 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
 
     const auto* inLeft = buffer.getReadPointer (0, start);
     const auto* inRight = buffer.getReadPointer (channels > 1 ? 1 : 0, start);
-    const float smoothing = onePoleCoefficient (12000.0f, state.sampleRate);
-    const float mixMs = automationValue (settings, rackLane::freqShiftMix, settings.freqShiftMix, 0.0f, 50.0f,
-                                         rackAutomationPosition (state), state.playLength, false);
-    const auto dryHold = (std::int64_t) std::max (0.0, std::trunc ((double) mixMs * state.sampleRate / 1000.0));
-    const auto fade = (std::int64_t) std::max (1.0, std::trunc (state.sampleRate * 0.00025));
+    const float mixMs = lanes.read (rackParameter::freqShiftMix, settings.freqShift.mixMs);
+    const auto dryHold = msToSamples (mixMs, sampleRate, SampleRounding::towardZero);
+    const auto fade = std::max<std::int64_t> (1, msToSamples (0.25, sampleRate, SampleRounding::towardZero));
+    shiftCursor.reset();
     const auto dryLength = (std::uint64_t) s.dryDelayLeft.size();
 
     auto* wetLeft = wet.getWritePointer (0);
@@ -126,13 +145,13 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
         // dry line for good.
         const float left = finiteOrSilent (inLeft[i]);
         const float right = finiteOrSilent (inRight[i]);
-        const float semitones = semitonesAt (state, settings, i);
+        const float semitones = lanes.read (rackParameter::freqShift, settings.freqShift.semitones, i, &shiftCursor);
 
         s.inputLeft[(size_t) s.inputFill] = left;
         s.inputRight[(size_t) s.inputFill] = right;
         if (++s.inputFill == s.blockSize)
         {
-            s.shifter->setPitchScale (std::exp2 ((double) semitones / 12.0));
+            s.shifter->setPitchScale (semitonesToRatio ((double) semitones));
             const float* in[2] = { s.inputLeft.data(), s.inputRight.data() };
             float* out[2] = { s.outputLeft.data(), s.outputRight.data() };
             s.shifter->shift (in, out);
@@ -157,8 +176,8 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
         if (semitones > 0.0f)
         {
             // Upward shifts fold energy towards the top: tame it before saturating.
-            wl = s.wetSmoothLeft += (wl - s.wetSmoothLeft) * smoothing;
-            wr = s.wetSmoothRight += (wr - s.wetSmoothRight) * smoothing;
+            wl = s.wetSmoothLeft += (wl - s.wetSmoothLeft) * wetSmoothing;
+            wr = s.wetSmoothRight += (wr - s.wetSmoothRight) * wetSmoothing;
         }
         wetLeft[i] = wl;
         wetRight[i] = wr;
@@ -186,8 +205,7 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
                 v = d[i];
             else
             {
-                const float t = (float) (e - dryHold + 1) / (float) fade;
-                v = (1.0f - t) * d[i] + t * w[i];
+                v = dsp::rampMix (d[i], w[i], dsp::rampPosition (e - dryHold, fade));
             }
             if (! std::isfinite (v))
             {
@@ -204,7 +222,7 @@ void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buf
     {
         // Start over (silent through the latency, then the lead-in again) rather than
         // hand NaN to every module after this one.
-        resetFreqShiftState (s);
+        clearState();
         oversampler.reset();
     }
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Rack module 3 on the live path: a live pitch shifter over the block, with a dry
 // lead-in after its latency and a short crossfade to the shifted sound.
+#include "dsp/OnePole.h"
+#include "dsp/OversamplingFrame.h"
 #include "rack/modules/RackModuleCommon.h"
 
 #include <juce_dsp/juce_dsp.h>
@@ -38,14 +40,33 @@ struct FreqShiftState
     std::uint64_t processed = 0; // samples since the shifter was prepared
 };
 
-// Builds the shifter (or drops it when the module is off) for the state's rate.
-// Host thread; never on the audio thread: it allocates.
-void prepareFreqShifter (RackProcessingState& state, const QuorvalenRackSettings& settings);
-// The shifter's own reset, FIFOs and delay lines zeroed (sizes kept), counters 0.
-// Allocates nothing: it also serves the audio thread when the state went bad.
-void resetFreqShiftState (FreqShiftState& shift) noexcept;
-void processFreqShift (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                       const QuorvalenRackSettings& settings);
+class FreqShiftModule
+{
+public:
+    void prepare (const RackModuleSpec& spec);
+    // The shifter's own reset, FIFOs and delay lines zeroed (sizes kept), counters
+    // 0. Allocates nothing: it also serves the audio thread when the state went bad.
+    void reset() noexcept;
+    // Builds the shifter (or drops it when the module is off) for the prepared rate.
+    // Host thread; never on the audio thread: it allocates.
+    void prepareShifter (const QuorvalenRackSettings& settings);
+    void process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
+
+    FreqShiftState& state() noexcept { return shift; }
+    const FreqShiftState& state() const noexcept { return shift; }
+
+private:
+    void dropShifter();
+    void clearState() noexcept;
+
+    double sampleRate = 44100.0;
+    int maxBlock = 0;
+    float wetSmoothing = dsp::onePoleCoefficient (12000.0f, 44100.0); // low-pass on upward shifts
+    dsp::OversamplingFrame frame; // its work buffer carries the wet signal
+    juce::AudioBuffer<float> dry;
+    FreqShiftState shift;
+    AutomationLaneCursor shiftCursor; // the shift lane is read once per sample
+};
 
 // The shifter's gentle saturation, tanh(1.05 x) at four times the rate, in place;
 // shared by the live module and the offline render.

@@ -2,7 +2,7 @@
 
 #include "engine/Log.h"
 #include "rack/ImpulseResponseLibrary.h"
-#include "rack/RackProcessingState.h"
+#include "dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,9 +38,12 @@ juce::dsp::ProcessSpec specFor (double sampleRate, int maxBlock, int channels)
 }
 } // namespace
 
-void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock)
+void SpaceModule::prepare (const RackModuleSpec& spec)
 {
-    maxBlock = std::max (maxBlock, 1);
+    sampleRate = spec.sampleRate;
+    maxBlock = std::max (spec.maxBlock, 1);
+    highCoefficient = dsp::onePoleCoefficientBelowNyquist (300.0, sampleRate);
+    sizeCoefficient.invalidate();
     space.dryLeft.assign ((size_t) maxBlock, 0.0f);
     space.dryRight.assign ((size_t) maxBlock, 0.0f);
 
@@ -55,7 +58,7 @@ void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock)
     }
 }
 
-void resetSpaceTail (SpaceState& space) noexcept
+void SpaceModule::reset() noexcept
 {
     if (space.convolution != nullptr)
         space.convolution->reset();
@@ -63,19 +66,17 @@ void resetSpaceTail (SpaceState& space) noexcept
     space.lowState = {};
 }
 
-void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings& settings, int numChannels,
-                               bool force)
+void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, int numChannels, bool force)
 {
-    auto& space = state.space;
     space.highState = {};
     space.lowState = {};
-    if (! settings.spaceEnabled && ! force)
+    if (! settings.space.enabled && ! force)
         return;
 
     const int channels = std::clamp (numChannels, 1, 2);
-    if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.spaceIrIndex
-        && space.loadedChannels == channels && space.loadedSampleRate == state.sampleRate
-        && space.loadedMaxBlock == state.maxBlock)
+    if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.space.irIndex
+        && space.loadedChannels == channels && space.loadedSampleRate == sampleRate
+        && space.loadedMaxBlock == maxBlock)
     {
         space.convolution->reset();
         return;
@@ -95,71 +96,71 @@ void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSe
     }
 
     const auto count = space.impulseResponses.size();
-    const auto index = wrappedIndex (settings.spaceIrIndex, count);
+    const auto index = wrappedIndex (settings.space.irIndex, count);
     const auto& file = space.impulseResponses[index];
-    auto convolution = std::make_unique<Convolution> (Convolution::NonUniform { std::max (2 * state.maxBlock, 2048) });
+    auto convolution = std::make_unique<Convolution> (Convolution::NonUniform { std::max (2 * maxBlock, 2048) });
     // Loading before preparing makes prepare read the file here, on this thread, so
     // the response is in place before the first block.
-    loadInto (*convolution, file, state.sampleRate);
-    convolution->prepare (specFor (state.sampleRate, state.maxBlock, channels));
+    loadInto (*convolution, file, sampleRate);
+    convolution->prepare (specFor (sampleRate, maxBlock, channels));
 
     space.convolution = std::move (convolution);
-    space.loadedIrIndex = settings.spaceIrIndex;
+    space.loadedIrIndex = settings.space.irIndex;
     space.loadedChannels = channels;
-    space.loadedSampleRate = state.sampleRate;
-    space.loadedMaxBlock = state.maxBlock;
+    space.loadedSampleRate = sampleRate;
+    space.loadedMaxBlock = maxBlock;
     logLine ("[QUORVALEN SPACE] loaded IR %d/%d: %s\n", (int) index + 1, (int) count,
              file.getFileName().toRawUTF8());
 }
 
-void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                   const QuorvalenRackSettings& settings)
+void SpaceModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
 {
-    auto& space = state.space;
+    if (! settings.space.enabled)
+        return;
+    auto& buffer = block.buffer;
+    const int start = block.start;
+    const int n = block.count;
     // Only the first two channels are mixed; the convolution would copy channel 0's
     // wet signal into any further ones, so those pass untouched.
     const int channels = std::min (buffer.getNumChannels(), 2);
-    if (space.convolution == nullptr || n < 1 || channels < 1 || n > state.maxBlock || start < 0
+    if (space.convolution == nullptr || n < 1 || channels < 1 || n > maxBlock || start < 0
         || start + n > buffer.getNumSamples())
         return;
-    if (n > space.loadedMaxBlock || channels > space.loadedChannels || space.loadedSampleRate != state.sampleRate
+    if (n > space.loadedMaxBlock || channels > space.loadedChannels || space.loadedSampleRate != sampleRate
         || space.dryLeft.size() < (size_t) n || space.dryRight.size() < (size_t) n)
         return;
 
     juce::ScopedNoDenormals noDenormals;
 
-    if (space.loadedIrIndex != settings.spaceIrIndex && ! space.impulseResponses.empty())
+    if (space.loadedIrIndex != settings.space.irIndex && ! space.impulseResponses.empty())
     {
         // The convolution reads the file on its own loader thread and crossfades to it
         // once ready; handing it over allocates nothing here.
         loadInto (*space.convolution,
-                  space.impulseResponses[wrappedIndex (settings.spaceIrIndex, space.impulseResponses.size())],
-                  state.sampleRate);
-        space.loadedIrIndex = settings.spaceIrIndex;
+                  space.impulseResponses[wrappedIndex (settings.space.irIndex, space.impulseResponses.size())],
+                  sampleRate);
+        space.loadedIrIndex = settings.space.irIndex;
     }
 
     float* dry[2] = { space.dryLeft.data(), space.dryRight.data() };
     for (int c = 0; c < channels; ++c)
         std::copy_n (buffer.getReadPointer (c, start), n, dry[c]);
 
-    auto block = juce::dsp::AudioBlock<float> (buffer)
+    auto audio = juce::dsp::AudioBlock<float> (buffer)
                      .getSubsetChannelBlock (0, (size_t) channels)
                      .getSubBlock ((size_t) start, (size_t) n);
-    space.convolution->process (juce::dsp::ProcessContextReplacing<float> (block));
+    space.convolution->process (juce::dsp::ProcessContextReplacing<float> (audio));
 
-    const auto at = rackAutomationPosition (state);
-    const float wet = automationValue (settings, rackLane::spaceWet, settings.spaceWet, 0.0f, 100.0f, at,
-                                       state.playLength, false);
-    const float size = automationValue (settings, rackLane::spaceSize, settings.spaceSize, 0.0f, 100.0f, at,
-                                        state.playLength, false);
+    const float wet = lanes.read (rackParameter::spaceWet, settings.space.wet);
+    const float size = lanes.read (rackParameter::spaceSize, settings.space.size);
     const float dryGain = 1.0f - (wet / 100.0f) * 0.45f;
     const float wetGain = (wet / 100.0f) * 0.8f;
-    const double rate = state.sampleRate;
-    const float highCoefficient = (float) (1.0 - std::exp (-2.0 * juce::MathConstants<double>::pi
-                                                           * std::min (0.45 * rate, 300.0) / rate));
-    const float lowCutoff = 1500.0f + 165.0f * size;
-    const double lowFrequency = lowCutoff < 5.0f ? 5.0 : std::min (0.45 * rate, (double) lowCutoff);
-    const float lowCoefficient = (float) (1.0 - std::exp (-2.0 * juce::MathConstants<double>::pi * lowFrequency / rate));
+    const double rate = sampleRate;
+    const float lowCoefficient = sizeCoefficient.get (size, [rate] (float sz) {
+        const float lowCutoff = 1500.0f + 165.0f * sz;
+        const double lowFrequency = lowCutoff < 5.0f ? 5.0 : std::min (0.45 * rate, (double) lowCutoff);
+        return dsp::onePoleCoefficientAt (lowFrequency, rate);
+    });
 
     // The wet path keeps 300 Hz .. 1.5-18 kHz of the convolved signal, by size.
     bool healthy = true;
@@ -186,7 +187,7 @@ void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer,
 
     jassert (healthy);
     if (! healthy)
-        resetSpaceTail (space); // a poisoned reverb tail would ring NaN for ten seconds
+        reset(); // a poisoned reverb tail would ring NaN for ten seconds
 }
 
 } // namespace quorvalen

@@ -2,6 +2,7 @@
 // Rack module 5: convolution with an impulse response from the library folder,
 // band-limited and mixed with the dry signal. Unlike the other modules it also runs
 // on the silent tail after the sound.
+#include "dsp/OnePole.h"
 #include "rack/modules/RackModuleCommon.h"
 
 #include <juce_dsp/juce_dsp.h>
@@ -29,18 +30,31 @@ struct SpaceState
     std::array<float, 2> highState {}, lowState {};      // wet-path filters per channel
 };
 
-// Sizes the dry copies for the block size and, when a response is loaded, prepares
-// its convolution again for a changed rate or block size. Host thread.
-void prepareSpaceState (SpaceState& space, double sampleRate, int maxBlock);
-// Clears the reverb tail and the wet-path filters; the loaded response stays.
-void resetSpaceTail (SpaceState& space) noexcept;
-// Makes the state's convolution hold the response chosen by spaceIrIndex. Host
-// thread (or an offline render's); it searches folders and loads files.
-void loadSpaceImpulseResponse (RackProcessingState& state, const QuorvalenRackSettings& settings,
-                               int numChannels, bool force);
-// Audio thread. Never touches the disk itself: a new spaceIrIndex is handed to the
-// convolution's own loader thread, from the list of the last full load.
-void processSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                   const QuorvalenRackSettings& settings);
+class SpaceModule
+{
+public:
+    // Sizes the dry copies for the block size and, when a response is loaded,
+    // prepares its convolution again for a changed rate or block size. Host thread.
+    void prepare (const RackModuleSpec& spec);
+    // Clears the reverb tail and the wet-path filters; the loaded response stays.
+    void reset() noexcept;
+    // Makes the convolution hold the response chosen by spaceIrIndex. Host thread
+    // (or an offline render's); it searches folders and loads files.
+    void loadImpulseResponse (const QuorvalenRackSettings& settings, int numChannels, bool force);
+    // Audio thread. Never touches the disk itself: a new spaceIrIndex is handed to
+    // the convolution's own loader thread, from the list of the last full load.
+    void process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
+
+    SpaceState& state() noexcept { return space; }
+    const SpaceState& state() const noexcept { return space; }
+
+private:
+    double sampleRate = 44100.0;
+    int maxBlock = 512;
+    SpaceState space;
+    // The wet path's 300 Hz high-pass, and its low-pass that follows the size.
+    float highCoefficient = dsp::onePoleCoefficientBelowNyquist (300.0, 44100.0);
+    dsp::CoefficientCache sizeCoefficient;
+};
 
 } // namespace quorvalen

@@ -1,6 +1,6 @@
 #include "rack/modules/SpectralDelayModule.h"
 
-#include "rack/modules/OversampledModuleFrame.h"
+#include "dsp/OnePole.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,16 +20,23 @@ bool delayStateFinite (const SpectralDelayState& delay) noexcept
 }
 } // namespace
 
-void prepareSpectralDelayState (SpectralDelayState& delay, double sampleRate, int blockSize)
+void SpectralDelayModule::prepare (const RackModuleSpec& spec)
 {
+    sampleRate = spec.sampleRate;
+    frame.prepare (spec.maxBlock);
     // 12 ms at the oversampled rate, and never shorter than four oversampled blocks.
-    const auto length = std::max<long long> (4LL * blockSize + 16, std::llrint (sampleRate * 4.0 * 0.012));
+    const auto length = std::max<long long> (4LL * spec.maxBlock + 16, std::llrint (spec.sampleRate * 4.0 * 0.012));
     delay.lineLeft.assign ((size_t) length, 0.0f);
     delay.lineRight.assign ((size_t) length, 0.0f);
     delay.writeIndex = 0;
+    const double r4 = 4.0 * spec.sampleRate;
+    noiseCoefficient = dsp::onePoleCoefficientBelowNyquist (2000.0, r4);
+    timeCoefficient.invalidate();
+    envelopeCoefficient = (float) (1.0 - std::exp (-31.415928 / r4)); // 5 Hz
+    reset();
 }
 
-void resetSpectralDelayState (SpectralDelayState& delay)
+void SpectralDelayModule::clearState()
 {
     delay.lowPassLeft = delay.lowPassRight = 0.0f;
     delay.noiseLeft = delay.noiseRight = 0.0f;
@@ -39,47 +46,48 @@ void resetSpectralDelayState (SpectralDelayState& delay)
     delay.writeIndex = 0;
 }
 
-void processSpectralDelay (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                           const QuorvalenRackSettings& settings)
+void SpectralDelayModule::reset()
 {
-    auto& delay = state.spectralDelay;
+    clearState();
+    frame.reset();
+}
+
+void SpectralDelayModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
+{
+    if (! settings.spectralDelay.enabled)
+        return;
     const size_t lineLength = std::min (delay.lineLeft.size(), delay.lineRight.size());
     if (lineLength < minimumLineLength)
         return;
 
     juce::ScopedNoDenormals noDenormals;
 
-    const auto at = rackAutomationPosition (state);
-    const float t = automationValue (settings, rackLane::spectralDelayTime, settings.spectralDelayTime, 0.0f, 100.0f,
-                                     at, state.playLength, false) / 100.0f;
-    const float m = automationValue (settings, rackLane::spectralDelayMix, settings.spectralDelayMix, 0.0f, 100.0f,
-                                     at, state.playLength, false) / 100.0f;
+    const float t = lanes.read (rackParameter::spectralDelayTime, settings.spectralDelay.time) / 100.0f;
+    const float m = lanes.read (rackParameter::spectralDelayMix, settings.spectralDelay.mix) / 100.0f;
     const int N = (int) lineLength;
 
-    const double r4 = 4.0 * state.sampleRate;
-    const double twoPi = 2.0 * juce::MathConstants<double>::pi;
-    const double loopCorner = std::clamp (14000.0 - 9000.0 * (double) t, 5.0, 0.45 * r4);
-    const float loopCoefficient = (float) (1.0 - std::exp (-twoPi * loopCorner / r4));
-    const float noiseCoefficient = (float) (1.0 - std::exp (-twoPi * std::min (2000.0, 0.45 * r4) / r4));
-    const float envelopeCoefficient = (float) (1.0 - std::exp (-31.415928 / r4)); // 5 Hz
+    const double r4 = 4.0 * sampleRate;
+    const float loopCoefficient = timeCoefficient.get (t, [r4] (float time) {
+        return dsp::onePoleCoefficientAt (std::clamp (14000.0 - 9000.0 * (double) time, 5.0, 0.45 * r4), r4);
+    });
 
     const float wetGain = 0.35f + 0.65f * t;
     const float push = 1.0f + 0.4f * t;
     const float dryGain = 1.0f - 0.35f * t;
     const float noiseScale = 0.0065f * m;
     const float ceiling = 1.0f / std::tanh (1.04f);
-    const double startSeconds = (double) state.position / state.sampleRate;
+    const double startSeconds = (double) lanes.timeline().position / sampleRate;
 
     // A write index left over from a differently sized line must not index past it.
     if (delay.writeIndex < 0 || delay.writeIndex >= N)
         delay.writeIndex = 0;
 
     bool outputFinite = true;
-    const bool ran = runOversampledModuleFrame (
-        state, rackOversamplerSpectralDelay, buffer, start, n, outputFinite, [&] (juce::dsp::AudioBlock<float>& up) {
+    const bool ran = frame.run (
+        block.buffer, block.start, block.count, outputFinite, [&] (juce::dsp::AudioBlock<float>& up) {
             float* lines[2] = { delay.lineLeft.data(), delay.lineRight.data() };
             float* lowPass[2] = { &delay.lowPassLeft, &delay.lowPassRight };
-            float* noise[2] = { &delay.noiseLeft, &delay.noiseRight };
+            float* hiss[2] = { &delay.noiseLeft, &delay.noiseRight };
             float* channels[2] = { up.getChannelPointer (0), up.getChannelPointer (1) };
             const int samples = (int) up.getNumSamples();
             int w = delay.writeIndex;
@@ -114,9 +122,9 @@ void processSpectralDelay (RackProcessingState& state, juce::AudioBuffer<float>&
                     line[w] = x;
                     const float y = (1.0f - f) * line[i0] + f * line[i1];
                     *lowPass[c] += (y - *lowPass[c]) * loopCoefficient;
-                    const float r = rackNoise (state) * noiseAmp;
-                    *noise[c] += (2.0f * r - *noise[c]) * noiseCoefficient;
-                    const float highPassed = 2.0f * r - *noise[c];
+                    const float r = noise.next() * noiseAmp;
+                    *hiss[c] += (2.0f * r - *hiss[c]) * noiseCoefficient;
+                    const float highPassed = 2.0f * r - *hiss[c];
                     const float wet = std::tanh ((std::tanh (*lowPass[c] * push) + highPassed) * push);
                     channels[c][j] = std::tanh ((wet * wetGain + x * dryGain) * 0.82f * 1.04f) * ceiling;
                 }
@@ -132,8 +140,8 @@ void processSpectralDelay (RackProcessingState& state, juce::AudioBuffer<float>&
     if (! healthy)
     {
         // The lines may hold non-finite samples too: clear the whole module.
-        resetSpectralDelayState (delay);
-        state.oversamplers[rackOversamplerSpectralDelay]->reset();
+        clearState();
+        frame.filters().reset();
     }
 }
 

@@ -1,35 +1,48 @@
 #include "rack/modules/StereoModule.h"
 
-#include "rack/RackProcessingState.h"
-
 #include <cmath>
 
 namespace quorvalen
 {
 
-void resetStereoState (StereoState& stereo)
+StereoModule::StereoModule()
 {
-    stereo = {};
+    monoBlend.reset (sampleRate, 0.005);
 }
 
-void processStereo (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
-                    const QuorvalenRackSettings& settings)
+void StereoModule::prepare (const RackModuleSpec& spec)
 {
-    if (buffer.getNumChannels() < 2 || n < 1 || start < 0 || start + n > buffer.getNumSamples())
+    sampleRate = spec.sampleRate;
+    crossoverCoefficient.invalidate();
+    reset();
+}
+
+void StereoModule::reset()
+{
+    stereo = {};
+    monoBlend.reset (sampleRate, 0.005);
+    monoBlend.setCurrentAndTargetValue (0.0f);
+    monoBlendStarted = false;
+}
+
+void StereoModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)
+{
+    auto& buffer = block.buffer;
+    const int start = block.start;
+    const int n = block.count;
+    if (! settings.stereo.enabled || buffer.getNumChannels() < 2 || n < 1 || start < 0
+        || start + n > buffer.getNumSamples())
         return;
 
     juce::ScopedNoDenormals noDenormals;
 
-    const auto at = rackAutomationPosition (state);
-    const float crossover = automationValue (settings, rackLane::stereoCrossover, settings.stereoCrossover, 20.0f,
-                                             20000.0f, at, state.playLength, true);
-    const float width = automationValue (settings, rackLane::stereoWidth, settings.stereoWidth, -10.0f, 10.0f, at,
-                                         state.playLength, false);
-    const float c = onePoleCoefficient (crossover, state.sampleRate);
+    const float crossover = lanes.read (rackParameter::stereoCrossover, settings.stereo.crossover);
+    const float width = lanes.read (rackParameter::stereoWidth, settings.stereo.width);
+    const float c = crossoverCoefficient.get (crossover, [this] (float f) { return dsp::onePoleCoefficient (f, sampleRate); });
     const float w = 1.0f + width / 10.0f;
-    const bool widenLows = settings.stereoWidthBelowCrossover;
+    const bool widenLows = settings.stereo.widthBelowCrossover;
 
-    auto& low = state.stereo.lowSide;
+    auto& low = stereo.lowSide;
     auto* left = buffer.getWritePointer (0, start);
     auto* right = buffer.getWritePointer (1, start);
 
@@ -70,11 +83,46 @@ void processStereo (RackProcessingState& state, juce::AudioBuffer<float>& buffer
     if (! healthy)
     {
         // Only a poisoned state gets here; its block is lost, later ones are not.
-        resetStereoState (state.stereo);
+        stereo = {};
         if (w != 1.0f)
             for (int i = 0; i < n; ++i)
                 if (! std::isfinite (left[i]) || ! std::isfinite (right[i]))
                     left[i] = right[i] = 0.0f;
+    }
+}
+
+void StereoModule::blendToMono (RackBlock block, const QuorvalenRackSettings& settings)
+{
+    const float target = settings.stereo.mono ? 1.0f : 0.0f;
+    if (! monoBlendStarted)
+    {
+        monoBlend.setCurrentAndTargetValue (target);
+        monoBlendStarted = true;
+    }
+    else
+    {
+        monoBlend.setTargetValue (target);
+    }
+
+    if (block.buffer.getNumChannels() < 2 || (monoBlend.getCurrentValue() == 0.0f && ! monoBlend.isSmoothing()))
+        return;
+    for (int i = 0; i < block.count; ++i)
+        applyMonoBlend (block.buffer, block.start + i, monoBlend.getNextValue());
+}
+
+void applyMonoBlend (juce::AudioBuffer<float>& buffer, int sample, float amount) noexcept
+{
+    const int channels = buffer.getNumChannels();
+    if (channels < 2 || ! (amount > 0.0f))
+        return;
+    float sum = 0.0f;
+    for (int c = 0; c < channels; ++c)
+        sum += buffer.getSample (c, sample);
+    const float mean = sum / (float) channels;
+    for (int c = 0; c < channels; ++c)
+    {
+        auto* x = buffer.getWritePointer (c, sample);
+        *x = amount >= 1.0f ? mean : *x + (mean - *x) * amount;
     }
 }
 
