@@ -113,17 +113,12 @@ int QuorvalenEngine::shutdown()
 
 QuorvalenEngine& engine()
 {
+    // Built at the first call, never while the library loads: its members use the
+    // audio library's own statics (the FFT engines among them), which exist only
+    // once the library's static initialisers have all run. Built after them, it is
+    // also destroyed before them.
     static QuorvalenEngine instance;
     return instance;
 }
-
-namespace
-{
-// The engine exists from library load, not from the first call.
-[[maybe_unused]] __attribute__ ((constructor)) void constructEngineAtLoad()
-{
-    engine();
-}
-} // namespace
 
 } // namespace quorvalen
