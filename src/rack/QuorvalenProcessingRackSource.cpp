@@ -196,6 +196,11 @@ void QuorvalenProcessingRackSource::prepareRackPlayback (std::int64_t length, bo
     const auto p = RackPlaybackPlan::make (length, looping, loopLength, keepTail);
     const auto record = publisher.current();
     std::lock_guard host (hostMutex);
+    // With processing off the live state serves no one: prepare on it (by swapping it
+    // to the spare side), so that what it holds, such as the loaded impulse response,
+    // is what a repeated preparation reuses.
+    if (! isProcessingEnabled())
+        swapInSpare();
     preparePlaybackOn (*spare, p, record.get());
     swapInSpare();
     plan = p;

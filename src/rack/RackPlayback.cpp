@@ -133,6 +133,10 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     const auto newLength = (std::int64_t) std::llround (rate * newSeconds);
     const bool lengthChanged = (std::int64_t) std::llround (rate * oldSeconds) != newLength;
     auto& rack = engine.rackSource;
+    // A refresh the swap below would refuse prepares nothing: the position only moves
+    // on, so a sound it already lies beyond now is refused now.
+    if (! loop && transport.getCurrentPosition() >= newSeconds)
+        return 6;
     if (lengthChanged)
     {
         // Built now, on the spare state, so that the swap below stays short.
