@@ -16,6 +16,7 @@ constexpr int defaultBlock = 512;
 
 void applyPlanLengths (RackProcessingState& s, const RackPlaybackPlan& plan)
 {
+    s.delayTail = 0;
     s.playLength = plan.playLength;
     s.looping = plan.looping;
     s.keepTail = plan.keepTail;
@@ -162,6 +163,8 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
     {
         prepareFreqShifter (s, *record);
         loadSpaceImpulseResponse (s, *record, 2, true);
+        if (! p.looping && s.freqShift.shifter != nullptr)
+            s.delayTail = (std::int64_t) s.freqShift.latency;
         return;
     }
 
@@ -181,6 +184,16 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
         else if (entry.module == (std::uint32_t) rackModuleSpace)
             loadSpaceImpulseResponse (child, *entry.settings, 2, true);
     }
+    // Shifters in a chain of entries delay one another: every entry processes their
+    // summed delay past the sound.
+    std::int64_t delay = 0;
+    for (size_t i = 0; i < entries; ++i)
+        if (s.children[i]->freqShift.shifter != nullptr)
+            delay += (std::int64_t) s.children[i]->freqShift.latency;
+    if (! p.looping)
+        for (size_t i = 0; i < entries; ++i)
+            s.children[i]->delayTail = delay;
+    s.delayTail = p.looping ? 0 : delay;
 }
 
 void QuorvalenProcessingRackSource::swapInSpare()
@@ -237,6 +250,12 @@ void QuorvalenProcessingRackSource::seekRack (std::int64_t position)
 {
     std::lock_guard lock (stateMutex);
     seekAll (*state, position);
+}
+
+std::int64_t QuorvalenProcessingRackSource::delayTailSamples() const
+{
+    std::lock_guard lock (stateMutex);
+    return state->delayTail;
 }
 
 RackPlaybackSnapshot QuorvalenProcessingRackSource::playbackSnapshot() const
