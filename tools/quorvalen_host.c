@@ -11,7 +11,9 @@
                                          renders the sound through the rack offline
                                          into a 24-bit WAV file
    quorvalen_host irs                    lists the impulse responses the space
-                                         module can use */
+                                         module can use
+   quorvalen_host convert SOUND OUT.wav  caches the sound and exports it as a
+                                         24-bit WAV file (nothing played) */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -154,14 +156,30 @@ static int run_list_irs(void)
     return 0;
 }
 
+static int run_convert(const char* sound, const char* out)
+{
+    const int id = quorvalen_engine_cache_wav(sound);
+    if (id < 1)
+    {
+        fprintf(stderr, "cache_wav(%s): %d\n", sound, id);
+        return 1;
+    }
+    const int rc = quorvalen_engine_export_cached_wav(id, out);
+    if (rc != 0)
+        fprintf(stderr, "export_cached_wav(%s): %d\n", out, rc);
+    return rc == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
     const int rackMode = strcmp(command, "rack") == 0;
     const int renderMode = strcmp(command, "render") == 0;
-    if ((rackMode && argc < 4) || (renderMode && argc < 5))
+    const int convertMode = strcmp(command, "convert") == 0;
+    if ((rackMode && argc < 4) || (renderMode && argc < 5) || (convertMode && argc < 4))
     {
-        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n", argv[0]);
+        fprintf(stderr, "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs"
+                        " | convert SOUND OUT.wav\n", argv[0]);
         return 2;
     }
     if (strcmp(command, "irs") == 0)
@@ -176,6 +194,8 @@ int main(int argc, char** argv)
         rc = run_rack(argv[2], argv[3]);
     else if (renderMode)
         rc = run_render(argv[2], argv[3], argv[4]);
+    else if (convertMode)
+        rc = run_convert(argv[2], argv[3]);
     else
         rc = run_tour(argc > 1 ? argv[1] : QV_DEFAULT_SOUND, argc > 2 ? argv[2] : "quorvalen_export.wav");
 
