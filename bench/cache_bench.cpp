@@ -1,10 +1,13 @@
-// Decode and export throughput of the audio cache against sox on the same file,
-// and the master tap's cost on the audio thread.
+// Decode and export throughput of the audio cache, compared like for like on the
+// same file in the same run: in process against libsndfile reading the file into
+// float, and whole process (decode and write one file) against sox; and the master
+// tap's cost on the audio thread.
 #include "engine/MasterSpectrumSource.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <quorvalen_dsp.h>
+#include <sndfile.h>
 
 #include <chrono>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -76,15 +80,35 @@ int main()
     });
     const int id = quorvalen_engine_cache_wav (in.c_str());
     const double write = bestSeconds (5, [&] { quorvalen_engine_export_cached_wav (id, out.c_str()); });
-    const double soxRead = bestSeconds (5, [&] { std::system (("sox '" + in + "' -t f32 -r 48000 /dev/null").c_str()); });
-    const double soxWrite = bestSeconds (5, [&] { std::system (("sox '" + in + "' -b 24 '" + out + "'").c_str()); });
+    // In process: libsndfile reads the whole file into interleaved float.
+    const double sndfileRead = bestSeconds (5, [&] {
+        SF_INFO info {};
+        SNDFILE* f = sf_open (in.c_str(), SFM_READ, &info);
+        if (f == nullptr)
+            std::exit (2);
+        std::vector<float> samples ((size_t) (info.frames * info.channels));
+        sf_readf_float (f, samples.data(), info.frames);
+        sf_close (f);
+    });
+    // Whole process against whole process: the host program decodes the file into the
+    // cache and exports it as 24-bit WAV; sox converts the same file to 24-bit WAV.
+    const auto run = [] (const std::string& command) {
+        if (std::system (command.c_str()) != 0)
+            std::exit (3);
+    };
+    const std::string host = QV_HOST_PATH;
+    const double hostConvert = bestSeconds (5, [&] { run ("'" + host + "' convert '" + in + "' '" + out + "' >/dev/null 2>&1"); });
+    const double soxConvert = bestSeconds (5, [&] { run ("sox '" + in + "' -b 24 '" + out + "'"); });
 
     std::printf ("60 s of 48 kHz stereo 24-bit WAV (best of 5), seconds of audio per second:\n");
-    std::printf ("  cache_wav (file)      %8.0f x real time   (sox decode %6.0f x; ratio %.2f)\n", seconds / file,
-                 seconds / soxRead, soxRead / file);
-    std::printf ("  cache_wav_memory      %8.0f x real time   (ratio to sox decode %.2f)\n", seconds / memory, soxRead / memory);
-    std::printf ("  export_cached_wav     %8.0f x real time   (sox 24-bit write %6.0f x; ratio %.2f)\n", seconds / write,
-                 seconds / soxWrite, soxWrite / write);
+    std::printf ("In process:\n");
+    std::printf ("  cache_wav (file)      %8.0f x real time   (libsndfile read to float %6.0f x; ratio %.2f)\n",
+                 seconds / file, seconds / sndfileRead, sndfileRead / file);
+    std::printf ("  cache_wav_memory      %8.0f x real time   (from memory: no file read to compare)\n", seconds / memory);
+    std::printf ("  export_cached_wav     %8.0f x real time\n", seconds / write);
+    std::printf ("Whole process (start, decode, write 24-bit WAV, exit):\n");
+    std::printf ("  quorvalen_host convert %7.0f x real time   (sox %6.0f x; ratio %.2f)\n", seconds / hostConvert,
+                 seconds / soxConvert, soxConvert / hostConvert);
 
     Noise noise;
     quorvalen::MasterSpectrumSource tap (&noise);

@@ -6,6 +6,7 @@
 // pitch detection of a 10 s sound.
 #include "BenchNoiseSource.h"
 #include "LiveBlockSettings.h"
+#include "ThreadCpuClock.h"
 #include "engine/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
@@ -32,28 +33,21 @@ namespace
 {
 using namespace qvbench;
 
-double threadSeconds()
-{
-    timespec ts {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &ts);
-    return (double) ts.tv_sec + (double) ts.tv_nsec * 1e-9;
-}
-
 void live (const char* name, juce::AudioSource& stage, double& total)
 {
     stage.prepareToPlay (block, rate);
     juce::AudioBuffer<float> buffer (2, block);
     const double period = block / rate;
     double worst = 0.0;
-    const double start = threadSeconds();
+    const double start = threadCpuSeconds();
     for (int b = 0; b < blocks; ++b)
     {
-        const double t0 = threadSeconds();
+        const double t0 = threadCpuSeconds();
         stage.getNextAudioBlock (juce::AudioSourceChannelInfo (&buffer, 0, block));
         if (b > 0)
-            worst = std::max (worst, (threadSeconds() - t0) / period);
+            worst = std::max (worst, (threadCpuSeconds() - t0) / period);
     }
-    const double perSecond = (threadSeconds() - start) / audioSeconds;
+    const double perSecond = (threadCpuSeconds() - start) / audioSeconds;
     total += perSecond;
     std::printf ("| %s | %.4f | %.1f %% |\n", name, perSecond, 100.0 * worst);
 }
@@ -74,9 +68,9 @@ const int offlineSamples = (int) (offlineSeconds * rate);
 // Thread CPU time: the stages run on the calling thread, and the machine may be busy.
 void offline (const char* name, const std::function<void()>& run)
 {
-    const double t0 = threadSeconds();
+    const double t0 = threadCpuSeconds();
     run();
-    const double took = threadSeconds() - t0;
+    const double took = threadCpuSeconds() - t0;
     std::printf ("| %s | %.3f s | %.0f x |\n", name, took, offlineSeconds / took);
 }
 
@@ -189,9 +183,9 @@ int main()
         std::lock_guard lock (engine().engineMutex);
         tone = (int) insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (std::move (sine)), rate, "tone" });
     }
-    const double t0 = threadSeconds();
+    const double t0 = threadCpuSeconds();
     const float hz = detectFoundryPitch (engine(), tone, 2000.0f);
-    std::printf ("\nPitch detection of a 10 s sound: %.2f ms of thread CPU (%.1f Hz)\n", 1000.0 * (threadSeconds() - t0), hz);
+    std::printf ("\nPitch detection of a 10 s sound: %.2f ms of thread CPU (%.1f Hz)\n", 1000.0 * (threadCpuSeconds() - t0), hz);
     quorvalen_engine_shutdown();
     return 0;
 }

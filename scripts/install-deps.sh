@@ -8,7 +8,7 @@ packages=(
   juce-modules-source
   libflac-dev libvorbis-dev libogg-dev libasound2-dev zlib1g-dev
   librubberband-dev rubberband-cli
-  libfftw3-dev
+  libfftw3-dev libsndfile1-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox binutils
 )

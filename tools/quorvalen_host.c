@@ -34,7 +34,9 @@
                                          or reese; AMOUNT in percent) and exports it
    quorvalen_host manifold OUT.wav SOUND...
                                          mixes up to 16 sounds (the first plays
-                                         once, the others repeat) and exports it */
+                                         once, the others repeat) and exports it
+   quorvalen_host convert SOUND OUT.wav  caches the sound and exports it as a
+                                         24-bit WAV file (nothing played) */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -313,6 +315,20 @@ static int run_list_irs(void)
     return 0;
 }
 
+static int run_convert(const char* sound, const char* out)
+{
+    const int id = quorvalen_engine_cache_wav(sound);
+    if (id < 1)
+    {
+        fprintf(stderr, "cache_wav(%s): %d\n", sound, id);
+        return 1;
+    }
+    const int rc = quorvalen_engine_export_cached_wav(id, out);
+    if (rc != 0)
+        fprintf(stderr, "export_cached_wav(%s): %d\n", out, rc);
+    return rc == 0 ? 0 : 1;
+}
+
 static double arg_or(int argc, char** argv, int index, double fallback)
 {
     return argc > index ? atof(argv[index]) : fallback;
@@ -358,16 +374,18 @@ int main(int argc, char** argv)
     const int editMode = strcmp(command, "cqt-edit") == 0;
     const int morphMode = strcmp(command, "morph") == 0;
     const int manifoldMode = strcmp(command, "manifold") == 0;
+    const int convertMode = strcmp(command, "convert") == 0;
     if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3) ||
         (spectralMode && argc < 5) ||
-        (editMode && argc < 4) || (morphMode && argc < 7) || (manifoldMode && argc < 4))
+        (editMode && argc < 4) || (morphMode && argc < 7) || (manifoldMode && argc < 4) ||
+        (convertMode && argc < 4))
     {
         fprintf(stderr,
                 "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
                 "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n"
                 "       %s spectral SOUND POINTS OUT.wav\n"
                 "       %s cqt-edit SOUND OUT.wav | morph A B covalent|mangle|reese AMOUNT OUT.wav\n"
-                "       %s manifold OUT.wav SOUND...\n",
+                "       %s manifold OUT.wav SOUND... | convert SOUND OUT.wav\n",
                 argv[0], argv[0], argv[0], argv[0], argv[0]);
         return 2;
     }
@@ -391,6 +409,8 @@ int main(int argc, char** argv)
         rc = run_morph(argv[2], argv[3], argv[4], (float)atof(argv[5]), argv[6]);
     else if (manifoldMode)
         rc = run_manifold(argv[2], argc - 3, argv + 3);
+    else if (convertMode)
+        rc = run_convert(argv[2], argv[3]);
     else if (regionMode)
         rc = run_region(argc, argv);
     else

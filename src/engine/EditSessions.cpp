@@ -4,6 +4,7 @@
 #include "engine/Log.h"
 #include "engine/QuorvalenEngine.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace quorvalen
@@ -21,19 +22,57 @@ EditSession* findSession (QuorvalenEngine& engine, std::int32_t session)
     return it != engine.editSessions.end() ? it->second.get() : nullptr;
 }
 
-void pushBounded (History& stack, Snapshot snapshot)
+std::atomic<std::size_t> budgetFloor { editHistoryBudgetFloor };
+
+std::size_t bufferBytes (const juce::AudioBuffer<float>& b)
+{
+    return (std::size_t) b.getNumChannels() * (std::size_t) b.getNumSamples() * sizeof (float);
+}
+
+std::size_t historyBytes (const EditSession& session)
+{
+    std::size_t sum = 0;
+    for (const auto* stack : { &session.undoStack, &session.redoStack })
+        for (const auto& snapshot : *stack)
+            sum += bufferBytes (*snapshot);
+    return sum;
+}
+
+// Pushes onto `stack` and holds the session's history to 48 steps a stack and to
+// its byte budget: the larger of the floor and 8 x the work buffer. Over budget,
+// the oldest steps go first, those of `stack` before the other's; the step just
+// pushed always stays, so the last change can always be taken back.
+void pushBounded (EditSession& session, History& stack, Snapshot snapshot, const juce::AudioBuffer<float>& work,
+                  std::int32_t id)
 {
     stack.push_back (std::move (snapshot));
     if (stack.size() > editUndoLimit)
         stack.erase (stack.begin());
+
+    const auto budget = std::max (budgetFloor.load(), 8 * bufferBytes (work));
+    auto bytes = historyBytes (session);
+    int dropped = 0;
+    auto& other = &stack == &session.undoStack ? session.redoStack : session.undoStack;
+    for (auto* from : { &stack, &other })
+        while (bytes > budget && from->size() > (from == &stack ? 1u : 0u))
+        {
+            bytes -= bufferBytes (*from->front());
+            from->erase (from->begin());
+            ++dropped;
+        }
+    if (dropped > 0)
+        logLine ("[QUORVALEN EDIT 1.0.0] session %d history over its %.1f MB budget; %d oldest steps dropped\n", (int) id,
+                 (double) budget / 1.0e6, dropped);
 }
 
-// Before an edit: a copy of the current buffer goes on the undo stack and the
-// redo stack is dropped. Throws on memory exhaustion, before anything changed.
-void pushEditUndo (EditSession& session, const juce::AudioBuffer<float>& current)
+// Before an edit: the redo stack is dropped and a copy of the current buffer goes
+// on the undo stack. Throws on memory exhaustion, before anything changed.
+void pushEditUndo (EditSession& session, const juce::AudioBuffer<float>& current, std::int32_t id)
 {
-    pushBounded (session.undoStack, std::make_unique<juce::AudioBuffer<float>> (current));
+    auto copy = std::make_unique<juce::AudioBuffer<float>> (current);
+    session.undoStack.reserve (session.undoStack.size() + 1);
     session.redoStack.clear();
+    pushBounded (session, session.undoStack, std::move (copy), current, id);
 }
 
 // The session's work entry when it still holds audio (and, when asked, a usable rate).
@@ -89,9 +128,11 @@ int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
     try
     {
         detachIfPlaying (engine, *session);
-        pushBounded (to, std::make_unique<juce::AudioBuffer<float>> (*work->buffer));
+        auto current = std::make_unique<juce::AudioBuffer<float>> (*work->buffer);
+        to.reserve (to.size() + 1); // the push below cannot throw once the buffers moved
         work->buffer = std::move (from.back());
         from.pop_back();
+        pushBounded (*session, to, std::move (current), *work->buffer, id);
         return (int) session->workCacheId;
     }
     catch (...)
@@ -177,7 +218,7 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
                 x[len - f + i] *= 1.0f - g;
             }
         }
-        pushEditUndo (*session, old);
+        pushEditUndo (*session, old, id);
         work->buffer = std::move (cropped);
         logLine ("[QUORVALEN EDIT 1.0.0] session %d cropped %.5f..%.5f (%d samples)\n", (int) id, (double) s, (double) e, len);
         return (int) session->workCacheId;
@@ -199,7 +240,7 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
     try
     {
         detachIfPlaying (engine, *session);
-        pushEditUndo (*session, *work->buffer);
+        pushEditUndo (*session, *work->buffer, id);
         auto& b = *work->buffer;
         const int n = b.getNumSamples();
         // The minimum is taken in double: a huge fade fades the whole sound.
@@ -229,7 +270,7 @@ int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
     try
     {
         detachIfPlaying (engine, *session);
-        pushEditUndo (*session, *work->buffer);
+        pushEditUndo (*session, *work->buffer, id);
     }
     catch (...)
     {
@@ -250,6 +291,11 @@ int undoProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 int redoProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
     return moveHistory (engine, id, false);
+}
+
+void setEditHistoryBudgetFloor (std::size_t bytes)
+{
+    budgetFloor.store (bytes);
 }
 
 int endProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)

@@ -189,14 +189,15 @@ int MasterSpectrumSource::getMasterPitch (float* outHz) const
         }
     }
 
+    // A lag at either end of the range is no peak, only the slope of a tone outside
+    // it (at 48 and 96 kHz the lowest lag is exactly 1200 Hz): no detection.
+    if (chosen <= minLag || chosen >= maxLag)
+        return 0;
     double lag = chosen;
-    if (chosen > minLag && chosen < maxLag)
-    {
-        const double a = r[(size_t) chosen - 1], b = r[(size_t) chosen], c = r[(size_t) chosen + 1];
-        const double den = a - 2.0 * b + c;
-        if (std::abs (den) > 1e-9)
-            lag += std::clamp (0.5 * (a - c) / den, -0.5, 0.5);
-    }
+    const double a = r[(size_t) chosen - 1], b = r[(size_t) chosen], c = r[(size_t) chosen + 1];
+    const double den = a - 2.0 * b + c;
+    if (std::abs (den) > 1e-9)
+        lag += std::clamp (0.5 * (a - c) / den, -0.5, 0.5);
     const float hz = (float) (fs / std::max (lag, 1.0));
     if (! std::isfinite (hz) || hz < 40.0f || hz > 1200.0f)
         return 0;

@@ -4,6 +4,8 @@
 #include "engine/Log.h"
 #include "platform/DeviceManagerFactory.h"
 
+#include <cstdlib>
+
 namespace quorvalen
 {
 
@@ -45,6 +47,15 @@ int QuorvalenEngine::initialise()
     sourcePlayer.setSource (&masterTap);
     deviceManager->addAudioCallback (&sourcePlayer);
     ready.exchange (1);
+    // A host may exit without shutting down. Statics that the start-up just built
+    // (device types, formats, the audio library's object counters) are destroyed at
+    // exit before the engine itself, so shutdown, and the formats, go ahead of them.
+    std::atexit ([] {
+        auto& e = engine();
+        e.shutdown();
+        std::lock_guard exitLock (e.engineMutex);
+        e.formatManager.clearFormats();
+    });
     return 0;
 }
 
@@ -114,17 +125,12 @@ int QuorvalenEngine::shutdown()
 
 QuorvalenEngine& engine()
 {
+    // Built at the first call, never while the library loads: its members use the
+    // audio library's own statics (the FFT engines among them), which exist only
+    // once the library's static initialisers have all run. Built after them, it is
+    // also destroyed before them.
     static QuorvalenEngine instance;
     return instance;
 }
-
-namespace
-{
-// The engine exists from library load, not from the first call.
-[[maybe_unused]] __attribute__ ((constructor)) void constructEngineAtLoad()
-{
-    engine();
-}
-} // namespace
 
 } // namespace quorvalen

@@ -87,7 +87,7 @@ public:
     std::atomic<std::uint8_t> ready { 0 };
 };
 
-// The process-wide engine, constructed when the library loads.
+// The process-wide engine, constructed at its first use.
 QuorvalenEngine& engine();
 
 } // namespace quorvalen

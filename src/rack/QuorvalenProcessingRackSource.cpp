@@ -16,6 +16,7 @@ constexpr int defaultBlock = 512;
 
 void applyPlanLengths (RackProcessingState& s, const RackPlaybackPlan& plan)
 {
+    s.delayTail = 0;
     s.playLength = plan.playLength;
     s.looping = plan.looping;
     s.keepTail = plan.keepTail;
@@ -162,6 +163,8 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
     {
         s.freqShift.prepareShifter (*record);
         s.space.loadImpulseResponse (*record, 2, true);
+        if (! p.looping)
+            s.delayTail = s.freqShift.delaySamples();
         return;
     }
 
@@ -181,6 +184,15 @@ void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, c
         else if (entry.module == (std::uint32_t) rackModuleSpace)
             child.space.loadImpulseResponse (*entry.settings, 2, true);
     }
+    // Shifters in a chain of entries delay one another: every entry processes their
+    // summed delay past the sound.
+    std::int64_t delay = 0;
+    for (size_t i = 0; i < entries; ++i)
+        delay += s.children[i]->freqShift.delaySamples();
+    if (! p.looping)
+        for (size_t i = 0; i < entries; ++i)
+            s.children[i]->delayTail = delay;
+    s.delayTail = p.looping ? 0 : delay;
 }
 
 void QuorvalenProcessingRackSource::swapInSpare()
@@ -196,6 +208,11 @@ void QuorvalenProcessingRackSource::prepareRackPlayback (std::int64_t length, bo
     const auto p = RackPlaybackPlan::make (length, looping, loopLength, keepTail);
     const auto record = publisher.current();
     std::lock_guard host (hostMutex);
+    // With processing off the live state serves no one: prepare on it (by swapping it
+    // to the spare side), so that what it holds, such as the loaded impulse response,
+    // is what a repeated preparation reuses.
+    if (! isProcessingEnabled())
+        swapInSpare();
     preparePlaybackOn (*spare, p, record.get());
     swapInSpare();
     plan = p;
@@ -232,6 +249,12 @@ void QuorvalenProcessingRackSource::seekRack (std::int64_t position)
 {
     std::lock_guard lock (stateMutex);
     seekAll (*state, position);
+}
+
+std::int64_t QuorvalenProcessingRackSource::delayTailSamples() const
+{
+    std::lock_guard lock (stateMutex);
+    return state->delayTail;
 }
 
 RackPlaybackSnapshot QuorvalenProcessingRackSource::playbackSnapshot() const

@@ -80,6 +80,10 @@ public:
     void stageRackPlayback (const RackPlaybackPlan& plan, std::shared_ptr<const QuorvalenRackSettings> record);
     void commitStagedRackPlayback();
 
+    // Samples (device rate) past the sound that the last preparation keeps processing
+    // for the shifters' delay; 0 when looping or without a shifter.
+    std::int64_t delayTailSamples() const;
+
     RackPlaybackSnapshot playbackSnapshot() const;
 
 private:

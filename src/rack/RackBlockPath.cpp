@@ -106,8 +106,9 @@ void runRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer
         return;
     }
 
-    // Other modules see only positions inside the sound, each loop piece starting at
-    // its own loop-relative position; samples past the sound pass unprocessed.
+    // Other modules see only positions inside the sound (and a shifter's delay past
+    // it), each loop piece starting at its own loop-relative position; samples past
+    // that pass unprocessed.
     const auto p0 = state.position;
     auto p = loops (state) ? std::max<std::int64_t> (p0, 0) % state.loopLength : p0;
     int offset = start;
@@ -116,9 +117,10 @@ void runRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer
     {
         auto piece = loops (state) ? state.loopLength - p : (std::int64_t) remaining;
         piece = std::clamp<std::int64_t> (piece, 1, remaining);
-        if (p < state.playLength)
+        const auto window = state.playLength + (loops (state) ? 0 : state.delayTail);
+        if (p < window)
         {
-            const auto count = std::min (state.playLength - p, piece);
+            const auto count = std::min (window - p, piece);
             if (count > 0)
             {
                 state.position = p;

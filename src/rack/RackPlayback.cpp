@@ -50,15 +50,22 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
 
     const double entryRate = entry->sampleRate;
     const auto length = (std::int64_t) entry->buffer->getNumSamples();
+    const double rate = outputDeviceRate (engine, entryRate);
+    const auto playLength = std::max<std::int64_t> (std::llround ((double) length * rate / entryRate), 1);
+    // Prepared first: a shifter's delay, known once it is built, lengthens what plays.
+    // Looping, the loop is exactly the sound.
+    engine.rackSource.prepareRackPlayback (playLength, loop, playLength, false);
+    const auto delay = (std::int64_t) std::ceil ((double) engine.rackSource.delayTailSamples() * entryRate / rate);
     const auto tail = (std::int64_t) std::llround (engine.rackSource.rackTailSeconds() * entryRate);
-    const auto total = length + (loop ? 0 : tail);
+    const auto total = length + (loop ? 0 : tail + delay);
     if (total - 1 < 0 || total - 1 > (std::int64_t) std::numeric_limits<std::int32_t>::max() - 1)
         return 5;
 
     juce::AudioBuffer<float>* sound = entry->buffer.get();
-    if (! loop && tail >= 1)
+    if (total > length)
     {
-        // The reverb needs silence after the sound to ring out into.
+        // The reverb and a shifter's delayed output need silence after the sound to
+        // ring out into.
         const int channels = entry->buffer->getNumChannels();
         engine.playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (channels, (int) total);
         engine.playbackBuffer->clear();
@@ -76,10 +83,6 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     engine.playingLoops = loop;
     engine.playingThroughRack = true;
 
-    const double rate = outputDeviceRate (engine, entryRate);
-    const auto playLength = std::max<std::int64_t> (std::llround ((double) length * rate / entryRate), 1);
-    const auto loopLength = std::max<std::int64_t> (std::llround ((double) total * rate / entryRate), 1);
-    engine.rackSource.prepareRackPlayback (playLength, loop, loopLength, false);
     engine.rackSource.setProcessingEnabled (true);
     engine.transportSource.start();
 
@@ -123,6 +126,10 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     const auto newLength = (std::int64_t) std::llround (rate * newSeconds);
     const bool lengthChanged = (std::int64_t) std::llround (rate * oldSeconds) != newLength;
     auto& rack = engine.rackSource;
+    // A refresh the swap below would refuse prepares nothing: the position only moves
+    // on, so a sound it already lies beyond now is refused now.
+    if (! loop && transport.getCurrentPosition() >= newSeconds)
+        return 6;
     if (lengthChanged)
     {
         // Built now, on the spare state, so that the swap below stays short.

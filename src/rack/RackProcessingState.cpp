@@ -39,6 +39,7 @@ void prepareRackState (RackProcessingState& state, double sampleRate, int blockS
 void resetRackState (RackProcessingState& state)
 {
     state.playLength = 1;
+    state.delayTail = 0;
     state.position = 0;
     state.looping = false;
     state.keepTail = false;

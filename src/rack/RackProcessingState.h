@@ -38,6 +38,9 @@ struct RackProcessingState
     std::int64_t position = 0;
     std::int64_t playLength = 1;  // samples of the sound proper
     std::int64_t loopLength = 1;  // wrap length when looping, never below playLength
+    // Not looping: samples past the sound that the modules other than space still
+    // process, so that a shifter's delayed output is heard to its end.
+    std::int64_t delayTail = 0;
     bool looping = false;
     bool keepTail = false;        // space keeps its tail across a loop wrap
     // One generator shared by heat bleed, the filter's random LFO and dirtbox and the

@@ -2,6 +2,7 @@
 #include "TestAudio.h"
 
 #include "engine/AudioCache.h"
+#include "engine/EditSessions.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>
@@ -152,4 +153,55 @@ TEST_F (EditSession, UnloadedWorkEntryGivesItsCode)
     EXPECT_EQ (quorvalen_engine_crop_processing_edit_session (session, 0.1f, 0.9f), -3);
     EXPECT_EQ (quorvalen_engine_reverse_processing_edit_session (session), -2);
     EXPECT_EQ (quorvalen_engine_end_fade_processing_edit_session (session, 5.0f), -3);
+}
+
+TEST (EditSessionBudget, LongSoundHistoryStaysWithinTheByteBudgetAndUndoesExactly)
+{
+    // A budget floor of 0 leaves 8 x the work buffer: 8 steps of a 10 s stereo sound.
+    useHeadlessOnly();
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    quorvalen::setEditHistoryBudgetFloor (0);
+    const auto audio = sine (440.0, 48000.0, 480000, 0.5f);
+    const auto bytes = wavBytes (audio, 48000.0, 32);
+    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    uint32_t work = 0;
+    const int session = quorvalen_engine_begin_processing_edit_session (id, &work);
+    ASSERT_GT (session, 0);
+    const std::size_t snapshot = 2 * 480000 * sizeof (float);
+    const auto historyBytes = [&] {
+        std::size_t sum = 0;
+        const auto& s = *engine().editSessions.at ((uint32_t) session);
+        for (const auto* stack : { &s.undoStack, &s.redoStack })
+            for (const auto& b : *stack)
+                sum += (std::size_t) b->getNumChannels() * (std::size_t) b->getNumSamples() * sizeof (float);
+        return sum;
+    };
+
+    StderrCapture log;
+    for (int i = 0; i < 20; ++i)
+    {
+        ASSERT_EQ (quorvalen_engine_reverse_processing_edit_session (session), (int) work);
+        ASSERT_LE (historyBytes(), 8 * snapshot) << i;
+    }
+    EXPECT_NE (log.finish().find ("[QUORVALEN EDIT 1.0.0] session " + std::to_string (session)
+                                  + " history over its 30.7 MB budget; 1 oldest steps dropped\n"),
+               std::string::npos);
+
+    // Every kept step restores exactly: reversed and forward alternate.
+    const auto& now = [&]() -> const juce::AudioBuffer<float>& { return *engine().cacheMap.at (work).buffer; };
+    for (int i = 0; i < 8; ++i)
+    {
+        ASSERT_EQ (quorvalen_engine_undo_processing_edit_session (session), (int) work) << i;
+        const bool forward = i % 2 == 1;
+        for (int n : { 0, 1234, 479999 })
+            ASSERT_EQ (now().getSample (1, n), audio.getSample (1, forward ? n : 479999 - n)) << i;
+    }
+    EXPECT_EQ (quorvalen_engine_undo_processing_edit_session (session), -2);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ (quorvalen_engine_redo_processing_edit_session (session), (int) work) << i;
+    EXPECT_LE (historyBytes(), 8 * snapshot);
+    EXPECT_EQ (now().getSample (0, 0), audio.getSample (0, 0)); // 20 reverses: forward again
+
+    quorvalen::setEditHistoryBudgetFloor (quorvalen::editHistoryBudgetFloor);
+    quorvalen_engine_shutdown();
 }

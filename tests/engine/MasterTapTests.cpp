@@ -4,6 +4,7 @@
 #include "engine/MasterSpectrumSource.h"
 
 #include <gtest/gtest.h>
+#include <quorvalen_dsp.h>
 
 using namespace qvtest;
 
@@ -117,4 +118,39 @@ TEST (MasterTap, PitchDetectorFindsTonesInRangeOnly)
     EXPECT_EQ (tap.getMasterPitch (&hz), 0);
     EXPECT_EQ (hz, 0.0f);
     EXPECT_EQ (tap.getMasterPitch (nullptr), -1);
+}
+
+TEST (MasterTapLive, TonesAtTheEdgesOfTheLagRangeAreNoDetectionAtEveryRate)
+{
+    // The lowest lag is exactly 1200 Hz at 48 and 96 kHz: a sub-bass tone, whose
+    // correlation only falls from there, must not read as 1200 Hz.
+    for (const double rate : { 44100.0, 48000.0, 96000.0 })
+    {
+        useHeadlessOnly (1, rate, 512, 512);
+        ASSERT_EQ (quorvalen_engine_init(), 0);
+        for (const double tone : { 30.0, 20.0, 440.0 })
+        {
+            const auto bytes = wavBytes (sine (tone, rate, (int) rate * 3, 0.5f), rate, 32);
+            const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+            ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
+            // The tap's window is 8192 frames: wait for it to hold only the tone.
+            quorvalen::platform::startCapture (16384);
+            ASSERT_TRUE (waitFor ([] { return quorvalen::platform::capturedFrames() >= 16384; }, std::chrono::seconds (10)));
+            quorvalen::platform::stopCapture();
+            float hz = -1.0f;
+            const int found = quorvalen_engine_get_master_pitch (&hz);
+            if (tone > 40.0)
+            {
+                EXPECT_EQ (found, 1) << rate << " " << tone;
+                EXPECT_NEAR (hz, tone, 2.0) << rate;
+            }
+            else
+            {
+                EXPECT_EQ (found, 0) << rate << " " << tone << " read as " << hz;
+                EXPECT_EQ (hz, 0.0f) << rate << " " << tone;
+            }
+            quorvalen_engine_stop();
+        }
+        quorvalen_engine_shutdown();
+    }
 }

@@ -206,6 +206,7 @@ TEST_F (Playback, LoopedPositionWrapsWithTheLatencyCorrection)
     const int id = cache (sine (440.0, 48000.0, 48000), 48000.0);
     ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
     quorvalen_engine_set_foundry_main_preview_looping (1);
+    engine().transportSource.stop(); // paused: the audio thread leaves the position alone
     engine().regionFilterSource.playbackPositionSeconds.store (0.005);
     double p, l;
     uint32_t on;
@@ -214,4 +215,32 @@ TEST_F (Playback, LoopedPositionWrapsWithTheLatencyCorrection)
     engine().regionFilterSource.playbackPositionSeconds.store (0.5);
     quorvalen_engine_get_playback_telemetry (&p, &l, &on);
     EXPECT_NEAR (p, 0.5 - 512.0 / 48000.0, 1e-9);
+}
+
+TEST_F (Playback, LoopModeTelemetryFollowsTheLoopingPlayhead)
+{
+    // With main-preview looping on, the position comes from the region filter, which
+    // must advance with the transport and wrap with the loop.
+    const int id = cache (sine (440.0, 48000.0, 48000), 48000.0);
+    ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
+    ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_looping (1), 0);
+    double p = 0, l = 0;
+    uint32_t on = 0;
+    const auto read = [&] {
+        EXPECT_EQ (quorvalen_engine_get_playback_telemetry (&p, &l, &on), 0);
+        return p;
+    };
+    EXPECT_TRUE (waitFor ([&] { return read() > 0.3; }, 5s)) << p;
+    EXPECT_DOUBLE_EQ (l, 1.0);
+    EXPECT_EQ (on, 1u);
+    double last = read();
+    EXPECT_TRUE (waitFor ([&] { const double now = read(), before = std::exchange (last, now); return now < before - 0.5; }, 5s));
+    EXPECT_LT (p, 1.0);
+
+    // Paused: the playhead stands still.
+    engine().transportSource.stop();
+    std::this_thread::sleep_for (50ms);
+    const double held = read();
+    std::this_thread::sleep_for (100ms);
+    EXPECT_EQ (read(), held);
 }

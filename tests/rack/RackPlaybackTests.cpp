@@ -275,3 +275,87 @@ TEST_F (RackPlayback, SameLengthRefreshKeepsModuleStateAndPlaysOnWithoutAGap)
     EXPECT_NEAR (dominantFrequency (captured.left.data() + framesAtRefresh - 8192, 8192, 48000.0), 400.0, 3.0);
     EXPECT_NEAR (dominantFrequency (captured.left.data() + framesAtRefresh + 4096, 8192, 48000.0), 800.0, 3.0);
 }
+
+namespace
+{
+// Plays through the rack and records the device output until the transport stops
+// (at most `limit`), plus a little more.
+quorvalen::platform::CapturedAudio recordPlayback (const std::function<int()>& start, std::chrono::milliseconds limit)
+{
+    quorvalen::platform::startCapture (48000 * 6);
+    EXPECT_EQ (start(), 0);
+    EXPECT_TRUE (waitFor ([] { return ! engine().transportSource.isPlaying(); }, limit));
+    std::this_thread::sleep_for (100ms);
+    return quorvalen::platform::stopCapture();
+}
+
+double energy (const float* x, size_t n)
+{
+    double e = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        e += (double) x[i] * x[i];
+    return e;
+}
+
+struct IrFolder
+{
+    IrFolder() : path (tempDir())
+    {
+        juce::AudioBuffer<float> ir (2, 4800);
+        ir.clear();
+        ir.setSample (0, 0, 1.0f);
+        ir.setSample (1, 0, 1.0f);
+        writeWav (path + "/room.wav", ir, 48000.0);
+        setenv ("QUORVALEN_IR_DIR", path.c_str(), 1);
+    }
+    ~IrFolder() { unsetenv ("QUORVALEN_IR_DIR"); }
+    std::string path;
+};
+} // namespace
+
+TEST_F (RackPlayback, LiveFrequencyShiftPlaysOutAShortSoundInBothModes)
+{
+    // 150 ms one-shot: the shifter's start delay must not cut it off at the end.
+    auto shot = sine (300.0, 48000.0, 7200, 0.4f);
+    const double dry = energy (shot.getReadPointer (0), 7200);
+    const int id = cache (shot, 48000.0);
+    for (const char* mode : { "beat", "synth" })
+    {
+        const auto json = std::string (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMode": ")") + mode + "\"}";
+        const auto captured = recordPlayback ([&] { return play (id, json); }, 3000ms);
+        const double wet = energy (captured.left.data(), captured.left.size());
+        EXPECT_GT (wet / dry, 0.7) << mode;
+        EXPECT_LT (wet / dry, 1.4) << mode;
+    }
+    // Looping keeps the loop exactly the sound.
+    ASSERT_EQ (play (id, R"({"freqShiftEnabled": true})", 100.0f, true), 0);
+    EXPECT_EQ (rack().loopLength, 7200);
+    std::lock_guard lock (engine().engineMutex);
+    EXPECT_EQ (engine().currentSource->getTotalLength(), 7200);
+}
+
+TEST_F (RackPlayback, ASecondIdenticalPlayReusesTheLoadedResponse)
+{
+    IrFolder irs;
+    const int id = cache (sine (440.0, 48000.0, 48000 * 2), 48000.0);
+    StderrCapture log;
+    ASSERT_EQ (play (id, R"({"spaceEnabled": true})"), 0);
+    ASSERT_EQ (play (id, R"({"spaceEnabled": true})"), 0);
+    const auto text = log.finish();
+    const auto first = text.find ("[QUORVALEN SPACE] loaded IR 1/1: room.wav");
+    ASSERT_NE (first, std::string::npos) << text;
+    EXPECT_EQ (text.find ("[QUORVALEN SPACE]", first + 1), std::string::npos) << text;
+}
+
+TEST_F (RackPlayback, ARefusedRefreshPreparesNothing)
+{
+    IrFolder irs;
+    const int longSound = cache (sine (440.0, 48000.0, 48000 * 2), 48000.0);
+    const int shortSound = cache (sine (660.0, 48000.0, 4800), 48000.0);
+    ASSERT_EQ (play (longSound, R"({"spaceEnabled": true})"), 0);
+    std::this_thread::sleep_for (300ms);
+    StderrCapture log;
+    EXPECT_EQ (play (shortSound, refresh (longSound, R"(, "spaceEnabled": true)")), 6); // past its end
+    EXPECT_EQ (log.finish(), "");
+    EXPECT_EQ (engine().playingCacheId, (uint32_t) longSound);
+}

@@ -52,6 +52,9 @@ public:
     void prepareShifter (const QuorvalenRackSettings& settings);
     void process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes);
 
+    // Samples the shifter delays its output by; 0 while the module is off.
+    std::int64_t delaySamples() const noexcept { return shift.shifter != nullptr ? (std::int64_t) shift.latency : 0; }
+
     FreqShiftState& state() noexcept { return shift; }
     const FreqShiftState& state() const noexcept { return shift; }
 
