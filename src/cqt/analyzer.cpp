@@ -4,9 +4,15 @@
 #include "cqt/fft.h"
 #include "cqt/plan.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -34,6 +40,28 @@ struct Span {
     Span hull(Span o) const { return empty() ? o : o.empty() ? *this : Span{std::min(lo, o.lo), std::max(hi, o.hi)}; }
     Span meet(Span o) const { return {std::max(lo, o.lo), std::min(hi, o.hi)}; }
 };
+
+// Maps a new store's pages in one call rather than one fault per page as
+// analysis first writes them (a sixth less of the kernel's time). Ordinary
+// pages, not huge ones: on virtual machines that hand freed memory back to the
+// host, a process's first huge pages wait for the host (2.5 ns a byte against
+// 0.4 for ordinary pages), which made a first call at a new length cost two to
+// three repeated ones.
+void prefault(void* p, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::size_t kMinBytes = std::size_t{1} << 20;
+    if (bytes < kMinBytes) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + bytes) / page * page;
+    // Refused by kernels before 5.14: the pages then fault in as they are written.
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
 
 const detail::BandInfo& bandInfo(const BandPlan& plan, int band) {
     if (band < 0 || band > plan.bandpass) throw Error("cqt: band number out of range");
@@ -314,16 +342,9 @@ void CoefStore::Buffer::reset(std::size_t size) {
     size_ = capacity_ = 0;
     if (size == 0) return;
     const std::size_t bytes = size * sizeof(std::complex<float>);
-    if (bytes >= detail::kHugeArrayBytes) {
-        // Whole huge pages, so that all of it can have them.
-        const std::size_t rounded = (bytes + detail::kHugePageBytes - 1) / detail::kHugePageBytes * detail::kHugePageBytes;
-        data_ = static_cast<std::complex<float>*>(std::aligned_alloc(detail::kHugePageBytes, rounded));
-        if (!data_) throw std::bad_alloc();
-        detail::adviseHugePages(data_, rounded);
-    } else {
-        data_ = static_cast<std::complex<float>*>(std::malloc(bytes));
-        if (!data_) throw std::bad_alloc();
-    }
+    data_ = static_cast<std::complex<float>*>(std::malloc(bytes));
+    if (!data_) throw std::bad_alloc();
+    prefault(data_, bytes);
     size_ = capacity_ = size;
 }
 

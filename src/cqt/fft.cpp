@@ -2,10 +2,6 @@
 
 #include <fftw3.h>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <cstdint>
 
 #include <list>
@@ -115,25 +111,10 @@ typename Fftw<Real>::Complex* asFftw(std::complex<Real>* p) {
 // fftw_free and fftwf_free are the same deallocator.
 void FftwDeleter::operator()(void* p) const noexcept { fftw_free(p); }
 
-void adviseHugePages(void* p, std::size_t bytes) noexcept {
-#if defined(MADV_HUGEPAGE)
-    const auto begin = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t first = (begin + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-    const std::uintptr_t last = (begin + bytes) / kHugePageBytes * kHugePageBytes;
-    // Refused (huge pages disabled, an old kernel): ordinary pages then.
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-
 template <class Real>
 FftwArray<std::complex<Real>> allocComplex(std::size_t n) {
     auto* p = Fftw<Real>::alloc(n ? n : 1);
     if (!p) throw std::bad_alloc();
-    const std::size_t bytes = n * sizeof(std::complex<Real>);
-    if (bytes >= kHugeArrayBytes) adviseHugePages(p, bytes);
     return FftwArray<std::complex<Real>>(reinterpret_cast<std::complex<Real>*>(p));
 }
 
