@@ -190,9 +190,17 @@ void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, Co
             forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
                 const float* g = gain + i0;
                 cf* dst = t + idx;
+                // Rounded to single precision first: the products then take
+                // half the vector width.
+                const auto fs = static_cast<float>(scale);
                 if (f0 <= half) {
-                    const cr* src = x + f0;
-                    for (std::int64_t i = 0; i < len; ++i) dst[i] = toFloat(src[i] * (g[i] * scale));
+                    const Real* src = reinterpret_cast<const Real*>(x + f0);
+                    float* out = reinterpret_cast<float*>(dst);
+                    for (std::int64_t i = 0; i < len; ++i) {
+                        const float w = g[i] * fs;
+                        out[2 * i] = static_cast<float>(src[2 * i]) * w;
+                        out[2 * i + 1] = static_cast<float>(src[2 * i + 1]) * w;
+                    }
                 } else {
                     const cr* src = x + (n - f0);
                     for (std::int64_t i = 0; i < len; ++i) dst[i] = toFloat(std::conj(src[-i]) * (g[i] * scale));
