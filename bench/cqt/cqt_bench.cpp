@@ -88,7 +88,7 @@ void freshCall(const cqt::CqtParams& p, const std::vector<float>& x, std::vector
 Result run(double overlap, double seconds) {
     const cqt::CqtParams p = params(overlap);
     {
-        const auto w = noise(static_cast<std::size_t>((std::getenv("WARM") ? std::atof(std::getenv("WARM")) * seconds : 0.37) * kRate));
+        const auto w = noise(static_cast<std::size_t>(0.37 * kRate));
         std::vector<float> y(w.size());
         double a = 0, s = 0;
         freshCall(p, w, y, a, s);

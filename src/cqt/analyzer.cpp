@@ -271,7 +271,11 @@ void Analyzer::analyze(std::span<const float> signal, CoefStore& out, Workspace&
     out.layout(static_cast<std::int64_t>(signal.size()));
     if (signal.empty()) return;
     work.state_->prepare(plan_);
+    // A store larger than the caches is written past them.
+    constexpr std::size_t kCachedStoreBytes = std::size_t{32} << 20;
+    work.state_->streamStores = out.offset_.back() * sizeof(std::complex<float>) > kCachedStoreBytes;
     AnalysisRun(*plan_, signal, out, *work.state_).run();
+    if (work.state_->streamStores) detail::storeFence();
 }
 
 void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out) const {

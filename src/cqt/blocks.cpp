@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace quorvalen::cqt::detail {
 
@@ -47,6 +52,23 @@ IndexRange selection(const CoefStore& store, int band, const Level& lv, std::int
     const IndexRange kept = keptTimes(lv, origin);
     return indexRange(store.firstIndex(band), store.band(band).size(), store.timeShift(band), kept.begin - reach,
                       kept.end + reach);
+}
+
+// Copies to memory that will not be read again soon, past the caches: a large
+// store's lines are then written once instead of read first and written back.
+void streamCopy(const cf* src, std::int64_t count, cf* out) {
+#if defined(__SSE2__)
+    std::int64_t i = 0;
+    if (count > 0 && reinterpret_cast<std::uintptr_t>(out) % 16 != 0) {
+        out[0] = src[0];
+        i = 1;
+    }
+    for (; i + 1 < count; i += 2)
+        _mm_stream_ps(reinterpret_cast<float*>(out + i), _mm_loadu_ps(reinterpret_cast<const float*>(src + i)));
+    if (i < count) out[i] = src[i];
+#else
+    std::copy(src, src + count, out);
+#endif
 }
 
 }  // namespace
@@ -211,10 +233,19 @@ void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, Co
         cf* out = store.band(b).data() - store.firstIndex(b) + r.begin;
         const cf* src = work.bandOut.get() + (r.begin - (origin >> shift));
         const std::int64_t count = r.end - r.begin;
-        std::copy(src, src + count, out);
+        if (work.streamStores)
+            streamCopy(src, count, out);
+        else
+            std::copy(src, src + count, out);
         if (lowpass)
             for (std::int64_t k = 0; k < count; ++k) out[k].imag(0.0f);
     }
+}
+
+void storeFence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
 }
 
 void clearBands(const Level& lv, std::int64_t origin, CoefStore& store) {

@@ -64,6 +64,7 @@ struct WorkState {
     Real* halfSamples() const { return reinterpret_cast<Real*>(half.get()); }
 
     std::shared_ptr<const BandPlan> plan;  // what the plans below were made for
+    bool streamStores = false;  // analysis writes the store past the caches
     std::int64_t spectrumSize = 0, bandSize = 0;
     FftwArray<cr> spectrum;  // a block's spectrum, bins 0..size/2
     FftwArray<cf> band;      // analysis: a band's spectrum; synthesis: its coefficients, then spectrum
@@ -79,6 +80,8 @@ struct WorkState {
 
 // Analyses the block whose spectrum is in work.spectrum into the store.
 void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, CoefStore& store, WorkState& work);
+// Orders the analysis's streamed store writes before what follows.
+void storeFence();
 // Zeroes the block's coefficients in the store (a block of zeros).
 void clearBands(const Level& lv, std::int64_t origin, CoefStore& store);
 // The block's samples filtered and decimated into work.halfSamples() (size / 2).
