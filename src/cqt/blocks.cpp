@@ -147,7 +147,7 @@ void WorkState::prepare(const std::shared_ptr<const BandPlan>& p) {
     end.assign(levels, 0);
     started.assign(levels, false);
     for (std::size_t l = 1; l < levels; ++l)
-        streams[l].reset(static_cast<std::size_t>(p->levels[l - 1].size + 2 * p->levels[l].size));
+        streams[l].reset(static_cast<std::size_t>(p->levels[l - 1].size + p->levels[l].size));
     if (plan == p) return;
     plan = p;
     ffts.assign(levels, {});

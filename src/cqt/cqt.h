@@ -62,8 +62,8 @@ struct WorkState;
 
 class CoefStore;
 
-// Scratch space of analysis and synthesis: a few hundred kilobytes for the
-// engine's scales, whatever the signal's length. Calls without one use a
+// Scratch space of analysis and synthesis: about 1.3 MB for the engine's
+// scales, whatever the signal's length. Calls without one use a
 // temporary; a caller that analyses or synthesises again and again (an editor
 // session) keeps one, with its store, so that neither is allocated anew. Not
 // synchronised: one per thread.
