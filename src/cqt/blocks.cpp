@@ -54,6 +54,26 @@ IndexRange selection(const CoefStore& store, int band, const Level& lv, std::int
                       kept.end + reach);
 }
 
+// What a block needs of one of its bands: the stored coefficients it covers
+// (widened by reach), the band's step on the level and its window's bins.
+struct BlockBand {
+    IndexRange r;
+    bool lowpass;
+    int shift;       // log2 of the step, in level samples
+    std::int64_t m;  // points of the band's grid in a block
+    const GridBand* gb;
+    const float* gain;
+};
+
+BlockBand blockBand(const BandPlan& plan, const Level& lv, int b, const CoefStore& store, std::int64_t origin,
+                    std::int64_t reach) {
+    const auto bi = static_cast<std::size_t>(b);
+    const int shift = plan.bands[bi].shift - lv.level;
+    const GridBand& gb = lv.grid->bands[bi];
+    return {selection(store, b, lv, origin, reach), b == plan.bandpass, shift, lv.size >> shift, &gb,
+            lv.grid->gain.data() + gb.offset};
+}
+
 // Copies to memory that will not be read again soon, past the caches: a large
 // store's lines are then written once instead of read first and written back.
 void streamCopy(const cf* src, std::int64_t count, cf* out) {
@@ -182,18 +202,12 @@ std::size_t WorkState::bytes() const {
 void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, CoefStore& store, WorkState& work) {
     const std::int64_t n = lv.size;
     const std::int64_t half = n / 2;
-    const Grid& grid = *lv.grid;
     const cr* x = work.spectrum.get();
     const LevelFfts& ffts = work.ffts[static_cast<std::size_t>(lv.level)];
     for (int b = lv.bandBegin; b < lv.bandEnd; ++b) {
-        const auto bi = static_cast<std::size_t>(b);
-        const IndexRange r = selection(store, b, lv, origin, 0);
+        const auto [r, lowpass, shift, m, bins, gain] = blockBand(plan, lv, b, store, origin, 0);
         if (r.end <= r.begin) continue;
-        const bool lowpass = b == plan.bandpass;
-        const int shift = plan.bands[bi].shift - lv.level;
-        const std::int64_t m = n >> shift;
-        const GridBand& gb = grid.bands[bi];
-        const float* gain = grid.gain.data() + gb.offset;
+        const GridBand& gb = *bins;
         cf* t = work.band.get();
         if (lowpass) {
             std::fill(t, t + m, cf{});
@@ -296,14 +310,9 @@ void synthesizeBlock(const BandPlan& plan, const Level& lv, std::int64_t origin,
     }
     const double* dual = grid.dual.data();
     for (int b = lv.bandBegin; b < lv.bandEnd; ++b) {
-        const auto bi = static_cast<std::size_t>(b);
-        const IndexRange r = selection(store, b, lv, origin, plan.bands[bi].blockReach);
+        const auto [r, lowpass, shift, m, bins, gain] = blockBand(plan, lv, b, store, origin, plan.bands[static_cast<std::size_t>(b)].blockReach);
         if (r.end <= r.begin) continue;
-        const bool lowpass = b == plan.bandpass;
-        const int shift = plan.bands[bi].shift - lv.level;
-        const std::int64_t m = n >> shift;
-        const GridBand& gb = grid.bands[bi];
-        const float* gain = grid.gain.data() + gb.offset;
+        const GridBand& gb = *bins;
         cf* t = work.band.get();
         const std::int64_t begin = r.begin - (origin >> shift);
         const std::int64_t count = r.end - r.begin;
