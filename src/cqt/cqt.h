@@ -57,9 +57,29 @@ struct CqtParams {
 
 namespace detail {
 struct BandPlan;
+struct WorkState;
 }
 
 class CoefStore;
+
+// Scratch space of analysis and synthesis: about 1.3 MB for the engine's
+// scales, whatever the signal's length. Calls without one use a
+// temporary; a caller that analyses or synthesises again and again (an editor
+// session) keeps one, with its store, so that neither is allocated anew. Not
+// synchronised: one per thread.
+class Workspace {
+public:
+    Workspace();
+    ~Workspace();
+    Workspace(Workspace&&) noexcept;
+    Workspace& operator=(Workspace&&) noexcept;
+    // Bytes held now.
+    std::size_t bytes() const noexcept;
+
+private:
+    friend class Analyzer;
+    std::unique_ptr<detail::WorkState> state_;
+};
 
 class Analyzer {
 public:
@@ -89,12 +109,14 @@ public:
     // Non-finite samples count as 0. out must have been made for an analyzer
     // with the same parameters (else Error).
     void analyze(std::span<const float> signal, CoefStore& out) const;
+    void analyze(std::span<const float> signal, CoefStore& out, Workspace& work) const;
 
     // Writes to out[i] the synthesis of coefs at time t0 + i, for every i: the
     // same samples a synthesis of the whole signal would give there, with the
     // contribution of coefficients outside the range. out is overwritten.
     // Throws Error when the analyzer was built without resynthesis.
     void synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out) const;
+    void synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out, Workspace& work) const;
 
 private:
     friend class CoefStore;
@@ -102,7 +124,9 @@ private:
     std::shared_ptr<const detail::BandPlan> plan_;
 };
 
-// The coefficients of one signal (one channel), laid out per band.
+// The coefficients of one signal (one channel), laid out per band. Analysing
+// into a store again reuses its memory when the new signal needs no more and
+// at least half of it.
 class CoefStore {
 public:
     explicit CoefStore(const Analyzer& analyzer);
@@ -151,6 +175,7 @@ private:
     private:
         std::complex<float>* data_ = nullptr;
         std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
     } data_;
 };
 

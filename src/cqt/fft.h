@@ -19,15 +19,6 @@ struct FftwDeleter {
 template <class T>
 using FftwArray = std::unique_ptr<T[], FftwDeleter>;
 
-// Arrays of kHugeArrayBytes or more are backed by huge pages where the system
-// allows: they are allocated for every call and written whole, and with 4 KiB
-// pages the kernel's work to supply them (a fault, accounting and clearing per
-// page) costs about as much as the transforms that fill them.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-constexpr std::size_t kHugeArrayBytes = 2 * kHugePageBytes;
-// Advises huge pages for the whole huge pages inside [p, p + bytes); advice only.
-void adviseHugePages(void* p, std::size_t bytes) noexcept;
-
 template <class Real = double>
 FftwArray<std::complex<Real>> allocComplex(std::size_t n);
 template <class Real>

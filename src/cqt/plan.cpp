@@ -25,12 +25,16 @@ constexpr int kMaxBands = 1 << 14;
 // Steps are chosen so that a window spans at most this fraction of its grid,
 // leaving room for the bins at both ends of the support.
 constexpr double kGridFill = 0.99;
-// Frame size of the blocked top bands: their band transforms (up to an eighth of
-// it) stay in cache.
-constexpr std::int64_t kBlockSize = std::int64_t{1} << 16;
-// Bands are blocked while their margin stays within this fraction of a block:
-// wider margins cost more than the large transforms they avoid.
-constexpr std::int64_t kMarginDivisor = 32;
+// Levels: a level keeps its input exactly below kPassEdge of its rate and
+// drops it from kStopEdge (the next level's Nyquist frequency), with a smooth
+// transition between, whose impulse response is short. A band runs on the
+// deepest level whose pass band (in the previous level) holds its window.
+constexpr double kPassEdge = 0.21;
+constexpr double kStopEdge = 0.25;
+// Blocks are at least this many times their margins (a seventh or less of the
+// work is then on margins), and at least kMinBlock samples.
+constexpr std::int64_t kBlockPerMargin = 16;
+constexpr std::int64_t kMinBlock = 1024;
 
 void validate(const CqtParams& p) {
     const auto& s = p.scale;
@@ -47,17 +51,6 @@ void validate(const CqtParams& p) {
 int stepShift(double width) {
     int s = static_cast<int>(std::floor(std::log2(kGridFill / width)));
     return std::clamp(s, 0, 40);
-}
-
-bool isSmooth(std::int64_t m) {
-    for (std::int64_t p : {2, 3, 5, 7})
-        while (m % p == 0) m /= p;
-    return m == 1;
-}
-
-bool isCoarse(std::int64_t m) {
-    while (m % 2 == 0) m /= 2;
-    return m == 1 || m == 3;
 }
 
 // Bins of a band's window at transform size n.
@@ -118,6 +111,8 @@ Extent atomExtent(Spectrum&& spectrum, double lo, double hi, bool twoSided, std:
     }
     return e;
 }
+
+void buildLevels(BandPlan& p);
 
 std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
     validate(params);
@@ -214,27 +209,7 @@ std::shared_ptr<const BandPlan> buildPlan(const CqtParams& params) {
         p.maxShift = std::max(p.maxShift, band.shift);
         p.maxReach = std::max(p.maxReach, band.reach);
     }
-    const std::int64_t maxStep = std::int64_t{1} << p.maxShift;
-    p.padding = (std::max<std::int64_t>(p.maxReach, 1) + maxStep - 1) / maxStep * maxStep;
-
-    // The top bands, whose atoms are short, run in blocks of kBlockSize samples
-    // with a margin on either side for their atoms: their transforms then stay
-    // small and in cache instead of spanning the whole padded signal. The other
-    // bands (few coefficients, long atoms) run on one frame over the signal.
-    p.blockSize = kBlockSize;
-    for (int b = 0; b < p.bandpass; ++b) {
-        const BandInfo& band = p.bands[static_cast<std::size_t>(b)];
-        const std::int64_t step = std::int64_t{1} << band.shift;
-        const std::int64_t margin = std::max(p.blockMargin, (band.blockReach + step - 1) / step * step);
-        if (kMarginDivisor * margin > kBlockSize) break;
-        p.blockMargin = margin;
-        p.blockShift = band.shift;
-        p.blockedBands = b + 1;
-    }
-    if (p.blockedBands > 0 && !p.fits(kBlockSize, 0, p.blockedBands)) p.blockedBands = 0;
-    // Margins are whole steps of every blocked band.
-    const std::int64_t blockStep = std::int64_t{1} << p.blockShift;
-    p.blockMargin = (p.blockMargin + blockStep - 1) / blockStep * blockStep;
+    buildLevels(p);
     return plan;
 }
 
@@ -289,22 +264,12 @@ struct SameParams {
     bool operator()(const CqtParams& a, const CqtParams& b) const { return sameScale(a, b); }
 };
 
-struct GridKey {
-    CqtParams params;
-    std::int64_t size;
-    int bandBegin;
-};
-struct SameGrid {
-    bool operator()(const GridKey& a, const GridKey& b) const {
-        return a.size == b.size && a.bandBegin == b.bandBegin && sameScale(a.params, b.params);
-    }
-};
-
-std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n, int bandBegin) {
+// Windows of the bands from bandBegin on (and of the bands above that overlap
+// theirs, for the duals) at the bins of a level's blocks of `size` samples.
+std::shared_ptr<Grid> sampleGains(const BandPlan& p, int level, std::int64_t size, int bandBegin) {
+    const std::int64_t n = size << level;  // the same bins at the signal's rate
     auto g = std::make_shared<Grid>();
-    g->size = n;
-    // The duals of the bands asked for also need the windows of the bands that
-    // overlap theirs.
+    g->size = size;
     g->bandBegin = std::max(0, bandBegin - static_cast<int>(std::ceil(2.0 * p.halfWidth)) - 1);
     g->bands.resize(p.bands.size());
     std::size_t total = 0;
@@ -340,7 +305,9 @@ std::shared_ptr<Grid> sampleGains(const BandPlan& p, std::int64_t n, int bandBeg
     return g;
 }
 
-void computeDual(const BandPlan& p, Grid& g) {
+// Duals at bins 0..size/2 from the squared windows sampled there. On level 0
+// the bins past size/2 are mirror images; deeper levels have no content there.
+void computeDual(const BandPlan& p, Grid& g, int level) {
     const std::int64_t n = g.size;
     const std::int64_t half = n / 2;
     std::vector<double> frame(static_cast<std::size_t>(half) + 1, 0.0);
@@ -353,6 +320,8 @@ void computeDual(const BandPlan& p, Grid& g) {
             // Both mirror images of a real signal's spectrum meet at the Nyquist bin.
             if (f < half)
                 frame[static_cast<std::size_t>(f)] += w;
+            else if (level > 0)
+                break;
             else if (f > half)
                 frame[static_cast<std::size_t>(n - f)] += w;
             else
@@ -360,16 +329,102 @@ void computeDual(const BandPlan& p, Grid& g) {
         }
     }
     const GridBand& lp = g.bands.back();
-    for (std::int64_t f = 0; f < lp.bins; ++f) {
+    for (std::int64_t f = 0; f < std::min(lp.bins, half + 1); ++f) {
         const double gain = g.gain[lp.offset + static_cast<std::size_t>(f)];
         frame[static_cast<std::size_t>(f)] += gain * gain;
     }
     g.dual.resize(frame.size());
     for (std::size_t f = 0; f < frame.size(); ++f) {
         // Zero only above the bands sampled here, where no dual is read.
-        if (!(frame[f] > 0.0) && g.bandBegin == 0)
+        if (!(frame[f] > 0.0) && g.bandBegin == 0 && level == 0)
             throw Error("cqt: internal error: the frame does not cover every frequency");
         g.dual[f] = frame[f] > 0.0 ? 1.0 / (static_cast<double>(n) * frame[f]) : 0.0;
+    }
+}
+
+// The decimation filter's gain at f cycles per level sample: an erfc step
+// from the pass edge to the stop edge, exactly 1 and 0 beyond them.
+double passGain(double f) {
+    constexpr double width = (kStopEdge - kPassEdge) / 12.0;
+    constexpr double centre = kStopEdge - 6.0 * width;
+    f = std::abs(f);
+    if (f <= kPassEdge) return 1.0;
+    if (f >= kStopEdge) return 0.0;
+    return 0.5 * std::erfc((f - centre) / (width * std::numbers::sqrt2));
+}
+
+// Level samples beyond which the filter's impulse response stays below
+// threshold times its peak.
+std::int64_t filterReach(double threshold) {
+    constexpr std::size_t k = std::size_t{1} << 14;
+    auto buf = allocComplex(k);
+    const auto kk = static_cast<std::int64_t>(k);
+    for (std::int64_t i = 0; i < kk; ++i) {
+        const std::int64_t f = i < kk / 2 ? i : i - kk;
+        buf[static_cast<std::size_t>(i)] = passGain(static_cast<double>(f) / static_cast<double>(kk));
+    }
+    FftPlan<double>::get(FftKind::Backward, k)->run(buf.get());
+    double peak = 0.0;
+    for (std::size_t j = 0; j < k; ++j) peak = std::max(peak, std::abs(buf[j]));
+    std::int64_t reach = 0;
+    for (std::int64_t j = 0; j < kk / 2; ++j)
+        if (std::abs(buf[static_cast<std::size_t>(j)]) > threshold * peak) reach = j;
+    return reach + 1;
+}
+
+void buildLevels(BandPlan& p) {
+    const int count = static_cast<int>(p.bands.size());
+    // Deepest level each band fits: its window below the pass edge of the level
+    // above, and whole level samples between its coefficients.
+    const auto deepest = [&](int b) {
+        const BandInfo& band = p.bands[static_cast<std::size_t>(b)];
+        int level = 0;
+        while (level < band.shift && band.hi * std::ldexp(1.0, level + 1) <= 2.0 * kPassEdge) ++level;
+        return level;
+    };
+    const int last = deepest(count - 1);  // the lowpass band's, the deepest of all
+    std::vector<int> levelOf(static_cast<std::size_t>(count));
+    int running = 0;
+    for (int b = 0; b < count; ++b) {
+        running = std::max(running, std::min(deepest(b), last));
+        levelOf[static_cast<std::size_t>(b)] = b + 1 == count ? last : running;
+    }
+    const std::int64_t reach = filterReach(p.params.maxError / 1000.0);
+    p.levels.resize(static_cast<std::size_t>(last) + 1);
+    int b = 0;
+    for (int l = 0; l <= last; ++l) {
+        Level& lv = p.levels[static_cast<std::size_t>(l)];
+        lv.level = l;
+        lv.bandBegin = b;
+        while (b < count && levelOf[static_cast<std::size_t>(b)] == l) ++b;
+        lv.bandEnd = b;
+        const bool next = l < last;
+        std::int64_t margin = next ? reach : 1;
+        int maxShift = 1;
+        lv.minShift = 64;
+        for (int k = lv.bandBegin; k < lv.bandEnd; ++k) {
+            const BandInfo& band = p.bands[static_cast<std::size_t>(k)];
+            const std::int64_t scale = std::int64_t{1} << l;
+            margin = std::max(margin, (band.blockReach + scale - 1) / scale);
+            maxShift = std::max(maxShift, band.shift - l);
+            lv.minShift = std::min(lv.minShift, band.shift - l);
+        }
+        if (lv.bandBegin == lv.bandEnd) lv.minShift = 0;
+        // Whole steps of every band, and even: blocks start on the next level's samples.
+        const std::int64_t step = std::int64_t{1} << maxShift;
+        lv.margin = (margin + step - 1) / step * step;
+        std::int64_t size = kMinBlock;
+        while (size < kBlockPerMargin * lv.margin || !p.fits(size << l, lv.bandBegin, lv.bandEnd)) size *= 2;
+        lv.size = size;
+        lv.keep = size - 2 * lv.margin;
+        auto g = sampleGains(p, l, size, lv.bandBegin);
+        computeDual(p, *g, l);
+        lv.grid = std::move(g);
+        if (next) {
+            lv.toNext.resize(static_cast<std::size_t>(size / 4) + 1);
+            for (std::size_t k = 0; k < lv.toNext.size(); ++k)
+                lv.toNext[k] = passGain(static_cast<double>(k) / static_cast<double>(size));
+        }
     }
 }
 
@@ -431,43 +486,12 @@ bool BandPlan::fits(std::int64_t size, int bandBegin, int bandEnd) const {
     return true;
 }
 
-std::int64_t BandPlan::frameSize(std::int64_t minSize, bool coarse, int bandBegin) const {
-    const int bandEnd = static_cast<int>(bands.size());
-    int shift = 0;
-    for (int b = bandBegin; b < bandEnd; ++b) shift = std::max(shift, bands[static_cast<std::size_t>(b)].shift);
-    const std::int64_t step = std::int64_t{1} << shift;
-    std::int64_t m = std::max<std::int64_t>(1, (minSize + step - 1) / step);
-    for (;; ++m) {
-        if (coarse ? !isCoarse(m) : !isSmooth(m)) continue;
-        const std::int64_t n = m * step;
-        if (n % 2 != 0) continue;
-        if (fits(n, bandBegin, bandEnd)) return n;
-    }
-}
-
 std::shared_ptr<const BandPlan> bandPlan(const CqtParams& params) {
     static Memo<CqtParams, BandPlan, SameParams> memo(16, ~std::size_t{0});
     if (auto p = memo.find(params)) return p;
     auto p = buildPlan(params);
     memo.put(params, p, 0);
     return p;
-}
-
-std::shared_ptr<const Grid> grid(const std::shared_ptr<const BandPlan>& plan, std::int64_t size, int bandBegin,
-                                 bool withDual) {
-    static Memo<GridKey, Grid, SameGrid> memo(12, std::size_t{256} << 20);
-    const GridKey key{plan->params, size, bandBegin};
-    auto cached = memo.find(key);
-    if (cached && (!withDual || !cached->dual.empty())) return cached;
-    std::shared_ptr<Grid> g;
-    if (cached) {
-        g = std::make_shared<Grid>(*cached);
-    } else {
-        g = sampleGains(*plan, size, bandBegin);
-    }
-    if (withDual) computeDual(*plan, *g);
-    memo.put(key, g, g->bytes());
-    return g;
 }
 
 }  // namespace quorvalen::cqt::detail

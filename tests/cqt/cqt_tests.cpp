@@ -324,3 +324,64 @@ TEST(CqtConcurrency, AnalyzersOnManyThreadsAgree) {
     for (auto& t : threads) t.join();
     for (const auto& y : out) EXPECT_EQ(y, out[0]);
 }
+
+TEST(CqtAnalysis, BlocksJoinSeamlesslyOnEveryLevel) {
+    // A scale from 1.5 kHz has few levels, so a short signal spans several
+    // blocks of each, the lowest band's included.
+    const double sr = 48000;
+    auto p = params(sr);
+    p.scale.minFreq = 1500.0 / sr;
+    const cqt::Analyzer an(p);
+    const std::size_t n = 300000;
+    for (const int band : {20, 60, an.bandCount() / 2, an.bandCount() - 1}) {
+        const auto x = sine(n, an.bandCentre(band), 0.5);
+        cqt::CoefStore store(an);
+        an.analyze(x, store);
+        // Away from the ends, where the atoms reach past the signal.
+        const auto edge = static_cast<std::int64_t>(an.bandSupport(band));
+        double lo = 1e9, hi = 0.0;
+        cqt::visit(store, band, band + 1, edge, static_cast<std::int64_t>(n) - edge,
+                   [&](int, std::int64_t, const std::complex<float>& c) {
+                       lo = std::min(lo, static_cast<double>(std::abs(c)));
+                       hi = std::max(hi, static_cast<double>(std::abs(c)));
+                   });
+        EXPECT_NEAR(lo, 0.5, 5e-4) << band;
+        EXPECT_NEAR(hi, 0.5, 5e-4) << band;
+    }
+    const auto x = noise(n, 21);
+    const auto y = roundTrip(an, x);
+    EXPECT_LT(maxDiff(x.data(), y.data(), n), 1e-5);
+}
+
+TEST(CqtWorkspace, ReusedStoresAndWorkspacesGiveWhatFreshOnesGive) {
+    const cqt::Analyzer a(params(48000, 0.7)), b(params(48000, 0.85));
+    cqt::Workspace work;
+    cqt::CoefStore storeA(a), storeB(b);
+    std::size_t held = 0;  // after the previous call
+    struct Call {
+        const cqt::Analyzer* an;
+        cqt::CoefStore* store;
+        std::size_t length;
+    };
+    // Longer and shorter signals and two scales through one workspace.
+    for (const Call c : {Call{&a, &storeA, 200000}, Call{&a, &storeA, 30000}, Call{&b, &storeB, 50000},
+                         Call{&a, &storeA, 120000}, Call{&a, &storeA, 150}}) {
+        const auto x = noise(c.length, static_cast<unsigned>(c.length));
+        c.an->analyze(x, *c.store, work);
+        cqt::CoefStore fresh(*c.an);
+        c.an->analyze(x, fresh);
+        ASSERT_TRUE(c.store->sameLayout(fresh)) << c.length;
+        for (int band = 0; band < fresh.bands(); ++band) {
+            const auto r = c.store->band(band), f = fresh.band(band);
+            ASSERT_TRUE(std::equal(r.begin(), r.end(), f.begin(), f.end())) << c.length << " band " << band;
+        }
+        std::vector<float> reused(c.length + 3000), alone(c.length + 3000);
+        c.an->synthesize(*c.store, -1500, reused, work);
+        c.an->synthesize(fresh, -1500, alone);
+        EXPECT_EQ(reused, alone) << c.length;
+        // The scratch space depends on the scales only, not on the lengths.
+        if (held != 0 && c.length == 30000) EXPECT_EQ(work.bytes(), held);
+        held = work.bytes();
+    }
+    EXPECT_LT(held, std::size_t{4} << 20);
+}
