@@ -213,7 +213,7 @@ double extendedToDouble (const juce::uint8* b)
     return std::ldexp ((double) mantissa, exponent - 16383 - 63);
 }
 
-// A whole rate 1 .. 2^30 as 80-bit extended, in the form the library decodes.
+// A whole rate 1 .. 2^29 - 1 as 80-bit extended, in the form the library decodes.
 void integerToExtended (juce::uint32 n, juce::uint8* b)
 {
     int e = 0;
@@ -310,7 +310,7 @@ CleanContainer walkAiff (std::unique_ptr<juce::InputStream> in, bool aifc)
     // Canonical header. Beyond what the library counts (2^31 - 1 frames) it reads a
     // negative length, which the callers refuse as a bad shape.
     const double roundedRate = std::isfinite (rate) ? std::round (rate) : 0.0;
-    const auto canonicalRate = (juce::uint32) std::clamp (roundedRate, 1.0, (double) (1u << 30));
+    const auto canonicalRate = (juce::uint32) std::clamp (roundedRate, 1.0, (double) ((1u << 29) - 1));
     juce::uint8 rateBytes[10];
     integerToExtended (canonicalRate, rateBytes);
     const int commSize = aifc ? 24 : 18;
