@@ -27,7 +27,9 @@ run() {
   mkdir -p "$work/$target"
   (cd "$work" && "../fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
      -max_len="$max_len" -print_final_stats=1 -artifact_prefix="../findings/$target-" \
-     "$target" "seeds/$seeds") >"$work/$target.log" 2>&1
+     "$target" "seeds/$seeds") 2>&1 | grep -v -E '^\[(QUORVALEN|ENGINE)' >"$work/$target.log"
+  # The engine's own log lines are dropped; libFuzzer's exit status decides.
+  return "${PIPESTATUS[0]}"
 }
 report() {
   echo "== $1"
