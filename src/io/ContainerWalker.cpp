@@ -74,6 +74,14 @@ private:
     Int64 dataStart, dataLength, position = 0;
 };
 
+// Bytes per frame of a sample format the library decodes faithfully (8, 16, 24 or
+// 32-bit integers, 32-bit float, at least one channel), else 0.
+Int64 bytesPerFrame (int channels, int bits, bool isFloat)
+{
+    const bool supported = isFloat ? bits == 32 : (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    return supported && channels >= 1 ? (Int64) channels * (bits / 8) : 0;
+}
+
 // Where the audio data lies in the source: whole frames present only.
 struct DataSpan
 {
@@ -161,11 +169,9 @@ CleanContainer walkWav (std::unique_ptr<juce::InputStream> in, bool rf64)
         pos = body + (Int64) size + (Int64) (size & 1);
     }
 
-    if (! haveFmt || ! haveData || channels < 1)
+    const Int64 frameBytes = bytesPerFrame (channels, bits, isFloat);
+    if (! haveFmt || ! haveData || frameBytes == 0)
         return result;
-    if (isFloat ? bits != 32 : (bits != 8 && bits != 16 && bits != 24 && bits != 32))
-        return result;
-    const Int64 frameBytes = (Int64) channels * (bits / 8);
     data.length -= data.length % frameBytes;
 
     // Canonical header: PCM or float, no extensible form; RF64 only when the data needs it.
@@ -298,11 +304,9 @@ CleanContainer walkAiff (std::unique_ptr<juce::InputStream> in, bool aifc)
         pos = body + (Int64) size + (Int64) (size & 1);
     }
 
-    if (! haveComm || ! haveData || channels < 1)
+    const Int64 frameBytes = bytesPerFrame (channels, bits, isFloat);
+    if (! haveComm || ! haveData || frameBytes == 0)
         return result;
-    if (isFloat ? bits != 32 : (bits != 8 && bits != 16 && bits != 24 && bits != 32))
-        return result;
-    const Int64 frameBytes = (Int64) channels * (bits / 8);
     const Int64 present = std::min<Int64> (data.length / frameBytes, frames);
     data.length = present * frameBytes;
     const Int64 maxFrames = std::numeric_limits<int>::max();
