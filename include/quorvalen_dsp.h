@@ -4,6 +4,18 @@
  * One process-wide engine lives inside the library; no handle crosses this
  * interface. The caller owns every buffer and string it passes. Paths are UTF-8.
  * Every function may be called from any thread.
+ *
+ * Strings (paths, rack JSON) must be well-formed UTF-8; any other string is
+ * refused with the code the function gives a null pointer.
+ *
+ * Audio files (paths and memory blocks): WAV (8/16/24/32-bit PCM, 32-bit float,
+ * extensible, RF64), AIFF and AIFC (NONE, twos, sowt, fl32), FLAC, Ogg Vorbis.
+ * Only the format and audio data chunks of WAV and AIFF are read; metadata is
+ * ignored and malformed chunk structure refused as "not audio". A file whose
+ * audio data is shorter than its header says (streamed, cut short) keeps the
+ * whole frames it holds; FLAC and Ogg keep what really decodes. Sample rates
+ * outside 1000..768000 Hz are refused with each function's rate code (the
+ * blocking player's 4).
  */
 #ifndef QUORVALEN_DSP_H
 #define QUORVALEN_DSP_H
@@ -25,8 +37,9 @@ extern "C" {
 /* samples[i] *= gain for i < count; nothing for a null array or count < 1. */
 QUORVALEN_API void quorvalen_apply_gain(float* samples, int32_t count, float gain);
 /* Plays a file on its own output device and returns when it ended.
-   0 played; 1 path null; 2 file missing; 3 not audio; 4 empty, bad shape or
-   unreadable; 5 no output device (or playback never ended). */
+   0 played; 1 path null; 2 file missing; 3 not audio; 4 empty, bad shape,
+   unreadable or sample rate outside 1000..768000 Hz; 5 no output device (or
+   playback never ended). */
 QUORVALEN_API int32_t quorvalen_play_wav(const char* path);
 /* A 440 Hz tone at 0.1 for half a second on its own output device.
    0 played; 1 no output device. */
@@ -46,16 +59,17 @@ QUORVALEN_API int32_t quorvalen_engine_shutdown(void);
    Intakes return the id (> 0) or a negative code, tested in this order. */
 
 /* -1 path null; -2 engine not ready; -3 file missing; -4 not audio;
-   -5 no channels or bad length; -6 read failed or out of memory; -7 bad rate.
+   -5 no channels or no frame; -6 read failed or out of memory; -7 sample rate
+   outside 1000..768000 Hz.
    The same full path returns the same id while it stays cached. */
 QUORVALEN_API int32_t quorvalen_engine_cache_wav(const char* path);
 /* A whole audio file held in memory (read in place, not retained).
    -1 bytes null or size 0; -2 not ready; -3 not audio; -4 bad shape;
-   -5 read failed; -6 bad rate. */
+   -5 read failed; -6 sample rate outside 1000..768000 Hz. */
 QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory(const void* bytes, uint64_t size);
 /* Decode skipping trimStartMs and fading in over fadeInMs; always a new id.
    -2 not ready; -1 path null or empty; -3 not audio; -4 bad shape or rate;
-   -5 read failed. */
+   -5 read failed. The rate test is the same as above. */
 QUORVALEN_API int32_t quorvalen_engine_cache_wav_trimmed(const char* path, float trimStartMs, float fadeInMs);
 QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory_trimmed(const void* bytes, uint64_t size,
                                                                 float trimStartMs, float fadeInMs);
@@ -76,7 +90,8 @@ QUORVALEN_API int32_t quorvalen_engine_export_cached_wav(int32_t cacheId, const 
    volume is a percentage (0..100). 0; 1 not ready; 2 unknown id; 3 no audio. */
 QUORVALEN_API int32_t quorvalen_engine_play_cached(int32_t cacheId, float semitones, float volumePercent);
 /* Decodes and plays a file at its own rate. 0; 1 path null; 2 not ready;
-   3 missing; 4 not audio; 5 bad shape; 6 read failed; 7 bad rate. */
+   3 missing; 4 not audio; 5 bad shape; 6 read failed; 7 sample rate outside
+   1000..768000 Hz. */
 QUORVALEN_API int32_t quorvalen_engine_play_wav(const char* path);
 /* Fades out over about 24 ms and stops. 0; 1 not ready. */
 QUORVALEN_API int32_t quorvalen_engine_stop(void);

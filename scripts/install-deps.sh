@@ -11,6 +11,7 @@ packages=(
   libfftw3-dev libsndfile1-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox binutils
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds, and runs every test: a normal build, then the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
-# concurrency suite under ThreadSanitizer.
+# concurrency suite under ThreadSanitizer, then each fuzz target for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,3 +20,6 @@ QV_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DQV_SANITIZE=thread -D
   --target concurrency_tests
 export TSAN_OPTIONS="suppressions=$PWD/tests/tsan/suppressions.txt halt_on_error=1"
 (cd build-tsan && ctest -j"$jobs" --output-on-failure -R '^Concurrency\.')
+
+# libFuzzer (clang, ASan + UBSan): every target for a bounded time.
+scripts/fuzz.sh "${QV_FUZZ_SECONDS:-60}"

@@ -2,6 +2,7 @@
 #include "api/ExportGuard.h"
 #include "engine/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
+#include "io/Utf8.h"
 
 #include <quorvalen_dsp.h>
 
@@ -11,7 +12,7 @@ extern "C" {
 
 int32_t quorvalen_engine_cache_wav (const char* path)
 {
-    return guardedExport ("quorvalen_engine_cache_wav", -7, [&] { return cacheWav (engine(), path); });
+    return guardedExport ("quorvalen_engine_cache_wav", -7, [&] { return cacheWav (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size)
@@ -22,7 +23,7 @@ int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size)
 int32_t quorvalen_engine_cache_wav_trimmed (const char* path, float trimStartMs, float fadeInMs)
 {
     return guardedExport ("quorvalen_engine_cache_wav_trimmed", -5,
-                          [&] { return cacheWavTrimmed (engine(), path, trimStartMs, fadeInMs); });
+                          [&] { return cacheWavTrimmed (engine(), io::validUtf8OrNull (path), trimStartMs, fadeInMs); });
 }
 
 int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t size, float trimStartMs, float fadeInMs)
@@ -48,7 +49,7 @@ int32_t quorvalen_engine_clear_cache (void)
 
 int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path)
 {
-    return guardedExport ("quorvalen_engine_export_cached_wav", -7, [&] { return exportCachedWav (engine(), cacheId, path); });
+    return guardedExport ("quorvalen_engine_export_cached_wav", -7, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
 #include "engine/StandaloneUtilities.h"
+#include "io/Utf8.h"
 
 #include <quorvalen_dsp.h>
 
@@ -16,7 +17,7 @@ void quorvalen_apply_gain (float* samples, int32_t count, float gain)
 
 int32_t quorvalen_play_wav (const char* path)
 {
-    return guardedExport ("quorvalen_play_wav", 5, [&] { return playWavBlocking (path); });
+    return guardedExport ("quorvalen_play_wav", 5, [&] { return playWavBlocking (io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_test_audio (void)

@@ -2,6 +2,7 @@
 #include "api/ExportGuard.h"
 #include "engine/Playback.h"
 #include "engine/QuorvalenEngine.h"
+#include "io/Utf8.h"
 
 #include <quorvalen_dsp.h>
 
@@ -16,7 +17,7 @@ int32_t quorvalen_engine_play_cached (int32_t cacheId, float semitones, float vo
 
 int32_t quorvalen_engine_play_wav (const char* path)
 {
-    return guardedExport ("quorvalen_engine_play_wav", 6, [&] { return playWavFile (engine(), path); });
+    return guardedExport ("quorvalen_engine_play_wav", 6, [&] { return playWavFile (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_stop (void)

@@ -3,6 +3,7 @@
 #include "engine/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
 #include "engine/WavWriter.h"
+#include "io/AudioIntake.h"
 
 #include <cmath>
 #include <limits>
@@ -14,46 +15,26 @@ namespace
 constexpr const char* memoryLabel = "encrypted-memory-cache";
 constexpr const char* cloneLabel = "__native_cache_clone__";
 
-std::unique_ptr<juce::AudioFormatReader> memoryReader (juce::AudioFormatManager& formats, const void* bytes,
-                                                       std::uint64_t size)
-{
-    // The caller's block is read in place, never copied.
-    return std::unique_ptr<juce::AudioFormatReader> (formats.createReaderFor (
-        std::make_unique<juce::MemoryInputStream> (bytes, (size_t) size, false)));
-}
+using io::DecodedAudio;
+using Stage = io::DecodedAudio::Stage;
 
-// Decoded audio or a failure stage, shared by the whole-file intakes.
-struct WholeDecode
+// The intake codes of one operation for each decode stage.
+struct StageCodes
 {
-    enum Stage { ok, shape, read, rate } stage = ok;
-    std::unique_ptr<juce::AudioBuffer<float>> buffer;
-    double sampleRate = 0.0;
+    int notAudio, shape, read, rate;
+    int of (Stage stage) const
+    {
+        switch (stage)
+        {
+            case Stage::notAudio: return notAudio;
+            case Stage::shape: return shape;
+            case Stage::read: return read;
+            case Stage::rate: return rate;
+            case Stage::ok: break;
+        }
+        return read;
+    }
 };
-
-WholeDecode decodeWhole (juce::AudioFormatReader& reader, juce::int64 sourceBytes)
-{
-    WholeDecode d;
-    if (reader.numChannels < 1 || ! hasPlausibleLength (reader, sourceBytes))
-    {
-        d.stage = WholeDecode::shape;
-        return d;
-    }
-    d.buffer = tryAllocateBuffer ((int) reader.numChannels, reader.lengthInSamples);
-    if (d.buffer == nullptr || ! readFrames (reader, *d.buffer, d.buffer->getNumSamples(), 0))
-    {
-        d.buffer.reset();
-        d.stage = WholeDecode::read;
-        return d;
-    }
-    if (! (reader.sampleRate > 0.0))
-    {
-        d.buffer.reset();
-        d.stage = WholeDecode::rate;
-        return d;
-    }
-    d.sampleRate = reader.sampleRate;
-    return d;
-}
 
 // Milliseconds to samples, clamped in double so NaN, infinities and huge values
 // cannot overflow the rounding (NaN counts as 0).
@@ -63,20 +44,27 @@ juce::int64 msToSamples (float ms, double rate, juce::int64 upper)
     return (juce::int64) std::llround (std::min (samples, (double) upper));
 }
 
-// Shared by both trimmed intakes once they have a reader: -4 shape, -5 read, else the id.
-int decodeTrimmedAndInsert (QuorvalenEngine& engine, juce::AudioFormatReader& reader, juce::int64 sourceBytes,
-                            float trimStartMs, float fadeInMs, std::string name)
+// Shared by both trimmed intakes once decoded: -3 not audio, -4 shape or rate,
+// -5 read, else the id.
+int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStartMs, float fadeInMs, std::string name)
 {
-    if (! (reader.sampleRate > 0.0) || reader.numChannels < 1 || ! hasPlausibleLength (reader, sourceBytes))
-        return -4;
-    const auto length = reader.lengthInSamples;
-    const double rate = reader.sampleRate;
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -3, -4, -5, -4 }.of (decoded.stage);
+    const auto length = (juce::int64) decoded.buffer->getNumSamples();
+    const double rate = decoded.sampleRate;
 
     const auto trim = msToSamples (trimStartMs, rate, length - 1);
     const auto kept = length - trim;
-    auto buffer = tryAllocateBuffer ((int) reader.numChannels, kept);
-    if (buffer == nullptr || ! readFrames (reader, *buffer, (int) kept, trim))
-        return -5;
+    auto buffer = std::move (decoded.buffer);
+    if (trim > 0)
+    {
+        auto tail = tryAllocateBuffer (buffer->getNumChannels(), kept);
+        if (tail == nullptr)
+            return -5;
+        for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
+            tail->copyFrom (ch, 0, *buffer, ch, (int) trim, (int) kept);
+        buffer = std::move (tail);
+    }
 
     const auto fade = std::clamp<juce::int64> (msToSamples (fadeInMs, rate, kept), 1, kept);
     if (fade >= 2)
@@ -92,6 +80,19 @@ int decodeTrimmedAndInsert (QuorvalenEngine& engine, juce::AudioFormatReader& re
     if (! engine.hasDevice())
         return -2;
     return (int) insertCacheEntry (engine, CacheEntry { std::move (buffer), rate, std::move (name) });
+}
+
+// The id cached under `fullPath`, or 0; drops a stale key whose entry is gone.
+// The caller holds engineMutex.
+std::uint32_t cachedPathId (QuorvalenEngine& engine, const std::string& fullPath)
+{
+    const auto hit = engine.pathMap.find (fullPath);
+    if (hit == engine.pathMap.end())
+        return 0;
+    if (engine.cacheMap.count (hit->second) != 0)
+        return hit->second;
+    engine.pathMap.erase (hit);
+    return 0;
 }
 } // namespace
 
@@ -125,32 +126,32 @@ int cacheWav (QuorvalenEngine& engine, const char* path)
 {
     if (path == nullptr)
         return -1;
+    std::string fullPath;
+    juce::File file;
+    {
+        std::lock_guard lock (engine.engineMutex);
+        if (! engine.hasDevice())
+            return -2;
+        file = juce::File (juce::String::fromUTF8 (path));
+        if (! file.existsAsFile())
+            return -3;
+        fullPath = file.getFullPathName().toStdString();
+        if (const auto id = cachedPathId (engine, fullPath); id != 0)
+            return (int) id;
+    }
+
+    // Decoding runs without the engine mutex: a slow or hostile file (or a pipe whose
+    // open blocks) must not freeze every other export.
+    auto decoded = io::decodeAudioFile (file);
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -4, -5, -6, -7 }.of (decoded.stage);
+
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
         return -2;
-    const juce::File file (juce::String::fromUTF8 (path));
-    if (! file.existsAsFile())
-        return -3;
-
-    const auto fullPath = file.getFullPathName().toStdString();
-    if (const auto hit = engine.pathMap.find (fullPath); hit != engine.pathMap.end())
-    {
-        if (engine.cacheMap.count (hit->second) != 0)
-            return (int) hit->second;
-        engine.pathMap.erase (hit); // stale key: its entry is gone, decode again
-    }
-
-    std::unique_ptr<juce::AudioFormatReader> reader (engine.formatManager.createReaderFor (file));
-    if (reader == nullptr)
-        return -4;
-    auto decoded = decodeWhole (*reader, file.getSize());
-    switch (decoded.stage)
-    {
-        case WholeDecode::shape: return -5;
-        case WholeDecode::read: return -6;
-        case WholeDecode::rate: return -7;
-        case WholeDecode::ok: break;
-    }
+    // Another intake of the same path may have finished first: one path, one id.
+    if (const auto id = cachedPathId (engine, fullPath); id != 0)
+        return (int) id;
     const auto id = insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, fullPath });
     engine.pathMap[fullPath] = id;
     return (int) id;
@@ -160,20 +161,20 @@ int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t si
 {
     if (bytes == nullptr || size == 0)
         return -1;
+    {
+        std::lock_guard lock (engine.engineMutex);
+        if (! engine.hasDevice())
+            return -2;
+    }
+    if (size > std::numeric_limits<std::size_t>::max())
+        return -3;
+    auto decoded = io::decodeAudioMemory (bytes, (std::size_t) size);
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -3, -4, -5, -6 }.of (decoded.stage);
+
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
         return -2;
-    auto reader = memoryReader (engine.formatManager, bytes, size);
-    if (reader == nullptr)
-        return -3;
-    auto decoded = decodeWhole (*reader, (juce::int64) std::min<std::uint64_t> (size, std::numeric_limits<juce::int64>::max()));
-    switch (decoded.stage)
-    {
-        case WholeDecode::shape: return -4;
-        case WholeDecode::read: return -5;
-        case WholeDecode::rate: return -6;
-        case WholeDecode::ok: break;
-    }
     return (int) insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, memoryLabel });
 }
 
@@ -183,13 +184,8 @@ int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartM
         return -2;
     if (path == nullptr || *path == '\0')
         return -1;
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    const juce::File file (juce::String::fromUTF8 (path));
-    std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (file));
-    if (reader == nullptr)
-        return -3;
-    return decodeTrimmedAndInsert (engine, *reader, file.getSize(), trimStartMs, fadeInMs, path);
+    return trimAndInsert (engine, io::decodeAudioFile (juce::File (juce::String::fromUTF8 (path))), trimStartMs,
+                          fadeInMs, path);
 }
 
 int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs,
@@ -199,13 +195,10 @@ int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint
         return -2;
     if (bytes == nullptr || size == 0)
         return -1;
-    // The engine's format manager is filled once by init and only read afterwards.
-    auto reader = memoryReader (engine.formatManager, bytes, size);
-    if (reader == nullptr)
+    if (size > std::numeric_limits<std::size_t>::max())
         return -3;
-    return decodeTrimmedAndInsert (engine, *reader,
-                                   (juce::int64) std::min<std::uint64_t> (size, std::numeric_limits<juce::int64>::max()),
-                                   trimStartMs, fadeInMs, memoryLabel);
+    return trimAndInsert (engine, io::decodeAudioMemory (bytes, (std::size_t) size), trimStartMs, fadeInMs,
+                          memoryLabel);
 }
 
 int cloneCached (QuorvalenEngine& engine, std::int32_t id)
@@ -238,7 +231,10 @@ int unloadCached (QuorvalenEngine& engine, std::int32_t id)
         return 1;
     if (engine.playingCacheId == key)
         engine.stopPlayback();
-    engine.pathMap.erase (it->second.name);
+    // A trimmed entry carries the path as its name too: drop the key only when it is
+    // this entry's own, or the untrimmed entry of that path would lose it.
+    if (const auto hit = engine.pathMap.find (it->second.name); hit != engine.pathMap.end() && hit->second == key)
+        engine.pathMap.erase (hit);
     engine.cacheMap.erase (it);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "engine/AudioCache.h"
 #include "engine/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
+#include "io/AudioIntake.h"
 
 #include <chrono>
 #include <cmath>
@@ -61,26 +62,33 @@ int playWavFile (QuorvalenEngine& engine, const char* path)
 {
     if (path == nullptr)
         return 1;
+    juce::File file;
+    {
+        std::lock_guard lock (engine.engineMutex);
+        if (! engine.hasDevice())
+            return 2;
+        file = juce::File (juce::String::fromUTF8 (path));
+        if (! file.existsAsFile())
+            return 3;
+    }
+    // Decoded without the engine mutex, like the intakes: a hostile file must not
+    // freeze the other exports.
+    auto decoded = io::decodeAudioFile (file);
+    switch (decoded.stage)
+    {
+        case io::DecodedAudio::Stage::notAudio: return 4;
+        case io::DecodedAudio::Stage::shape: return 5;
+        case io::DecodedAudio::Stage::read: return 6;
+        case io::DecodedAudio::Stage::rate: return 7;
+        case io::DecodedAudio::Stage::ok: break;
+    }
+
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
         return 2;
-    const juce::File file (juce::String::fromUTF8 (path));
-    if (! file.existsAsFile())
-        return 3;
-    std::unique_ptr<juce::AudioFormatReader> reader (engine.formatManager.createReaderFor (file));
-    if (reader == nullptr)
-        return 4;
-    if (reader->numChannels < 1 || ! hasPlausibleLength (*reader, file.getSize()))
-        return 5;
-    auto buffer = tryAllocateBuffer ((int) reader->numChannels, reader->lengthInSamples);
-    if (buffer == nullptr || ! readFrames (*reader, *buffer, buffer->getNumSamples(), 0))
-        return 6;
-    if (! (reader->sampleRate > 0.0))
-        return 7;
-
     engine.stopPlayback();
-    engine.playbackBuffer = std::move (buffer);
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, false), reader->sampleRate);
+    engine.playbackBuffer = std::move (decoded.buffer);
+    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, false), decoded.sampleRate);
     engine.transportSource.setPosition (0.0);
     engine.transportSource.start();
     engine.playingCacheId = 0;

@@ -2,6 +2,7 @@
 
 #include "engine/AudioDecode.h"
 #include "engine/EngineMemorySource.h"
+#include "io/AudioIntake.h"
 #include "platform/DeviceManagerFactory.h"
 #include "platform/JuceInitialiser.h"
 
@@ -78,22 +79,19 @@ int playWavBlocking (const char* path)
     if (path == nullptr)
         return 1;
     auto initialiser = platform::makeJuceInitialiser();
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
 
     const juce::File file (juce::String::fromUTF8 (path));
     if (! file.existsAsFile())
         return 2;
-    std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (file));
-    if (reader == nullptr)
+    // Same decode road as the engine's intakes; a bad shape, a failed read and an
+    // implausible rate all answer 4.
+    auto decoded = io::decodeAudioFile (file);
+    if (decoded.stage == io::DecodedAudio::Stage::notAudio)
         return 3;
-    if (reader->numChannels < 1 || ! hasPlausibleLength (*reader, file.getSize()))
+    if (decoded.stage != io::DecodedAudio::Stage::ok)
         return 4;
-    auto buffer = tryAllocateBuffer ((int) reader->numChannels, reader->lengthInSamples);
-    if (buffer == nullptr || ! readFrames (*reader, *buffer, buffer->getNumSamples(), 0))
-        return 4;
-    const double rate = reader->sampleRate;
-    reader.reset();
+    auto buffer = std::move (decoded.buffer);
+    const double rate = decoded.sampleRate;
 
     auto manager = openDefaultOutput();
     if (manager == nullptr)

@@ -117,11 +117,9 @@ RampDip rampAcrossDip (const std::vector<float>& out)
 
 float rampSecondsSkipped (const std::vector<float>& out, float gainAfter)
 {
-    // Every playback passes the audition character's soft ceiling,
-    // tanh(1.035 x) / tanh(1.035): read the ramp's own values back through it.
-    const auto source = [] (float y) { return std::atanh (y * std::tanh (1.035f)) / 1.035f; };
+    // Read the ramp's own values back through the character stage's soft ceiling.
     const auto dip = rampAcrossDip (out);
-    return (source (dip.after) / gainAfter - source (dip.before)) / 0.1f;
+    return (beforeCharacterCeiling (dip.after) / gainAfter - beforeCharacterCeiling (dip.before)) / 0.1f;
 }
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)

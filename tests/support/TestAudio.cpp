@@ -114,4 +114,14 @@ float rms (const float* x, int n)
     return n > 0 ? (float) std::sqrt (s / n) : 0.0f;
 }
 
+float throughCharacterCeiling (float x)
+{
+    return std::tanh (1.035f * x) / std::tanh (1.035f);
+}
+
+float beforeCharacterCeiling (float y)
+{
+    return std::atanh (y * std::tanh (1.035f)) / 1.035f;
+}
+
 } // namespace qvtest

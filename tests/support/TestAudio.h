@@ -25,4 +25,9 @@ double dominantFrequency (const float* x, int n, double rate);
 float peakAbs (const float* x, int n);
 float rms (const float* x, int n);
 
+// Every playback passes the audition character's soft ceiling,
+// tanh(1.035 x) / tanh(1.035): what a sample x sounds as, and back.
+float throughCharacterCeiling (float x);
+float beforeCharacterCeiling (float y);
+
 } // namespace qvtest
