@@ -205,7 +205,9 @@ void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, Co
     const cr* x = work.spectrum.get();
     const LevelFfts& ffts = work.ffts[static_cast<std::size_t>(lv.level)];
     for (int b = lv.bandBegin; b < lv.bandEnd; ++b) {
-        const auto [r, lowpass, shift, m, bins, gain] = blockBand(plan, lv, b, store, origin, 0);
+        const auto [r, lowpass, shift, m, bins, bandGain] = blockBand(plan, lv, b, store, origin, 0);
+        // A plain copy: lambdas cannot capture structured bindings on every compiler.
+        const float* const gain = bandGain;
         if (r.end <= r.begin) continue;
         const GridBand& gb = *bins;
         cf* t = work.band.get();
@@ -310,7 +312,8 @@ void synthesizeBlock(const BandPlan& plan, const Level& lv, std::int64_t origin,
     }
     const double* dual = grid.dual.data();
     for (int b = lv.bandBegin; b < lv.bandEnd; ++b) {
-        const auto [r, lowpass, shift, m, bins, gain] = blockBand(plan, lv, b, store, origin, plan.bands[static_cast<std::size_t>(b)].blockReach);
+        const auto [r, lowpass, shift, m, bins, bandGain] = blockBand(plan, lv, b, store, origin, plan.bands[static_cast<std::size_t>(b)].blockReach);
+        const float* const gain = bandGain;
         if (r.end <= r.begin) continue;
         const GridBand& gb = *bins;
         cf* t = work.band.get();
