@@ -228,6 +228,18 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters(u
                                                                                int32_t lowPassOn, float lowPassHz,
                                                                                float lowPassResonance);
 
+/* Joins two cached sounds and plays the result: the first up to joinMs, then the
+   second (resampled to the first's rate), crossfaded over crossfadeMs with a
+   phase-coherent handover (a constant-Q one when the overlap is short or not
+   coherent). Non-finite or negative times count as 0. Stops playback first.
+   0 playing; 1 not ready; 2 first id unknown; 3 second id unknown; 4 no buffer;
+   5 bad rate; 6 no audio; 7 the join failed (too long, out of memory).
+   Both names are one function. */
+QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                            float crossfadeMs);
+QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                                 float crossfadeMs);
+
 #ifdef __cplusplus
 }
 #endif

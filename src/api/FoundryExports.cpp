@@ -4,6 +4,7 @@
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAudition.h"
 #include "foundry/FoundryAutomation.h"
+#include "foundry/FoundryMorph.h"
 #include "foundry/FoundryPitchDetection.h"
 
 #include <quorvalen_dsp.h>
@@ -83,5 +84,16 @@ int32_t quorvalen_engine_play_foundry_region (int32_t sourceId, float semitones,
         return foundry::playFoundryRegion (engine(), r);
     });
 }
+
+int32_t quorvalen_engine_play_body_tail_morph (int32_t cacheIdA, int32_t cacheIdB, float joinMs, float crossfadeMs)
+{
+    return guardedExport ("quorvalen_engine_play_body_tail_morph", 7, [&] {
+        return foundry::playBodyTailMorph (engine(), cacheIdA, cacheIdB, joinMs, crossfadeMs, true);
+    });
+}
+
+// The same function under its second name.
+int32_t quorvalen_engine_play_transient_body_morph (int32_t, int32_t, float, float)
+    __attribute__ ((alias ("quorvalen_engine_play_body_tail_morph")));
 
 } // extern "C"

@@ -2,7 +2,11 @@
 // The Foundry's only ways into engine internals: the engine mutex, cache entries
 // under their ids, and detaching playback before an entry's audio is replaced.
 #include "engine/CacheEntry.h"
+#include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryCodes.h"
+#include "foundry/FoundryPreviewCache.h"
+
+#include <array>
 
 #include <cstdint>
 #include <memory>
@@ -66,10 +70,32 @@ juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
 // old one first. Caller holds the engine mutex.
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);
 
+// Stops and detaches whatever plays (frees the playback buffer). Caller holds the
+// engine mutex.
+void stopEnginePlayback (QuorvalenEngine& engine);
+// Plays the engine's playback buffer from its start at `rate` (not copied), as
+// playback without a cache id. Caller holds the engine mutex and has stopped
+// playback.
+void playPlaybackBuffer (QuorvalenEngine& engine, double rate, bool loop);
+
 // Ready with a device manager. Caller holds the engine mutex.
 bool engineHasDevice (QuorvalenEngine& engine);
 // The running device's sample rate, 0 without one. Caller holds the engine mutex.
 double currentDeviceRate (QuorvalenEngine& engine);
+
+// The preview cache and what keeps it honest. Callers hold the engine mutex.
+bool engineReady (QuorvalenEngine& engine);
+std::uint64_t foundryGenerationOf (QuorvalenEngine& engine);
+void advanceFoundryGeneration (QuorvalenEngine& engine);
+FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine);
+void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record);
+const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&
+automationLanesOf (QuorvalenEngine& engine);
+// The working entry of a processing edit session or the live copy of a spectral session.
+bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id);
+// The finished preview: the playback buffer (may be null) and its rate.
+const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine);
+double finishedPreviewRateOf (QuorvalenEngine& engine);
 
 // Plays a cached entry from its start (the engine's own playback of an entry;
 // takes the engine mutex). 0 or the playback codes.
