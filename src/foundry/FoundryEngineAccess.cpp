@@ -61,15 +61,21 @@ bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
 }
 } // namespace
 
-juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine)
 {
+    // Lengthening replaces the buffer, so no playback may read it.
     if (playbackReadsPlaybackBuffer (engine))
     {
         auto keep = std::move (engine.playbackBuffer);
         engine.stopPlayback();
         engine.playbackBuffer = std::move (keep);
     }
-    return engine.playbackBuffer.get();
+    return engine.playbackBuffer;
+}
+
+juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+{
+    return writablePlaybackBufferSlot (engine).get();
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
