@@ -417,6 +417,18 @@ QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(int32_t transientI
                                                               float character,
                                                               const char* path);
 
+/* Damages a cached sound in place with randomised processing (a fresh seed on
+   every call): intensityA (0..100) drives chops, reversals, stutters, echo, drive
+   and smoothing; intensityB (0..100) slows the sound down up to five times
+   (stretchMode 0 resamples, dropping the pitch; otherwise a time stretch that
+   keeps it) and reduces the bit depth down to 3 bits. order 1 runs the stretch
+   first. The result is clipped to +-0.97 and normalised to a 0.95 peak. Negative
+   or non-finite intensities count as 0; both 0 changes nothing. Playback of the
+   entry stops when it changes. Works before init.
+   0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is unchanged). */
+QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise(int32_t cacheId, float intensityA, float intensityB,
+                                                             int32_t stretchMode, int32_t order);
+
 #ifdef __cplusplus
 }
 #endif

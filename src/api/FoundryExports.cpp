@@ -8,6 +8,7 @@
 #include "foundry/FoundryMorph.h"
 #include "foundry/FoundryPitchDetection.h"
 #include "foundry/FoundryPreview.h"
+#include "foundry/FoundryRenderSurprise.h"
 
 #include <quorvalen_dsp.h>
 
@@ -301,6 +302,14 @@ int32_t quorvalen_engine_export_foundry_preview (int32_t transientId, int32_t bo
 {
     return guardedExport ("quorvalen_engine_export_foundry_preview", foundry::noPreviewBuffer, [&] {
         return foundry::exportFoundryPreview (engine(), previewArgs (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character), path);
+    });
+}
+
+int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB, int32_t stretchMode,
+                                                int32_t order)
+{
+    return guardedExport ("quorvalen_engine_apply_render_surprise", -5, [&] {
+        return foundry::applyRenderSurprise (engine(), cacheId, intensityA, intensityB, stretchMode, order);
     });
 }
 
