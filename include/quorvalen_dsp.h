@@ -255,166 +255,35 @@ QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph(int32_t cacheId
    left to the lane. Non-finite values take their neutral setting; a length no
    buffer can hold is refused. An unchanged call reuses the last preview.
    Codes: 0; 1 not ready; 2 unknown source; 4 no buffer; 5 bad rate; 6 empty or
-   too long; 7 no preview (a join or the finish failed); 8 bad layer. */
+   too long; 7 no preview (a join or the finish failed); 8 bad layer.
+   The three preview functions take these parameters in this order: */
+#define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS \
+    int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs, \
+    float transientBodyCrossfadeMs, float compositeTailCrossfadeMs, float transientSemitones, \
+    float transientLevel, float transientStartMs, float transientShaping, int32_t transientHighPassOn, \
+    float transientHighPassHz, float transientHighPassRes, int32_t transientLowPassOn, \
+    float transientLowPassHz, float transientLowPassRes, float bodySemitones, float bodyLevel, \
+    float bodyStartMs, float bodyHeat, int32_t bodyHighPassOn, float bodyHighPassHz, float bodyHighPassRes, \
+    int32_t bodyLowPassOn, float bodyLowPassHz, float bodyLowPassRes, float tailSemitones, float tailLevel, \
+    float tailStartMs, float tailHeat, int32_t tailHeatMode, float tailWidth, int32_t monoMask, \
+    int32_t overtoneInvert, int32_t tailHighPassOn, float tailHighPassHz, float tailHighPassRes, \
+    int32_t tailLowPassOn, float tailLowPassHz, float tailLowPassRes, int32_t overtoneId, \
+    float overlayStartMs, float overlayEndMs, float overtoneStartMs, float overtoneSemitones, \
+    float overtoneLevel, float overtoneDrive, float overtoneFadeIn, float overtoneFadeOut, \
+    int32_t overtoneHighPassOn, float overtoneHighPassHz, int32_t overtoneLowPassOn, float overtoneLowPassHz, \
+    float lengthMs, float finalSemitones, float character
 /* Renders and plays the preview from its start (looping with loop). */
-QUORVALEN_API int32_t quorvalen_engine_play_foundry_preview(int32_t transientId, int32_t bodyId,
-                                                            int32_t tailId, float bodyJoinMs,
-                                                            float tailJoinMs,
-                                                            float transientBodyCrossfadeMs,
-                                                            float compositeTailCrossfadeMs,
-                                                            float transientSemitones,
-                                                            float transientLevel,
-                                                            float transientStartMs,
-                                                            float transientShaping,
-                                                            int32_t transientHighPassOn,
-                                                            float transientHighPassHz,
-                                                            float transientHighPassRes,
-                                                            int32_t transientLowPassOn,
-                                                            float transientLowPassHz,
-                                                            float transientLowPassRes,
-                                                            float bodySemitones, float bodyLevel,
-                                                            float bodyStartMs, float bodyHeat,
-                                                            int32_t bodyHighPassOn,
-                                                            float bodyHighPassHz,
-                                                            float bodyHighPassRes,
-                                                            int32_t bodyLowPassOn,
-                                                            float bodyLowPassHz,
-                                                            float bodyLowPassRes,
-                                                            float tailSemitones, float tailLevel,
-                                                            float tailStartMs, float tailHeat,
-                                                            int32_t tailHeatMode, float tailWidth,
-                                                            int32_t monoMask,
-                                                            int32_t overtoneInvert,
-                                                            int32_t tailHighPassOn,
-                                                            float tailHighPassHz,
-                                                            float tailHighPassRes,
-                                                            int32_t tailLowPassOn,
-                                                            float tailLowPassHz,
-                                                            float tailLowPassRes,
-                                                            int32_t overtoneId,
-                                                            float overlayStartMs,
-                                                            float overlayEndMs,
-                                                            float overtoneStartMs,
-                                                            float overtoneSemitones,
-                                                            float overtoneLevel,
-                                                            float overtoneDrive,
-                                                            float overtoneFadeIn,
-                                                            float overtoneFadeOut,
-                                                            int32_t overtoneHighPassOn,
-                                                            float overtoneHighPassHz,
-                                                            int32_t overtoneLowPassOn,
-                                                            float overtoneLowPassHz,
-                                                            float lengthMs, float finalSemitones,
-                                                            float character,
-                                                            int32_t loop);
+QUORVALEN_API int32_t quorvalen_engine_play_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, int32_t loop);
 /* Re-renders and swaps the result into the attached preview without a gap: a
    short crossfade while it plays, the position (wrapped by the new length when
    looping), loop and live pitch kept; a stopped preview stays stopped.
    The render's code, or 1 when nothing is attached or not ready, 7 no preview. */
-QUORVALEN_API int32_t quorvalen_engine_refresh_foundry_preview(int32_t transientId, int32_t bodyId,
-                                                               int32_t tailId, float bodyJoinMs,
-                                                               float tailJoinMs,
-                                                               float transientBodyCrossfadeMs,
-                                                               float compositeTailCrossfadeMs,
-                                                               float transientSemitones,
-                                                               float transientLevel,
-                                                               float transientStartMs,
-                                                               float transientShaping,
-                                                               int32_t transientHighPassOn,
-                                                               float transientHighPassHz,
-                                                               float transientHighPassRes,
-                                                               int32_t transientLowPassOn,
-                                                               float transientLowPassHz,
-                                                               float transientLowPassRes,
-                                                               float bodySemitones,
-                                                               float bodyLevel, float bodyStartMs,
-                                                               float bodyHeat,
-                                                               int32_t bodyHighPassOn,
-                                                               float bodyHighPassHz,
-                                                               float bodyHighPassRes,
-                                                               int32_t bodyLowPassOn,
-                                                               float bodyLowPassHz,
-                                                               float bodyLowPassRes,
-                                                               float tailSemitones,
-                                                               float tailLevel, float tailStartMs,
-                                                               float tailHeat,
-                                                               int32_t tailHeatMode,
-                                                               float tailWidth, int32_t monoMask,
-                                                               int32_t overtoneInvert,
-                                                               int32_t tailHighPassOn,
-                                                               float tailHighPassHz,
-                                                               float tailHighPassRes,
-                                                               int32_t tailLowPassOn,
-                                                               float tailLowPassHz,
-                                                               float tailLowPassRes,
-                                                               int32_t overtoneId,
-                                                               float overlayStartMs,
-                                                               float overlayEndMs,
-                                                               float overtoneStartMs,
-                                                               float overtoneSemitones,
-                                                               float overtoneLevel,
-                                                               float overtoneDrive,
-                                                               float overtoneFadeIn,
-                                                               float overtoneFadeOut,
-                                                               int32_t overtoneHighPassOn,
-                                                               float overtoneHighPassHz,
-                                                               int32_t overtoneLowPassOn,
-                                                               float overtoneLowPassHz,
-                                                               float lengthMs,
-                                                               float finalSemitones, float character);
+QUORVALEN_API int32_t quorvalen_engine_refresh_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS);
 /* Stops playback, renders and writes the preview as a 24-bit WAV file at path
    (UTF-8), at the preview's rate. 0; 8 null, empty or invalid path (nothing
    else happens); the render's code; 7 no preview; 5 bad rate; 9 the file could
    not be opened; 10 no WAV writer; 11 the write failed. */
-QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(int32_t transientId, int32_t bodyId,
-                                                              int32_t tailId, float bodyJoinMs,
-                                                              float tailJoinMs,
-                                                              float transientBodyCrossfadeMs,
-                                                              float compositeTailCrossfadeMs,
-                                                              float transientSemitones,
-                                                              float transientLevel,
-                                                              float transientStartMs,
-                                                              float transientShaping,
-                                                              int32_t transientHighPassOn,
-                                                              float transientHighPassHz,
-                                                              float transientHighPassRes,
-                                                              int32_t transientLowPassOn,
-                                                              float transientLowPassHz,
-                                                              float transientLowPassRes,
-                                                              float bodySemitones, float bodyLevel,
-                                                              float bodyStartMs, float bodyHeat,
-                                                              int32_t bodyHighPassOn,
-                                                              float bodyHighPassHz,
-                                                              float bodyHighPassRes,
-                                                              int32_t bodyLowPassOn,
-                                                              float bodyLowPassHz,
-                                                              float bodyLowPassRes,
-                                                              float tailSemitones, float tailLevel,
-                                                              float tailStartMs, float tailHeat,
-                                                              int32_t tailHeatMode,
-                                                              float tailWidth, int32_t monoMask,
-                                                              int32_t overtoneInvert,
-                                                              int32_t tailHighPassOn,
-                                                              float tailHighPassHz,
-                                                              float tailHighPassRes,
-                                                              int32_t tailLowPassOn,
-                                                              float tailLowPassHz,
-                                                              float tailLowPassRes,
-                                                              int32_t overtoneId,
-                                                              float overlayStartMs,
-                                                              float overlayEndMs,
-                                                              float overtoneStartMs,
-                                                              float overtoneSemitones,
-                                                              float overtoneLevel,
-                                                              float overtoneDrive,
-                                                              float overtoneFadeIn,
-                                                              float overtoneFadeOut,
-                                                              int32_t overtoneHighPassOn,
-                                                              float overtoneHighPassHz,
-                                                              int32_t overtoneLowPassOn,
-                                                              float overtoneLowPassHz,
-                                                              float lengthMs, float finalSemitones,
-                                                              float character,
+QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS,
                                                               const char* path);
 
 /* Damages a cached sound in place with randomised processing (a fresh seed on

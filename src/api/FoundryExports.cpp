@@ -16,94 +16,41 @@ using namespace quorvalen;
 
 namespace
 {
-foundry::FoundryPreviewArgs previewArgs (int32_t transientId, int32_t bodyId, int32_t tailId,
-                                         float bodyJoinMs, float tailJoinMs,
-                                         float transientBodyCrossfadeMs,
-                                         float compositeTailCrossfadeMs, float transientSemitones,
-                                         float transientLevel, float transientStartMs,
-                                         float transientShaping, int32_t transientHighPassOn,
-                                         float transientHighPassHz, float transientHighPassRes,
-                                         int32_t transientLowPassOn, float transientLowPassHz,
-                                         float transientLowPassRes, float bodySemitones,
-                                         float bodyLevel, float bodyStartMs, float bodyHeat,
-                                         int32_t bodyHighPassOn, float bodyHighPassHz,
-                                         float bodyHighPassRes, int32_t bodyLowPassOn,
-                                         float bodyLowPassHz, float bodyLowPassRes,
-                                         float tailSemitones, float tailLevel, float tailStartMs,
-                                         float tailHeat, int32_t tailHeatMode, float tailWidth,
-                                         int32_t monoMask, int32_t overtoneInvert,
-                                         int32_t tailHighPassOn, float tailHighPassHz,
-                                         float tailHighPassRes, int32_t tailLowPassOn,
-                                         float tailLowPassHz, float tailLowPassRes,
-                                         int32_t overtoneId, float overlayStartMs,
-                                         float overlayEndMs, float overtoneStartMs,
-                                         float overtoneSemitones, float overtoneLevel,
-                                         float overtoneDrive, float overtoneFadeIn,
-                                         float overtoneFadeOut, int32_t overtoneHighPassOn,
-                                         float overtoneHighPassHz, int32_t overtoneLowPassOn,
-                                         float overtoneLowPassHz, float lengthMs,
-                                         float finalSemitones, float character)
+// The preview parameters as a record (flags as 0 or 1).
+foundry::FoundryPreviewArgs previewArgs (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS)
 {
     return { {
-        (double) transientId,
-        (double) bodyId,
-        (double) tailId,
-        (double) bodyJoinMs,
-        (double) tailJoinMs,
-        (double) transientBodyCrossfadeMs,
-        (double) compositeTailCrossfadeMs,
-        (double) transientSemitones,
-        (double) transientLevel,
-        (double) transientStartMs,
-        (double) transientShaping,
-        (transientHighPassOn != 0 ? 1.0 : 0.0),
-        (double) transientHighPassHz,
-        (double) transientHighPassRes,
-        (transientLowPassOn != 0 ? 1.0 : 0.0),
-        (double) transientLowPassHz,
-        (double) transientLowPassRes,
-        (double) bodySemitones,
-        (double) bodyLevel,
-        (double) bodyStartMs,
-        (double) bodyHeat,
-        (bodyHighPassOn != 0 ? 1.0 : 0.0),
-        (double) bodyHighPassHz,
-        (double) bodyHighPassRes,
-        (bodyLowPassOn != 0 ? 1.0 : 0.0),
-        (double) bodyLowPassHz,
-        (double) bodyLowPassRes,
-        (double) tailSemitones,
-        (double) tailLevel,
-        (double) tailStartMs,
-        (double) tailHeat,
-        (double) tailHeatMode,
-        (double) tailWidth,
-        (double) monoMask,
-        (overtoneInvert != 0 ? 1.0 : 0.0),
-        (tailHighPassOn != 0 ? 1.0 : 0.0),
-        (double) tailHighPassHz,
-        (double) tailHighPassRes,
-        (tailLowPassOn != 0 ? 1.0 : 0.0),
-        (double) tailLowPassHz,
-        (double) tailLowPassRes,
-        (double) overtoneId,
-        (double) overlayStartMs,
-        (double) overlayEndMs,
-        (double) overtoneStartMs,
-        (double) overtoneSemitones,
-        (double) overtoneLevel,
-        (double) overtoneDrive,
-        (double) overtoneFadeIn,
-        (double) overtoneFadeOut,
-        (overtoneHighPassOn != 0 ? 1.0 : 0.0),
-        (double) overtoneHighPassHz,
-        (overtoneLowPassOn != 0 ? 1.0 : 0.0),
-        (double) overtoneLowPassHz,
-        (double) lengthMs,
-        (double) finalSemitones,
-        (double) character } };
+        (double) transientId, (double) bodyId, (double) tailId, (double) bodyJoinMs, (double) tailJoinMs,
+        (double) transientBodyCrossfadeMs, (double) compositeTailCrossfadeMs, (double) transientSemitones,
+        (double) transientLevel, (double) transientStartMs, (double) transientShaping,
+        (transientHighPassOn != 0 ? 1.0 : 0.0), (double) transientHighPassHz, (double) transientHighPassRes,
+        (transientLowPassOn != 0 ? 1.0 : 0.0), (double) transientLowPassHz, (double) transientLowPassRes,
+        (double) bodySemitones, (double) bodyLevel, (double) bodyStartMs, (double) bodyHeat,
+        (bodyHighPassOn != 0 ? 1.0 : 0.0), (double) bodyHighPassHz, (double) bodyHighPassRes,
+        (bodyLowPassOn != 0 ? 1.0 : 0.0), (double) bodyLowPassHz, (double) bodyLowPassRes,
+        (double) tailSemitones, (double) tailLevel, (double) tailStartMs, (double) tailHeat,
+        (double) tailHeatMode, (double) tailWidth, (double) monoMask, (overtoneInvert != 0 ? 1.0 : 0.0),
+        (tailHighPassOn != 0 ? 1.0 : 0.0), (double) tailHighPassHz, (double) tailHighPassRes,
+        (tailLowPassOn != 0 ? 1.0 : 0.0), (double) tailLowPassHz, (double) tailLowPassRes,
+        (double) overtoneId, (double) overlayStartMs, (double) overlayEndMs, (double) overtoneStartMs,
+        (double) overtoneSemitones, (double) overtoneLevel, (double) overtoneDrive, (double) overtoneFadeIn,
+        (double) overtoneFadeOut, (overtoneHighPassOn != 0 ? 1.0 : 0.0), (double) overtoneHighPassHz,
+        (overtoneLowPassOn != 0 ? 1.0 : 0.0), (double) overtoneLowPassHz, (double) lengthMs,
+        (double) finalSemitones, (double) character } };
 }
 } // namespace
+
+// The preview parameters by name, in order.
+#define QV_PREVIEW_ARGUMENTS \
+    transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, \
+    transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, \
+    transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, \
+    bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, \
+    bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, \
+    tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, \
+    tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, \
+    overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, \
+    overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character
 
 extern "C" {
 
@@ -190,118 +137,24 @@ int32_t quorvalen_engine_play_body_tail_morph (int32_t cacheIdA, int32_t cacheId
 int32_t quorvalen_engine_play_transient_body_morph (int32_t, int32_t, float, float)
     __attribute__ ((alias ("quorvalen_engine_play_body_tail_morph")));
 
-int32_t quorvalen_engine_play_foundry_preview (int32_t transientId, int32_t bodyId, int32_t tailId,
-                                               float bodyJoinMs, float tailJoinMs,
-                                               float transientBodyCrossfadeMs,
-                                               float compositeTailCrossfadeMs,
-                                               float transientSemitones, float transientLevel,
-                                               float transientStartMs, float transientShaping,
-                                               int32_t transientHighPassOn,
-                                               float transientHighPassHz,
-                                               float transientHighPassRes,
-                                               int32_t transientLowPassOn,
-                                               float transientLowPassHz, float transientLowPassRes,
-                                               float bodySemitones, float bodyLevel,
-                                               float bodyStartMs, float bodyHeat,
-                                               int32_t bodyHighPassOn, float bodyHighPassHz,
-                                               float bodyHighPassRes, int32_t bodyLowPassOn,
-                                               float bodyLowPassHz, float bodyLowPassRes,
-                                               float tailSemitones, float tailLevel,
-                                               float tailStartMs, float tailHeat,
-                                               int32_t tailHeatMode, float tailWidth,
-                                               int32_t monoMask, int32_t overtoneInvert,
-                                               int32_t tailHighPassOn, float tailHighPassHz,
-                                               float tailHighPassRes, int32_t tailLowPassOn,
-                                               float tailLowPassHz, float tailLowPassRes,
-                                               int32_t overtoneId, float overlayStartMs,
-                                               float overlayEndMs, float overtoneStartMs,
-                                               float overtoneSemitones, float overtoneLevel,
-                                               float overtoneDrive, float overtoneFadeIn,
-                                               float overtoneFadeOut, int32_t overtoneHighPassOn,
-                                               float overtoneHighPassHz, int32_t overtoneLowPassOn,
-                                               float overtoneLowPassHz, float lengthMs,
-                                               float finalSemitones, float character, int32_t loop)
+int32_t quorvalen_engine_play_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, int32_t loop)
 {
     return guardedExport ("quorvalen_engine_play_foundry_preview", foundry::noPreviewBuffer, [&] {
-        return foundry::playCachedFoundryPreview (engine(), previewArgs (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character), true, false, loop != 0);
+        return foundry::playCachedFoundryPreview (engine(), previewArgs (QV_PREVIEW_ARGUMENTS), true, false, loop != 0);
     });
 }
 
-int32_t quorvalen_engine_refresh_foundry_preview (int32_t transientId, int32_t bodyId,
-                                                  int32_t tailId, float bodyJoinMs,
-                                                  float tailJoinMs, float transientBodyCrossfadeMs,
-                                                  float compositeTailCrossfadeMs,
-                                                  float transientSemitones, float transientLevel,
-                                                  float transientStartMs, float transientShaping,
-                                                  int32_t transientHighPassOn,
-                                                  float transientHighPassHz,
-                                                  float transientHighPassRes,
-                                                  int32_t transientLowPassOn,
-                                                  float transientLowPassHz,
-                                                  float transientLowPassRes, float bodySemitones,
-                                                  float bodyLevel, float bodyStartMs,
-                                                  float bodyHeat, int32_t bodyHighPassOn,
-                                                  float bodyHighPassHz, float bodyHighPassRes,
-                                                  int32_t bodyLowPassOn, float bodyLowPassHz,
-                                                  float bodyLowPassRes, float tailSemitones,
-                                                  float tailLevel, float tailStartMs,
-                                                  float tailHeat, int32_t tailHeatMode,
-                                                  float tailWidth, int32_t monoMask,
-                                                  int32_t overtoneInvert, int32_t tailHighPassOn,
-                                                  float tailHighPassHz, float tailHighPassRes,
-                                                  int32_t tailLowPassOn, float tailLowPassHz,
-                                                  float tailLowPassRes, int32_t overtoneId,
-                                                  float overlayStartMs, float overlayEndMs,
-                                                  float overtoneStartMs, float overtoneSemitones,
-                                                  float overtoneLevel, float overtoneDrive,
-                                                  float overtoneFadeIn, float overtoneFadeOut,
-                                                  int32_t overtoneHighPassOn,
-                                                  float overtoneHighPassHz,
-                                                  int32_t overtoneLowPassOn,
-                                                  float overtoneLowPassHz, float lengthMs,
-                                                  float finalSemitones, float character)
+int32_t quorvalen_engine_refresh_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS)
 {
     return guardedExport ("quorvalen_engine_refresh_foundry_preview", foundry::noPreviewBuffer, [&] {
-        return foundry::refreshFoundryPreview (engine(), previewArgs (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character));
+        return foundry::refreshFoundryPreview (engine(), previewArgs (QV_PREVIEW_ARGUMENTS));
     });
 }
 
-int32_t quorvalen_engine_export_foundry_preview (int32_t transientId, int32_t bodyId,
-                                                 int32_t tailId, float bodyJoinMs,
-                                                 float tailJoinMs, float transientBodyCrossfadeMs,
-                                                 float compositeTailCrossfadeMs,
-                                                 float transientSemitones, float transientLevel,
-                                                 float transientStartMs, float transientShaping,
-                                                 int32_t transientHighPassOn,
-                                                 float transientHighPassHz,
-                                                 float transientHighPassRes,
-                                                 int32_t transientLowPassOn,
-                                                 float transientLowPassHz,
-                                                 float transientLowPassRes, float bodySemitones,
-                                                 float bodyLevel, float bodyStartMs,
-                                                 float bodyHeat, int32_t bodyHighPassOn,
-                                                 float bodyHighPassHz, float bodyHighPassRes,
-                                                 int32_t bodyLowPassOn, float bodyLowPassHz,
-                                                 float bodyLowPassRes, float tailSemitones,
-                                                 float tailLevel, float tailStartMs,
-                                                 float tailHeat, int32_t tailHeatMode,
-                                                 float tailWidth, int32_t monoMask,
-                                                 int32_t overtoneInvert, int32_t tailHighPassOn,
-                                                 float tailHighPassHz, float tailHighPassRes,
-                                                 int32_t tailLowPassOn, float tailLowPassHz,
-                                                 float tailLowPassRes, int32_t overtoneId,
-                                                 float overlayStartMs, float overlayEndMs,
-                                                 float overtoneStartMs, float overtoneSemitones,
-                                                 float overtoneLevel, float overtoneDrive,
-                                                 float overtoneFadeIn, float overtoneFadeOut,
-                                                 int32_t overtoneHighPassOn,
-                                                 float overtoneHighPassHz,
-                                                 int32_t overtoneLowPassOn,
-                                                 float overtoneLowPassHz, float lengthMs,
-                                                 float finalSemitones, float character, const char* path)
+int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, const char* path)
 {
     return guardedExport ("quorvalen_engine_export_foundry_preview", foundry::noPreviewBuffer, [&] {
-        return foundry::exportFoundryPreview (engine(), previewArgs (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character), path);
+        return foundry::exportFoundryPreview (engine(), previewArgs (QV_PREVIEW_ARGUMENTS), path);
     });
 }
 

@@ -115,7 +115,11 @@ int mixOvertone (std::unique_ptr<juce::AudioBuffer<float>>& slot, const juce::Au
 }
 } // namespace
 
-int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r)
+namespace
+{
+// Renders the overtone layer, then `mix (overtone, its rate)`.
+template <typename Mix>
+int overlayWith (QuorvalenEngine& engine, const OvertoneOverlay& o, double r, Mix&& mix)
 {
     if (o.sourceId < 1)
         return done;
@@ -123,20 +127,24 @@ int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, d
     double rO = 0.0;
     if (const int code = takeOvertoneLayer (engine, o, r, overtone, rO))
         return code;
-    const auto lock = lockEngine (engine);
-    return mixOvertone (writablePlaybackBufferSlot (engine), overtone, rO, o, r);
+    return mix (overtone, rO);
+}
+} // namespace
+
+int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r)
+{
+    return overlayWith (engine, o, r, [&] (const juce::AudioBuffer<float>& overtone, double rO) {
+        const auto lock = lockEngine (engine);
+        return mixOvertone (writablePlaybackBufferSlot (engine), overtone, rO, o, r);
+    });
 }
 
 int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r,
                             std::unique_ptr<juce::AudioBuffer<float>>& preview)
 {
-    if (o.sourceId < 1)
-        return done;
-    juce::AudioBuffer<float> overtone;
-    double rO = 0.0;
-    if (const int code = takeOvertoneLayer (engine, o, r, overtone, rO))
-        return code;
-    return mixOvertone (preview, overtone, rO, o, r);
+    return overlayWith (engine, o, r, [&] (const juce::AudioBuffer<float>& overtone, double rO) {
+        return mixOvertone (preview, overtone, rO, o, r);
+    });
 }
 
 } // namespace quorvalen::foundry

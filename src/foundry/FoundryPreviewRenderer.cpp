@@ -93,47 +93,45 @@ int renderLayers (Render& r, float transientBase, float bodyBase, float tailBase
     return done;
 }
 
-int renderBody (Render& r, float base)
+// Where a joined layer (body or tail) finds its arguments.
+struct LayerRoad
+{
+    int layer;
+    std::int32_t target;
+    int source, pitch, heat, filters; // parameter numbers
+    int monoBit;
+    bool bodyVariant, widthStage;
+};
+
+// Cut, filters, heat, (width), mono, lane stage and edge fades of a body or tail.
+int renderJoinedLayer (Render& r, const LayerRoad& road, float base)
 {
     auto& e = r.engine;
     const auto& a = r.a;
-    diag ("08 processing body");
-    int code = renderFoundryProcessedRegion (e, a.i (2), bodyLayerId, r.unlessLane (1, lane::pitch, a.f (18), 0.0f),
-                                             r.unlessLane (1, lane::level, a.f (19), 100.0f), a.f (20), false);
+    const int heatMode = road.bodyVariant ? 0 : a.i (32);
+    int code = renderFoundryProcessedRegion (e, a.i (road.source), road.target,
+                                             r.unlessLane (road.layer, lane::pitch, a.f (road.pitch), 0.0f),
+                                             r.unlessLane (road.layer, lane::level, a.f (road.pitch + 1), 100.0f),
+                                             a.f (road.pitch + 2), false);
     if (code == done)
-        code = applyFoundryLayerFilters (e, bodyLayerId, r.filters (22, 1, true));
+        code = applyFoundryLayerFilters (e, road.target, r.filters (road.filters, road.layer, true));
     if (code == done)
-        code = applyFoundryLayerHeat (e, bodyLayerId, r.unlessLane (1, lane::heat, a.f (21), 0.0f), 0, true);
+        code = applyFoundryLayerHeat (e, road.target, r.unlessLane (road.layer, lane::heat, a.f (road.heat), 0.0f),
+                                      heatMode, road.bodyVariant);
+    if (code == done && road.widthStage)
+        code = applyFoundryStereoWidth (e, road.target, r.unlessLane (road.layer, lane::width, a.f (33), 0.0f));
     if (code == done)
-        code = applyFoundryMonoInvert (e, bodyLayerId, (a.i (34) & 2) != 0, false);
+        code = applyFoundryMonoInvert (e, road.target, (a.i (34) & road.monoBit) != 0, false);
     if (code == done)
-        code = renderFoundryLayerStage (e, bodyLayerId, 1, 0, true, r.filters (22, 1, false), base);
+        code = renderFoundryLayerStage (e, road.target, (std::uint32_t) road.layer, heatMode, road.bodyVariant,
+                                        r.filters (road.filters, road.layer, false), base);
     if (code == done)
-        code = applyFoundryEdgeFades (e, bodyLayerId, 3.0f);
+        code = applyFoundryEdgeFades (e, road.target, 3.0f);
     return code;
 }
 
-int renderTail (Render& r, float base)
-{
-    auto& e = r.engine;
-    const auto& a = r.a;
-    diag ("10 processing tail");
-    int code = renderFoundryProcessedRegion (e, a.i (3), tailLayerId, r.unlessLane (2, lane::pitch, a.f (28), 0.0f),
-                                             r.unlessLane (2, lane::level, a.f (29), 100.0f), a.f (30), false);
-    if (code == done)
-        code = applyFoundryLayerFilters (e, tailLayerId, r.filters (36, 2, true));
-    if (code == done)
-        code = applyFoundryLayerHeat (e, tailLayerId, r.unlessLane (2, lane::heat, a.f (31), 0.0f), a.i (32), false);
-    if (code == done)
-        code = applyFoundryStereoWidth (e, tailLayerId, r.unlessLane (2, lane::width, a.f (33), 0.0f));
-    if (code == done)
-        code = applyFoundryMonoInvert (e, tailLayerId, (a.i (34) & 4) != 0, false);
-    if (code == done)
-        code = renderFoundryLayerStage (e, tailLayerId, 2, a.i (32), false, r.filters (36, 2, false), base);
-    if (code == done)
-        code = applyFoundryEdgeFades (e, tailLayerId, 3.0f);
-    return code;
-}
+constexpr LayerRoad bodyRoad { 1, bodyLayerId, 2, 18, 21, 22, 2, true, false };
+constexpr LayerRoad tailRoad { 2, tailLayerId, 3, 28, 31, 36, 4, false, true };
 
 // The processed transient as it stands, copied into the render's buffer.
 int copyTransient (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>>& out)
@@ -223,12 +221,18 @@ int renderAfterCacheTest (Render& r, PreviewCompletion& completion, const Previe
     }
     diag ("07 render sample rate acquired");
     if (body)
-        if (const int code = renderBody (r, bodyBase))
+    {
+        diag ("08 processing body");
+        if (const int code = renderJoinedLayer (r, bodyRoad, bodyBase))
             return code;
+    }
     diag ("09 body stage complete");
     if (tail)
-        if (const int code = renderTail (r, tailBase))
+    {
+        diag ("10 processing tail");
+        if (const int code = renderJoinedLayer (r, tailRoad, tailBase))
             return code;
+    }
     diag ("11 tail stage complete");
 
     std::unique_ptr<juce::AudioBuffer<float>> preview;
