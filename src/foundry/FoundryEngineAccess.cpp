@@ -146,8 +146,7 @@ automationLanesOf (QuorvalenEngine& engine)
 
 bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
 {
-    // Spectral sessions keep their live copy in an edit-session-like work entry once
-    // they exist; today only processing edit sessions hold one.
+    // Spectral sessions hold no live copy in this build; processing edit sessions do.
     for (const auto& [key, session] : engine.editSessions)
         if (session != nullptr && session->workCacheId == (std::uint32_t) id)
             return true;
