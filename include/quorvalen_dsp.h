@@ -336,6 +336,76 @@ QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic(const uint32_t* i
                                                               float lengthSeconds, float fixedSeconds,
                                                               int32_t rawLevels, uint32_t loopMask);
 
+/* Joins two cached sounds and plays the result: the first up to joinMs, then the
+   second (resampled to the first's rate), crossfaded over crossfadeMs with a
+   phase-coherent handover (a constant-Q one when the overlap is short or not
+   coherent). Non-finite or negative times count as 0. Stops playback first.
+   0 playing; 1 not ready; 2 first id unknown; 3 second id unknown; 4 no buffer;
+   5 bad rate; 6 no audio; 7 the join failed (too long, out of memory).
+   Both names are one function. */
+QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                            float crossfadeMs);
+QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                                 float crossfadeMs);
+
+/* Foundry preview. The 57 parameters: transientId, bodyId (body when >= 1), tailId
+   (tail when >= 1); bodyJoinMs (where the body begins in the transient), tailJoinMs
+   (where the tail begins in the composite); the two join crossfades in ms; per
+   layer pitch (semitones, -24..24), level (percent, 0..100), start (ms in the
+   source), the transient's shaping, the body's heat or the tail's heat, heat mode
+   (0..2) and width (-100..100), and a filter block (high-pass on, cutoff Hz,
+   resonance percent, low-pass on, cutoff Hz, resonance percent); monoMask (bit 0
+   transient, 1 body, 2 tail, 3 overtone), overtoneInvert; the overtone layer
+   (id, overlay start and end in ms of the preview, source start, pitch, level,
+   drive, fade-in and fade-out percent, high-pass on/Hz, low-pass on/Hz); the
+   finish: lengthMs (> 0 sets the length), finalSemitones, character (0..100,
+   100 shortens to 30 %). A setting that an automation lane of the layer holds is
+   left to the lane. Non-finite values take their neutral setting; a length no
+   buffer can hold is refused. An unchanged call reuses the last preview.
+   Codes: 0; 1 not ready; 2 unknown source; 4 no buffer; 5 bad rate; 6 empty or
+   too long; 7 no preview (a join or the finish failed); 8 bad layer.
+   The three preview functions take these parameters in this order: */
+#define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS \
+    int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs, \
+    float transientBodyCrossfadeMs, float compositeTailCrossfadeMs, float transientSemitones, \
+    float transientLevel, float transientStartMs, float transientShaping, int32_t transientHighPassOn, \
+    float transientHighPassHz, float transientHighPassRes, int32_t transientLowPassOn, \
+    float transientLowPassHz, float transientLowPassRes, float bodySemitones, float bodyLevel, \
+    float bodyStartMs, float bodyHeat, int32_t bodyHighPassOn, float bodyHighPassHz, float bodyHighPassRes, \
+    int32_t bodyLowPassOn, float bodyLowPassHz, float bodyLowPassRes, float tailSemitones, float tailLevel, \
+    float tailStartMs, float tailHeat, int32_t tailHeatMode, float tailWidth, int32_t monoMask, \
+    int32_t overtoneInvert, int32_t tailHighPassOn, float tailHighPassHz, float tailHighPassRes, \
+    int32_t tailLowPassOn, float tailLowPassHz, float tailLowPassRes, int32_t overtoneId, \
+    float overlayStartMs, float overlayEndMs, float overtoneStartMs, float overtoneSemitones, \
+    float overtoneLevel, float overtoneDrive, float overtoneFadeIn, float overtoneFadeOut, \
+    int32_t overtoneHighPassOn, float overtoneHighPassHz, int32_t overtoneLowPassOn, float overtoneLowPassHz, \
+    float lengthMs, float finalSemitones, float character
+/* Renders and plays the preview from its start (looping with loop). */
+QUORVALEN_API int32_t quorvalen_engine_play_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, int32_t loop);
+/* Re-renders and swaps the result into the attached preview without a gap: a
+   short crossfade while it plays, the position (wrapped by the new length when
+   looping), loop and live pitch kept; a stopped preview stays stopped.
+   The render's code, or 1 when nothing is attached or not ready, 7 no preview. */
+QUORVALEN_API int32_t quorvalen_engine_refresh_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS);
+/* Stops playback, renders and writes the preview as a 24-bit WAV file at path
+   (UTF-8), at the preview's rate. 0; 8 null, empty or invalid path (nothing
+   else happens); the render's code; 7 no preview; 5 bad rate; 9 the file could
+   not be opened; 10 no WAV writer; 11 the write failed. */
+QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS,
+                                                              const char* path);
+
+/* Damages a cached sound in place with randomised processing (a fresh seed on
+   every call): intensityA (0..100) drives chops, reversals, stutters, echo, drive
+   and smoothing; intensityB (0..100) slows the sound down up to five times
+   (stretchMode 0 resamples, dropping the pitch; otherwise a time stretch that
+   keeps it) and reduces the bit depth down to 3 bits. order 1 runs the stretch
+   first. The result is clipped to +-0.97 and normalised to a 0.95 peak. Negative
+   or non-finite intensities count as 0; both 0 changes nothing. Playback of the
+   entry stops when it changes. Works before init.
+   0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is unchanged). */
+QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise(int32_t cacheId, float intensityA, float intensityB,
+                                                             int32_t stretchMode, int32_t order);
+
 #ifdef __cplusplus
 }
 #endif

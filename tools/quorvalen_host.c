@@ -36,7 +36,13 @@
                                          mixes up to 16 sounds (the first plays
                                          once, the others repeat) and exports it
    quorvalen_host convert SOUND OUT.wav  caches the sound and exports it as a
-                                         24-bit WAV file (nothing played) */
+                                         24-bit WAV file (nothing played)
+   quorvalen_host oneshot TRANSIENT BODY TAIL OUT.wav [LENGTH_MS [CHARACTER]]
+                                         designs a Foundry one-shot from three
+                                         sounds (body joined at 80 ms, tail at 300 ms,
+                                         a level lane on the tail), plays it, makes
+                                         the body hotter while it plays (refresh)
+                                         and exports it as a 24-bit WAV file */
 #include <quorvalen_dsp.h>
 
 #include <math.h>
@@ -364,6 +370,43 @@ static int run_region(int argc, char** argv)
 }
 
 
+/* Foundry arguments in the exports' order: layers, joins, per-layer settings,
+   overtone (none) and the finish. */
+#define QV_ONESHOT_ARGS(bodyHeat)                                                                               \
+    transient, body, tail, 80.0f, 300.0f, 20.0f, 60.0f, 0.0f, 100.0f, 0.0f, 50.0f, 1, 60.0f, 10.0f, 0, 20000.0f, \
+        0.0f, 0.0f, 90.0f, 0.0f, bodyHeat, 0, 20.0f, 0.0f, 1, 12000.0f, 20.0f, -5.0f, 100.0f, 0.0f, 20.0f, 1,     \
+        30.0f, 0, 0, 1, 120.0f, 10.0f, 0, 20000.0f, 0.0f, 0, 0.0f, 0.0f, 0.0f, 0.0f, 100.0f, 0.0f, 0.0f, 0.0f, 0, \
+        20.0f, 0, 20000.0f, lengthMs, 0.0f, character
+
+static int run_oneshot(int argc, char** argv)
+{
+    const int transient = cache_or_fail(argv[2]);
+    const int body = cache_or_fail(argv[3]);
+    const int tail = cache_or_fail(argv[4]);
+    if (transient <= 0 || body <= 0 || tail <= 0)
+        return 1;
+    const float lengthMs = (float)arg_or(argc, argv, 6, 900);
+    const float character = (float)arg_or(argc, argv, 7, 20);
+
+    /* The tail fades out along its lane (level, 0..1 over the tail). */
+    const float times[] = {0.0f, 0.5f, 1.0f};
+    const float levels[] = {1.0f, 0.8f, 0.3f};
+    quorvalen_engine_set_foundry_automation(2, 1, times, levels, 3);
+
+    int rc = quorvalen_engine_play_foundry_preview(QV_ONESHOT_ARGS(10.0f), 1);
+    printf("one-shot preview (length %.0f ms, character %.0f%%), looping: %d\n", lengthMs, character, rc);
+    if (rc != 0)
+        return 1;
+    watch(1500);
+    rc = quorvalen_engine_refresh_foundry_preview(QV_ONESHOT_ARGS(60.0f));
+    printf("refreshed with a hotter body: %d\n", rc);
+    watch(1500);
+    rc = quorvalen_engine_export_foundry_preview(QV_ONESHOT_ARGS(60.0f), argv[5]);
+    printf("exported %s: %d\n", argv[5], rc);
+    return rc == 0 ? 0 : 1;
+}
+#undef QV_ONESHOT_ARGS
+
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
@@ -375,18 +418,21 @@ int main(int argc, char** argv)
     const int morphMode = strcmp(command, "morph") == 0;
     const int manifoldMode = strcmp(command, "manifold") == 0;
     const int convertMode = strcmp(command, "convert") == 0;
+    const int oneshotMode = strcmp(command, "oneshot") == 0;
     if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3) ||
         (spectralMode && argc < 5) ||
         (editMode && argc < 4) || (morphMode && argc < 7) || (manifoldMode && argc < 4) ||
-        (convertMode && argc < 4))
+        (convertMode && argc < 4) ||
+        (oneshotMode && argc < 6))
     {
         fprintf(stderr,
                 "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
                 "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n"
                 "       %s spectral SOUND POINTS OUT.wav\n"
                 "       %s cqt-edit SOUND OUT.wav | morph A B covalent|mangle|reese AMOUNT OUT.wav\n"
-                "       %s manifold OUT.wav SOUND... | convert SOUND OUT.wav\n",
-                argv[0], argv[0], argv[0], argv[0], argv[0]);
+                "       %s manifold OUT.wav SOUND... | convert SOUND OUT.wav\n"
+                "       %s oneshot TRANSIENT BODY TAIL OUT.wav [LENGTH_MS [CHARACTER]]\n",
+                argv[0], argv[0], argv[0], argv[0], argv[0], argv[0]);
         return 2;
     }
     if (strcmp(command, "irs") == 0)
@@ -411,6 +457,8 @@ int main(int argc, char** argv)
         rc = run_manifold(argv[2], argc - 3, argv + 3);
     else if (convertMode)
         rc = run_convert(argv[2], argv[3]);
+    else if (oneshotMode)
+        rc = run_oneshot(argc, argv);
     else if (regionMode)
         rc = run_region(argc, argv);
     else

@@ -61,15 +61,21 @@ bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
 }
 } // namespace
 
-juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine)
 {
+    // Lengthening replaces the buffer, so no playback may read it.
     if (playbackReadsPlaybackBuffer (engine))
     {
         auto keep = std::move (engine.playbackBuffer);
         engine.stopPlayback();
         engine.playbackBuffer = std::move (keep);
     }
-    return engine.playbackBuffer.get();
+    return engine.playbackBuffer;
+}
+
+juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+{
+    return writablePlaybackBufferSlot (engine).get();
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
@@ -77,6 +83,20 @@ void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
     if (playbackReadsPlaybackBuffer (engine))
         engine.stopPlayback();
     engine.playbackBuffer = std::move (buffer);
+}
+
+void stopEnginePlayback (QuorvalenEngine& engine)
+{
+    engine.stopPlayback();
+}
+
+void playPlaybackBuffer (QuorvalenEngine& engine, double rate, bool loop)
+{
+    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, loop), rate);
+    engine.transportSource.setGain (1.0f);
+    engine.transportSource.setPosition (0.0);
+    engine.playingCacheId = 0;
+    engine.transportSource.start();
 }
 
 bool engineHasDevice (QuorvalenEngine& engine)
@@ -91,6 +111,56 @@ double currentDeviceRate (QuorvalenEngine& engine)
     auto* device = engine.deviceManager->getCurrentAudioDevice();
     const double rate = device != nullptr ? device->getCurrentSampleRate() : 0.0;
     return rate > 0.0 && std::isfinite (rate) ? rate : 0.0;
+}
+
+bool engineReady (QuorvalenEngine& engine)
+{
+    return engine.isReady();
+}
+
+std::uint64_t foundryGenerationOf (QuorvalenEngine& engine)
+{
+    return engine.foundryGeneration;
+}
+
+void advanceFoundryGeneration (QuorvalenEngine& engine)
+{
+    ++engine.foundryGeneration;
+}
+
+FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine)
+{
+    return engine.foundryPreviewCache.get();
+}
+
+void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record)
+{
+    engine.resetFoundryPreviewCache (std::move (record));
+}
+
+const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&
+automationLanesOf (QuorvalenEngine& engine)
+{
+    return engine.automationLanes;
+}
+
+bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
+{
+    // Spectral sessions hold no live copy in this build; processing edit sessions do.
+    for (const auto& [key, session] : engine.editSessions)
+        if (session != nullptr && session->workCacheId == (std::uint32_t) id)
+            return true;
+    return false;
+}
+
+const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine)
+{
+    return engine.playbackBuffer.get();
+}
+
+double finishedPreviewRateOf (QuorvalenEngine& engine)
+{
+    return engine.finishedPreviewSampleRate;
 }
 
 int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)

@@ -2,7 +2,11 @@
 // The Foundry's only ways into engine internals: the engine mutex, cache entries
 // under their ids, and detaching playback before an entry's audio is replaced.
 #include "engine/CacheEntry.h"
+#include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryCodes.h"
+#include "foundry/FoundryPreviewCache.h"
+
+#include <array>
 
 #include <cstdint>
 #include <memory>
@@ -62,14 +66,62 @@ void eraseEntry (QuorvalenEngine& engine, std::int32_t id);
 // The playback buffer for writing in place: playback that reads it is detached
 // first (the buffer is kept). Caller holds the engine mutex.
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
+// The same as the engine's owning slot, for a stage that may lengthen it.
+std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine);
 // Gives the engine a new playback buffer, detaching any playback that reads the
 // old one first. Caller holds the engine mutex.
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);
+
+// Stops and detaches whatever plays (frees the playback buffer). Caller holds the
+// engine mutex.
+void stopEnginePlayback (QuorvalenEngine& engine);
+// Plays the engine's playback buffer from its start at `rate` (not copied), as
+// playback without a cache id. Caller holds the engine mutex and has stopped
+// playback.
+void playPlaybackBuffer (QuorvalenEngine& engine, double rate, bool loop);
 
 // Ready with a device manager. Caller holds the engine mutex.
 bool engineHasDevice (QuorvalenEngine& engine);
 // The running device's sample rate, 0 without one. Caller holds the engine mutex.
 double currentDeviceRate (QuorvalenEngine& engine);
+
+// The preview cache and what keeps it honest. Callers hold the engine mutex.
+bool engineReady (QuorvalenEngine& engine);
+std::uint64_t foundryGenerationOf (QuorvalenEngine& engine);
+void advanceFoundryGeneration (QuorvalenEngine& engine);
+FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine);
+void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record);
+const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&
+automationLanesOf (QuorvalenEngine& engine);
+// The working entry of a processing edit session or the live copy of a spectral session.
+bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id);
+// The finished preview: the playback buffer (may be null) and its rate.
+const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine);
+double finishedPreviewRateOf (QuorvalenEngine& engine);
+
+// The recursive Foundry render lock, always taken before the engine mutex.
+std::unique_lock<std::recursive_mutex> lockRender (QuorvalenEngine& engine);
+// Audition filters off, the audition character neutral and the chain's resampler
+// at the main preview's own speed (so a refresh keeps the live pitch).
+void neutraliseFoundryAudition (QuorvalenEngine& engine);
+// Caller holds the engine mutex.
+void setFinishedPreviewRate (QuorvalenEngine& engine, double rate);
+
+// Installing a finished preview; the caller holds the engine mutex.
+// Detaches playback and plays the preview from its start as the main preview.
+void installAndPlayPreview (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio, double rate,
+                            bool loop);
+// Keeps the preview as the playback buffer (playback that read the old one is
+// detached first).
+void installPreviewBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio);
+// Swaps the preview into the attached playback without stopping it: the audio
+// thread is held outside the chain while the transport changes source, and the
+// new source crossfades from the old sound; position, loop and speed carry over.
+void swapPreviewIntoPlayback (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio, double rate);
+// Stops the transport, keeping its source. Caller holds the engine mutex.
+void stopTransport (QuorvalenEngine& engine);
+// Something plays or is attached for the main preview (ready, device, buffer and source).
+bool previewAttached (QuorvalenEngine& engine);
 
 // Plays a cached entry from its start (the engine's own playback of an entry;
 // takes the engine mutex). 0 or the playback codes.

@@ -2,7 +2,10 @@
 // The in-place stages that build a Foundry layer in a (reserved) cache entry, and
 // the overtone overlay that mixes into the finished preview. Each returns a stage
 // code (FoundryCodes.h) and takes the engine mutex itself.
+#include <juce_audio_basics/juce_audio_basics.h>
+
 #include <cstdint>
+#include <memory>
 
 namespace quorvalen
 {
@@ -56,5 +59,8 @@ struct OvertoneOverlay
 
 // Renders the overtone layer and mixes it into the engine's playback buffer.
 int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& overtone, double renderSampleRate);
+// The same into `preview`, a buffer private to the caller (the renderer's).
+int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& overtone, double renderSampleRate,
+                            std::unique_ptr<juce::AudioBuffer<float>>& preview);
 
 } // namespace quorvalen::foundry

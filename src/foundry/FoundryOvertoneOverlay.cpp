@@ -37,15 +37,14 @@ int renderOvertoneLayer (QuorvalenEngine& engine, const OvertoneOverlay& o)
 }
 } // namespace
 
-int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r)
+namespace
 {
-    if (o.sourceId < 1)
-        return done;
+// Renders the overtone layer and takes a copy of it out of its reserved entry.
+int takeOvertoneLayer (QuorvalenEngine& engine, const OvertoneOverlay& o, double r, juce::AudioBuffer<float>& overtone,
+                       double& rO)
+{
     if (const int code = renderOvertoneLayer (engine, o))
         return code;
-
-    juce::AudioBuffer<float> overtone;
-    double rO = 0.0;
     {
         const auto lock = lockEngine (engine);
         const auto found = lookupEntry (engine, overtoneLayerId, Needs::buffer);
@@ -62,9 +61,15 @@ int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, d
         return noBuffer;
     if (! (r > 0.0) || ! (rO > 0.0) || ! std::isfinite (r))
         return badRate;
+    return done;
+}
 
-    const auto lock = lockEngine (engine);
-    auto* preview = writablePlaybackBuffer (engine);
+// Mixes the overtone into the preview over the overlay span, lengthening the
+// preview to the span's end.
+int mixOvertone (std::unique_ptr<juce::AudioBuffer<float>>& slot, const juce::AudioBuffer<float>& overtone, double rO,
+                 const OvertoneOverlay& o, double r)
+{
+    auto* preview = slot.get();
     if (preview == nullptr || preview->getNumSamples() < 1)
         return noPreviewBuffer;
     const float startMs = std::max (finiteOr (o.overlayStartMs, 0.0f), 0.0f);
@@ -82,8 +87,8 @@ int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, d
             return noPreviewBuffer;
         for (int c = 0; c < preview->getNumChannels(); ++c)
             longer->copyFrom (c, 0, *preview, c, 0, preview->getNumSamples());
-        replacePlaybackBuffer (engine, std::move (longer));
-        preview = writablePlaybackBuffer (engine);
+        slot = std::move (longer);
+        preview = slot.get();
     }
 
     const double step = rO / r;
@@ -107,6 +112,39 @@ int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, d
         }
     }
     return done;
+}
+} // namespace
+
+namespace
+{
+// Renders the overtone layer, then `mix (overtone, its rate)`.
+template <typename Mix>
+int overlayWith (QuorvalenEngine& engine, const OvertoneOverlay& o, double r, Mix&& mix)
+{
+    if (o.sourceId < 1)
+        return done;
+    juce::AudioBuffer<float> overtone;
+    double rO = 0.0;
+    if (const int code = takeOvertoneLayer (engine, o, r, overtone, rO))
+        return code;
+    return mix (overtone, rO);
+}
+} // namespace
+
+int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r)
+{
+    return overlayWith (engine, o, r, [&] (const juce::AudioBuffer<float>& overtone, double rO) {
+        const auto lock = lockEngine (engine);
+        return mixOvertone (writablePlaybackBufferSlot (engine), overtone, rO, o, r);
+    });
+}
+
+int overlayFoundryOvertone (QuorvalenEngine& engine, const OvertoneOverlay& o, double r,
+                            std::unique_ptr<juce::AudioBuffer<float>>& preview)
+{
+    return overlayWith (engine, o, r, [&] (const juce::AudioBuffer<float>& overtone, double rO) {
+        return mixOvertone (preview, overtone, rO, o, r);
+    });
 }
 
 } // namespace quorvalen::foundry

@@ -1,6 +1,7 @@
 // Lock-free queries and setters racing init, shutdown and playback. Meant for the
 // ThreadSanitizer build, where any data race fails the run.
 #include "EngineTestSupport.h"
+#include "FoundryPreviewCall.h"
 #include "TestAudio.h"
 
 #include <atomic>
@@ -18,7 +19,7 @@ TEST (Concurrency, LockFreeExportsRaceLifecycleAndPlayback)
     std::atomic<bool> stop { false };
 
     std::thread lifecycle ([&] {
-        for (int round = 0; round < 6; ++round)
+        for (int round = 0; round < 9; ++round)
         {
             if (quorvalen_engine_init() != 0)
                 continue;
@@ -151,4 +152,59 @@ TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
     readers.join();
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
     quorvalen_engine_shutdown();
+}
+
+TEST (Concurrency, FoundryPreviewRendersRaceStopsEditsAndSetters)
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 12000), 48000.0, 16);
+    FoundryPreviewCall call;
+    call.transientId = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    call.bodyId = quorvalen_engine_clone_cached (call.transientId);
+    call.tailId = quorvalen_engine_clone_cached (call.transientId);
+    call.bodyJoinMs = 50;
+    call.tailJoinMs = 150;
+    call.ctXfadeMs = 60;
+    std::atomic<bool> stop { false };
+
+    std::thread renders ([&] {
+        for (int round = 0; round < 9; ++round)
+        {
+            call.character = (float) (round % 3) * 20.0f;
+            if (round % 3 == 0)
+                call.play (true);
+            else if (round % 3 == 1)
+                call.refresh();
+            else
+                call.exportTo ((tempDir() + "/race.wav").c_str());
+        }
+        stop = true;
+    });
+
+    std::thread others ([&] {
+        int n = 0;
+        while (! stop)
+        {
+            quorvalen_engine_set_foundry_main_preview_pitch ((float) (n % 7) - 3.0f);
+            quorvalen_engine_set_foundry_main_preview_looping (n % 2);
+            const float t[] = { 0.0f, 1.0f }, v[] = { 0.3f, 0.9f };
+            quorvalen_engine_set_foundry_automation (2, 1, t, v, n % 3 == 0 ? 0 : 2);
+            if (n % 5 == 0)
+                quorvalen_engine_apply_render_surprise (call.bodyId, 30.0f + (float) (n % 40), 0.0f, 0, n % 2);
+            if (n % 7 == 0)
+                quorvalen_engine_stop();
+            if (n % 11 == 0)
+                quorvalen_engine_play_body_tail_morph (call.transientId, call.tailId, 20.0f, 10.0f);
+            double p = 0, l = 0;
+            uint32_t playing = 0;
+            quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+            ++n;
+            std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        }
+    });
+
+    renders.join();
+    others.join();
+    EXPECT_EQ (quorvalen_engine_shutdown(), 0);
 }

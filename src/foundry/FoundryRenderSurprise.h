@@ -1,0 +1,30 @@
+#pragma once
+// Render surprise: randomised damage of a cached sound for happy accidents. A tone
+// stage (chops, reversals, stutters, echo, drive, smoothing) of intensity A and a
+// stretch and crush stage (slow-down and bit-depth reduction) of intensity B; the
+// result is clipped to +-0.97 and normalised to a 0.95 peak. Every call draws a
+// fresh seed.
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cstdint>
+
+namespace quorvalen
+{
+class QuorvalenEngine;
+}
+
+namespace quorvalen::foundry
+{
+
+// In place on `audio` (its length may grow up to five times). False for an
+// empty buffer, a bad rate or a failing stage (the buffer may then be partly done).
+bool renderSurprise (juce::AudioBuffer<float>& audio, double sampleRate, float intensityA, float intensityB,
+                     std::int32_t stretchMode, std::int32_t order);
+
+// Takes the engine mutex. Works on a copy of the entry and swaps it in only on
+// success, stopping playback of the entry first. 0, -2 unknown id, -3 no buffer,
+// -4 bad rate, -5 failed (the entry is unchanged).
+int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float intensityA, float intensityB,
+                         std::int32_t stretchMode, std::int32_t order);
+
+} // namespace quorvalen::foundry
