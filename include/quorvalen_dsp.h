@@ -210,6 +210,20 @@ QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session(int32_t session
    entry stays. 0; 1 unknown session. */
 QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session);
 
+/* ---- Spectral images ----------------------------------------------------- */
+/* Images fill a caller's width x height floats, row-major, row 0 the highest
+   frequency, column 0 the start of the sound; every value is a brightness in
+   0..1. Width 32..2048, height 32..1024. */
+
+/* The picture of a session's live copy; the size chooses it: 961 x 385 the
+   bounded-Q display (band envelopes, Q 24), any other width at height 385 the
+   constant-Q image (levels against a reference taken once from the untouched
+   source, committed laser strokes darkened in), any other height the STFT image.
+   0; -1 out null; -2 size outside the range; -3 unknown session; -4 the live
+   copy is gone or empty; -5 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image(int32_t session, float* out, uint32_t width,
+                                                                      int32_t height);
+
 #ifdef __cplusplus
 }
 #endif

@@ -41,6 +41,15 @@ juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const Spec
     return live->buffer.get();
 }
 
+const juce::AudioBuffer<float>* sessionSourceBuffer (QuorvalenEngine& engine, const SpectralSession& session)
+{
+    auto* source = findCacheEntry (engine, session.sourceCacheId);
+    if (source == nullptr || source->buffer == nullptr || source->buffer->getNumSamples() != session.numSamples
+        || source->buffer->getNumChannels() < 1)
+        return nullptr;
+    return source->buffer.get();
+}
+
 int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
                              float* outSeconds)
 {

@@ -25,4 +25,8 @@ SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t ses
 // channel; null when it is gone or another operation reshaped it.
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session);
 
+// The session's source entry's buffer while it has the live copy's length and at
+// least one channel; null otherwise. engineMutex held.
+const juce::AudioBuffer<float>* sessionSourceBuffer (QuorvalenEngine& engine, const SpectralSession& session);
+
 } // namespace quorvalen
