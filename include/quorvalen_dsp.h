@@ -223,6 +223,18 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session)
    copy is gone or empty; -5 out of memory. */
 QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image(int32_t session, float* out, uint32_t width,
                                                                       int32_t height);
+/* The constant-Q spectrogram of a cached sound (rows are bands, normalised to
+   the sound's own 99.7th percentile); *outSeconds receives its length.
+   0; -1 out or outSeconds null; -2 size outside the range; -3 engine not ready;
+   -4 unknown id; -5 entry without audio or with a rate not above 0; -6 no
+   channels or samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram(int32_t cacheId, float* out, uint32_t width,
+                                                           int32_t height, float* outSeconds);
+/* Plays a cached sound after a constant-Q analysis and resynthesis, from its
+   start (no pitch, gain 1, no loop), to hear what the round trip changes.
+   0; 1 engine or device not ready; 2 unknown id; 3 entry without audio; 4 rate
+   not above 0; 5 no channels or samples; 6 out of memory (playback stopped). */
+QUORVALEN_API int32_t quorvalen_engine_play_cached_gaborator_roundtrip(int32_t cacheId);
 
 #ifdef __cplusplus
 }

@@ -50,6 +50,19 @@ const juce::AudioBuffer<float>* sessionSourceBuffer (QuorvalenEngine& engine, co
     return source->buffer.get();
 }
 
+bool findSpectralEntry (QuorvalenEngine& engine, std::int32_t cacheId, SpectralEntry& entry)
+{
+    entry = {};
+    if (cacheId < 1)
+        return false;
+    auto* found = findCacheEntry (engine, (std::uint32_t) cacheId);
+    if (found == nullptr)
+        return false;
+    entry.buffer = found->buffer.get();
+    entry.sampleRate = found->sampleRate;
+    return true;
+}
+
 int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
                              float* outSeconds)
 {
