@@ -55,7 +55,9 @@ TEST_F (CqtSpectrogram, ArgumentsAndUnknownIds)
 TEST_F (CqtSpectrogram, SilenceIsDarkAndTheDurationIsReported)
 {
     float seconds = 0.0f;
-    const auto v = grid (cache (juce::AudioBuffer<float> (1, 24000), 48000.0), 128, 64, &seconds);
+    juce::AudioBuffer<float> silence (1, 24000);
+    silence.clear();
+    const auto v = grid (cache (silence, 48000.0), 128, 64, &seconds);
     EXPECT_EQ (*std::max_element (v.begin(), v.end()), 0.0f);
     EXPECT_EQ (*std::min_element (v.begin(), v.end()), 0.0f);
     EXPECT_FLOAT_EQ (seconds, 0.5f);

@@ -1,6 +1,9 @@
 // The laser and region-gain strokes through the exports.
 #include "SpectralTestSupport.h"
 
+#include "engine/AudioCache.h"
+#include "engine/QuorvalenEngine.h"
+
 #include <quorvalen_dsp.h>
 
 #include <set>
@@ -162,4 +165,36 @@ TEST_F (CqtStroke, AStrokeOnThePlayingLiveCopyResumesInPlace)
     const float skipped = rampSecondsSkipped (out.left);
     EXPECT_TRUE (std::isfinite (skipped));
     EXPECT_LT (std::abs (skipped), 0.05f);
+}
+
+TEST_F (CqtStroke, RefusalsChangeNothingAndKeepNoConstantQData)
+{
+    const std::vector<StrokePoint> box { { 0.5f, 0.5f, 0.5f, 0.5f, 1.0f } };
+    // At 30 Hz no constant-Q band fits below the Nyquist frequency.
+    const auto slow = quorvalen::insertCacheEntry (quorvalen::engine(),
+                                                   { std::make_unique<juce::AudioBuffer<float>> (sine (1.0, 30.0, 300)), 30.0, "slow" });
+    const auto o = open ((int) slow);
+    ASSERT_GT (o.session, 0);
+    const juce::AudioBuffer<float> before (audio (o.live));
+    for (auto tool : { laser, reducer, harmonik })
+    {
+        StdoutCapture out;
+        EXPECT_EQ (stroke (o.session, box, tool), -5);
+        EXPECT_EQ (out.finish(), "");
+        EXPECT_EQ (session (o.session).analyzer, nullptr);
+    }
+    EXPECT_EQ (maxAbsDifference (audio (o.live), before), 0.0f);
+    EXPECT_TRUE (session (o.session).undoStack.empty());
+
+    // A one-sample sound still takes every stroke.
+    const auto tiny = open (cache (sine (100.0, 48000.0, 1, 0.5f), 48000.0));
+    for (auto tool : { laser, reducer, harmonik })
+        EXPECT_EQ (stroke (tiny.session, box, tool), (int) tiny.live);
+
+    // The live copy unloaded by the host: -4 for every constant-Q tool.
+    ASSERT_EQ (quorvalen_engine_unload_cached ((int32_t) s.live), 0);
+    for (auto tool : { laser, reducer, harmonik })
+        EXPECT_EQ (stroke (s.session, box, tool), -4);
+    EXPECT_EQ (session (s.session).analyzer, nullptr);
+    EXPECT_TRUE (session (s.session).coefficients.empty());
 }

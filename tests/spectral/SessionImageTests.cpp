@@ -107,7 +107,9 @@ TEST_F (SessionImage, SizeSelectsTheRendering)
 
 TEST_F (SessionImage, SilenceIsDarkInEveryRendering)
 {
-    const auto s = open (cache (juce::AudioBuffer<float> (2, 20000), 48000.0));
+    juce::AudioBuffer<float> silence (2, 20000);
+    silence.clear();
+    const auto s = open (cache (silence, 48000.0));
     for (auto [w, h] : { std::pair { 961, 385 }, { 960, 385 }, { 961, 384 } })
     {
         const auto v = image (s.session, w, h);
