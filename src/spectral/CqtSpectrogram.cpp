@@ -42,12 +42,11 @@ CellMaxima cellMaxima (const std::vector<float>& mix, double rate, int width, in
     analyzer.analyze (mix, store);
     const int bands = analyzer.bandCount();
     const auto n = (std::int64_t) mix.size();
-    const float bandScale = bands > 1 ? 1.0f / (float) (std::max (1, bands) - 1) : 0.0f;
     CellMaxima cells { std::vector<float> ((std::size_t) width * (std::size_t) height, 0.0f),
                        std::vector<std::uint8_t> ((std::size_t) width * (std::size_t) height, 0) };
     cqt::visit (std::as_const (store), 0, bands, 0, n, [&] (int b, std::int64_t t, const std::complex<float>& c) {
         const float u = n > 1 ? (float) t / (float) (n - 1) : 0.0f;
-        const float v = (float) b * bandScale;
+        const float v = bands > 1 ? (float) b / (float) (bands - 1) : 0.0f;
         const int col = std::clamp ((int) std::lroundf ((float) (width - 1) * u), 0, width - 1);
         const int row = std::clamp ((int) std::lroundf ((float) (height - 1) * v), 0, height - 1);
         const auto i = (std::size_t) row * (std::size_t) width + (std::size_t) col;

@@ -113,3 +113,67 @@ TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
     quorvalen_engine_shutdown();
 }
+
+TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
+{
+    // Laser and region strokes rewrite the playing live copy while another host
+    // thread renders its images, the source's spectrogram (analysed unlocked) and
+    // round-trip auditions, and a third unloads and re-caches other sounds.
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    uint32_t live = 0;
+    float seconds = 0.0f;
+    const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+    ASSERT_GT (session, 0);
+    std::atomic<bool> stop { false };
+
+    std::thread editor ([&] {
+        const float laser[10] = { 0.4f, 0.7f, 0.05f, 0.0f, 1.0f, 0.6f, 0.9f, 0.05f, 0.0f, 0.8f };
+        const uint32_t lasers[2] = { 1, 1 };
+        const float box[5] = { 0.5f, 0.4f, 0.2f, 0.1f, 0.0f };
+        const uint32_t reducer = 2, harmonik = 3;
+        for (int round = 0; round < 4; ++round)
+        {
+            quorvalen_engine_play_cached_with_processing ((int) live, "{}", 90.0f, round % 2);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, laser, lasers, 2), (int) live);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, round % 2 ? &reducer : &harmonik, 1), (int) live);
+            EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (session), (int) live);
+        }
+        stop = true;
+    });
+
+    std::thread images ([&] {
+        std::vector<float> out (961 * 385);
+        for (int round = 0; ! stop; ++round)
+        {
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 400, 385), 0);
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 961, 385), 0);
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 300, 200), 0);
+            float secs = 0.0f;
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectrogram (id, out.data(), 256, 128, &secs), 0);
+            if (round % 3 == 2)
+                EXPECT_EQ (quorvalen_engine_play_cached_gaborator_roundtrip (id), 0);
+        }
+    });
+
+    std::thread cache ([&] {
+        const auto other = wavBytes (sine (550.0, 48000.0, 12000), 48000.0, 16);
+        std::vector<float> out (128 * 64);
+        while (! stop)
+        {
+            const int extra = quorvalen_engine_cache_wav_memory (other.getData(), other.getSize());
+            float secs = 0.0f;
+            const int code = quorvalen_engine_get_cqt_spectrogram (extra, out.data(), 128, 64, &secs);
+            EXPECT_TRUE (code == 0 || code == -4) << code;
+            quorvalen_engine_unload_cached (extra);
+        }
+    });
+
+    editor.join();
+    images.join();
+    cache.join();
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
+    quorvalen_engine_shutdown();
+}
