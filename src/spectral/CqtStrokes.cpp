@@ -17,20 +17,17 @@ float clampTo (float v, float low, float high) { return v < low ? low : std::min
 // Band of position y (0 the highest band) among nb bands.
 int bandAt (float y, int nb) { return std::clamp ((int) std::lroundf ((float) (nb - 1) * y), 0, nb - 1); }
 
-struct LaserPlan
-{
-    CqtStrokePlan plan;
-    int firstBand = 0;
-};
+} // namespace
 
 // Per band, the intervals each hit reaches (its time window, and the coefficient
 // at its rounded time index), turned into the strongest attenuation per time.
-LaserPlan laserPlan (const SpectralSession& session, const float* p, std::int32_t count)
+CqtStrokePlan laserStrokePlan (const SpectralSession& session, const float* p, std::int32_t count, int& firstBand)
 {
     const int nb = std::max (1, session.cqtBandCount);
     const std::int64_t n = session.numSamples;
     std::vector<std::vector<CoefSpan>> reach ((std::size_t) nb);
-    LaserPlan out;
+    CqtStrokePlan plan;
+    firstBand = 0;
     for (std::int32_t i = 0; i < count; ++i, p += 5)
     {
         const float t = clampTo (p[0], 0.0f, 1.0f);
@@ -39,7 +36,7 @@ LaserPlan laserPlan (const SpectralSession& session, const float* p, std::int32_
         const float pressure = clampTo (p[4], 0.0f, 1.0f);
         const int centre = bandAt (y, nb);
         if (i == 0)
-            out.firstBand = centre;
+            firstBand = centre;
         const int spread = y >= 0.82f ? 2 : y >= 0.66f ? 1 : 0;
         // The window is the same in every band: the times whose file position lies
         // within size of t.
@@ -57,26 +54,29 @@ LaserPlan laserPlan (const SpectralSession& session, const float* p, std::int32_
             r.push_back ({ window.first, window.last, strength });
             r.push_back ({ index, index, strength });
             const float weight = o == 0 ? 1.0f : std::abs (o) == 1 ? 0.88f : 0.65f;
-            out.plan.laser.push_back ({ band, t, size, weight * pressure });
+            plan.laser.push_back ({ band, t, size, weight * pressure });
         }
     }
-    out.plan.bands.resize ((std::size_t) nb);
+    plan.bands.resize ((std::size_t) nb);
     for (std::size_t b = 0; b < reach.size(); ++b)
         if (! reach[b].empty())
-            out.plan.bands[b] = strongestAttenuation (std::move (reach[b]));
-    return out;
+            plan.bands[b] = strongestAttenuation (std::move (reach[b]));
+    return plan;
 }
 
+namespace
+{
 struct RegionGainBox
 {
     std::int64_t first, last; // sample times inside [t0, t1]
     int band0, band1;
 };
+} // namespace
 
 // Per band, the union of the time ranges of the boxes that cover it, scaled by
 // gain: the gain is the same for every box, so the first box in input order that
 // holds a coefficient scales it exactly as the union does, once.
-CqtStrokePlan regionPlan (const SpectralSession& session, const float* p, std::int32_t count, float gain)
+CqtStrokePlan regionGainPlan (const SpectralSession& session, const float* p, std::int32_t count, float gain)
 {
     const int nb = std::max (1, session.cqtBandCount);
     const std::int64_t n = session.numSamples;
@@ -122,7 +122,6 @@ CqtStrokePlan regionPlan (const SpectralSession& session, const float* p, std::i
     }
     return plan;
 }
-} // namespace
 
 int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
                    std::int32_t count)
@@ -131,11 +130,7 @@ int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint3
     bool changed = false;
     const int result = runCqtCoefficientStroke (
         engine, session,
-        [&] (const SpectralSession& s) {
-            auto laser = laserPlan (s, points, count);
-            firstBand = laser.firstBand;
-            return std::move (laser.plan);
-        },
+        [&] (const SpectralSession& s) { return laserStrokePlan (s, points, count, firstBand); },
         changed);
     if (changed)
         logOut ("[QUORVALEN CQT LASER 1.4.3] session %d stroke applied (%d points, snapped band %d %.2f Hz)\n",
@@ -150,7 +145,7 @@ int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::
         return -4;
     bool changed = false;
     const int result = runCqtCoefficientStroke (
-        engine, session, [&] (const SpectralSession& s) { return regionPlan (s, points, count, gain); }, changed);
+        engine, session, [&] (const SpectralSession& s) { return regionGainPlan (s, points, count, gain); }, changed);
     if (changed)
         logOut ("[QUORVALEN CQT REGION GAIN 1.6.1] session %d %s applied (%d box(es), coefficient gain %.3f)\n",
                 (int) sessionId, modeName != nullptr ? modeName : "REGION", (int) count, (double) gain);

@@ -3,9 +3,13 @@
 
 #include "engine/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
+#include "spectral/CqtCoefficientStroke.h"
+#include "spectral/CqtStrokes.h"
+#include "spectral/SpectralCqt.h"
 
 #include <quorvalen_dsp.h>
 
+#include <random>
 #include <set>
 
 using namespace qvtest;
@@ -197,4 +201,121 @@ TEST_F (CqtStroke, RefusalsChangeNothingAndKeepNoConstantQData)
         EXPECT_EQ (stroke (s.session, box, tool), -4);
     EXPECT_EQ (session (s.session).analyzer, nullptr);
     EXPECT_TRUE (session (s.session).coefficients.empty());
+}
+
+namespace
+{
+// The coefficient laws as stated per coefficient, scanning every hit or box: the
+// reference the per-band time spans must reproduce exactly.
+struct NaiveHit
+{
+    float t, size, strength;
+    std::int64_t index;
+};
+
+float clampTo (float v, float low, float high) { return v < low ? low : std::min (v, high); }
+
+std::vector<std::vector<NaiveHit>> naiveHits (const quorvalen::SpectralSession& s, const std::vector<float>& p)
+{
+    const int nb = std::max (1, s.cqtBandCount);
+    std::vector<std::vector<NaiveHit>> hits ((std::size_t) nb);
+    for (std::size_t i = 0; i < p.size(); i += 5)
+    {
+        const float t = clampTo (p[i], 0, 1), y = clampTo (p[i + 1], 0, 1), size = clampTo (p[i + 2], 0.0005f, 1);
+        const float pressure = clampTo (p[i + 4], 0, 1);
+        const int centre = std::clamp ((int) std::lroundf ((float) (nb - 1) * y), 0, nb - 1);
+        const int spread = y >= 0.82f ? 2 : y >= 0.66f ? 1 : 0;
+        for (int o = -spread; o <= spread; ++o)
+        {
+            const int band = std::clamp (centre + o, 0, nb - 1);
+            const int shift = s.bandTimeShift[(std::size_t) band];
+            const auto index = (std::int64_t) std::round (std::ldexp ((double) t * (double) (s.numSamples - 1), -shift)) << shift;
+            hits[(std::size_t) band].push_back ({ t, size, pressure * 0.95f, index });
+        }
+    }
+    return hits;
+}
+
+float planFactor (const std::vector<quorvalen::CoefSpan>& spans, std::int64_t tau)
+{
+    for (const auto& span : spans)
+        if (tau >= span.first && tau <= span.last)
+            return span.factor;
+    return 1.0f;
+}
+
+quorvalen::SpectralSession bandPlanSession (std::int32_t numSamples)
+{
+    quorvalen::SpectralSession s;
+    s.numSamples = numSamples;
+    s.sampleRate = 48000.0;
+    quorvalen::prepareSessionCqt (s);
+    quorvalen::releaseSessionCqt (s);
+    return s;
+}
+
+std::vector<float> randomPoints (int count, unsigned seed)
+{
+    std::mt19937 rng (seed);
+    std::uniform_real_distribution<float> unit (-0.1f, 1.1f), small (0.0f, 0.03f);
+    std::vector<float> p;
+    for (int i = 0; i < count; ++i)
+        p.insert (p.end(), { unit (rng), unit (rng), i % 3 == 0 ? 0.0f : small (rng), small (rng) * 5.0f, i % 4 == 0 ? 0.0f : unit (rng) });
+    return p;
+}
+} // namespace
+
+TEST (CqtStrokePlan, LaserSpansMatchTheStrongestReachingHitOfEveryCoefficient)
+{
+    const auto s = bandPlanSession (100003);
+    const auto points = randomPoints (300, 11);
+    int firstBand = -1;
+    const auto plan = quorvalen::laserStrokePlan (s, points.data(), (std::int32_t) points.size() / 5, firstBand);
+    const auto hits = naiveHits (s, points);
+    EXPECT_EQ (firstBand, std::clamp ((int) std::lroundf ((float) (s.cqtBandCount - 1) * clampTo (points[1], 0, 1)), 0, s.cqtBandCount - 1));
+    long reached = 0;
+    for (int b = 0; b < s.cqtBandCount; ++b)
+        for (std::int64_t tau = 0; tau < s.numSamples; tau += std::int64_t { 1 } << s.bandTimeShift[(std::size_t) b])
+        {
+            float strongest = 0.0f;
+            const float tf = quorvalen::fileFraction (tau, s.numSamples);
+            for (const auto& h : hits[(std::size_t) b])
+                if (tau == h.index || std::abs (tf - h.t) <= h.size)
+                    strongest = std::max (strongest, h.strength);
+            const float expected = strongest > 0.0f ? 1.0f - strongest : 1.0f;
+            ASSERT_EQ (planFactor (plan.bands[(std::size_t) b], tau), expected) << "band " << b << " time " << tau;
+            reached += strongest > 0.0f;
+        }
+    EXPECT_GT (reached, 1000);
+}
+
+TEST (CqtStrokePlan, RegionSpansMatchTheFirstBoxHoldingEveryCoefficient)
+{
+    const auto s = bandPlanSession (30011);
+    const auto points = randomPoints (60, 5);
+    const auto plan = quorvalen::regionGainPlan (s, points.data(), (std::int32_t) points.size() / 5, 0.7f);
+    const int nb = s.cqtBandCount;
+    long inside = 0;
+    for (int b = 0; b < nb; ++b)
+        for (std::int64_t tau = 0; tau < s.numSamples; tau += std::int64_t { 1 } << s.bandTimeShift[(std::size_t) b])
+        {
+            const float tf = quorvalen::fileFraction (tau, s.numSamples);
+            float expected = 1.0f;
+            for (std::size_t i = 0; i < points.size(); i += 5)
+            {
+                const float x = clampTo (points[i], 0, 1), y = clampTo (points[i + 1], 0, 1);
+                const float w = clampTo (points[i + 2], 0.0005f, 1), h = clampTo (points[i + 3], 0.0005f, 1);
+                const float t0 = std::clamp (x - w, 0.0f, 1.0f), t1 = std::clamp (x + w, 0.0f, 1.0f);
+                const int band0 = std::clamp ((int) std::floor ((float) (nb - 1) * std::clamp (y - h, 0.0f, 1.0f)), 0, nb - 1);
+                const int band1 = std::max (band0, std::min ((int) std::ceil ((float) (nb - 1) * std::clamp (y + h, 0.0f, 1.0f)), nb - 1));
+                if (band0 <= b && b <= band1 && t0 <= tf && tf <= t1)
+                {
+                    expected = 0.7f;
+                    break;
+                }
+            }
+            ASSERT_EQ (planFactor (plan.bands[(std::size_t) b], tau), expected) << "band " << b << " time " << tau;
+            inside += expected != 1.0f;
+        }
+    EXPECT_GT (inside, 1000);
 }
