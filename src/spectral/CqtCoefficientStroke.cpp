@@ -44,7 +44,9 @@ Touched scaleCoefficients (SpectralSession& session, const CqtStrokePlan& plan)
                             [&] (int, std::int64_t tau, std::complex<float>& c) {
                                 const auto old = c;
                                 c *= span.factor;
-                                if (std::hypot (c.real() - old.real(), c.imag() - old.imag()) > 1e-12f)
+                                // |change| > 1e-12, squared in double (exact products of floats).
+                                const double dr = (double) c.real() - old.real(), di = (double) c.imag() - old.imag();
+                                if (dr * dr + di * di > 1e-24)
                                 {
                                     touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
                                     touched.end = std::max (touched.end, std::min (n, tau + support + 1));
