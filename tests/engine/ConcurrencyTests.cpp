@@ -10,6 +10,30 @@
 
 using namespace qvtest;
 
+namespace
+{
+struct SpectralStart
+{
+    int id = 0;
+    uint32_t live = 0;
+    int session = 0;
+};
+
+// The engine on the headless device with a session on half a second of a tone.
+SpectralStart startSpectralSession()
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    SpectralStart s;
+    if (quorvalen_engine_init() != 0)
+        return s;
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    s.id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    float seconds = 0.0f;
+    s.session = quorvalen_engine_begin_cqt_spectral_session (s.id, &s.live, &seconds);
+    return s;
+}
+} // namespace
+
 TEST (Concurrency, LockFreeExportsRaceLifecycleAndPlayback)
 {
     useHeadlessOnly (1, 48000.0, 256, 256);
@@ -68,13 +92,7 @@ TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
 {
     // Strokes, undo and redo rewrite the live copy while the audio thread plays it
     // (plainly and through the rack, looping) and other threads query playback.
-    useHeadlessOnly (1, 48000.0, 256, 256);
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
-    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    uint32_t live = 0;
-    float seconds = 0.0f;
-    const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+    const auto [id, live, session] = startSpectralSession();
     ASSERT_GT (session, 0);
     std::atomic<bool> stop { false };
 
@@ -119,13 +137,7 @@ TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
     // Laser and region strokes rewrite the playing live copy while another host
     // thread renders its images, the source's spectrogram (analysed unlocked) and
     // round-trip auditions, and a third unloads and re-caches other sounds.
-    useHeadlessOnly (1, 48000.0, 256, 256);
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
-    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    uint32_t live = 0;
-    float seconds = 0.0f;
-    const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+    const auto [id, live, session] = startSpectralSession();
     ASSERT_GT (session, 0);
     std::atomic<bool> stop { false };
 
