@@ -1,6 +1,7 @@
-// What the host waits for while the user draws: a knife and a Z sculpt stroke on
-// 10 s and 60 s stereo sounds at 48 kHz, undo and redo of them, and opening the
-// session, all through the exports, in process.
+// What the host waits for while the user draws: knife, Z sculpt, laser and
+// region-gain strokes on 10 s and 60 s stereo sounds at 48 kHz, undo and redo of
+// them, opening the session, each session image size and the constant-Q
+// spectrogram, all through the exports, in process.
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -78,6 +79,30 @@ void strokeCase (const char* name, int session, const std::vector<float>& points
     std::printf ("  %-28s stroke %7.1f ms (worst %7.1f)   undo %7.1f ms   redo %7.1f ms\n", name, stroke.best * 1e3,
                  stroke.worst * 1e3, undo.best * 1e3, redo.best * 1e3);
 }
+void imageCase (int session, std::uint32_t width, int height, const char* name)
+{
+    std::vector<float> out ((std::size_t) width * (std::size_t) height);
+    Timing t;
+    for (int i = 0; i < 2; ++i)
+        t.add (seconds ([&] {
+            if (const int rc = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), width, height); rc != 0)
+                std::printf ("  image failed: %d\n", rc);
+        }));
+    std::printf ("  %-28s image  %7.1f ms (worst %7.1f)\n", name, t.best * 1e3, t.worst * 1e3);
+}
+
+void spectrogramCase (int id, std::uint32_t width, int height)
+{
+    std::vector<float> out ((std::size_t) width * (std::size_t) height);
+    float secs = 0.0f;
+    Timing t;
+    for (int i = 0; i < 2; ++i)
+        t.add (seconds ([&] {
+            if (const int rc = quorvalen_engine_get_cqt_spectrogram (id, out.data(), width, height, &secs); rc != 0)
+                std::printf ("  spectrogram failed: %d\n", rc);
+        }));
+    std::printf ("  spectrogram %4u x %-4d          %7.1f ms (worst %7.1f)\n", width, height, t.best * 1e3, t.worst * 1e3);
+}
 } // namespace
 
 int main()
@@ -98,7 +123,22 @@ int main()
         strokeCase ("knife, 200 points", session, shortStroke (200, 0.6f, 0.02f, 0.05f, 1.0f), 0, runs);
         strokeCase ("Z sculpt, 10 points", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 0.0f), 4, runs);
         strokeCase ("Z sculpt, whole plane", session, { 0.5f, 0.5f, 0.5f, 0.5f, 0.0f }, 4, runs);
+        strokeCase ("laser, 10 points", session, shortStroke (10, 0.4f, 0.005f, 0.0f, 1.0f), 1, runs);
+        strokeCase ("laser, 200 points, low", session, shortStroke (200, 0.9f, 0.005f, 0.0f, 1.0f), 1, runs);
+        strokeCase ("reducer, 10 boxes", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 0.0f), 2, runs);
+        strokeCase ("harmonik, 2000 boxes", session, shortStroke (2000, 0.5f, 0.02f, 0.3f, 0.0f), 3, runs);
+        strokeCase ("reducer, whole plane", session, { 0.5f, 0.5f, 1.0f, 1.0f, 0.0f }, 2, runs);
+        imageCase (session, 961, 385, "bounded-Q 961 x 385");
+        imageCase (session, 960, 385, "constant-Q 960 x 385");
+        imageCase (session, 2048, 385, "constant-Q 2048 x 385");
+        imageCase (session, 961, 384, "STFT 961 x 384");
+        imageCase (session, 2048, 1024, "STFT 2048 x 1024");
         quorvalen_engine_end_cqt_spectral_session (session);
+        if (length == 60)
+        {
+            spectrogramCase (id, 1024, 256);
+            spectrogramCase (id, 2048, 1024);
+        }
     }
     std::fflush (stdout);
     quorvalen_engine_shutdown();

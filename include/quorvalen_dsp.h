@@ -259,14 +259,23 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session(int32_t cacheI
    0 knife: time (0..1), y (0 top = highest frequency .. 1), time radius,
      frequency radius (fractions), depth (0 changes nothing, 1 a quarter at the
      centre, 2 a hole); the live copy's peak is then set to 0.97.
+   1 laser: time (0..1), y, time half-width (0.0005..1), unused, pressure
+     (0..1): the constant-Q coefficients of the band at y (with one neighbour
+     each side from y 0.66, two from 0.82) within the half-width of the time
+     keep 1 - 0.95 x pressure of their level.
+   2 reducer, 3 harmonik: centre time, centre y, half width, half height
+     (0.0005..1): the constant-Q coefficients inside the box are scaled by 0.7
+     (reducer) or 1.3 (harmonik), once however many boxes overlap; rewritten
+     samples are kept within +-0.999.
+     Laser and region strokes rewrite only the samples their coefficients reach.
    4 Z sculpt: centre time, centre y (0..1), half width, half height
      (0.001..0.5, fractions of the length and of the log-frequency axis); bins
      inside an ellipse keep at most a tenth of their level.
-   Live cache id; -1 arrays null, count < 1 or a value not finite; -2 more than
-   20000 points; -3 unknown session; -4 the live copy is gone or was reshaped
-   (the knife reports that as -5 once it has analysed the copy); -5 the stroke
-   could not be carried through (tool codes 1..3 are not available); -6 tool
-   codes mixed or above 4. A failed stroke changes nothing. */
+   Live cache id (also when nothing changed); -1 arrays null, count < 1 or a
+   value not finite; -2 more than 20000 points; -3 unknown session; -4 the live
+   copy is gone or was reshaped (the knife reports that as -5 once it has
+   analysed the copy); -5 the stroke could not be carried through; -6 tool codes
+   mixed or above 4. A failed stroke changes nothing. */
 QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke(int32_t session, const float* points,
                                                                          const uint32_t* tools, int32_t count);
 /* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
@@ -405,6 +414,32 @@ QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(QUORVALEN_FOUNDRY_
    0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is unchanged). */
 QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise(int32_t cacheId, float intensityA, float intensityB,
                                                              int32_t stretchMode, int32_t order);
+
+/* ---- Spectral images ----------------------------------------------------- */
+/* Images fill a caller's width x height floats, row-major, row 0 the highest
+   frequency, column 0 the start of the sound; every value is a brightness in
+   0..1. Width 32..2048, height 32..1024. */
+
+/* The picture of a session's live copy; the size chooses it: 961 x 385 the
+   bounded-Q display (band envelopes, Q 24), any other width at height 385 the
+   constant-Q image (levels against a reference taken once from the untouched
+   source, committed laser strokes darkened in), any other height the STFT image.
+   0; -1 out null; -2 size outside the range; -3 unknown session; -4 the live
+   copy is gone or empty; -5 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image(int32_t session, float* out, uint32_t width,
+                                                                      int32_t height);
+/* The constant-Q spectrogram of a cached sound (rows are bands, normalised to
+   the sound's own 99.7th percentile); *outSeconds receives its length.
+   0; -1 out or outSeconds null; -2 size outside the range; -3 engine not ready;
+   -4 unknown id; -5 entry without audio or with a rate not above 0; -6 no
+   channels or samples; -7 out of memory. */
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram(int32_t cacheId, float* out, uint32_t width,
+                                                           int32_t height, float* outSeconds);
+/* Plays a cached sound after a constant-Q analysis and resynthesis, from its
+   start (no pitch, gain 1, no loop), to hear what the round trip changes.
+   0; 1 engine or device not ready; 2 unknown id; 3 entry without audio; 4 rate
+   not above 0; 5 no channels or samples; 6 out of memory (playback stopped). */
+QUORVALEN_API int32_t quorvalen_engine_play_cached_gaborator_roundtrip(int32_t cacheId);
 
 #ifdef __cplusplus
 }

@@ -2,10 +2,11 @@
 # Installs dependencies, builds, and runs the host program on a sound (the file
 # given, else the project's own default sound): the engine tour, then the same
 # sound through the effect rack live and rendered offline with the example
-# settings and the project's small example impulse response, a knife and a Z
-# sculpt stroke from the example point files in a spectral session, then the
-# offline constant-Q renders (spectral edit, both morph kinds, manifold mix)
-# exported as WAV.
+# settings and the project's small example impulse response; a region audition
+# and a Foundry one-shot; knife, Z sculpt, laser and reducer strokes from the
+# example point files in a spectral session, with pictures of a session and of
+# the spectrogram (PGM); then the offline constant-Q renders (spectral edit, both
+# morph kinds, manifold mix) exported as WAV.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,3 +25,10 @@ host=./build/tools/quorvalen_host
 "$host" morph "$sound" build/quorvalen_render.wav covalent 60 build/quorvalen_covalent.wav
 "$host" morph "$sound" build/quorvalen_render.wav reese 50 build/quorvalen_reese.wav
 "$host" manifold build/quorvalen_manifold.wav "$sound" build/quorvalen_render.wav
+"$host" spectral "$sound" tools/strokes/laser.txt build/quorvalen_laser.wav
+"$host" spectral "$sound" tools/strokes/reducer.txt build/quorvalen_reducer.wav
+"$host" images "$sound" build/quorvalen tools/strokes/laser.txt
+# Foundry: a body region auditioned with character, then a one-shot designed from
+# the sound as transient, body and tail.
+"$host" region "$sound" 1 3 90 80 12000 40
+"$host" oneshot "$sound" "$sound" "$sound" build/quorvalen_oneshot.wav

@@ -26,6 +26,13 @@
                                          code then five numbers), exports the
                                          edited live copy, undoes the stroke and
                                          ends the session
+   quorvalen_host images SOUND PREFIX [POINTS]
+                                         writes pictures (8-bit PGM) of a spectral
+                                         session on the sound, after the stroke in
+                                         POINTS when given: PREFIX-bounded-q.pgm,
+                                         PREFIX-cqt.pgm (committed laser strokes
+                                         drawn in), PREFIX-stft.pgm; and the
+                                         sound's spectrogram, PREFIX-spectrogram.pgm
    quorvalen_host cqt-edit SOUND OUT.wav renders a few constant-Q brushes (a soft
                                          cut, a harmonic boost, a ring) into a new
                                          sound and exports it
@@ -407,6 +414,72 @@ static int run_oneshot(int argc, char** argv)
 }
 #undef QV_ONESHOT_ARGS
 
+/* Brightness values in 0..1, row 0 at the top, as an 8-bit binary PGM. */
+static int write_pgm(const char* path, const float* values, int width, int height)
+{
+    FILE* f = fopen(path, "wb");
+    if (!f)
+        return -1;
+    fprintf(f, "P5\n%d %d\n255\n", width, height);
+    for (int i = 0; i < width * height; ++i)
+    {
+        const float v = values[i] < 0.0f ? 0.0f : values[i] > 1.0f ? 1.0f : values[i];
+        fputc((int)lrintf(v * 255.0f), f);
+    }
+    return fclose(f) == 0 ? 0 : -1;
+}
+
+static int write_picture(const char* prefix, const char* name, int code, const float* values, int width, int height)
+{
+    char path[1024];
+    snprintf(path, sizeof path, "%s-%s.pgm", prefix, name);
+    const int written = code == 0 ? write_pgm(path, values, width, height) : -1;
+    printf("%s (%d x %d): %d, %s %s\n", name, width, height, code, written == 0 ? "written to" : "not written", path);
+    return code == 0 && written == 0;
+}
+
+static int run_images(const char* sound, const char* prefix, const char* pointsPath)
+{
+    const int id = cache_or_fail(sound);
+    uint32_t live = 0;
+    float seconds = 0.0f;
+    const int session = id > 0 ? quorvalen_engine_begin_cqt_spectral_session(id, &live, &seconds) : -1;
+    printf("spectral session: %d (live copy %u, %.3f s)\n", session, live, seconds);
+    if (session < 1)
+        return 1;
+    float* out = malloc(sizeof(float) * 2048 * 1024);
+    int good = out != NULL;
+    /* The constant-Q image locks its reference on the untouched sound first. */
+    if (good)
+        good = write_picture(prefix, "cqt-before", quorvalen_engine_get_cqt_spectral_session_image(session, out, 1200, 385),
+                             out, 1200, 385);
+    if (good && pointsPath)
+    {
+        float* points = NULL;
+        uint32_t* tools = NULL;
+        const int count = read_points(pointsPath, &points, &tools);
+        const int stroke = count > 0 ? quorvalen_engine_apply_cqt_spectral_session_stroke(session, points, tools, count) : -1;
+        printf("stroke of %d point%s: %d\n", count, count == 1 ? "" : "s", stroke);
+        good = stroke > 0;
+        free(points);
+        free(tools);
+    }
+    if (good)
+    {
+        good &= write_picture(prefix, "bounded-q", quorvalen_engine_get_cqt_spectral_session_image(session, out, 961, 385),
+                              out, 961, 385);
+        good &= write_picture(prefix, "cqt", quorvalen_engine_get_cqt_spectral_session_image(session, out, 1200, 385), out,
+                              1200, 385);
+        good &= write_picture(prefix, "stft", quorvalen_engine_get_cqt_spectral_session_image(session, out, 1200, 512), out,
+                              1200, 512);
+        good &= write_picture(prefix, "spectrogram", quorvalen_engine_get_cqt_spectrogram(id, out, 1200, 512, &seconds),
+                              out, 1200, 512);
+    }
+    free(out);
+    quorvalen_engine_end_cqt_spectral_session(session);
+    return good ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
@@ -419,16 +492,18 @@ int main(int argc, char** argv)
     const int manifoldMode = strcmp(command, "manifold") == 0;
     const int convertMode = strcmp(command, "convert") == 0;
     const int oneshotMode = strcmp(command, "oneshot") == 0;
+    const int imagesMode = strcmp(command, "images") == 0;
     if ((rackMode && argc < 4) || (renderMode && argc < 5) || (regionMode && argc < 3) ||
         (spectralMode && argc < 5) ||
         (editMode && argc < 4) || (morphMode && argc < 7) || (manifoldMode && argc < 4) ||
         (convertMode && argc < 4) ||
-        (oneshotMode && argc < 6))
+        (oneshotMode && argc < 6) ||
+        (imagesMode && argc < 4))
     {
         fprintf(stderr,
                 "usage: %s rack SOUND SETTINGS.json | render SOUND SETTINGS.json OUT.wav | irs\n"
                 "       %s region SOUND [KIND [SEMITONES [LEVEL [HP_HZ [LP_HZ [CHARACTER [START_MS]]]]]]]\n"
-                "       %s spectral SOUND POINTS OUT.wav\n"
+                "       %s spectral SOUND POINTS OUT.wav | images SOUND PREFIX [POINTS]\n"
                 "       %s cqt-edit SOUND OUT.wav | morph A B covalent|mangle|reese AMOUNT OUT.wav\n"
                 "       %s manifold OUT.wav SOUND... | convert SOUND OUT.wav\n"
                 "       %s oneshot TRANSIENT BODY TAIL OUT.wav [LENGTH_MS [CHARACTER]]\n",
@@ -459,6 +534,8 @@ int main(int argc, char** argv)
         rc = run_convert(argv[2], argv[3]);
     else if (oneshotMode)
         rc = run_oneshot(argc, argv);
+    else if (imagesMode)
+        rc = run_images(argv[2], argv[3], argc > 4 ? argv[4] : NULL);
     else if (regionMode)
         rc = run_region(argc, argv);
     else

@@ -1,6 +1,9 @@
 // Spectral session exports.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
+#include "spectral/CqtRoundTrip.h"
+#include "spectral/CqtSpectrogram.h"
+#include "spectral/SessionImage.h"
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStrokeDispatcher.h"
@@ -40,6 +43,25 @@ int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session)
 {
     return guardedExport ("quorvalen_engine_end_cqt_spectral_session", 1,
                           [&] { return endCqtSpectralSession (engine(), session); });
+}
+
+int32_t quorvalen_engine_get_cqt_spectral_session_image (int32_t session, float* out, uint32_t width, int32_t height)
+{
+    return guardedExport ("quorvalen_engine_get_cqt_spectral_session_image", -5,
+                          [&] { return renderCqtSpectralSessionImage (engine(), session, out, width, height); });
+}
+
+int32_t quorvalen_engine_get_cqt_spectrogram (int32_t cacheId, float* out, uint32_t width, int32_t height,
+                                              float* outSeconds)
+{
+    return guardedExport ("quorvalen_engine_get_cqt_spectrogram", -7,
+                          [&] { return analyseCqtSpectrogram (engine(), cacheId, out, width, height, outSeconds); });
+}
+
+int32_t quorvalen_engine_play_cached_gaborator_roundtrip (int32_t cacheId)
+{
+    return guardedExport ("quorvalen_engine_play_cached_gaborator_roundtrip", 6,
+                          [&] { return playCachedGaboratorRoundtrip (engine(), cacheId); });
 }
 
 } // extern "C"

@@ -90,5 +90,14 @@ void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session
     }
 }
 
+void playSpectralRender (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer, double sampleRate)
+{
+    engine.stopPlayback();
+    engine.playbackBuffer = std::move (buffer);
+    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, false), sampleRate);
+    engine.transportSource.setGain (1.0f);
+    engine.transportSource.setPosition (0.0);
+    engine.transportSource.start(); // stopPlayback left no cache id, loop or rack
+}
 
 } // namespace quorvalen

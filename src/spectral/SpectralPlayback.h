@@ -3,7 +3,10 @@
 // playback detached before the buffer is written, and restarted in place (through
 // the rack when it ran through the rack) after the last write. This is the only
 // place the spectral editor touches the transport and the playing state.
+#include <juce_audio_basics/juce_audio_basics.h>
+
 #include <cstdint>
+#include <memory>
 
 namespace quorvalen
 {
@@ -28,6 +31,11 @@ LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& s
 // into the sound when looping, clamped to it otherwise), at the session's rate.
 // Nothing when it was not playing or the live copy is gone. engineMutex held.
 void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback) noexcept;
+
+// Plays `buffer` from its start at `sampleRate` with gain 1, no loop and no
+// cache id (as file playback does); it becomes the engine's playback buffer.
+// Whatever played is detached first. engineMutex held.
+void playSpectralRender (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer, double sampleRate);
 
 // Start position of a resume: negative gives 0; looping wraps into [0, length).
 double spectralResumePosition (double position, double lengthSeconds, bool loops);

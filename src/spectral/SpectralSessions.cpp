@@ -41,6 +41,28 @@ juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const Spec
     return live->buffer.get();
 }
 
+const juce::AudioBuffer<float>* sessionSourceBuffer (QuorvalenEngine& engine, const SpectralSession& session)
+{
+    auto* source = findCacheEntry (engine, session.sourceCacheId);
+    if (source == nullptr || source->buffer == nullptr || source->buffer->getNumSamples() != session.numSamples
+        || source->buffer->getNumChannels() < 1)
+        return nullptr;
+    return source->buffer.get();
+}
+
+bool findSpectralEntry (QuorvalenEngine& engine, std::int32_t cacheId, SpectralEntry& entry)
+{
+    entry = {};
+    if (cacheId < 1)
+        return false;
+    auto* found = findCacheEntry (engine, (std::uint32_t) cacheId);
+    if (found == nullptr)
+        return false;
+    entry.buffer = found->buffer.get();
+    entry.sampleRate = found->sampleRate;
+    return true;
+}
+
 int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
                              float* outSeconds)
 {

@@ -25,4 +25,18 @@ SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t ses
 // channel; null when it is gone or another operation reshaped it.
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session);
 
+// The session's source entry's buffer while it has the live copy's length and at
+// least one channel; null otherwise. engineMutex held.
+const juce::AudioBuffer<float>* sessionSourceBuffer (QuorvalenEngine& engine, const SpectralSession& session);
+
+// A cached entry as the spectral renders read it. Ids below 1 are unknown: the
+// reserved temporaries are never reached by a negative id's bit pattern.
+struct SpectralEntry
+{
+    const juce::AudioBuffer<float>* buffer = nullptr;
+    double sampleRate = 0.0;
+};
+// False for an unknown id. engineMutex held.
+bool findSpectralEntry (QuorvalenEngine& engine, std::int32_t cacheId, SpectralEntry& entry);
+
 } // namespace quorvalen

@@ -1,6 +1,7 @@
 #include "spectral/SpectralStrokeDispatcher.h"
 
 #include "engine/QuorvalenEngine.h"
+#include "spectral/CqtStrokes.h"
 #include "spectral/KnifeStroke.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
@@ -66,10 +67,14 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
             return applyWebStftDoubleKnife (engine, *session, (std::uint32_t) sessionId, points, tools, count);
         case zSculptTool:
             return applyZSculptStft (engine, *session, (std::uint32_t) sessionId, points, count);
+        case laserTool:
+            return applyCqtLaser (engine, *session, (std::uint32_t) sessionId, points, count);
+        case reducerTool:
+            return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 0.7f, "REDUCER");
+        case harmonikTool:
+            return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 1.3f, "HARMONIK");
         default:
-            // The constant-Q strokes (laser, reducer, harmonik) have no kernel in
-            // this build: the edit cannot be carried through and nothing changes.
-            return -5;
+            return -6;
     }
 }
 

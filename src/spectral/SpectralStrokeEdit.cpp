@@ -23,6 +23,13 @@ SpectralStrokeEdit::~SpectralStrokeEdit()
         rollback();
 }
 
+void SpectralStrokeEdit::limitTo (std::int64_t start, std::int64_t end)
+{
+    record.start = std::clamp<std::int64_t> (start, 0, session.numSamples);
+    record.end = std::clamp<std::int64_t> (end, record.start, session.numSamples);
+    record.wholeSignal = 0;
+}
+
 bool SpectralStrokeEdit::takeSnapshot()
 {
     snapshot = copySessionRegion (engine, session, record.start, record.end, &record.channels);
@@ -41,7 +48,7 @@ void SpectralStrokeEdit::detachPlayback()
     writing = true;
 }
 
-bool SpectralStrokeEdit::commit (std::vector<ZSculptBox> boxes)
+bool SpectralStrokeEdit::commit (std::vector<ZSculptBox> boxes, std::vector<LaserStrokeRecord> laser)
 {
     if (! buildSessionDelta (engine, session, record, snapshot))
     {
@@ -49,6 +56,7 @@ bool SpectralStrokeEdit::commit (std::vector<ZSculptBox> boxes)
         return false;
     }
     record.boxes = std::move (boxes);
+    record.laser = std::move (laser);
     session.undoStack.reserve (session.undoStack.size() + 1);
     pushSpectralUndo (session, std::move (record));
     finished = true;

@@ -1,5 +1,5 @@
 #pragma once
-// The frame every whole-signal stroke runs in: snapshot before, playback detached
+// The frame every stroke runs in: snapshot before, playback detached
 // around the writes, and either a commit (delta, undo push, resume) or a rollback
 // that puts the audio and the STFT state back as they were. A frame that is
 // neither committed nor rolled back (an exception left the stroke) rolls back.
@@ -8,6 +8,7 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace quorvalen
@@ -25,10 +26,14 @@ public:
     SpectralStrokeEdit (const SpectralStrokeEdit&) = delete;
     SpectralStrokeEdit& operator= (const SpectralStrokeEdit&) = delete;
 
-    // Snapshot of the whole live copy; false when there is nothing to snapshot.
+    // Narrows the stroke to samples [start, end) (clamped to the session) before
+    // the snapshot: only they may be written, and the record covers only them.
+    void limitTo (std::int64_t start, std::int64_t end);
+    // Snapshot of the stroke's range; false when there is nothing to snapshot.
     bool takeSnapshot();
+    std::int64_t start() const { return record.start; }
     int channels() const { return record.channels; }
-    // Channel c of the live copy as it was before the stroke.
+    // Channel c of the live copy as it was before the stroke, from start().
     const float* before (int channel) const;
 
     // Before the first write to the live buffer.
@@ -40,7 +45,7 @@ public:
 
     // After the last write: the record goes on the undo stack and playback resumes.
     // False (and rolled back) when the delta cannot be built.
-    bool commit (std::vector<ZSculptBox> boxes = {});
+    bool commit (std::vector<ZSculptBox> boxes = {}, std::vector<LaserStrokeRecord> laser = {});
     // Restores the snapshot, rebuilds the STFT state and resumes playback.
     void rollback() noexcept;
 

@@ -17,6 +17,17 @@ struct ZSculptBox
     float halfHeight = 0.0f;
 };
 
+// One band that a point of a laser stroke reached: the session image draws
+// committed laser strokes from these. strength is the band's weight (1 centre,
+// 0.88 and 0.65 one and two bands away) times the point's pressure.
+struct LaserStrokeRecord
+{
+    std::int32_t band = 0;
+    float time = 0.0f; // fraction of the file
+    float size = 0.0f; // time half-width, fraction of the file
+    float strength = 0.0f;
+};
+
 struct SpectralUndoRecord
 {
     SpectralUndoRecord() = default;
@@ -32,6 +43,7 @@ struct SpectralUndoRecord
     std::vector<float> delta;
     // 1 for strokes that resynthesise the whole signal.
     std::uint8_t wholeSignal = 0;
+    std::vector<LaserStrokeRecord> laser;
     std::vector<ZSculptBox> boxes;
 };
 

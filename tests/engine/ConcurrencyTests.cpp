@@ -8,9 +8,32 @@
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 #include <thread>
-#include <vector>
 
 using namespace qvtest;
+
+namespace
+{
+struct SpectralStart
+{
+    int id = 0;
+    uint32_t live = 0;
+    int session = 0;
+};
+
+// The engine on the headless device with a session on half a second of a tone.
+SpectralStart startSpectralSession()
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    SpectralStart s;
+    if (quorvalen_engine_init() != 0)
+        return s;
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    s.id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    float seconds = 0.0f;
+    s.session = quorvalen_engine_begin_cqt_spectral_session (s.id, &s.live, &seconds);
+    return s;
+}
+} // namespace
 
 TEST (Concurrency, LockFreeExportsRaceLifecycleAndPlayback)
 {
@@ -66,55 +89,11 @@ TEST (Concurrency, LockFreeExportsRaceLifecycleAndPlayback)
     EXPECT_EQ (quorvalen_engine_is_ready(), 0);
 }
 
-TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)
-{
-    useHeadlessOnly (1, 48000.0, 256, 256);
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
-    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    std::atomic<bool> stop { false };
-
-    std::thread auditions ([&] {
-        for (int round = 0; round < 8; ++round)
-        {
-            quorvalen_engine_play_foundry_region (id, 0.0f, 90.0f, 10.0f * (float) round, 1, 200.0f, 20.0f, 1, 6000.0f,
-                                                  20.0f, round % 4, 50.0f, 40.0f, 40.0f, round % 3, 60.0f, 30.0f,
-                                                  round & 3, 5.0f, 5.0f);
-            std::this_thread::sleep_for (std::chrono::milliseconds (30));
-        }
-        stop = true;
-    });
-
-    std::thread setters ([&] {
-        float x = 0.0f;
-        while (! stop)
-        {
-            quorvalen_engine_set_foundry_audition_character (x - 12.0f, 50.0f + x, (int) x % 5 - 1, x, x, x, (int) x % 3,
-                                                             x, x - 12.0f);
-            quorvalen_engine_set_foundry_main_preview_region_filters ((uint32_t) x % 3, 1, 100.0f + x, x, 1,
-                                                                      5000.0f, x);
-            quorvalen_engine_set_foundry_audition_filters (1, 100.0f + x, x, 1, 8000.0f, x);
-            x = x > 24.0f ? 0.0f : x + 1.0f;
-            std::this_thread::sleep_for (std::chrono::microseconds (300));
-        }
-    });
-
-    auditions.join();
-    setters.join();
-    EXPECT_EQ (quorvalen_engine_shutdown(), 0);
-}
-
 TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
 {
     // Strokes, undo and redo rewrite the live copy while the audio thread plays it
     // (plainly and through the rack, looping) and other threads query playback.
-    useHeadlessOnly (1, 48000.0, 256, 256);
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
-    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    uint32_t live = 0;
-    float seconds = 0.0f;
-    const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+    const auto [id, live, session] = startSpectralSession();
     ASSERT_GT (session, 0);
     std::atomic<bool> stop { false };
 
@@ -152,6 +131,102 @@ TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
     readers.join();
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
     quorvalen_engine_shutdown();
+}
+
+TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
+{
+    // Laser and region strokes rewrite the playing live copy while another host
+    // thread renders its images, the source's spectrogram (analysed unlocked) and
+    // round-trip auditions, and a third unloads and re-caches other sounds.
+    const auto [id, live, session] = startSpectralSession();
+    ASSERT_GT (session, 0);
+    std::atomic<bool> stop { false };
+
+    std::thread editor ([&] {
+        const float laser[10] = { 0.4f, 0.7f, 0.05f, 0.0f, 1.0f, 0.6f, 0.9f, 0.05f, 0.0f, 0.8f };
+        const uint32_t lasers[2] = { 1, 1 };
+        const float box[5] = { 0.5f, 0.4f, 0.2f, 0.1f, 0.0f };
+        const uint32_t reducer = 2, harmonik = 3;
+        for (int round = 0; round < 4; ++round)
+        {
+            quorvalen_engine_play_cached_with_processing ((int) live, "{}", 90.0f, round % 2);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, laser, lasers, 2), (int) live);
+            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, round % 2 ? &reducer : &harmonik, 1), (int) live);
+            EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (session), (int) live);
+        }
+        stop = true;
+    });
+
+    std::thread images ([&] {
+        std::vector<float> out (961 * 385);
+        for (int round = 0; ! stop; ++round)
+        {
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 400, 385), 0);
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 961, 385), 0);
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 300, 200), 0);
+            float secs = 0.0f;
+            EXPECT_EQ (quorvalen_engine_get_cqt_spectrogram (id, out.data(), 256, 128, &secs), 0);
+            if (round % 3 == 2)
+                EXPECT_EQ (quorvalen_engine_play_cached_gaborator_roundtrip (id), 0);
+        }
+    });
+
+    std::thread cache ([&] {
+        const auto other = wavBytes (sine (550.0, 48000.0, 12000), 48000.0, 16);
+        std::vector<float> out (128 * 64);
+        while (! stop)
+        {
+            const int extra = quorvalen_engine_cache_wav_memory (other.getData(), other.getSize());
+            float secs = 0.0f;
+            const int code = quorvalen_engine_get_cqt_spectrogram (extra, out.data(), 128, 64, &secs);
+            EXPECT_TRUE (code == 0 || code == -4) << code;
+            quorvalen_engine_unload_cached (extra);
+        }
+    });
+
+    editor.join();
+    images.join();
+    cache.join();
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
+    quorvalen_engine_shutdown();
+}
+
+TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const auto bytes = wavBytes (sine (330.0, 48000.0, 24000), 48000.0, 16);
+    const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+    std::atomic<bool> stop { false };
+
+    std::thread auditions ([&] {
+        for (int round = 0; round < 8; ++round)
+        {
+            quorvalen_engine_play_foundry_region (id, 0.0f, 90.0f, 10.0f * (float) round, 1, 200.0f, 20.0f, 1, 6000.0f,
+                                                  20.0f, round % 4, 50.0f, 40.0f, 40.0f, round % 3, 60.0f, 30.0f,
+                                                  round & 3, 5.0f, 5.0f);
+            std::this_thread::sleep_for (std::chrono::milliseconds (30));
+        }
+        stop = true;
+    });
+
+    std::thread setters ([&] {
+        float x = 0.0f;
+        while (! stop)
+        {
+            quorvalen_engine_set_foundry_audition_character (x - 12.0f, 50.0f + x, (int) x % 5 - 1, x, x, x, (int) x % 3,
+                                                             x, x - 12.0f);
+            quorvalen_engine_set_foundry_main_preview_region_filters ((uint32_t) x % 3, 1, 100.0f + x, x, 1,
+                                                                      5000.0f, x);
+            quorvalen_engine_set_foundry_audition_filters (1, 100.0f + x, x, 1, 8000.0f, x);
+            x = x > 24.0f ? 0.0f : x + 1.0f;
+            std::this_thread::sleep_for (std::chrono::microseconds (300));
+        }
+    });
+
+    auditions.join();
+    setters.join();
+    EXPECT_EQ (quorvalen_engine_shutdown(), 0);
 }
 
 TEST (Concurrency, FoundryPreviewRendersRaceStopsEditsAndSetters)

@@ -49,17 +49,13 @@ TEST_F (KnifeStroke, DispatcherRefusesBadStrokesBeforeAnythingChanges)
     EXPECT_EQ (stroke (s.session, many, 0), -2);
     EXPECT_EQ (stroke (s.session + 100, cut, 0), -3);
     EXPECT_EQ (stroke (s.session, cut, 5), -6);
-    // The constant-Q tools have no kernel here: refused, nothing changed.
-    for (uint32_t tool : { 1u, 2u, 3u })
-        EXPECT_EQ (stroke (s.session, cut, tool), -5);
-
     for (float bad : { std::nanf (""), INFINITY, -INFINITY })
         for (int field = 0; field < 5; ++field)
         {
             auto p = cut;
             (&p[0].p0)[field] = bad;
-            EXPECT_EQ (stroke (s.session, p, 0), -1) << field;
-            EXPECT_EQ (stroke (s.session, p, 4), -1) << field;
+            for (uint32_t tool = 0; tool <= 4; ++tool)
+                EXPECT_EQ (stroke (s.session, p, tool), -1) << field << " tool " << tool;
         }
     EXPECT_EQ (maxAbsDifference (audio (s.live), before), 0.0f);
     EXPECT_TRUE (session (s.session).undoStack.empty());

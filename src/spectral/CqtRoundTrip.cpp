@@ -1,0 +1,56 @@
+#include "spectral/CqtRoundTrip.h"
+
+#include "engine/QuorvalenEngine.h"
+#include "spectral/SpectralCqt.h"
+#include "spectral/SpectralPlayback.h"
+#include "spectral/SpectralSessions.h"
+
+namespace quorvalen
+{
+namespace
+{
+std::unique_ptr<juce::AudioBuffer<float>> roundTrip (const juce::AudioBuffer<float>& audio, double rate)
+{
+    const int n = audio.getNumSamples();
+    auto out = std::make_unique<juce::AudioBuffer<float>> (audio.getNumChannels(), n);
+    out->clear();
+    // Reference at half the sample rate: the band plan reaches up to the Nyquist frequency.
+    const cqt::Analyzer analyzer (spectralCqtParams (rate, 0.7, 0.5 * rate));
+    for (int c = 0; c < audio.getNumChannels(); ++c)
+    {
+        cqt::CoefStore store (analyzer);
+        analyzer.analyze ({ audio.getReadPointer (c), (std::size_t) n }, store);
+        analyzer.synthesize (store, 0, { out->getWritePointer (c), (std::size_t) n });
+    }
+    return out;
+}
+} // namespace
+
+int playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId)
+{
+    std::lock_guard lock (engine.engineMutex);
+    if (! engine.hasDevice())
+        return 1;
+    SpectralEntry entry;
+    if (! findSpectralEntry (engine, cacheId, entry))
+        return 2;
+    if (entry.buffer == nullptr)
+        return 3;
+    if (! (entry.sampleRate > 0.0))
+        return 4;
+    if (entry.buffer->getNumChannels() < 1 || entry.buffer->getNumSamples() < 1)
+        return 5;
+    try
+    {
+        engine.stopPlayback();
+        playSpectralRender (engine, roundTrip (*entry.buffer, entry.sampleRate), entry.sampleRate);
+        return 0;
+    }
+    catch (...)
+    {
+        engine.stopPlayback();
+        return 6;
+    }
+}
+
+} // namespace quorvalen

@@ -1,0 +1,89 @@
+#include "spectral/SessionImage.h"
+
+#include "engine/Log.h"
+#include "engine/QuorvalenEngine.h"
+#include "spectral/SessionImageRenderings.h"
+#include "spectral/SpectralBrightness.h"
+#include "spectral/SpectralCqt.h"
+#include "spectral/SpectralSession.h"
+#include "spectral/SpectralSessions.h"
+
+namespace quorvalen
+{
+namespace
+{
+constexpr int boundedQWidth = 961;
+constexpr int cqtImageHeight = 385;
+
+// The constant-Q image, measured against a reference locked from the untouched
+// source the first time, so that later edits darken rather than renormalise.
+void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
+                           const juce::AudioBuffer<float>& live, float* out, int width, int height)
+{
+    const cqt::Analyzer analyzer (spectralCqtParams (session.sampleRate, 0.7, 440.0, false));
+    const int bands = std::max (1, analyzer.bandCount());
+    const auto grid = renderCqtMagnitudeGrid (live, analyzer, width, height);
+    if (! (session.lockedDisplayReference > 1e-12f))
+    {
+        const auto* source = sessionSourceBuffer (engine, session);
+        auto reference = renderCqtMagnitudeGrid (source != nullptr ? *source : live, analyzer, width, height);
+        session.lockedDisplayReference = percentileReference (std::move (reference));
+        logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d locked CQT display reference %.8g from untouched source\n",
+                (int) sessionId, (double) session.lockedDisplayReference);
+    }
+    const float ref = std::max (session.lockedDisplayReference, 1e-12f);
+    for (std::size_t i = 0; i < grid.size(); ++i)
+        out[i] = cqtBrightness (grid[i], ref);
+
+    if (const int drawn = drawLaserOverlay (session.undoStack, bands, out, width, height); drawn > 0)
+        logOut ("[QUORVALEN LASER COEFFICIENT VISUAL 1.4.3] session %d rendered %d committed laser stroke(s) without "
+                "changing CQT geometry or audio\n",
+                (int) sessionId, drawn);
+    logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d CQT precision image rendered (%d x %d, %d real bands, %.1f "
+            "-> %.1f Hz)\n",
+            (int) sessionId, width, height, bands, (double) (float) (analyzer.bandCentre (0) * session.sampleRate),
+            (double) (float) (analyzer.bandCentre (bands - 1) * session.sampleRate));
+}
+
+void render (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
+             const juce::AudioBuffer<float>& live, float* out, int width, int height)
+{
+    if (height == cqtImageHeight && width != boundedQWidth)
+        return renderPrecisionImage (engine, session, sessionId, live, out, width, height);
+    const auto mono = monoMean (live);
+    if (height != cqtImageHeight)
+        return renderStftImage (mono, session.sampleRate, out, width, height);
+    const cqt::Analyzer analyzer (spectralCqtParams (session.sampleRate, 0.7, 440.0, false));
+    const auto range = renderBoundedQImage (mono, session.sampleRate, analyzer, out, width, height);
+    logOut ("[QUORVALEN Z SCULPT BOUNDED-Q DISPLAY 2.1.0] session %d rendered fresh bounded-Q image (%d x %d, %.1f -> "
+            "%.1f Hz, Q %.1f, min BW %.1f Hz)\n",
+            (int) sessionId, width, height, range.fTop, range.fBottom, 24.0, 34.0);
+}
+} // namespace
+
+int renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out, std::uint32_t width,
+                                   std::int32_t height)
+{
+    if (out == nullptr)
+        return -1;
+    if (width < 32 || width > 2048 || height < 32 || height > 1024)
+        return -2;
+    std::lock_guard lock (engine.engineMutex);
+    auto* session = sessionId >= 1 ? findSpectralSession (engine, (std::uint32_t) sessionId) : nullptr;
+    if (session == nullptr)
+        return -3;
+    const auto* live = sessionLiveBuffer (engine, *session);
+    if (live == nullptr || live->getNumSamples() < 1 || ! (session->sampleRate > 0.0))
+        return -4;
+    try
+    {
+        render (engine, *session, sessionId, *live, out, (int) width, (int) height);
+        return 0;
+    }
+    catch (...)
+    {
+        return -5;
+    }
+}
+
+} // namespace quorvalen

@@ -1,0 +1,21 @@
+#pragma once
+// The picture behind a spectral session: a grid of brightness values (0..1,
+// row-major, row 0 the highest frequency, column 0 the start) of the live copy.
+// The size selects the rendering: 961 x 385 the bounded-Q display, another width
+// at height 385 the constant-Q image (with committed laser strokes drawn in),
+// any other height the STFT image.
+#include <cstdint>
+
+namespace quorvalen
+{
+
+class QuorvalenEngine;
+
+// 0; -1 out null; -2 width outside 32..2048 or height outside 32..1024 (both
+// before the lock); -3 unknown session (ids below 1 included); -4 the live copy
+// is gone, reshaped, empty or the rate not above 0; -5 out of memory or no
+// constant-Q analysis at this rate. Takes engineMutex.
+int renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out, std::uint32_t width,
+                                   std::int32_t height);
+
+} // namespace quorvalen

@@ -1,0 +1,71 @@
+#include "spectral/SpectralCqt.h"
+
+#include "spectral/SpectralSession.h"
+
+#include <algorithm>
+
+namespace quorvalen
+{
+
+cqt::CqtParams spectralCqtParams (double sampleRate, double overlap, double refHz, bool resynthesis)
+{
+    cqt::CqtParams params;
+    params.scale = { 48, 20.0 / sampleRate, refHz / sampleRate };
+    params.overlap = overlap;
+    params.maxError = 1e-5;
+    params.resynthesis = resynthesis;
+    return params;
+}
+
+void prepareSessionCqt (SpectralSession& session)
+{
+    releaseSessionCqt (session);
+    auto analyzer = std::make_unique<cqt::Analyzer> (spectralCqtParams (session.sampleRate));
+    const int bands = analyzer->bandCount();
+    const auto tableSize = (std::size_t) std::max (1, bands);
+    std::vector<std::int32_t> shifts (tableSize);
+    std::vector<float> hz (tableSize);
+    for (std::size_t b = 0; b < tableSize; ++b)
+    {
+        shifts[b] = analyzer->bandTimeShift ((int) b);
+        hz[b] = (float) (analyzer->bandCentre ((int) b) * session.sampleRate);
+    }
+    session.cqtFirstBand = 0;
+    session.cqtBandCount = bands;
+    session.bandTimeShift = std::move (shifts);
+    session.bandHz = std::move (hz);
+    session.analyzer = std::move (analyzer);
+}
+
+bool reanalyseSessionCqt (SpectralSession& session, const juce::AudioBuffer<float>& live)
+{
+    const int channels = std::min (live.getNumChannels(), session.numChannels);
+    if (session.analyzer == nullptr || channels < 1 || live.getNumSamples() != session.numSamples)
+        return false;
+    std::vector<std::unique_ptr<cqt::CoefStore>> stores;
+    for (int c = 0; c < channels; ++c)
+    {
+        auto store = std::make_unique<cqt::CoefStore> (*session.analyzer);
+        session.analyzer->analyze ({ live.getReadPointer (c), (std::size_t) session.numSamples }, *store);
+        stores.push_back (std::move (store));
+    }
+    session.coefficients = std::move (stores);
+    return true;
+}
+
+std::vector<float> synthesiseSessionRange (const SpectralSession& session, std::int64_t start, std::int64_t end)
+{
+    const auto length = (std::size_t) std::max<std::int64_t> (0, end - start);
+    std::vector<float> out (session.coefficients.size() * length);
+    for (std::size_t c = 0; c < session.coefficients.size(); ++c)
+        session.analyzer->synthesize (*session.coefficients[c], start, { out.data() + c * length, length });
+    return out;
+}
+
+void releaseSessionCqt (SpectralSession& session) noexcept
+{
+    session.coefficients.clear();
+    session.analyzer.reset();
+}
+
+} // namespace quorvalen

@@ -1,0 +1,77 @@
+#pragma once
+// The constant-Q side of spectral editing: the shared settings, a session's
+// analyzer with its band tables and per-channel coefficient stores, and the
+// mapping between sample times and positions along the file.
+#include "cqt/cqt.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quorvalen
+{
+
+struct SpectralSession;
+
+// 48 bands per octave from 20 Hz, overlap and reference as given (0.7 and 440 Hz
+// for the editor and its images).
+cqt::CqtParams spectralCqtParams (double sampleRate, double overlap = 0.7, double refHz = 440.0,
+                                  bool resynthesis = true);
+
+// Builds the session's analyzer for its rate and fills its band tables (first
+// band 0, the band count, time shifts and centre frequencies). Throws
+// cqt::Error or std::bad_alloc; on a throw the session holds no analyzer.
+void prepareSessionCqt (SpectralSession& session);
+
+// Analyses every channel of the live copy into fresh coefficient stores, which
+// replace the session's. False without an analyzer, channels or matching length.
+bool reanalyseSessionCqt (SpectralSession& session, const juce::AudioBuffer<float>& live);
+
+// Synthesis of every coefficient store over [start, end), channel-major: the
+// samples a stroke writes back. Nothing is written to the live copy here.
+std::vector<float> synthesiseSessionRange (const SpectralSession& session, std::int64_t start, std::int64_t end);
+
+// Drops the analyzer and the coefficient stores: a session holds no constant-Q
+// data between strokes.
+void releaseSessionCqt (SpectralSession& session) noexcept;
+
+// Position along the file of sample time tau, as the strokes compare it.
+inline float fileFraction (std::int64_t tau, std::int64_t numSamples)
+{
+    return numSamples < 2 ? 0.0f : (float) ((double) tau / (double) (numSamples - 1));
+}
+
+// Inclusive sample-time range [first, last] of [0, numSamples) over which
+// `from(tau)` holds and `upTo(tau)` holds; `from` must turn from false to true
+// and `upTo` from true to false as tau grows. first > last when empty.
+struct TimeRange
+{
+    std::int64_t first = 0, last = -1;
+};
+template <class From, class UpTo>
+TimeRange monotoneTimeRange (std::int64_t numSamples, From&& from, UpTo&& upTo)
+{
+    std::int64_t lo = 0, hi = numSamples; // first tau with from(tau)
+    while (lo < hi)
+    {
+        const auto mid = lo + (hi - lo) / 2;
+        if (from (mid))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    std::int64_t a = lo, b = numSamples; // first tau past upTo
+    while (a < b)
+    {
+        const auto mid = a + (b - a) / 2;
+        if (upTo (mid))
+            a = mid + 1;
+        else
+            b = mid;
+    }
+    return { lo, a - 1 };
+}
+
+} // namespace quorvalen
