@@ -146,9 +146,12 @@ automationLanesOf (QuorvalenEngine& engine)
 
 bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
 {
-    // Spectral sessions hold no live copy in this build; processing edit sessions do.
+    // Edit and spectral sessions change their copies in place at any time.
     for (const auto& [key, session] : engine.editSessions)
         if (session != nullptr && session->workCacheId == (std::uint32_t) id)
+            return true;
+    for (const auto& [key, session] : engine.spectralSessions)
+        if (session != nullptr && session->liveCacheId == (std::uint32_t) id)
             return true;
     return false;
 }

@@ -188,6 +188,14 @@ TEST_F (FoundryPreview, MissesAfterEveryChangeTheCacheNames)
     EXPECT_FALSE (hit());
     EXPECT_FALSE (hit());
 
+    // Nor is the live copy of a spectral session.
+    uint32_t live = 0;
+    float seconds = 0.0f;
+    ASSERT_GT (quorvalen_engine_begin_cqt_spectral_session (cache (sine (300.0, 48000.0, 9600)), &live, &seconds), 0);
+    call.transientId = (int) live;
+    EXPECT_FALSE (hit());
+    EXPECT_FALSE (hit());
+
     // A NaN argument never matches.
     call.transientId = cache (sine (300.0, 48000.0, 9600));
     call.tShaping = NAN;
