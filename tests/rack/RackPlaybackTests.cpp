@@ -249,16 +249,22 @@ TEST_F (RackPlayback, SameLengthRefreshKeepsModuleStateAndPlaysOnWithoutAGap)
     const int c = cache (sine (600.0, 48000.0, 48000, 0.5f), 48000.0);
     quorvalen::setRackDispatchObserver (&noteHeatState);
 
-    quorvalen::platform::startCapture (48000 * 3);
+    // Waits on captured frames rather than the clock: a loaded machine may run the
+    // device late.
+    const auto playFor = [] (std::size_t frames) {
+        const auto until = quorvalen::platform::capturedFrames() + frames;
+        waitFor ([&] { return quorvalen::platform::capturedFrames() >= until; }, 10s);
+    };
+    quorvalen::platform::startCapture (48000 * 6);
     ASSERT_EQ (play (a, "{}", 100.0f, true), 0);
-    std::this_thread::sleep_for (400ms);
+    playFor (19200);
     const auto* stateBefore = lastHeatState.load();
     const auto framesAtRefresh = quorvalen::platform::capturedFrames();
     ASSERT_EQ (play (b, refresh (a), 100.0f, true), 0);
-    std::this_thread::sleep_for (400ms);
+    playFor (19200);
     const auto* stateAfterSameLength = lastHeatState.load();
     ASSERT_EQ (play (c, refresh (b), 100.0f, true), 0);
-    std::this_thread::sleep_for (100ms);
+    playFor (4800);
     const auto* stateAfterNewLength = lastHeatState.load();
     const auto captured = quorvalen::platform::stopCapture();
     quorvalen::setRackDispatchObserver (nullptr);
