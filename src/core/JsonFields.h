@@ -1,5 +1,5 @@
 #pragma once
-// Reading settings documents: a nesting guard run before the parser, and a reader
+// Reading settings documents: a guard run before the parser, and a reader
 // of optional, clamped fields of one JSON object.
 #include <juce_core/juce_core.h>
 
@@ -10,11 +10,14 @@
 namespace quorvalen
 {
 
-// False when brackets outside strings nest deeper than maxDepth: juce::JSON::parse
-// recurses once per bracket, so such text could exhaust the stack.
-bool jsonNestingWithinLimit (const char* text, int maxDepth) noexcept;
+// False when brackets outside strings nest deeper than maxDepth (juce::JSON::parse
+// recurses once per bracket, so such text could exhaust the stack), or when a
+// number has more than 18 integer or 9 exponent digits (the parser's digit
+// accumulators would overflow).
+bool jsonWithinParserLimits (const char* text, int maxDepth) noexcept;
 
-// The text parsed as JSON; void for null text, a parse error or too deep nesting.
+// The text parsed as JSON; void for null text, a parse error or text beyond the
+// parser's limits.
 juce::var parseJsonGuarded (const char* jsonUtf8, int maxDepth);
 
 inline bool isJsonObject (const juce::var& v)

@@ -78,8 +78,8 @@ TEST (Units, ConvertWithTheirNamedRounding)
 TEST (JsonFields, GuardNestingAndReadClampedFields)
 {
     const std::string deep (300, '[');
-    EXPECT_FALSE (jsonNestingWithinLimit (deep.c_str(), 256));
-    EXPECT_TRUE (jsonNestingWithinLimit (("\"" + deep + "\"").c_str(), 256)); // inside a string
+    EXPECT_FALSE (jsonWithinParserLimits (deep.c_str(), 256));
+    EXPECT_TRUE (jsonWithinParserLimits (("\"" + deep + "\"").c_str(), 256)); // inside a string
     EXPECT_TRUE (parseJsonGuarded (deep.c_str(), 256).isVoid());
     EXPECT_TRUE (parseJsonGuarded (nullptr, 256).isVoid());
 

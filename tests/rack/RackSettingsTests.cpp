@@ -240,4 +240,11 @@ TEST (RackSettings, DeeplyNestedDocumentsAreBoundedNotFatal)
     EXPECT_EQ (parse (deep), nullptr);
     // Brackets inside strings do not count.
     EXPECT_NE (parse ("{\"name\": \"" + std::string (5000, '[') + "\"}"), nullptr);
+
+    // Digit runs that would overflow the parser's accumulators are refused before
+    // it sees them; numbers of ordinary length still clamp.
+    EXPECT_EQ (quorvalen_engine_update_processing_rack (("{\"freqShiftEnabled\": " + std::string (100, '5') + "}").c_str()), 2);
+    EXPECT_EQ (quorvalen_engine_update_processing_rack ("{\"heatDrive\": 1e9999999999}"), 2);
+    EXPECT_EQ (quorvalen_engine_update_processing_rack ("{\"heatDrive\": -0.5e-12, \"name\": \"0123456789012345678901\"}"), 0);
+    EXPECT_NE (parse ("{\"heatDrive\": " + std::string (18, '9') + ".5e+999999999}"), nullptr);
 }
