@@ -1,6 +1,6 @@
 // Audio cache exports.
 #include "api/ExportGuard.h"
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
 

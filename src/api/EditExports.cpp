@@ -1,6 +1,6 @@
 // Processing edit session exports.
 #include "api/ExportGuard.h"
-#include "engine/EditSessions.h"
+#include "edit/EditSessions.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <quorvalen_dsp.h>

@@ -1,7 +1,7 @@
 #pragma once
 // No exception may cross the C boundary: each export runs its body here and turns
 // anything thrown into its own failure result after one log line.
-#include "engine/Log.h"
+#include "core/Log.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
 // Playback, telemetry and master-tap exports.
 #include "api/ExportGuard.h"
-#include "engine/Playback.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
 

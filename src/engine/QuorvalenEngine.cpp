@@ -1,7 +1,7 @@
 #include "engine/QuorvalenEngine.h"
 
 #include "engine/DeviceStartup.h"
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "platform/DeviceManagerFactory.h"
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #pragma once
 // The one engine object: its locks, maps, id counters and the playback chain.
-#include "engine/CacheEntry.h"
-#include "engine/EditSession.h"
-#include "engine/MasterSpectrumSource.h"
+#include "cache/CacheEntry.h"
+#include "edit/EditSession.h"
+#include "chain/MasterSpectrumSource.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
 #include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryPreviewCache.h"

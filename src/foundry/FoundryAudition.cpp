@@ -1,6 +1,6 @@
 #include "foundry/FoundryAudition.h"
 
-#include "engine/Playback.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryFilterDesign.h"

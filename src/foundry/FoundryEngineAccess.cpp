@@ -1,7 +1,7 @@
 #include "foundry/FoundryEngineAccess.h"
 
-#include "engine/AudioCache.h"
-#include "engine/Playback.h"
+#include "cache/AudioCache.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 
 namespace quorvalen::foundry

@@ -1,7 +1,7 @@
 #pragma once
 // The Foundry's only ways into engine internals: the engine mutex, cache entries
 // under their ids, and detaching playback before an entry's audio is replaced.
-#include "engine/CacheEntry.h"
+#include "cache/CacheEntry.h"
 #include "foundry/FoundryCodes.h"
 
 #include <cstdint>

@@ -3,12 +3,12 @@
 #include "core/Units.h"
 #include "dsp/Fades.h"
 #include "dsp/OfflineOversampler.h"
-#include "engine/AudioCache.h"
-#include "engine/Log.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "engine/QuorvalenEngine.h"
-#include "engine/WavWriter.h"
+#include "io/WavWriter.h"
 #include "rack/RackProcessingState.h"
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 #include "rack/modules/FreqShiftModule.h"
 
 #include <juce_dsp/juce_dsp.h>

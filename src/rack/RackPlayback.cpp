@@ -1,10 +1,10 @@
 #include "rack/RackPlayback.h"
 
 #include "core/Units.h"
-#include "engine/AudioCache.h"
-#include "engine/EngineMemorySource.h"
-#include "engine/Log.h"
-#include "engine/Playback.h"
+#include "cache/AudioCache.h"
+#include "chain/EngineMemorySource.h"
+#include "core/Log.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 

@@ -4,7 +4,7 @@
 #include "dsp/OfflineOversampler.h"
 #include "spectral/CqtMorphLaw.h"
 #include "spectral/CqtSettings.h"
-#include "spectral/LinearResample.h"
+#include "dsp/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 

@@ -1,7 +1,7 @@
 #include "spectral/ManifoldClassic.h"
 
 #include "spectral/CqtSettings.h"
-#include "spectral/LinearResample.h"
+#include "dsp/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 

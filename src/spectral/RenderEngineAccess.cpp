@@ -1,6 +1,6 @@
 #include "spectral/RenderEngineAccess.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 namespace quorvalen::spectral

@@ -1,7 +1,7 @@
 #include "spectral/SpectralSessions.h"
 
-#include "engine/AudioCache.h"
-#include "engine/Log.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralStft.h"

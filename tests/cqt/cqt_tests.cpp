@@ -1,4 +1,4 @@
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <gtest/gtest.h>
 

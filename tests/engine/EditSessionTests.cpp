@@ -1,8 +1,8 @@
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
-#include "engine/AudioCache.h"
-#include "engine/EditSessions.h"
+#include "cache/AudioCache.h"
+#include "edit/EditSessions.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>

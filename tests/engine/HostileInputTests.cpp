@@ -4,7 +4,7 @@
 #include "HostileAudio.h"
 #include "TestAudio.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>

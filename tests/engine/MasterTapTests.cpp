@@ -1,7 +1,7 @@
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
-#include "engine/MasterSpectrumSource.h"
+#include "chain/MasterSpectrumSource.h"
 
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>

@@ -1,7 +1,7 @@
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>

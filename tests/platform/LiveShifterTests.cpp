@@ -1,5 +1,5 @@
 #include "HeapWatch.h"
-#include "platform/LiveShifter.h"
+#include "dsp/stretch/LiveShifter.h"
 
 #include <gtest/gtest.h>
 

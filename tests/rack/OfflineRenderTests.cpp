@@ -5,7 +5,7 @@
 #include "MemoryCap.h"
 #include "TestAudio.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "rack/OfflineRender.h"
 #include "rack/RackProcessingState.h"

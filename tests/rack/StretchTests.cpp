@@ -4,7 +4,7 @@
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "CachedAudio.h"
 #include "MemoryCap.h"
 #include "TestAudio.h"
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 
 #include <algorithm>
 #include <chrono>

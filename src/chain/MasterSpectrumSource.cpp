@@ -1,4 +1,4 @@
-#include "engine/MasterSpectrumSource.h"
+#include "chain/MasterSpectrumSource.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 
-#include "engine/AudioDecode.h"
+#include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
-#include "engine/WavWriter.h"
+#include "io/WavWriter.h"
 #include "io/AudioIntake.h"
 
 #include <cmath>

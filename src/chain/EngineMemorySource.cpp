@@ -1,4 +1,4 @@
-#include "engine/EngineMemorySource.h"
+#include "chain/EngineMemorySource.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "engine/EditSessions.h"
+#include "edit/EditSessions.h"
 
-#include "engine/AudioCache.h"
-#include "engine/Log.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <atomic>

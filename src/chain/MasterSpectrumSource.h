@@ -1,7 +1,7 @@
 #pragma once
 // Outermost stage of the playback chain: copies what the device plays into two
 // rings that the scope, spectrum and pitch queries read from host threads.
-#include "engine/ChainStage.h"
+#include "chain/ChainStage.h"
 
 #include <atomic>
 #include <cstdint>

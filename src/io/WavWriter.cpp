@@ -1,4 +1,4 @@
-#include "engine/WavWriter.h"
+#include "io/WavWriter.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Playback of cached entries and files through the chain, the stop fade, the
 // Foundry main-preview setters and playback telemetry.
-#include "engine/EngineMemorySource.h"
+#include "chain/EngineMemorySource.h"
 
 #include <cstdint>
 #include <memory>

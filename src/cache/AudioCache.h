@@ -1,6 +1,6 @@
 #pragma once
 // The in-memory cache of decoded audio, addressed by 32-bit ids.
-#include "engine/CacheEntry.h"
+#include "cache/CacheEntry.h"
 
 #include <cstdint>
 

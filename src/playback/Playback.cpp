@@ -1,7 +1,7 @@
-#include "engine/Playback.h"
+#include "playback/Playback.h"
 
-#include "engine/AudioCache.h"
-#include "engine/AudioDecode.h"
+#include "cache/AudioCache.h"
+#include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/AudioIntake.h"
 

@@ -1,4 +1,4 @@
-#include "platform/LiveShifter.h"
+#include "dsp/stretch/LiveShifter.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <rubberband/RubberBandStretcher.h>

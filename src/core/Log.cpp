@@ -1,4 +1,4 @@
-#include "engine/Log.h"
+#include "core/Log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "engine/AudioDecode.h"
+#include "io/AudioDecode.h"
 
 #include <limits>
 #include <new>
