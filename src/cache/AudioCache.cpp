@@ -2,6 +2,7 @@
 
 #include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
 #include "io/WavWriter.h"
 #include "io/AudioIntake.h"
 
@@ -229,8 +230,7 @@ int unloadCached (QuorvalenEngine& engine, std::int32_t id)
     const auto it = engine.cacheMap.find (key);
     if (it == engine.cacheMap.end())
         return 1;
-    if (engine.playingCacheId == key)
-        engine.stopPlayback();
+    stopPlaybackOf (engine, key);
     // A trimmed entry carries the path as its name too: drop the key only when it is
     // this entry's own, or the untrimmed entry of that path would lose it.
     if (const auto hit = engine.pathMap.find (it->second.name); hit != engine.pathMap.end() && hit->second == key)
@@ -242,7 +242,7 @@ int unloadCached (QuorvalenEngine& engine, std::int32_t id)
 int clearCache (QuorvalenEngine& engine)
 {
     std::lock_guard lock (engine.engineMutex);
-    engine.stopPlayback();
+    stopPlayback (engine);
     engine.resetFoundryPreviewCache (nullptr);
     ++engine.foundryGeneration;
     engine.clearSessionsAndCache();

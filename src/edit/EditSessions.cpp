@@ -3,6 +3,7 @@
 #include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
 
 #include <atomic>
 #include <cmath>
@@ -106,8 +107,7 @@ EditTarget findEditTarget (QuorvalenEngine& engine, std::int32_t id, bool needsR
 
 void detachIfPlaying (QuorvalenEngine& engine, const EditSession& session)
 {
-    if (engine.playingCacheId == session.workCacheId)
-        engine.stopPlayback();
+    stopPlaybackOf (engine, session.workCacheId);
 }
 
 // Moves the newest snapshot of `from` into the work entry; the current buffer's

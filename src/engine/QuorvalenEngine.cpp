@@ -1,6 +1,7 @@
 #include "engine/QuorvalenEngine.h"
 
 #include "engine/DeviceStartup.h"
+#include "playback/Playback.h"
 #include "core/Log.h"
 #include "platform/DeviceManagerFactory.h"
 
@@ -65,18 +66,7 @@ void QuorvalenEngine::stopPlayback()
     regionFilterSource.enabled.exchange (false);
     regionFilterSource.resetRequested.exchange (true);
 
-    transportSource.stop();
-    transportSource.setPosition (0.0);
-    transportSource.setSource (nullptr);
-
-    currentSource.reset();
-    playbackBuffer.reset();
-
-    playingCacheId = 0;
-    playingLoops = false;
-    playingThroughRack = false;
-    foundryMainPreviewLooping = false;
-    foundryMainPreviewSpeed.store (1.0);
+    detachSource (*this);
 
     regionFilterSource.speed.exchange (1.0);
     regionFilterSource.previewLengthSeconds.exchange (0.0);

@@ -12,7 +12,7 @@ namespace quorvalen::foundry
 int setFoundryAuditionCharacter (QuorvalenEngine& engine, const AuditionCharacter& a)
 {
     const double ratio = pitchRatio (a.semitones);
-    engine.resamplingSource.setResamplingRatio (ratio);
+    setResamplingRatio (engine, ratio);
     auto& character = engine.auditionCharacterSource;
     if (a.mode == FoundryAuditionCharacterSource::mainPreview)
     {

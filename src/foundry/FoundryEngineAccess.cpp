@@ -36,8 +36,8 @@ EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Nee
 
 void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id)
 {
-    if (engine.currentSource != nullptr && engine.playingCacheId == (std::uint32_t) id)
-        engine.stopPlayback();
+    if (hasSource (engine) && playingEntry (engine) == (std::uint32_t) id)
+        stopPlayback (engine);
 }
 
 void replaceEntry (QuorvalenEngine& engine, std::int32_t id, CacheEntry entry)
@@ -52,31 +52,14 @@ void eraseEntry (QuorvalenEngine& engine, std::int32_t id)
     engine.cacheMap.erase ((std::uint32_t) id);
 }
 
-namespace
-{
-// Playback of the owned buffer is the only kind without a cache id.
-bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
-{
-    return engine.currentSource != nullptr && engine.playingCacheId == 0;
-}
-} // namespace
-
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
 {
-    if (playbackReadsPlaybackBuffer (engine))
-    {
-        auto keep = std::move (engine.playbackBuffer);
-        engine.stopPlayback();
-        engine.playbackBuffer = std::move (keep);
-    }
-    return engine.playbackBuffer.get();
+    return quorvalen::writablePlaybackBuffer (engine);
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
 {
-    if (playbackReadsPlaybackBuffer (engine))
-        engine.stopPlayback();
-    engine.playbackBuffer = std::move (buffer);
+    quorvalen::replacePlaybackBuffer (engine, std::move (buffer));
 }
 
 bool engineHasDevice (QuorvalenEngine& engine)

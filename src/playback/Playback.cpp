@@ -1,13 +1,13 @@
 #include "playback/Playback.h"
 
 #include "cache/AudioCache.h"
-#include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/AudioIntake.h"
 
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace quorvalen
 {
@@ -27,10 +27,151 @@ double outputDeviceRate (QuorvalenEngine& engine, double fallback)
     return fallback;
 }
 
-void attachCurrentSource (QuorvalenEngine& engine, std::unique_ptr<EngineMemorySource> source, double sourceRate)
+float volumeGain (float volumePercent)
 {
-    engine.currentSource = std::move (source);
-    engine.transportSource.setSource (engine.currentSource.get(), 0, nullptr, sourceRate, 2);
+    const double volume = std::isfinite (volumePercent) ? std::clamp ((double) volumePercent, 0.0, 100.0) : 0.0;
+    return (float) (volume / 100.0);
+}
+
+void startSource (QuorvalenEngine& engine, const SourceStart& start, const std::function<void()>& beforeStart)
+{
+    engine.currentSource = std::make_unique<EngineMemorySource> (*start.audio, start.loop);
+    engine.transportSource.setSource (engine.currentSource.get(), 0, nullptr, start.sourceRate, 2);
+    if (start.gain.has_value())
+        engine.transportSource.setGain (*start.gain);
+    engine.transportSource.setPosition (start.positionSeconds);
+    if (start.resetRatio)
+        engine.resamplingSource.setResamplingRatio (1.0);
+    engine.playingCacheId = start.cacheId;
+    engine.playingLoops = start.loop;
+    engine.playingThroughRack = start.throughRack;
+    if (beforeStart)
+        beforeStart();
+    engine.transportSource.start();
+}
+
+bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
+                        const std::function<std::optional<double> (double)>& placeAt,
+                        const std::function<void (double)>& duringSwap)
+{
+    auto& transport = engine.transportSource;
+    // Built before the lock so that the swap stays short.
+    auto source = std::make_unique<EngineMemorySource> (*swap.audio, swap.loop);
+    // Destroyed after the callback lock is released.
+    std::unique_ptr<juce::PositionableAudioSource> retiredSource;
+    std::unique_ptr<juce::AudioBuffer<float>> retiredBuffer;
+    // The audio thread stays outside the chain while its source is swapped.
+    const juce::ScopedLock callbackLock (engine.deviceManager->getAudioCallbackLock());
+    if (! transport.isPlaying())
+        return false;
+    const auto start = placeAt (transport.getCurrentPosition());
+    if (! start.has_value())
+        return false;
+
+    transport.setSource (source.get(), 0, nullptr, swap.sourceRate, 2);
+    transport.setPosition (*start);
+    transport.setGain (swap.gain);
+    retiredSource = std::exchange (engine.currentSource, std::move (source));
+    // A tail copy from the earlier play goes: the swapped-in playback has no tail.
+    retiredBuffer = std::move (engine.playbackBuffer);
+    engine.playingCacheId = swap.cacheId;
+    engine.resamplingSource.setResamplingRatio (1.0);
+    duringSwap (*start);
+    transport.start();
+    return true;
+}
+
+void detachSource (QuorvalenEngine& engine)
+{
+    engine.transportSource.stop();
+    engine.transportSource.setPosition (0.0);
+    engine.transportSource.setSource (nullptr);
+
+    engine.currentSource.reset();
+    engine.playbackBuffer.reset();
+
+    engine.playingCacheId = 0;
+    engine.playingLoops = false;
+    engine.playingThroughRack = false;
+    engine.foundryMainPreviewLooping = false;
+    engine.foundryMainPreviewSpeed.store (1.0);
+}
+
+void stopPlayback (QuorvalenEngine& engine)
+{
+    engine.stopPlayback();
+}
+
+void stopPlaybackOf (QuorvalenEngine& engine, std::uint32_t id)
+{
+    if (engine.playingCacheId == id)
+        engine.stopPlayback();
+}
+
+std::uint32_t playingEntry (const QuorvalenEngine& engine)
+{
+    return engine.playingCacheId;
+}
+
+bool hasSource (const QuorvalenEngine& engine)
+{
+    return engine.currentSource != nullptr;
+}
+
+RunningPlayback runningPlayback (QuorvalenEngine& engine)
+{
+    RunningPlayback state;
+    auto& transport = engine.transportSource;
+    if (! transport.isPlaying())
+        return state;
+    state.playing = true;
+    state.positionSeconds = transport.getCurrentPosition();
+    state.gain = transport.getGain();
+    state.loops = engine.playingLoops;
+    state.throughRack = engine.playingThroughRack;
+    return state;
+}
+
+double playbackPosition (QuorvalenEngine& engine)
+{
+    return engine.transportSource.getCurrentPosition();
+}
+
+juce::AudioBuffer<float>* playbackBuffer (QuorvalenEngine& engine)
+{
+    return engine.playbackBuffer.get();
+}
+
+namespace
+{
+// Playback of the owned buffer is the only kind without a cache id.
+bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
+{
+    return engine.currentSource != nullptr && engine.playingCacheId == 0;
+}
+} // namespace
+
+juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
+{
+    if (playbackReadsPlaybackBuffer (engine))
+    {
+        auto keep = std::move (engine.playbackBuffer);
+        engine.stopPlayback();
+        engine.playbackBuffer = std::move (keep);
+    }
+    return engine.playbackBuffer.get();
+}
+
+void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
+{
+    if (playbackReadsPlaybackBuffer (engine))
+        engine.stopPlayback();
+    engine.playbackBuffer = std::move (buffer);
+}
+
+void setResamplingRatio (QuorvalenEngine& engine, double ratio)
+{
+    engine.resamplingSource.setResamplingRatio (ratio);
 }
 
 int playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
@@ -45,16 +186,13 @@ int playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float
         return 3;
 
     engine.stopPlayback();
+    SourceStart start;
+    start.audio = entry->buffer.get();
     // The transport resamples, so the pitch moves with the speed.
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*entry->buffer, false),
-                         entry->sampleRate * pitchRatio (semitones));
-    const double volume = std::isfinite (volumePercent) ? std::clamp ((double) volumePercent, 0.0, 100.0) : 0.0;
-    engine.transportSource.setGain ((float) (volume / 100.0));
-    engine.transportSource.setPosition (0.0);
-    engine.playingCacheId = (std::uint32_t) id;
-    engine.playingLoops = false;
-    engine.playingThroughRack = false;
-    engine.transportSource.start();
+    start.sourceRate = entry->sampleRate * pitchRatio (semitones);
+    start.gain = volumeGain (volumePercent);
+    start.cacheId = (std::uint32_t) id;
+    startSource (engine, start);
     return 0;
 }
 
@@ -87,11 +225,11 @@ int playWavFile (QuorvalenEngine& engine, const char* path)
     if (! engine.hasDevice())
         return 2;
     engine.stopPlayback();
-    engine.playbackBuffer = std::move (decoded.buffer);
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, false), decoded.sampleRate);
-    engine.transportSource.setPosition (0.0);
-    engine.transportSource.start();
-    engine.playingCacheId = 0;
+    replacePlaybackBuffer (engine, std::move (decoded.buffer));
+    SourceStart start;
+    start.audio = playbackBuffer (engine);
+    start.sourceRate = decoded.sampleRate;
+    startSource (engine, start);
     return 0;
 }
 
@@ -132,7 +270,7 @@ int setMainPreviewPitch (QuorvalenEngine& engine, float semitones)
     if (! engine.isReady())
         return 1;
     const double ratio = pitchRatio (semitones);
-    engine.resamplingSource.setResamplingRatio (ratio);
+    setResamplingRatio (engine, ratio);
     engine.foundryMainPreviewSpeed.store (ratio);
     engine.regionFilterSource.speed.store (std::clamp (ratio, 0.25, 4.0));
     return 0;

@@ -1,11 +1,10 @@
 #include "rack/RackPlayback.h"
 
-#include "core/Units.h"
 #include "cache/AudioCache.h"
-#include "chain/EngineMemorySource.h"
 #include "core/Log.h"
-#include "playback/Playback.h"
+#include "core/Units.h"
 #include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
 #include <algorithm>
@@ -19,14 +18,6 @@ namespace quorvalen
 namespace
 {
 constexpr const char* refreshKey = "spectroPreviewRefreshCacheId";
-
-float transportGain (float volumePercent)
-{
-    // Same rule as the other play calls: non-finite volume is silence.
-    const double v = std::isfinite (volumePercent) ? std::clamp ((double) volumePercent, 0.0, 100.0) : 0.0;
-    return (float) (v / 100.0);
-}
-
 } // namespace
 
 int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
@@ -46,7 +37,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
         return 3;
     if (! updateSettings (engine.rackSource, settingsJson))
         return 4;
-    engine.stopPlayback();
+    stopPlayback (engine);
 
     const double entryRate = entry->sampleRate;
     const auto length = (std::int64_t) entry->buffer->getNumSamples();
@@ -67,24 +58,23 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
         // The reverb and a shifter's delayed output need silence after the sound to
         // ring out into.
         const int channels = entry->buffer->getNumChannels();
-        engine.playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (channels, (int) total);
-        engine.playbackBuffer->clear();
+        auto padded = std::make_unique<juce::AudioBuffer<float>> (channels, (int) total);
+        padded->clear();
         for (int ch = 0; ch < channels; ++ch)
-            engine.playbackBuffer->copyFrom (ch, 0, *entry->buffer, ch, 0, (int) length);
-        sound = engine.playbackBuffer.get();
+            padded->copyFrom (ch, 0, *entry->buffer, ch, 0, (int) length);
+        replacePlaybackBuffer (engine, std::move (padded));
+        sound = playbackBuffer (engine);
     }
 
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*sound, loop), entryRate);
-    engine.transportSource.setGain (transportGain (volumePercent));
-    engine.transportSource.setPosition (0.0);
-    // The Foundry pitch setter may have left another ratio; rack lengths assume none.
-    engine.resamplingSource.setResamplingRatio (1.0);
-    engine.playingCacheId = (std::uint32_t) cacheId;
-    engine.playingLoops = loop;
-    engine.playingThroughRack = true;
-
-    engine.rackSource.setProcessingEnabled (true);
-    engine.transportSource.start();
+    SourceStart start;
+    start.audio = sound;
+    start.sourceRate = entryRate;
+    start.gain = volumeGain (volumePercent);
+    start.loop = loop;
+    start.throughRack = true;
+    start.cacheId = (std::uint32_t) cacheId;
+    start.resetRatio = true;
+    startSource (engine, start, [&] { engine.rackSource.setProcessingEnabled (true); });
 
     logLine ("[QUORVALEN RACK 0.2.0] native preview started (cache %d, loop %d)\n", (int) cacheId, loop ? 1 : 0);
     return 0;
@@ -101,9 +91,9 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     if (refreshId < 1 || refreshId > std::numeric_limits<std::int32_t>::max())
         return 4;
 
-    auto& transport = engine.transportSource;
-    if (engine.playingCacheId != (std::uint32_t) refreshId || ! engine.playingThroughRack
-        || engine.playingLoops != loop || ! transport.isPlaying())
+    const auto running = runningPlayback (engine);
+    if (playingEntry (engine) != (std::uint32_t) refreshId || ! running.throughRack || running.loops != loop
+        || ! running.playing)
         return 6;
 
     auto* next = findCacheEntry (engine, (std::uint32_t) cacheId);
@@ -119,7 +109,6 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     if (record == nullptr)
         return 4;
 
-    auto source = std::make_unique<EngineMemorySource> (*next->buffer, loop);
     const double newSeconds = next->buffer->getNumSamples() / next->sampleRate;
     const double oldSeconds = previous->buffer->getNumSamples() / previous->sampleRate;
     const double rate = outputDeviceRate (engine, next->sampleRate);
@@ -128,7 +117,7 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     auto& rack = engine.rackSource;
     // A refresh the swap below would refuse prepares nothing: the position only moves
     // on, so a sound it already lies beyond now is refused now.
-    if (! loop && transport.getCurrentPosition() >= newSeconds)
+    if (! loop && playbackPosition (engine) >= newSeconds)
         return 6;
     if (lengthChanged)
     {
@@ -137,41 +126,30 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
         rack.stageRackPlayback (RackPlaybackPlan::make (l, loop, l, false), record);
     }
 
-    // Destroyed after the callback lock is released.
-    std::unique_ptr<juce::PositionableAudioSource> retiredSource;
-    std::unique_ptr<juce::AudioBuffer<float>> retiredBuffer;
+    SourceSwap swap;
+    swap.audio = next->buffer.get();
+    swap.sourceRate = next->sampleRate;
+    swap.gain = volumeGain (volumePercent);
+    swap.loop = loop;
+    swap.cacheId = (std::uint32_t) cacheId;
+    const auto placeAt = [&] (double position) -> std::optional<double>
     {
-        // The audio thread stays outside the chain while its source is swapped.
-        const juce::ScopedLock callbackLock (engine.deviceManager->getAudioCallbackLock());
-        if (! transport.isPlaying())
-            return 6;
-        const double position = transport.getCurrentPosition();
         if (! std::isfinite (position) || (! loop && position >= newSeconds))
-            return 6;
-        double p = std::max (position, 0.0);
-        if (loop)
-            p = std::fmod (p, newSeconds);
-
+            return std::nullopt;
+        const double p = std::max (position, 0.0);
+        return loop ? std::fmod (p, newSeconds) : p;
+    };
+    const auto duringSwap = [&] (double p)
+    {
         rack.publishSettings (std::move (record));
-
-        transport.setSource (source.get(), 0, nullptr, next->sampleRate, 2);
-        transport.setPosition (p);
-        transport.setGain (transportGain (volumePercent));
-        retiredSource = std::exchange (engine.currentSource, std::move (source));
-        // A tail copy from the earlier play goes: the refreshed playback has no tail.
-        retiredBuffer = std::move (engine.playbackBuffer);
-        engine.playingCacheId = (std::uint32_t) cacheId;
-        engine.resamplingSource.setResamplingRatio (1.0);
-
         // Same length in device samples: every module keeps its state, so the change
         // is heard without a restart.
         if (lengthChanged)
             rack.commitStagedRackPlayback();
         rack.seekRack ((std::int64_t) std::llround (p * rate));
         rack.setProcessingEnabled (true);
-        transport.start();
-    }
-    return 0;
+    };
+    return swapRunningSource (engine, swap, placeAt, duringSwap) ? 0 : 6;
 }
 
 } // namespace quorvalen

@@ -1,7 +1,6 @@
 #include "spectral/SpectralPlayback.h"
 
 #include "cache/AudioCache.h"
-#include "chain/EngineMemorySource.h"
 #include "core/Log.h"
 #include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
@@ -19,29 +18,31 @@ void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& sessio
     if (live == nullptr || live->buffer == nullptr || live->buffer->getNumSamples() != session.numSamples)
         return;
 
-    // No pitch: the live copy restarts at its own rate.
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*live->buffer, playback.loops), session.sampleRate);
-    engine.transportSource.setGain (playback.gain);
     const double length = session.numSamples / session.sampleRate;
-    const double start = spectralResumePosition (playback.positionSeconds, length, playback.loops);
-    engine.transportSource.setPosition (start);
-    engine.playingCacheId = session.liveCacheId;
-    engine.playingLoops = playback.loops;
-    engine.playingThroughRack = playback.throughRack;
-
-    if (playback.throughRack)
-    {
-        // The rack counts samples after the chain's resampling, at the device's rate.
-        const double rate = outputDeviceRate (engine, session.sampleRate);
-        const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
-        engine.rackSource.prepareRackPlayback (n, playback.loops, n, false);
-        // Rack automation and loop pieces follow the transport, which resumes mid-sound.
-        engine.rackSource.seekRack (std::llround (start * rate));
-        engine.rackSource.setProcessingEnabled (true);
-    }
-    else
-        engine.rackSource.setProcessingEnabled (false);
-    engine.transportSource.start();
+    SourceStart resume;
+    resume.audio = live->buffer.get();
+    // No pitch: the live copy restarts at its own rate.
+    resume.sourceRate = session.sampleRate;
+    resume.gain = playback.gain;
+    resume.positionSeconds = spectralResumePosition (playback.positionSeconds, length, playback.loops);
+    resume.loop = playback.loops;
+    resume.throughRack = playback.throughRack;
+    resume.cacheId = session.liveCacheId;
+    const double start = resume.positionSeconds;
+    startSource (engine, resume, [&] {
+        if (playback.throughRack)
+        {
+            // The rack counts samples after the chain's resampling, at the device's rate.
+            const double rate = outputDeviceRate (engine, session.sampleRate);
+            const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
+            engine.rackSource.prepareRackPlayback (n, playback.loops, n, false);
+            // Rack automation and loop pieces follow the transport, which resumes mid-sound.
+            engine.rackSource.seekRack (std::llround (start * rate));
+            engine.rackSource.setProcessingEnabled (true);
+        }
+        else
+            engine.rackSource.setProcessingEnabled (false);
+    });
 
     logLine ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache %d resumed at %.3fs (loop %d, processing %d)\n",
              (int) session.liveCacheId, start, playback.loops ? 1 : 0, playback.throughRack ? 1 : 0);
@@ -63,15 +64,15 @@ double spectralResumePosition (double position, double lengthSeconds, bool loops
 LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& session)
 {
     LivePlayback state;
-    auto& transport = engine.transportSource;
-    if (engine.playingCacheId != session.liveCacheId || ! transport.isPlaying())
+    const auto running = runningPlayback (engine);
+    if (playingEntry (engine) != session.liveCacheId || ! running.playing)
         return state;
     state.wasPlaying = true;
-    state.positionSeconds = transport.getCurrentPosition();
-    state.gain = transport.getGain();
-    state.loops = engine.playingLoops;
-    state.throughRack = engine.playingThroughRack;
-    engine.stopPlayback();
+    state.positionSeconds = running.positionSeconds;
+    state.gain = running.gain;
+    state.loops = running.loops;
+    state.throughRack = running.throughRack;
+    stopPlayback (engine);
     return state;
 }
 
@@ -86,7 +87,7 @@ void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session
     catch (...)
     {
         // Out of memory for the source: the edit stands, playback stays stopped.
-        engine.stopPlayback();
+        stopPlayback (engine);
     }
 }
 

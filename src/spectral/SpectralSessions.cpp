@@ -3,6 +3,7 @@
 #include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralStft.h"
 
@@ -96,8 +97,7 @@ int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
     if (it == engine.spectralSessions.end() || it->second == nullptr)
         return 1;
     const auto liveId = it->second->liveCacheId;
-    if (engine.playingCacheId == liveId)
-        engine.stopPlayback();
+    stopPlaybackOf (engine, liveId);
     engine.cacheMap.erase (liveId);
     engine.spectralSessions.erase (it);
     return 0;
