@@ -111,6 +111,16 @@ std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
     return id;
 }
 
+void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry)
+{
+    engine.cacheMap[id] = std::move (entry);
+}
+
+void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
+{
+    engine.cacheMap.erase (id);
+}
+
 int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
 {
     source = findCacheEntry (engine, (std::uint32_t) cacheId);

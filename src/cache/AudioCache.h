@@ -3,15 +3,30 @@
 #include "cache/CacheEntry.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace quorvalen
 {
 
 class QuorvalenEngine;
 
+// The engine as the subsystems see it: an opaque handle with its one lock, its
+// ready state and the cache's generation (advanced by every clear of the cache, so
+// that work which copied an entry out and ran unlocked inserts nothing into a
+// cleared cache). The composition root implements these.
+std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+bool engineReady (const QuorvalenEngine& engine);
+// Ready and holding a device manager; the caller holds the engine lock.
+bool engineHasDevice (const QuorvalenEngine& engine);
+std::uint64_t cacheGeneration (const QuorvalenEngine& engine);
+
 // Lookup and insertion for every subsystem; the caller holds engineMutex.
 CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
 std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry);
+// Puts `entry` under `id`, replacing what was there; erasing a missing id is a no-op.
+// Playback of the entry is the caller's to detach first.
+void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry);
+void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
 // The entry a session opens on: 0 with `source` set, or -3 unknown id, -4 no
 // buffer or a rate not above 0, -5 no channels or no samples.
 int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source);

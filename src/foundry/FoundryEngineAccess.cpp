@@ -7,11 +7,6 @@
 namespace quorvalen::foundry
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
-{
-    return std::unique_lock (engine.engineMutex);
-}
-
 EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs)
 {
     auto* entry = findCacheEntry (engine, (std::uint32_t) id);
@@ -43,13 +38,13 @@ void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id)
 void replaceEntry (QuorvalenEngine& engine, std::int32_t id, CacheEntry entry)
 {
     eraseEntry (engine, id);
-    engine.cacheMap[(std::uint32_t) id] = std::move (entry);
+    putCacheEntry (engine, (std::uint32_t) id, std::move (entry));
 }
 
 void eraseEntry (QuorvalenEngine& engine, std::int32_t id)
 {
     detachPlaybackOf (engine, id);
-    engine.cacheMap.erase ((std::uint32_t) id);
+    eraseCacheEntry (engine, (std::uint32_t) id);
 }
 
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
@@ -62,18 +57,27 @@ void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
     quorvalen::replacePlaybackBuffer (engine, std::move (buffer));
 }
 
-bool engineHasDevice (QuorvalenEngine& engine)
-{
-    return engine.hasDevice();
-}
-
 double currentDeviceRate (QuorvalenEngine& engine)
 {
-    if (! engine.hasDevice())
+    if (! engineHasDevice (engine))
         return 0.0;
-    auto* device = engine.deviceManager->getCurrentAudioDevice();
-    const double rate = device != nullptr ? device->getCurrentSampleRate() : 0.0;
-    return rate > 0.0 && std::isfinite (rate) ? rate : 0.0;
+    return outputDeviceRate (engine, 0.0);
+}
+
+LayerLanes& layerLanes (QuorvalenEngine& engine, std::uint32_t layer)
+{
+    return engine.automationLanes[layer];
+}
+
+void advanceFoundryGeneration (QuorvalenEngine& engine)
+{
+    ++engine.foundryGeneration;
+}
+
+AuditionStages auditionStages (QuorvalenEngine& engine)
+{
+    return { engine.auditionCharacterSource, engine.auditionHighPass, engine.auditionLowPass,
+             engine.regionFilterSource };
 }
 
 int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)

@@ -1,8 +1,13 @@
 #pragma once
 // The Foundry's only ways into engine internals: the engine mutex, cache entries
 // under their ids, and detaching playback before an entry's audio is replaced.
-#include "cache/CacheEntry.h"
+#include "cache/AudioCache.h"
+#include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryCodes.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <array>
 
 #include <cstdint>
 #include <memory>
@@ -10,13 +15,14 @@
 
 namespace quorvalen
 {
-class QuorvalenEngine;
-}
+class FoundryAuditionCharacterSource;
+class FoundryRegionFilterSource;
+} // namespace quorvalen
 
 namespace quorvalen::foundry
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+using quorvalen::lockEngine;
 
 // Which properties of an entry a stage needs, tested in the shared order.
 enum class Needs
@@ -67,9 +73,25 @@ juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);
 
 // Ready with a device manager. Caller holds the engine mutex.
-bool engineHasDevice (QuorvalenEngine& engine);
+using quorvalen::engineHasDevice;
 // The running device's sample rate, 0 without one. Caller holds the engine mutex.
 double currentDeviceRate (QuorvalenEngine& engine);
+
+// The Foundry's state held by the engine: the automation lanes of each layer (the
+// caller holds the engine mutex), the generation that every lane edit advances, and
+// the audition stages of the playback chain.
+using LayerLanes = std::array<FoundryAutomationLane, foundryParameterCount>;
+LayerLanes& layerLanes (QuorvalenEngine& engine, std::uint32_t layer);
+void advanceFoundryGeneration (QuorvalenEngine& engine);
+
+struct AuditionStages
+{
+    FoundryAuditionCharacterSource& character;
+    juce::IIRFilterAudioSource& highPass;
+    juce::IIRFilterAudioSource& lowPass;
+    FoundryRegionFilterSource& regionFilter;
+};
+AuditionStages auditionStages (QuorvalenEngine& engine);
 
 // Plays a cached entry from its start (the engine's own playback of an entry;
 // takes the engine mutex). 0 or the playback codes.

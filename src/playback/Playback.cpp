@@ -169,6 +169,11 @@ void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
     engine.playbackBuffer = std::move (buffer);
 }
 
+void setMainPreviewSpeed (QuorvalenEngine& engine, double ratio)
+{
+    engine.foundryMainPreviewSpeed.exchange (ratio);
+}
+
 void setResamplingRatio (QuorvalenEngine& engine, double ratio)
 {
     engine.resamplingSource.setResamplingRatio (ratio);

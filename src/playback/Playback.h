@@ -89,6 +89,8 @@ juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
 // old one first.
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);
 
+// The speed the telemetry reads the Foundry main preview at; safe without engineMutex.
+void setMainPreviewSpeed (QuorvalenEngine& engine, double ratio);
 // The resampler's ratio; safe without engineMutex (the resampler has its own lock).
 void setResamplingRatio (QuorvalenEngine& engine, double ratio);
 

@@ -5,7 +5,6 @@
 #include "dsp/OfflineOversampler.h"
 #include "cache/AudioCache.h"
 #include "core/Log.h"
-#include "engine/QuorvalenEngine.h"
 #include "io/WavWriter.h"
 #include "rack/RackProcessingState.h"
 #include "dsp/stretch/StretchUtility.h"
@@ -227,7 +226,7 @@ int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, 
     juce::AudioBuffer<float> work;
     double rate = 0.0;
     {
-        std::lock_guard lock (engine.engineMutex);
+        const auto lock = lockEngine (engine);
         const auto* entry = findCacheEntry (engine, cacheId);
         if (entry == nullptr)
             return renderNoEntry;

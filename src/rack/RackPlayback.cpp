@@ -3,7 +3,6 @@
 #include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "core/Units.h"
-#include "engine/QuorvalenEngine.h"
 #include "playback/Playback.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
@@ -23,8 +22,8 @@ constexpr const char* refreshKey = "spectroPreviewRefreshCacheId";
 int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
                               float volumePercent, bool loop)
 {
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return 1;
     if (settingsJson != nullptr && std::strstr (settingsJson, "\"spectroPreviewRefreshCacheId\"") != nullptr)
         return refreshProcessingPreview (engine, cacheId, settingsJson, volumePercent, loop);
@@ -35,7 +34,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     // A rate that is not a positive number cannot be played or measured.
     if (entry->buffer == nullptr || ! isUsableRate (entry->sampleRate))
         return 3;
-    if (! updateSettings (engine.rackSource, settingsJson))
+    if (! updateSettings (liveRack (engine), settingsJson))
         return 4;
     stopPlayback (engine);
 
@@ -45,9 +44,9 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     const auto playLength = std::max<std::int64_t> (std::llround ((double) length * rate / entryRate), 1);
     // Prepared first: a shifter's delay, known once it is built, lengthens what plays.
     // Looping, the loop is exactly the sound.
-    engine.rackSource.prepareRackPlayback (playLength, loop, playLength, false);
-    const auto delay = (std::int64_t) std::ceil ((double) engine.rackSource.delayTailSamples() * entryRate / rate);
-    const auto tail = (std::int64_t) std::llround (engine.rackSource.rackTailSeconds() * entryRate);
+    liveRack (engine).prepareRackPlayback (playLength, loop, playLength, false);
+    const auto delay = (std::int64_t) std::ceil ((double) liveRack (engine).delayTailSamples() * entryRate / rate);
+    const auto tail = (std::int64_t) std::llround (liveRack (engine).rackTailSeconds() * entryRate);
     const auto total = length + (loop ? 0 : tail + delay);
     if (total - 1 < 0 || total - 1 > (std::int64_t) std::numeric_limits<std::int32_t>::max() - 1)
         return 5;
@@ -74,7 +73,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     start.throughRack = true;
     start.cacheId = (std::uint32_t) cacheId;
     start.resetRatio = true;
-    startSource (engine, start, [&] { engine.rackSource.setProcessingEnabled (true); });
+    startSource (engine, start, [&] { liveRack (engine).setProcessingEnabled (true); });
 
     logLine ("[QUORVALEN RACK 0.2.0] native preview started (cache %d, loop %d)\n", (int) cacheId, loop ? 1 : 0);
     return 0;
@@ -114,7 +113,7 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     const double rate = outputDeviceRate (engine, next->sampleRate);
     const auto newLength = (std::int64_t) std::llround (rate * newSeconds);
     const bool lengthChanged = (std::int64_t) std::llround (rate * oldSeconds) != newLength;
-    auto& rack = engine.rackSource;
+    auto& rack = liveRack (engine);
     // A refresh the swap below would refuse prepares nothing: the position only moves
     // on, so a sound it already lies beyond now is refused now.
     if (! loop && playbackPosition (engine) >= newSeconds)

@@ -7,6 +7,10 @@ namespace quorvalen
 {
 
 class QuorvalenEngine;
+class QuorvalenProcessingRackSource;
+
+// The rack stage of the engine's playback chain.
+QuorvalenProcessingRackSource& liveRack (QuorvalenEngine& engine);
 
 // Takes engineMutex. 0 playing; 1 not ready; 2 no entry; 3 entry without usable
 // audio; 4 settings refused; 5 length to play out of range. With the refresh key

@@ -1,29 +1,13 @@
 #include "spectral/RenderEngineAccess.h"
 
 #include "cache/AudioCache.h"
-#include "engine/QuorvalenEngine.h"
 
 namespace quorvalen::spectral
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
-{
-    return std::unique_lock<std::mutex> (engine.engineMutex);
-}
-
-bool engineReady (QuorvalenEngine& engine)
-{
-    return engine.isReady();
-}
-
 bool engineReadyWithDevice (QuorvalenEngine& engine)
 {
-    return engine.hasDevice();
-}
-
-std::uint64_t cacheGeneration (QuorvalenEngine& engine)
-{
-    return engine.cacheGeneration;
+    return engineHasDevice (engine);
 }
 
 SourceLookup lookupSource (QuorvalenEngine& engine, std::uint32_t id, SourceAudio& out)

@@ -3,7 +3,8 @@
 #include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "playback/Playback.h"
-#include "engine/QuorvalenEngine.h"
+#include "rack/QuorvalenProcessingRackSource.h"
+#include "rack/RackPlayback.h"
 #include "spectral/SpectralSession.h"
 
 #include <cmath>
@@ -35,13 +36,13 @@ void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& sessio
             // The rack counts samples after the chain's resampling, at the device's rate.
             const double rate = outputDeviceRate (engine, session.sampleRate);
             const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
-            engine.rackSource.prepareRackPlayback (n, playback.loops, n, false);
+            liveRack (engine).prepareRackPlayback (n, playback.loops, n, false);
             // Rack automation and loop pieces follow the transport, which resumes mid-sound.
-            engine.rackSource.seekRack (std::llround (start * rate));
-            engine.rackSource.setProcessingEnabled (true);
+            liveRack (engine).seekRack (std::llround (start * rate));
+            liveRack (engine).setProcessingEnabled (true);
         }
         else
-            engine.rackSource.setProcessingEnabled (false);
+            liveRack (engine).setProcessingEnabled (false);
     });
 
     logLine ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache %d resumed at %.3fs (loop %d, processing %d)\n",
