@@ -1,8 +1,9 @@
 #include "edit/EditSessions.h"
 
 #include "cache/AudioCache.h"
+#include "cache/SessionTable.h"
+#include "edit/EditSession.h"
 #include "core/Log.h"
-#include "engine/QuorvalenEngine.h"
 #include "playback/Playback.h"
 
 #include <atomic>
@@ -19,8 +20,7 @@ constexpr const char* workLabel = "__native_processing_edit_session__";
 
 EditSession* findSession (QuorvalenEngine& engine, std::int32_t session)
 {
-    const auto it = engine.editSessions.find ((std::uint32_t) session);
-    return it != engine.editSessions.end() ? it->second.get() : nullptr;
+    return editSessionTable (engine).find ((std::uint32_t) session);
 }
 
 std::atomic<std::size_t> budgetFloor { editHistoryBudgetFloor };
@@ -114,7 +114,7 @@ void detachIfPlaying (QuorvalenEngine& engine, const EditSession& session)
 // copy goes onto `to`. -2 nothing to move, -3 no work audio, -4 out of memory.
 int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
 {
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     auto* session = findSession (engine, id);
     if (session == nullptr)
         return -1;
@@ -146,35 +146,21 @@ int beginProcessingEditSession (QuorvalenEngine& engine, std::int32_t cacheId, s
 {
     if (outWorkCacheId == nullptr)
         return -1;
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.isReady())
-        return -2;
-    CacheEntry* source = nullptr;
-    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
-        return code;
-
+    const auto lock = lockEngine (engine);
     std::uint32_t workId = 0;
-    try
-    {
-        auto copy = std::make_unique<juce::AudioBuffer<float>> (*source->buffer);
+    return openSessionOnCachedSound (engine, cacheId, workId, [&] (const CacheEntry& source) {
+        auto copy = std::make_unique<juce::AudioBuffer<float>> (*source.buffer);
         auto session = std::make_unique<EditSession>();
-        engine.editSessions.reserve (engine.editSessions.size() + 1);
-        workId = insertCacheEntry (engine, CacheEntry { std::move (copy), source->sampleRate, workLabel });
+        auto& table = editSessionTable (engine);
+        table.reserveOne();
+        workId = insertCacheEntry (engine, CacheEntry { std::move (copy), source.sampleRate, workLabel });
         session->sourceCacheId = (std::uint32_t) cacheId;
         session->workCacheId = workId;
-        const auto sessionId = engine.editSessionIdCounter++;
-        engine.editSessions.emplace (sessionId, std::move (session));
+        const auto sessionId = table.add (std::move (session));
         *outWorkCacheId = workId;
         logLine ("[QUORVALEN EDIT 1.0.0] session %d opened for cache %d\n", (int) sessionId, (int) cacheId);
         return (int) sessionId;
-    }
-    catch (...)
-    {
-        // Never leave a work entry behind without its session.
-        if (workId != 0)
-            engine.cacheMap.erase (workId);
-        return -6;
-    }
+    });
 }
 
 int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float start, float end)
@@ -185,7 +171,7 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
     if (s >= e)
         return -2;
 
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     const auto [session, work, code] = findEditTarget (engine, id, true, -3);
     if (code != 0)
         return code;
@@ -233,7 +219,7 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
 {
     if (! std::isfinite (fadeMs) || ! (fadeMs > 0.0f))
         return -2;
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     const auto [session, work, code] = findEditTarget (engine, id, true, -3);
     if (code != 0)
         return code;
@@ -263,7 +249,7 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
 
 int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     const auto [session, work, code] = findEditTarget (engine, id, false, -2);
     if (code != 0)
         return code;
@@ -300,13 +286,13 @@ void setEditHistoryBudgetFloor (std::size_t bytes)
 
 int endProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     auto* session = findSession (engine, id);
     if (session == nullptr)
         return 1;
     detachIfPlaying (engine, *session);
-    engine.cacheMap.erase (session->workCacheId);
-    engine.editSessions.erase ((std::uint32_t) id);
+    eraseCacheEntry (engine, session->workCacheId);
+    editSessionTable (engine).erase ((std::uint32_t) id);
     return 0;
 }
 

@@ -8,6 +8,12 @@ namespace quorvalen
 {
 
 class QuorvalenEngine;
+struct EditSession;
+template <typename Session>
+class SessionTable;
+
+// The engine's edit sessions; the caller holds the engine lock.
+SessionTable<EditSession>& editSessionTable (QuorvalenEngine& engine);
 
 inline constexpr std::size_t editUndoLimit = 48;
 // History memory of one session (undo and redo snapshots together) stays within the

@@ -1,6 +1,8 @@
 #include "cache/AudioCache.h"
+#include "edit/EditSessions.h"
 #include "engine/QuorvalenEngine.h"
 #include "rack/RackPlayback.h"
+#include "spectral/SpectralSessions.h"
 
 // The narrow ways into the engine object that the subsystems are handed.
 namespace quorvalen
@@ -29,6 +31,16 @@ std::uint64_t cacheGeneration (const QuorvalenEngine& engine)
 QuorvalenProcessingRackSource& liveRack (QuorvalenEngine& engine)
 {
     return engine.rackSource;
+}
+
+SessionTable<EditSession>& editSessionTable (QuorvalenEngine& engine)
+{
+    return engine.editSessions;
+}
+
+SessionTable<SpectralSession>& spectralSessionTable (QuorvalenEngine& engine)
+{
+    return engine.spectralSessions;
 }
 
 } // namespace quorvalen

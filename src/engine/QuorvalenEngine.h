@@ -1,6 +1,7 @@
 #pragma once
 // The one engine object: its locks, maps, id counters and the playback chain.
 #include "cache/CacheEntry.h"
+#include "cache/SessionTable.h"
 #include "edit/EditSession.h"
 #include "chain/MasterSpectrumSource.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
@@ -68,12 +69,10 @@ public:
     std::unique_ptr<juce::AudioBuffer<float>> playbackBuffer;
     std::unique_ptr<juce::PositionableAudioSource> currentSource;
     std::unordered_map<std::uint32_t, CacheEntry> cacheMap;
-    std::unordered_map<std::uint32_t, std::unique_ptr<SpectralSession>> spectralSessions;
-    std::unordered_map<std::uint32_t, std::unique_ptr<EditSession>> editSessions;
+    SessionTable<SpectralSession> spectralSessions;
+    SessionTable<EditSession> editSessions;
     std::unordered_map<std::string, std::uint32_t> pathMap;
     std::uint32_t cacheIdCounter = 1;
-    std::uint32_t spectralSessionIdCounter = 1;
-    std::uint32_t editSessionIdCounter = 1;
     // Advanced by every clear of the cache (clear and shutdown), so that work which
     // copied an entry out and ran unlocked inserts nothing into a cleared cache.
     std::uint64_t cacheGeneration = 0;
