@@ -1,6 +1,7 @@
 // Audio cache exports.
 #include "api/ExportGuard.h"
 #include "cache/AudioCache.h"
+#include "engine/CacheRemoval.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
 

@@ -2,7 +2,6 @@
 
 #include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
-#include "playback/Playback.h"
 #include "io/WavWriter.h"
 #include "io/AudioIntake.h"
 
@@ -231,32 +230,6 @@ int cloneCached (QuorvalenEngine& engine, std::int32_t id)
     {
         return -4;
     }
-}
-
-int unloadCached (QuorvalenEngine& engine, std::int32_t id)
-{
-    std::lock_guard lock (engine.engineMutex);
-    const auto key = (std::uint32_t) id;
-    const auto it = engine.cacheMap.find (key);
-    if (it == engine.cacheMap.end())
-        return 1;
-    stopPlaybackOf (engine, key);
-    // A trimmed entry carries the path as its name too: drop the key only when it is
-    // this entry's own, or the untrimmed entry of that path would lose it.
-    if (const auto hit = engine.pathMap.find (it->second.name); hit != engine.pathMap.end() && hit->second == key)
-        engine.pathMap.erase (hit);
-    engine.cacheMap.erase (it);
-    return 0;
-}
-
-int clearCache (QuorvalenEngine& engine)
-{
-    std::lock_guard lock (engine.engineMutex);
-    stopPlayback (engine);
-    engine.resetFoundryPreviewCache (nullptr);
-    ++engine.foundryGeneration;
-    engine.clearSessionsAndCache();
-    return 0;
 }
 
 int exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path)

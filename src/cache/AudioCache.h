@@ -38,8 +38,6 @@ int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartM
 int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs, float fadeInMs);
 
 int cloneCached (QuorvalenEngine& engine, std::int32_t id);
-int unloadCached (QuorvalenEngine& engine, std::int32_t id);
-int clearCache (QuorvalenEngine& engine);
 int exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path);
 
 } // namespace quorvalen
