@@ -26,10 +26,6 @@ int QuorvalenEngine::initialise()
 
     juceInitialiser.reset();
     juceInitialiser = platform::makeJuceInitialiser();
-    // Registering again at every init would append duplicate formats without bound.
-    if (formatManager.getNumKnownFormats() == 0)
-        formatManager.registerBasicFormats();
-
     deviceManager.reset();
     deviceManager = platform::createDeviceManager();
     const auto error = startOutputDevice (*deviceManager);
@@ -50,13 +46,8 @@ int QuorvalenEngine::initialise()
     ready.exchange (1);
     // A host may exit without shutting down. Statics that the start-up just built
     // (device types, formats, the audio library's object counters) are destroyed at
-    // exit before the engine itself, so shutdown, and the formats, go ahead of them.
-    std::atexit ([] {
-        auto& e = engine();
-        e.shutdown();
-        std::lock_guard exitLock (e.engineMutex);
-        e.formatManager.clearFormats();
-    });
+    // exit before the engine itself, so shutdown goes ahead of them.
+    std::atexit ([] { engine().shutdown(); });
     return 0;
 }
 

@@ -13,7 +13,6 @@
 #include "spectral/SpectralSession.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
-#include <juce_audio_formats/juce_audio_formats.h>
 
 #include <array>
 #include <atomic>
@@ -56,7 +55,6 @@ public:
     std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount> automationLanes;
     platform::JuceInitialiserPtr juceInitialiser;
     std::unique_ptr<juce::AudioDeviceManager> deviceManager;
-    juce::AudioFormatManager formatManager;
     juce::AudioSourcePlayer sourcePlayer;
     juce::AudioTransportSource transportSource;
     juce::ResamplingAudioSource resamplingSource { &transportSource, false, 2 };
