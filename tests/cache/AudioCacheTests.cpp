@@ -1,3 +1,4 @@
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -16,16 +17,14 @@ using quorvalen::engine;
 
 namespace
 {
-class AudioCache : public ::testing::Test
+class AudioCache : public HeadlessEngineTest
 {
 protected:
     void SetUp() override
     {
-        useHeadlessOnly();
-        ASSERT_EQ (quorvalen_engine_init(), 0);
+        HeadlessEngineTest::SetUp();
         dir = tempDir();
     }
-    void TearDown() override { quorvalen_engine_shutdown(); }
 
     const juce::AudioBuffer<float>& entry (int id)
     {

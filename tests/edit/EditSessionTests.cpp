@@ -1,3 +1,4 @@
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -13,13 +14,12 @@ using quorvalen::engine;
 
 namespace
 {
-class EditSession : public ::testing::Test
+class EditSession : public HeadlessEngineTest
 {
 protected:
     void SetUp() override
     {
-        useHeadlessOnly();
-        ASSERT_EQ (quorvalen_engine_init(), 0);
+        HeadlessEngineTest::SetUp();
         juce::AudioBuffer<float> audio (2, 1000);
         for (int i = 0; i < 1000; ++i)
         {

@@ -1,5 +1,6 @@
 // Untrusted strings and audio files through the public exports: every hostile case
 // answers with its code, and what is kept is the audio really present.
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "HostileAudio.h"
 #include "TestAudio.h"
@@ -24,16 +25,14 @@ using quorvalen::engine;
 
 namespace
 {
-class HostileInput : public ::testing::Test
+class HostileInput : public HeadlessEngineTest
 {
 protected:
     void SetUp() override
     {
-        useHeadlessOnly();
-        ASSERT_EQ (quorvalen_engine_init(), 0);
+        HeadlessEngineTest::SetUp();
         dir = tempDir();
     }
-    void TearDown() override { quorvalen_engine_shutdown(); }
 
     int frames (int id)
     {

@@ -1,3 +1,4 @@
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -14,21 +15,9 @@ using quorvalen::engine;
 
 namespace
 {
-class Playback : public ::testing::Test
+class Playback : public HeadlessEngineTest
 {
 protected:
-    void SetUp() override
-    {
-        useHeadlessOnly (1, 48000.0, 512, 512);
-        ASSERT_EQ (quorvalen_engine_init(), 0);
-    }
-    void TearDown() override { quorvalen_engine_shutdown(); }
-
-    int cache (const juce::AudioBuffer<float>& audio, double rate)
-    {
-        const auto bytes = wavBytes (audio, rate, 32);
-        return quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    }
 
     static uint32_t playing()
     {
