@@ -40,7 +40,7 @@ int32_t quorvalen_engine_clone_cached (int32_t cacheId)
 
 int32_t quorvalen_engine_unload_cached (int32_t cacheId)
 {
-    return guardedExport ("quorvalen_engine_unload_cached", 1, [&] { return unloadCached (engine(), cacheId); });
+    return guardedCode ("quorvalen_engine_unload_cached", UnloadResult::unknownId, [&] { return unloadCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_clear_cache (void)
@@ -50,7 +50,7 @@ int32_t quorvalen_engine_clear_cache (void)
 
 int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path)
 {
-    return guardedExport ("quorvalen_engine_export_cached_wav", -7, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
+    return guardedCode ("quorvalen_engine_export_cached_wav", ExportResult::writeFailed, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
 }
 
 } // extern "C"

@@ -232,26 +232,26 @@ int cloneCached (QuorvalenEngine& engine, std::int32_t id)
     }
 }
 
-int exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path)
+ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path)
 {
     if (path == nullptr)
-        return -1;
+        return ExportResult::nullPath;
     std::lock_guard lock (engine.engineMutex);
     auto* entry = findCacheEntry (engine, (std::uint32_t) id);
     if (entry == nullptr)
-        return -2;
+        return ExportResult::unknownId;
     if (entry->buffer == nullptr)
-        return -3;
+        return ExportResult::noAudio;
     if (! (entry->sampleRate > 0.0))
-        return -4;
+        return ExportResult::badRate;
     switch (writeWav24 (juce::File (juce::String::fromUTF8 (path)), *entry->buffer, entry->sampleRate))
     {
-        case WavWriteResult::ok: return 0;
-        case WavWriteResult::streamFailed: return -5;
-        case WavWriteResult::writerFailed: return -6;
-        case WavWriteResult::writeFailed: return -7;
+        case WavWriteResult::ok: return ExportResult::ok;
+        case WavWriteResult::streamFailed: return ExportResult::streamFailed;
+        case WavWriteResult::writerFailed: return ExportResult::writerFailed;
+        case WavWriteResult::writeFailed: return ExportResult::writeFailed;
     }
-    return -7;
+    return ExportResult::writeFailed;
 }
 
 } // namespace quorvalen

@@ -38,6 +38,17 @@ int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartM
 int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs, float fadeInMs);
 
 int cloneCached (QuorvalenEngine& engine, std::int32_t id);
-int exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path);
+enum class ExportResult : std::int32_t
+{
+    ok = 0,
+    nullPath = -1,
+    unknownId = -2,
+    noAudio = -3,
+    badRate = -4,
+    streamFailed = -5, // the folder is missing or the path is a folder
+    writerFailed = -6,
+    writeFailed = -7,  // the old file is kept
+};
+ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path);
 
 } // namespace quorvalen

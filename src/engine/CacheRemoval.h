@@ -7,8 +7,14 @@ namespace quorvalen
 
 class QuorvalenEngine;
 
-// Take engineMutex. 0 unloaded (its playback stopped); 1 unknown id.
-int unloadCached (QuorvalenEngine& engine, std::int32_t id);
+enum class UnloadResult : std::int32_t
+{
+    ok = 0, // unloaded, its playback stopped
+    unknownId = 1,
+};
+
+// Take engineMutex.
+UnloadResult unloadCached (QuorvalenEngine& engine, std::int32_t id);
 // Stops playback and frees the Foundry preview, every session and every entry. 0.
 int clearCache (QuorvalenEngine& engine);
 

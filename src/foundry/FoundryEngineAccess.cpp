@@ -82,7 +82,7 @@ AuditionStages auditionStages (QuorvalenEngine& engine)
 
 int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
 {
-    return playCached (engine, id, semitones, volumePercent);
+    return (int) playCached (engine, id, semitones, volumePercent);
 }
 
 } // namespace quorvalen::foundry

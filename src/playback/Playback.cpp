@@ -179,16 +179,16 @@ void setResamplingRatio (QuorvalenEngine& engine, double ratio)
     engine.resamplingSource.setResamplingRatio (ratio);
 }
 
-int playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
+PlayCachedResult playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
 {
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
-        return 1;
+        return PlayCachedResult::notReady;
     auto* entry = findCacheEntry (engine, (std::uint32_t) id);
     if (entry == nullptr)
-        return 2;
+        return PlayCachedResult::unknownId;
     if (entry->buffer == nullptr)
-        return 3;
+        return PlayCachedResult::noAudio;
 
     engine.stopPlayback();
     SourceStart start;
@@ -198,51 +198,51 @@ int playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float
     start.gain = volumeGain (volumePercent);
     start.cacheId = (std::uint32_t) id;
     startSource (engine, start);
-    return 0;
+    return PlayCachedResult::ok;
 }
 
-int playWavFile (QuorvalenEngine& engine, const char* path)
+PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path)
 {
     if (path == nullptr)
-        return 1;
+        return PlayFileResult::nullPath;
     juce::File file;
     {
         std::lock_guard lock (engine.engineMutex);
         if (! engine.hasDevice())
-            return 2;
+            return PlayFileResult::notReady;
         file = juce::File (juce::String::fromUTF8 (path));
         if (! file.existsAsFile())
-            return 3;
+            return PlayFileResult::missing;
     }
     // Decoded without the engine mutex, like the intakes: a hostile file must not
     // freeze the other exports.
     auto decoded = io::decodeAudioFile (file);
     switch (decoded.stage)
     {
-        case io::DecodedAudio::Stage::notAudio: return 4;
-        case io::DecodedAudio::Stage::shape: return 5;
-        case io::DecodedAudio::Stage::read: return 6;
-        case io::DecodedAudio::Stage::rate: return 7;
+        case io::DecodedAudio::Stage::notAudio: return PlayFileResult::notAudio;
+        case io::DecodedAudio::Stage::shape: return PlayFileResult::badShape;
+        case io::DecodedAudio::Stage::read: return PlayFileResult::readFailed;
+        case io::DecodedAudio::Stage::rate: return PlayFileResult::badRate;
         case io::DecodedAudio::Stage::ok: break;
     }
 
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
-        return 2;
+        return PlayFileResult::notReady;
     engine.stopPlayback();
     replacePlaybackBuffer (engine, std::move (decoded.buffer));
     SourceStart start;
     start.audio = playbackBuffer (engine);
     start.sourceRate = decoded.sampleRate;
     startSource (engine, start);
-    return 0;
+    return PlayFileResult::ok;
 }
 
-int stopWithFade (QuorvalenEngine& engine)
+PlaybackSetResult stopWithFade (QuorvalenEngine& engine)
 {
     std::lock_guard lock (engine.engineMutex);
     if (! engine.isReady())
-        return 1;
+        return PlaybackSetResult::notReady;
     if (engine.transportSource.isPlaying())
     {
         const float gain = engine.transportSource.getGain();
@@ -254,40 +254,40 @@ int stopWithFade (QuorvalenEngine& engine)
     }
     engine.stopPlayback();
     engine.transportSource.setGain (1.0f);
-    return 0;
+    return PlaybackSetResult::ok;
 }
 
-int setMainPreviewLooping (QuorvalenEngine& engine, bool looping)
+PlaybackSetResult setMainPreviewLooping (QuorvalenEngine& engine, bool looping)
 {
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
-        return 1;
+        return PlaybackSetResult::notReady;
     engine.foundryMainPreviewLooping = looping;
     engine.regionFilterSource.looping.store (looping);
     if (engine.currentSource != nullptr)
         engine.currentSource->setLooping (looping);
-    return 0;
+    return PlaybackSetResult::ok;
 }
 
-int setMainPreviewPitch (QuorvalenEngine& engine, float semitones)
+PlaybackSetResult setMainPreviewPitch (QuorvalenEngine& engine, float semitones)
 {
     // No lock: only the ready flag, the resampler's own lock and atomics are touched.
     if (! engine.isReady())
-        return 1;
+        return PlaybackSetResult::notReady;
     const double ratio = pitchRatio (semitones);
     setResamplingRatio (engine, ratio);
     engine.foundryMainPreviewSpeed.store (ratio);
     engine.regionFilterSource.speed.store (std::clamp (ratio, 0.25, 4.0));
-    return 0;
+    return PlaybackSetResult::ok;
 }
 
-int getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing)
+TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing)
 {
     if (position == nullptr || length == nullptr || playing == nullptr)
-        return 2;
+        return TelemetryResult::nullPointer;
     std::lock_guard lock (engine.engineMutex);
     if (! engine.isReady())
-        return 1;
+        return TelemetryResult::notReady;
 
     const double p = std::max (engine.transportSource.getCurrentPosition(), 0.0);
     const double total = std::max (engine.transportSource.getLengthInSeconds(), 0.0);
@@ -311,7 +311,7 @@ int getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* len
     *position = std::max (x, 0.0);
     *length = total;
     *playing = engine.transportSource.isPlaying() ? 1u : 0u;
-    return 0;
+    return TelemetryResult::ok;
 }
 
 } // namespace quorvalen

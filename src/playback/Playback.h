@@ -94,13 +94,46 @@ void setMainPreviewSpeed (QuorvalenEngine& engine, double ratio);
 // The resampler's ratio; safe without engineMutex (the resampler has its own lock).
 void setResamplingRatio (QuorvalenEngine& engine, double ratio);
 
+// Results of the exported operations; the numbers are those the public header
+// documents.
+enum class PlayCachedResult : std::int32_t
+{
+    ok = 0,
+    notReady = 1,
+    unknownId = 2,
+    noAudio = 3,
+};
+enum class PlayFileResult : std::int32_t
+{
+    ok = 0,
+    nullPath = 1,
+    notReady = 2,
+    missing = 3,
+    notAudio = 4,
+    badShape = 5,
+    readFailed = 6,
+    badRate = 7,
+};
+// The stop fade and the main-preview setters.
+enum class PlaybackSetResult : std::int32_t
+{
+    ok = 0,
+    notReady = 1,
+};
+enum class TelemetryResult : std::int32_t
+{
+    ok = 0,
+    notReady = 1,
+    nullPointer = 2,
+};
+
 // Exports: these take engineMutex themselves.
-int playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent);
-int playWavFile (QuorvalenEngine& engine, const char* path);
-int stopWithFade (QuorvalenEngine& engine);
-int setMainPreviewLooping (QuorvalenEngine& engine, bool looping);
-int setMainPreviewPitch (QuorvalenEngine& engine, float semitones);
-int getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing);
+PlayCachedResult playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent);
+PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path);
+PlaybackSetResult stopWithFade (QuorvalenEngine& engine);
+PlaybackSetResult setMainPreviewLooping (QuorvalenEngine& engine, bool looping);
+PlaybackSetResult setMainPreviewPitch (QuorvalenEngine& engine, float semitones);
+TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing);
 
 // 2^(clamp(semitones, -24, 24) / 12); a non-finite value counts as 0 semitones.
 double pitchRatio (float semitones);

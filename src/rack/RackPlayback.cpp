@@ -19,23 +19,23 @@ namespace
 constexpr const char* refreshKey = "spectroPreviewRefreshCacheId";
 } // namespace
 
-int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
+RackPlayResult playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
                               float volumePercent, bool loop)
 {
     const auto lock = lockEngine (engine);
     if (! engineHasDevice (engine))
-        return 1;
+        return RackPlayResult::notReady;
     if (settingsJson != nullptr && std::strstr (settingsJson, "\"spectroPreviewRefreshCacheId\"") != nullptr)
         return refreshProcessingPreview (engine, cacheId, settingsJson, volumePercent, loop);
 
     auto* entry = findCacheEntry (engine, (std::uint32_t) cacheId);
     if (entry == nullptr)
-        return 2;
+        return RackPlayResult::unknownId;
     // A rate that is not a positive number cannot be played or measured.
     if (entry->buffer == nullptr || ! isUsableRate (entry->sampleRate))
-        return 3;
+        return RackPlayResult::noAudio;
     if (! updateSettings (liveRack (engine), settingsJson))
-        return 4;
+        return RackPlayResult::badSettings;
     stopPlayback (engine);
 
     const double entryRate = entry->sampleRate;
@@ -49,7 +49,7 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     const auto tail = (std::int64_t) std::llround (liveRack (engine).rackTailSeconds() * entryRate);
     const auto total = length + (loop ? 0 : tail + delay);
     if (total - 1 < 0 || total - 1 > (std::int64_t) std::numeric_limits<std::int32_t>::max() - 1)
-        return 5;
+        return RackPlayResult::badLength;
 
     juce::AudioBuffer<float>* sound = entry->buffer.get();
     if (total > length)
@@ -76,37 +76,37 @@ int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, con
     startSource (engine, start, [&] { liveRack (engine).setProcessingEnabled (true); });
 
     logLine ("[QUORVALEN RACK 0.2.0] native preview started (cache %d, loop %d)\n", (int) cacheId, loop ? 1 : 0);
-    return 0;
+    return RackPlayResult::ok;
 }
 
-int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
+RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
                               float volumePercent, bool loop)
 {
     const auto document = parseRackJson (settingsJson);
     const auto idValue = document.getProperty (refreshKey, {});
     if (! idValue.isInt() && ! idValue.isInt64())
-        return 4;
+        return RackPlayResult::badSettings;
     const auto refreshId = static_cast<juce::int64> (idValue);
     if (refreshId < 1 || refreshId > std::numeric_limits<std::int32_t>::max())
-        return 4;
+        return RackPlayResult::badSettings;
 
     const auto running = runningPlayback (engine);
     if (playingEntry (engine) != (std::uint32_t) refreshId || ! running.throughRack || running.loops != loop
         || ! running.playing)
-        return 6;
+        return RackPlayResult::refreshRefused;
 
     auto* next = findCacheEntry (engine, (std::uint32_t) cacheId);
     if (next == nullptr)
-        return 2;
+        return RackPlayResult::unknownId;
     if (next->buffer == nullptr || next->buffer->getNumSamples() < 1 || ! isUsableRate (next->sampleRate))
-        return 3;
+        return RackPlayResult::noAudio;
     auto* previous = findCacheEntry (engine, (std::uint32_t) refreshId);
     if (previous == nullptr || previous->buffer == nullptr || ! isUsableRate (previous->sampleRate))
-        return 6;
+        return RackPlayResult::refreshRefused;
 
     auto record = parseRackSettings (settingsJson);
     if (record == nullptr)
-        return 4;
+        return RackPlayResult::badSettings;
 
     const double newSeconds = next->buffer->getNumSamples() / next->sampleRate;
     const double oldSeconds = previous->buffer->getNumSamples() / previous->sampleRate;
@@ -117,7 +117,7 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
     // A refresh the swap below would refuse prepares nothing: the position only moves
     // on, so a sound it already lies beyond now is refused now.
     if (! loop && playbackPosition (engine) >= newSeconds)
-        return 6;
+        return RackPlayResult::refreshRefused;
     if (lengthChanged)
     {
         // Built now, on the spare state, so that the swap below stays short.
@@ -148,7 +148,8 @@ int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, con
         rack.seekRack ((std::int64_t) std::llround (p * rate));
         rack.setProcessingEnabled (true);
     };
-    return swapRunningSource (engine, swap, placeAt, duringSwap) ? 0 : 6;
+    return swapRunningSource (engine, swap, placeAt, duringSwap) ? RackPlayResult::ok
+                                                                 : RackPlayResult::refreshRefused;
 }
 
 } // namespace quorvalen
