@@ -35,7 +35,7 @@ int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t s
 
 int32_t quorvalen_engine_clone_cached (int32_t cacheId)
 {
-    return guardedExport ("quorvalen_engine_clone_cached", -4, [&] { return cloneCached (engine(), cacheId); });
+    return guardedExport ("quorvalen_engine_clone_cached", (int) CloneError::outOfMemory, [&] { return cloneCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_unload_cached (int32_t cacheId)

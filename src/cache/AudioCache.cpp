@@ -120,16 +120,16 @@ void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
     engine.cacheMap.erase (id);
 }
 
-int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
+SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
 {
     source = findCacheEntry (engine, (std::uint32_t) cacheId);
     if (source == nullptr)
-        return -3;
+        return SessionOpenCode::unknownId;
     if (source->buffer == nullptr || ! (source->sampleRate > 0.0))
-        return -4;
+        return SessionOpenCode::noAudio;
     if (source->buffer->getNumChannels() < 1 || source->buffer->getNumSamples() < 1)
-        return -5;
-    return 0;
+        return SessionOpenCode::empty;
+    return SessionOpenCode::found;
 }
 
 int cacheWav (QuorvalenEngine& engine, const char* path)
@@ -216,11 +216,11 @@ int cloneCached (QuorvalenEngine& engine, std::int32_t id)
     std::lock_guard lock (engine.engineMutex);
     auto* entry = findCacheEntry (engine, (std::uint32_t) id);
     if (entry == nullptr)
-        return -1;
+        return (int) CloneError::unknownId;
     if (entry->buffer == nullptr)
-        return -2;
+        return (int) CloneError::noAudio;
     if (! (entry->sampleRate > 0.0))
-        return -3;
+        return (int) CloneError::badRate;
     try
     {
         auto copy = std::make_unique<juce::AudioBuffer<float>> (*entry->buffer);
@@ -228,7 +228,7 @@ int cloneCached (QuorvalenEngine& engine, std::int32_t id)
     }
     catch (...)
     {
-        return -4;
+        return (int) CloneError::outOfMemory;
     }
 }
 

@@ -27,9 +27,30 @@ std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry);
 // Playback of the entry is the caller's to detach first.
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry);
 void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
-// The entry a session opens on: 0 with `source` set, or -3 unknown id, -4 no
-// buffer or a rate not above 0, -5 no channels or no samples.
-int findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source);
+// Opening a session (edit or spectral) on a cached sound answers with the new
+// session's id, or with one of these.
+enum class SessionOpenCode : std::int32_t
+{
+    found = 0,        // the source entry is usable (findSessionSource only)
+    nullOutput = -1,
+    notReady = -2,
+    unknownId = -3,
+    noAudio = -4,     // no buffer, or a rate not above 0
+    empty = -5,       // no channels or no samples
+    outOfMemory = -6, // or the session's own state could not be built
+};
+
+// The entry a session opens on: found with `source` set, or unknownId, noAudio, empty.
+SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source);
+
+enum class CloneError : std::int32_t
+{
+    unknownId = -1,
+    noAudio = -2,
+    badRate = -3,
+    outOfMemory = -4,
+};
+// The copy's new id, or a CloneError.
 
 // Intakes: the new (or, for a cached path, existing) id, or a negative code.
 int cacheWav (QuorvalenEngine& engine, const char* path);

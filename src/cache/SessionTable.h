@@ -37,18 +37,18 @@ private:
     std::uint32_t nextId = 1;
 };
 
-// Opens a session on the cache entry `cacheId`, the engine lock held: -2 not ready,
+// Opens a session on the cache entry `cacheId`, the engine lock held: notReady,
 // then findSessionSource's codes, else `open (source)`, which caches the copy under
-// `copyId` and returns the session id. When it throws, the copy goes and -6 is
-// returned: never a copy without its session.
+// `copyId` and returns the session id. When it throws, the copy goes and
+// outOfMemory is returned: never a copy without its session.
 template <typename Open>
 int openSessionOnCachedSound (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t& copyId, Open&& open)
 {
     if (! engineReady (engine))
-        return -2;
+        return (int) SessionOpenCode::notReady;
     CacheEntry* source = nullptr;
-    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
-        return code;
+    if (const auto code = findSessionSource (engine, cacheId, source); code != SessionOpenCode::found)
+        return (int) code;
     try
     {
         return open (*source);
@@ -57,7 +57,7 @@ int openSessionOnCachedSound (QuorvalenEngine& engine, std::int32_t cacheId, std
     {
         if (copyId != 0)
             eraseCacheEntry (engine, copyId);
-        return -6;
+        return (int) SessionOpenCode::outOfMemory;
     }
 }
 

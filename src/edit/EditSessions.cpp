@@ -145,7 +145,7 @@ int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
 int beginProcessingEditSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outWorkCacheId)
 {
     if (outWorkCacheId == nullptr)
-        return -1;
+        return (int) SessionOpenCode::nullOutput;
     const auto lock = lockEngine (engine);
     std::uint32_t workId = 0;
     return openSessionOnCachedSound (engine, cacheId, workId, [&] (const CacheEntry& source) {

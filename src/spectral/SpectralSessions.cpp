@@ -45,7 +45,7 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
                              float* outSeconds)
 {
     if (outLiveCacheId == nullptr || outSeconds == nullptr)
-        return -1;
+        return (int) SessionOpenCode::nullOutput;
     const auto lock = lockEngine (engine);
     std::uint32_t liveId = 0;
     return openSessionOnCachedSound (engine, cacheId, liveId, [&] (const CacheEntry& source) {
@@ -56,7 +56,7 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
         session->numChannels = 2;
         session->sampleRate = source.sampleRate;
         if (! buildStftState (*session, *live))
-            return -6;
+            return (int) SessionOpenCode::outOfMemory;
 
         auto& table = spectralSessionTable (engine);
         table.reserveOne();
