@@ -1,5 +1,7 @@
 #include "cache/AudioCache.h"
 
+#include "core/Units.h"
+
 #include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/WavWriter.h"
@@ -36,14 +38,6 @@ struct StageCodes
     }
 };
 
-// Milliseconds to samples, clamped in double so NaN, infinities and huge values
-// cannot overflow the rounding (NaN counts as 0).
-juce::int64 msToSamples (float ms, double rate, juce::int64 upper)
-{
-    const double samples = std::isnan (ms) ? 0.0 : std::max ((double) ms, 0.0) * rate / 1000.0;
-    return (juce::int64) std::llround (std::min (samples, (double) upper));
-}
-
 // Shared by both trimmed intakes once decoded: -3 not audio, -4 shape or rate,
 // -5 read, else the id.
 int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStartMs, float fadeInMs, std::string name)
@@ -53,7 +47,7 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
     const auto length = (juce::int64) decoded.buffer->getNumSamples();
     const double rate = decoded.sampleRate;
 
-    const auto trim = msToSamples (trimStartMs, rate, length - 1);
+    const auto trim = msToSamplesAtMost (trimStartMs, rate, length - 1);
     const auto kept = length - trim;
     auto buffer = std::move (decoded.buffer);
     if (trim > 0)
@@ -66,7 +60,7 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
         buffer = std::move (tail);
     }
 
-    const auto fade = std::clamp<juce::int64> (msToSamples (fadeInMs, rate, kept), 1, kept);
+    const auto fade = std::clamp<juce::int64> (msToSamplesAtMost (fadeInMs, rate, kept), 1, kept);
     if (fade >= 2)
         for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
         {

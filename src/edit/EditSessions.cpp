@@ -4,6 +4,7 @@
 #include "cache/SessionTable.h"
 #include "edit/EditSession.h"
 #include "core/Log.h"
+#include "core/Units.h"
 #include "playback/Playback.h"
 
 #include <atomic>
@@ -229,8 +230,8 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
         pushEditUndo (*session, *work->buffer, id);
         auto& b = *work->buffer;
         const int n = b.getNumSamples();
-        // The minimum is taken in double: a huge fade fades the whole sound.
-        const int f = (int) std::min (std::trunc ((double) fadeMs * work->sampleRate / 1000.0), (double) n);
+        // A huge fade fades the whole sound.
+        const int f = (int) std::min<std::int64_t> (msToSamples (fadeMs, work->sampleRate, SampleRounding::towardZero), n);
         if (f > 1)
             for (int ch = 0; ch < b.getNumChannels(); ++ch)
             {

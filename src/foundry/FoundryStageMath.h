@@ -2,6 +2,8 @@
 // Small numeric rules the Foundry stages share: neutral values for non-finite
 // arguments, milliseconds to samples without overflow, linear reads and the
 // region window's gain.
+#include "core/Units.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,10 +26,7 @@ inline float unitFraction (float percent) noexcept
 // llround(ms x rate / 1000) limited to [0, upper] (NaN as 0).
 inline std::int64_t samplesFromMs (double ms, double rate, std::int64_t upper) noexcept
 {
-    const double x = ms * rate / 1000.0;
-    if (! (x > 0.0))
-        return 0;
-    return x >= (double) upper ? upper : std::min<std::int64_t> (std::llround (x), upper);
+    return msToSamplesAtMost (ms, rate, upper);
 }
 
 // A sample count a juce::AudioBuffer can hold.

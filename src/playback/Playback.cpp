@@ -12,12 +12,6 @@
 namespace quorvalen
 {
 
-double pitchRatio (float semitones)
-{
-    const double s = std::isfinite (semitones) ? std::clamp ((double) semitones, -24.0, 24.0) : 0.0;
-    return std::pow (2.0, s / 12.0);
-}
-
 double outputDeviceRate (QuorvalenEngine& engine, double fallback)
 {
     if (engine.deviceManager != nullptr)
@@ -124,7 +118,7 @@ RunningPlayback runningPlayback (QuorvalenEngine& engine)
     auto& transport = engine.transportSource;
     if (! transport.isPlaying())
         return state;
-    state.playing = true;
+    state.wasPlaying = true;
     state.positionSeconds = transport.getCurrentPosition();
     state.gain = transport.getGain();
     state.loops = engine.playingLoops;

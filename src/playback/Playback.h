@@ -4,6 +4,7 @@
 // playback without a gap, detaching, the stop fade, the Foundry main-preview
 // setters and telemetry. Callers hold engineMutex unless a function says otherwise.
 #include "chain/EngineMemorySource.h"
+#include "core/Units.h"
 
 #include <cstdint>
 #include <functional>
@@ -70,7 +71,7 @@ std::uint32_t playingEntry (const QuorvalenEngine& engine);
 bool hasSource (const QuorvalenEngine& engine);
 struct RunningPlayback
 {
-    bool playing = false;
+    bool wasPlaying = false;
     double positionSeconds = 0.0;
     float gain = 1.0f;
     bool loops = false;
@@ -134,9 +135,6 @@ PlaybackSetResult stopWithFade (QuorvalenEngine& engine);
 PlaybackSetResult setMainPreviewLooping (QuorvalenEngine& engine, bool looping);
 PlaybackSetResult setMainPreviewPitch (QuorvalenEngine& engine, float semitones);
 TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing);
-
-// 2^(clamp(semitones, -24, 24) / 12); a non-finite value counts as 0 semitones.
-double pitchRatio (float semitones);
 
 // A 0..100 volume as the transport's gain; a non-finite volume is silence.
 float volumeGain (float volumePercent);

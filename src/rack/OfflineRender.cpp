@@ -129,7 +129,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
         const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
                             : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
                                                                                     : stretchOptions::beat;
-        if (! stretchBuffer (buffer, pitched, rate, 1.0, std::pow (2.0, (double) semitones / 12.0), options,
+        if (! stretchBuffer (buffer, pitched, rate, 1.0, pitchRatio (semitones), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
             return false;
     }

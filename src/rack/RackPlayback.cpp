@@ -92,7 +92,7 @@ RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t c
 
     const auto running = runningPlayback (engine);
     if (playingEntry (engine) != (std::uint32_t) refreshId || ! running.throughRack || running.loops != loop
-        || ! running.playing)
+        || ! running.wasPlaying)
         return RackPlayResult::refreshRefused;
 
     auto* next = findCacheEntry (engine, (std::uint32_t) cacheId);

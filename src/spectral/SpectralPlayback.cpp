@@ -64,17 +64,11 @@ double spectralResumePosition (double position, double lengthSeconds, bool loops
 
 LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& session)
 {
-    LivePlayback state;
     const auto running = runningPlayback (engine);
-    if (playingEntry (engine) != session.liveCacheId || ! running.playing)
-        return state;
-    state.wasPlaying = true;
-    state.positionSeconds = running.positionSeconds;
-    state.gain = running.gain;
-    state.loops = running.loops;
-    state.throughRack = running.throughRack;
+    if (playingEntry (engine) != session.liveCacheId || ! running.wasPlaying)
+        return {};
     stopPlayback (engine);
-    return state;
+    return running;
 }
 
 void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback) noexcept
