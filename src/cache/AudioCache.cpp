@@ -104,6 +104,18 @@ std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
     return id;
 }
 
+EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry*& entry)
+{
+    entry = findCacheEntry (engine, id);
+    if (entry == nullptr)
+        return EntryCheck::unknownId;
+    if (entry->buffer == nullptr)
+        return EntryCheck::noBuffer;
+    if (! (entry->sampleRate > 0.0))
+        return EntryCheck::badRate;
+    return EntryCheck::usable;
+}
+
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry)
 {
     engine.cacheMap[id] = std::move (entry);
@@ -208,13 +220,14 @@ int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint
 int cloneCached (QuorvalenEngine& engine, std::int32_t id)
 {
     std::lock_guard lock (engine.engineMutex);
-    auto* entry = findCacheEntry (engine, (std::uint32_t) id);
-    if (entry == nullptr)
-        return (int) CloneError::unknownId;
-    if (entry->buffer == nullptr)
-        return (int) CloneError::noAudio;
-    if (! (entry->sampleRate > 0.0))
-        return (int) CloneError::badRate;
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return (int) CloneError::unknownId;
+        case EntryCheck::noBuffer: return (int) CloneError::noAudio;
+        case EntryCheck::badRate: return (int) CloneError::badRate;
+        case EntryCheck::usable: break;
+    }
     try
     {
         auto copy = std::make_unique<juce::AudioBuffer<float>> (*entry->buffer);
@@ -231,13 +244,14 @@ ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const ch
     if (path == nullptr)
         return ExportResult::nullPath;
     std::lock_guard lock (engine.engineMutex);
-    auto* entry = findCacheEntry (engine, (std::uint32_t) id);
-    if (entry == nullptr)
-        return ExportResult::unknownId;
-    if (entry->buffer == nullptr)
-        return ExportResult::noAudio;
-    if (! (entry->sampleRate > 0.0))
-        return ExportResult::badRate;
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return ExportResult::unknownId;
+        case EntryCheck::noBuffer: return ExportResult::noAudio;
+        case EntryCheck::badRate: return ExportResult::badRate;
+        case EntryCheck::usable: break;
+    }
     switch (writeWav24 (juce::File (juce::String::fromUTF8 (path)), *entry->buffer, entry->sampleRate))
     {
         case WavWriteResult::ok: return ExportResult::ok;

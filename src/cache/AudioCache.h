@@ -23,6 +23,17 @@ std::uint64_t cacheGeneration (const QuorvalenEngine& engine);
 // Lookup and insertion for every subsystem; the caller holds engineMutex.
 CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
 std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry);
+// Why an entry cannot be read as audio at a rate: the same order for every reader.
+enum class EntryCheck
+{
+    usable,
+    unknownId,
+    noBuffer,
+    badRate, // not above 0
+};
+// The entry under `id` in `entry` when it holds a buffer and a rate above 0.
+EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry*& entry);
+
 // Puts `entry` under `id`, replacing what was there; erasing a missing id is a no-op.
 // Playback of the entry is the caller's to detach first.
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry);

@@ -9,13 +9,17 @@ namespace quorvalen::foundry
 
 EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs)
 {
-    auto* entry = findCacheEntry (engine, (std::uint32_t) id);
-    if (entry == nullptr)
-        return { nullptr, unknownId };
-    if (entry->buffer == nullptr)
-        return { nullptr, noBuffer };
-    if (needs != Needs::buffer && ! (entry->sampleRate > 0.0))
-        return { nullptr, badRate };
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return { nullptr, unknownId };
+        case EntryCheck::noBuffer: return { nullptr, noBuffer };
+        case EntryCheck::badRate:
+            if (needs != Needs::buffer)
+                return { nullptr, badRate };
+            break;
+        case EntryCheck::usable: break;
+    }
     if (needs == Needs::audio && (entry->buffer->getNumChannels() < 1 || entry->buffer->getNumSamples() < 1))
         return { nullptr, emptyAudio };
     return { entry, 0 };

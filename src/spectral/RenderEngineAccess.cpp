@@ -12,13 +12,14 @@ bool engineReadyWithDevice (QuorvalenEngine& engine)
 
 SourceLookup lookupSource (QuorvalenEngine& engine, std::uint32_t id, SourceAudio& out)
 {
-    const auto* entry = findCacheEntry (engine, id);
-    if (entry == nullptr)
-        return SourceLookup::unknownId;
-    if (entry->buffer == nullptr)
-        return SourceLookup::noBuffer;
-    if (! (entry->sampleRate > 0.0))
-        return SourceLookup::badRate;
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, id, entry))
+    {
+        case EntryCheck::unknownId: return SourceLookup::unknownId;
+        case EntryCheck::noBuffer: return SourceLookup::noBuffer;
+        case EntryCheck::badRate: return SourceLookup::badRate;
+        case EntryCheck::usable: break;
+    }
     out = { entry->buffer.get(), entry->sampleRate };
     return SourceLookup::ok;
 }
