@@ -216,22 +216,41 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
     }
 }
 
-int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float fadeMs)
+namespace
 {
-    if (! std::isfinite (fadeMs) || ! (fadeMs > 0.0f))
-        return -2;
+// The frame of an in-place edit: the lock, the target, its playback detached and its
+// audio pushed for undo, then `edit (work entry)`. The work id, the target's code,
+// or `outOfMemory` when the undo copy could not be made (nothing changed).
+template <typename Edit>
+int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork, int outOfMemory, Edit&& edit)
+{
     const auto lock = lockEngine (engine);
-    const auto [session, work, code] = findEditTarget (engine, id, true, -3);
+    const auto [session, work, code] = findEditTarget (engine, id, needsRate, missingWork);
     if (code != 0)
         return code;
     try
     {
         detachIfPlaying (engine, *session);
         pushEditUndo (*session, *work->buffer, id);
-        auto& b = *work->buffer;
+    }
+    catch (...)
+    {
+        return outOfMemory;
+    }
+    edit (*work);
+    return (int) session->workCacheId;
+}
+} // namespace
+
+int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float fadeMs)
+{
+    if (! std::isfinite (fadeMs) || ! (fadeMs > 0.0f))
+        return -2;
+    return editInPlace (engine, id, true, -3, -4, [&] (CacheEntry& work) {
+        auto& b = *work.buffer;
         const int n = b.getNumSamples();
         // A huge fade fades the whole sound.
-        const int f = (int) std::min<std::int64_t> (msToSamples (fadeMs, work->sampleRate, SampleRounding::towardZero), n);
+        const int f = (int) std::min<std::int64_t> (msToSamples (fadeMs, work.sampleRate, SampleRounding::towardZero), n);
         if (f > 1)
             for (int ch = 0; ch < b.getNumChannels(); ++ch)
             {
@@ -240,34 +259,17 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
                     x[n - f + i] *= 1.0f - (float) i / (float) (f - 1);
             }
         logLine ("[QUORVALEN EDIT 1.0.0] session %d end-faded %.1f ms\n", (int) id, (double) fadeMs);
-        return (int) session->workCacheId;
-    }
-    catch (...)
-    {
-        return -4;
-    }
+    });
 }
 
 int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
-    const auto lock = lockEngine (engine);
-    const auto [session, work, code] = findEditTarget (engine, id, false, -2);
-    if (code != 0)
-        return code;
-    try
-    {
-        detachIfPlaying (engine, *session);
-        pushEditUndo (*session, *work->buffer, id);
-    }
-    catch (...)
-    {
-        return -3;
-    }
-    auto& b = *work->buffer;
-    for (int ch = 0; ch < b.getNumChannels(); ++ch)
-        std::reverse (b.getWritePointer (ch), b.getWritePointer (ch) + b.getNumSamples());
-    logLine ("[QUORVALEN EDIT 1.0.0] session %d reversed\n", (int) id);
-    return (int) session->workCacheId;
+    return editInPlace (engine, id, false, -2, -3, [&] (CacheEntry& work) {
+        auto& b = *work.buffer;
+        for (int ch = 0; ch < b.getNumChannels(); ++ch)
+            std::reverse (b.getWritePointer (ch), b.getWritePointer (ch) + b.getNumSamples());
+        logLine ("[QUORVALEN EDIT 1.0.0] session %d reversed\n", (int) id);
+    });
 }
 
 int undoProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
