@@ -223,7 +223,7 @@ void analyzeBands(const BandPlan& plan, const Level& lv, std::int64_t origin, Co
             // past the Nyquist frequency read the mirror image.
             const Real scale = Real{2} / static_cast<Real>(n);
             clearOutside(t, m, gb.firstBin % m, gb.bins);
-            forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
+            forRuns(gb.firstBin, gb.bins, m, half, [&, gain = gain](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
                 const float* g = gain + i0;
                 cf* dst = t + idx;
                 // Rounded to single precision first: the products then take
@@ -332,7 +332,7 @@ void synthesizeBlock(const BandPlan& plan, const Level& lv, std::int64_t origin,
         // Back to the real signal: half of each analytic component, mirrored
         // onto positive frequencies past the Nyquist bin.
         const double h = 0.5 * step;
-        forRuns(gb.firstBin, gb.bins, m, half, [&](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
+        forRuns(gb.firstBin, gb.bins, m, half, [&, gain = gain](std::int64_t f0, std::int64_t idx, std::int64_t len, std::int64_t i0) {
             const float* g = gain + i0;
             const cf* src = t + idx;
             if (f0 < half) {
