@@ -6,13 +6,25 @@
 namespace quorvalen
 {
 
-bool jsonNestingWithinLimit (const char* text, int maxDepth) noexcept
+namespace
 {
-    int depth = 0;
+// The audio library's parser gathers an integer part in 64 signed bits before it
+// looks for a fraction or an exponent: a 19th digit in a row can overflow it.
+constexpr int maxDigitRun = 18;
+
+// Walks the text outside strings: false at the first bracket past `maxDepth` or,
+// with `checkDigits`, at the first run of more than maxDigitRun digits.
+bool jsonWithinLimits (const char* text, int maxDepth, bool checkDigits) noexcept
+{
+    int depth = 0, digits = 0;
     bool inString = false;
     char quote = 0;
     for (const char* c = text; *c != 0; ++c)
     {
+        const bool digit = ! inString && *c >= '0' && *c <= '9';
+        digits = digit ? digits + 1 : 0;
+        if (checkDigits && digits > maxDigitRun)
+            return false;
         if (inString)
         {
             if (*c == '\\' && c[1] != 0)
@@ -37,10 +49,16 @@ bool jsonNestingWithinLimit (const char* text, int maxDepth) noexcept
     }
     return true;
 }
+} // namespace
+
+bool jsonNestingWithinLimit (const char* text, int maxDepth) noexcept
+{
+    return jsonWithinLimits (text, maxDepth, false);
+}
 
 juce::var parseJsonGuarded (const char* jsonUtf8, int maxDepth)
 {
-    if (jsonUtf8 == nullptr || ! jsonNestingWithinLimit (jsonUtf8, maxDepth))
+    if (jsonUtf8 == nullptr || ! jsonWithinLimits (jsonUtf8, maxDepth, true))
         return {};
     return juce::JSON::parse (juce::String::fromUTF8 (jsonUtf8));
 }

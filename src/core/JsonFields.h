@@ -14,7 +14,8 @@ namespace quorvalen
 // recurses once per bracket, so such text could exhaust the stack.
 bool jsonNestingWithinLimit (const char* text, int maxDepth) noexcept;
 
-// The text parsed as JSON; void for null text, a parse error or too deep nesting.
+// The text parsed as JSON; void for null text, a parse error, too deep nesting or
+// an integer of more than 18 digits (which would overflow the audio library's parser).
 juce::var parseJsonGuarded (const char* jsonUtf8, int maxDepth);
 
 inline bool isJsonObject (const juce::var& v)

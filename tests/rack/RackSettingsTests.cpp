@@ -1,5 +1,6 @@
 // The rack settings document: defaults, refusals, clamps, enumerations, lanes,
 // module order and nested module entries, and publication.
+#include "engine/QuorvalenEngine.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 #include "rack/QuorvalenRackSettings.h"
 
@@ -240,4 +241,22 @@ TEST (RackSettings, DeeplyNestedDocumentsAreBoundedNotFatal)
     EXPECT_EQ (parse (deep), nullptr);
     // Brackets inside strings do not count.
     EXPECT_NE (parse ("{\"name\": \"" + std::string (5000, '[') + "\"}"), nullptr);
+}
+
+TEST (RackSettings, IntegersTooLongForTheParserAreRefusedThroughTheExport)
+{
+    // 19 digits in a row would overflow the JSON parser's integer: refused whole,
+    // and the live record stays as it was.
+    ASSERT_EQ (quorvalen_engine_update_processing_rack (R"({"heatDrive": 80})"), 0);
+    const auto before = engine().rackSource.currentSettings();
+    for (const char* bad : { R"({"heatMix": 6000000000000000000})", R"({"heatMix": 1234567890123456789.5})",
+                             R"({"heatMix": -99999999999999999999e-30})" })
+    {
+        EXPECT_EQ (quorvalen_engine_update_processing_rack (bad), 2) << bad;
+        EXPECT_EQ (engine().rackSource.currentSettings(), before) << bad;
+    }
+    // 18 digits still parse (and clamp), and digits inside strings do not count.
+    EXPECT_EQ (quorvalen_engine_update_processing_rack (R"({"heatMix": 999999999999999999})"), 0);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.mix, 100.0f);
+    EXPECT_EQ (quorvalen_engine_update_processing_rack (R"({"name": "00000000000000000000000"})"), 0);
 }
