@@ -2,7 +2,7 @@
 // same file in the same run: in process against libsndfile reading the file into
 // float, and whole process (decode and write one file) against sox; and the master
 // tap's cost on the audio thread.
-#include "engine/MasterSpectrumSource.h"
+#include "chain/MasterSpectrumSource.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>

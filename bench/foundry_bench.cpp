@@ -7,7 +7,7 @@
 #include "BenchNoiseSource.h"
 #include "LiveBlockSettings.h"
 #include "ThreadCpuClock.h"
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
 #include "foundry/FoundryAutomationKernel.h"

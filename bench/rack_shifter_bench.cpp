@@ -2,7 +2,7 @@
 // stretcher's own real-time mode driven directly with the same blocks, the whole
 // frequency-shift module, and the space module with a 10 s impulse response.
 #include "LiveBlockSettings.h"
-#include "platform/LiveShifter.h"
+#include "dsp/stretch/LiveShifter.h"
 #include "rack/ImpulseResponseLibrary.h"
 #include "rack/RackProcessingState.h"
 

@@ -7,7 +7,7 @@
 // is its own: the child reports ru_maxrss after caching the sound and after the
 // render.
 #include "platform/HeadlessConfig.h"
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <quorvalen_dsp.h>

@@ -46,6 +46,7 @@ int main (int argc, char** argv)
         R"({"rackModules": [{"effect": "stereo", "settings": {"stereoEnabled": true, "stereoMono": true}}, {"effect": "heat", "settings": {"heatEnabled": true}}]})",
         R"({"spaceEnabled": true, "spaceIrIndex": 3, "spectroNoTail": true, "stereoEnabled": true, "stereoCrossover": 30000})",
         "{\"heatMode\": \"\xE0\xDF\xDF\xDF\xDF\xDF\xDD\x90\"}",
+        R"({"heatEnabled": true, "heatMix": 60000000000000000000000000000000000000000000000})",
     };
     int n = 0;
     for (const auto& d : docs)

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   juce-modules-source
   libflac-dev libvorbis-dev libogg-dev libasound2-dev zlib1g-dev
   librubberband-dev rubberband-cli

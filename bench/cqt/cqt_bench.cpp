@@ -16,7 +16,7 @@
 // Usage: cqt_bench [seconds ...]  (default 1 10 60 180 600, both overlaps)
 // Built with -DCQT_BENCH_NO_WORKSPACE it also builds against a module without
 // workspaces (the reused-store column is then left empty), for comparisons.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

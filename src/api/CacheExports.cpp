@@ -1,6 +1,7 @@
 // Audio cache exports.
 #include "api/ExportGuard.h"
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
+#include "engine/CacheRemoval.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
 
@@ -34,12 +35,12 @@ int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t s
 
 int32_t quorvalen_engine_clone_cached (int32_t cacheId)
 {
-    return guardedExport ("quorvalen_engine_clone_cached", -4, [&] { return cloneCached (engine(), cacheId); });
+    return guardedExport ("quorvalen_engine_clone_cached", (int) CloneError::outOfMemory, [&] { return cloneCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_unload_cached (int32_t cacheId)
 {
-    return guardedExport ("quorvalen_engine_unload_cached", 1, [&] { return unloadCached (engine(), cacheId); });
+    return guardedCode ("quorvalen_engine_unload_cached", UnloadResult::unknownId, [&] { return unloadCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_clear_cache (void)
@@ -49,7 +50,7 @@ int32_t quorvalen_engine_clear_cache (void)
 
 int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path)
 {
-    return guardedExport ("quorvalen_engine_export_cached_wav", -7, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
+    return guardedCode ("quorvalen_engine_export_cached_wav", ExportResult::writeFailed, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // Processing edit session exports.
 #include "api/ExportGuard.h"
-#include "engine/EditSessions.h"
+#include "cache/AudioCache.h"
+#include "edit/EditSessions.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <quorvalen_dsp.h>
@@ -11,7 +12,7 @@ extern "C" {
 
 int32_t quorvalen_engine_begin_processing_edit_session (int32_t cacheId, uint32_t* outWorkCacheId)
 {
-    return guardedExport ("quorvalen_engine_begin_processing_edit_session", -6,
+    return guardedExport ("quorvalen_engine_begin_processing_edit_session", (int) SessionOpenCode::outOfMemory,
                           [&] { return beginProcessingEditSession (engine(), cacheId, outWorkCacheId); });
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // No exception may cross the C boundary: each export runs its body here and turns
 // anything thrown into its own failure result after one log line.
-#include "engine/Log.h"
+#include "core/Log.h"
 
+#include <cstdint>
 #include <exception>
+#include <utility>
 
 namespace quorvalen
 {
@@ -24,6 +26,14 @@ Result guardedExport (const char* name, Result failure, Body&& body) noexcept
         logLine ("[QUORVALEN API] %s failed: unknown exception\n", name);
     }
     return failure;
+}
+
+// An export whose operation answers with a named result: the result crosses the
+// boundary as its number, and `failure` is what a thrown exception becomes.
+template <typename Code, typename Body>
+std::int32_t guardedCode (const char* name, Code failure, Body&& body) noexcept
+{
+    return static_cast<std::int32_t> (guardedExport (name, failure, std::forward<Body> (body)));
 }
 
 template <typename Body>

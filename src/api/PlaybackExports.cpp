@@ -1,6 +1,6 @@
 // Playback, telemetry and master-tap exports.
 #include "api/ExportGuard.h"
-#include "engine/Playback.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
 
@@ -12,34 +12,34 @@ extern "C" {
 
 int32_t quorvalen_engine_play_cached (int32_t cacheId, float semitones, float volumePercent)
 {
-    return guardedExport ("quorvalen_engine_play_cached", 1, [&] { return playCached (engine(), cacheId, semitones, volumePercent); });
+    return guardedCode ("quorvalen_engine_play_cached", PlayCachedResult::notReady, [&] { return playCached (engine(), cacheId, semitones, volumePercent); });
 }
 
 int32_t quorvalen_engine_play_wav (const char* path)
 {
-    return guardedExport ("quorvalen_engine_play_wav", 6, [&] { return playWavFile (engine(), io::validUtf8OrNull (path)); });
+    return guardedCode ("quorvalen_engine_play_wav", PlayFileResult::readFailed, [&] { return playWavFile (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_stop (void)
 {
-    return guardedExport ("quorvalen_engine_stop", 1, [] { return stopWithFade (engine()); });
+    return guardedCode ("quorvalen_engine_stop", PlaybackSetResult::notReady, [] { return stopWithFade (engine()); });
 }
 
 int32_t quorvalen_engine_get_playback_telemetry (double* position, double* length, uint32_t* playing)
 {
-    return guardedExport ("quorvalen_engine_get_playback_telemetry", 1,
+    return guardedCode ("quorvalen_engine_get_playback_telemetry", TelemetryResult::notReady,
                           [&] { return getPlaybackTelemetry (engine(), position, length, playing); });
 }
 
 int32_t quorvalen_engine_set_foundry_main_preview_looping (int32_t looping)
 {
-    return guardedExport ("quorvalen_engine_set_foundry_main_preview_looping", 1,
+    return guardedCode ("quorvalen_engine_set_foundry_main_preview_looping", PlaybackSetResult::notReady,
                           [&] { return setMainPreviewLooping (engine(), looping != 0); });
 }
 
 int32_t quorvalen_engine_set_foundry_main_preview_pitch (float semitones)
 {
-    return guardedExport ("quorvalen_engine_set_foundry_main_preview_pitch", 1,
+    return guardedCode ("quorvalen_engine_set_foundry_main_preview_pitch", PlaybackSetResult::notReady,
                           [&] { return setMainPreviewPitch (engine(), semitones); });
 }
 

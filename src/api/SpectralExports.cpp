@@ -16,7 +16,7 @@ extern "C" {
 
 int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cacheId, uint32_t* outLiveCacheId, float* outSeconds)
 {
-    return guardedExport ("quorvalen_engine_begin_cqt_spectral_session", -6,
+    return guardedExport ("quorvalen_engine_begin_cqt_spectral_session", (int) SessionOpenCode::outOfMemory,
                           [&] { return beginCqtSpectralSession (engine(), cacheId, outLiveCacheId, outSeconds); });
 }
 

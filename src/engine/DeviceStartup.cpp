@@ -1,6 +1,6 @@
 #include "engine/DeviceStartup.h"
 
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "platform/DeviceManagerFactory.h"
 
 namespace quorvalen

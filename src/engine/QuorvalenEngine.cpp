@@ -1,7 +1,8 @@
 #include "engine/QuorvalenEngine.h"
 
 #include "engine/DeviceStartup.h"
-#include "engine/Log.h"
+#include "playback/Playback.h"
+#include "core/Log.h"
 #include "platform/DeviceManagerFactory.h"
 
 #include <cstdlib>
@@ -25,10 +26,6 @@ int QuorvalenEngine::initialise()
 
     juceInitialiser.reset();
     juceInitialiser = platform::makeJuceInitialiser();
-    // Registering again at every init would append duplicate formats without bound.
-    if (formatManager.getNumKnownFormats() == 0)
-        formatManager.registerBasicFormats();
-
     deviceManager.reset();
     deviceManager = platform::createDeviceManager();
     const auto error = startOutputDevice (*deviceManager);
@@ -49,13 +46,8 @@ int QuorvalenEngine::initialise()
     ready.exchange (1);
     // A host may exit without shutting down. Statics that the start-up just built
     // (device types, formats, the audio library's object counters) are destroyed at
-    // exit before the engine itself, so shutdown, and the formats, go ahead of them.
-    std::atexit ([] {
-        auto& e = engine();
-        e.shutdown();
-        std::lock_guard exitLock (e.engineMutex);
-        e.formatManager.clearFormats();
-    });
+    // exit before the engine itself, so shutdown goes ahead of them.
+    std::atexit ([] { engine().shutdown(); });
     return 0;
 }
 
@@ -65,18 +57,7 @@ void QuorvalenEngine::stopPlayback()
     regionFilterSource.enabled.exchange (false);
     regionFilterSource.resetRequested.exchange (true);
 
-    transportSource.stop();
-    transportSource.setPosition (0.0);
-    transportSource.setSource (nullptr);
-
-    currentSource.reset();
-    playbackBuffer.reset();
-
-    playingCacheId = 0;
-    playingLoops = false;
-    playingThroughRack = false;
-    foundryMainPreviewLooping = false;
-    foundryMainPreviewSpeed.store (1.0);
+    detachSource (*this);
 
     regionFilterSource.speed.exchange (1.0);
     regionFilterSource.previewLengthSeconds.exchange (0.0);

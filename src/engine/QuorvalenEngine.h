@@ -1,8 +1,9 @@
 #pragma once
 // The one engine object: its locks, maps, id counters and the playback chain.
-#include "engine/CacheEntry.h"
-#include "engine/EditSession.h"
-#include "engine/MasterSpectrumSource.h"
+#include "cache/CacheEntry.h"
+#include "cache/SessionTable.h"
+#include "edit/EditSession.h"
+#include "chain/MasterSpectrumSource.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
 #include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryPreviewCache.h"
@@ -12,7 +13,6 @@
 #include "spectral/SpectralSession.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
-#include <juce_audio_formats/juce_audio_formats.h>
 
 #include <array>
 #include <atomic>
@@ -55,7 +55,6 @@ public:
     std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount> automationLanes;
     platform::JuceInitialiserPtr juceInitialiser;
     std::unique_ptr<juce::AudioDeviceManager> deviceManager;
-    juce::AudioFormatManager formatManager;
     juce::AudioSourcePlayer sourcePlayer;
     juce::AudioTransportSource transportSource;
     juce::ResamplingAudioSource resamplingSource { &transportSource, false, 2 };
@@ -68,12 +67,10 @@ public:
     std::unique_ptr<juce::AudioBuffer<float>> playbackBuffer;
     std::unique_ptr<juce::PositionableAudioSource> currentSource;
     std::unordered_map<std::uint32_t, CacheEntry> cacheMap;
-    std::unordered_map<std::uint32_t, std::unique_ptr<SpectralSession>> spectralSessions;
-    std::unordered_map<std::uint32_t, std::unique_ptr<EditSession>> editSessions;
+    SessionTable<SpectralSession> spectralSessions;
+    SessionTable<EditSession> editSessions;
     std::unordered_map<std::string, std::uint32_t> pathMap;
     std::uint32_t cacheIdCounter = 1;
-    std::uint32_t spectralSessionIdCounter = 1;
-    std::uint32_t editSessionIdCounter = 1;
     // Advanced by every clear of the cache (clear and shutdown), so that work which
     // copied an entry out and ran unlocked inserts nothing into a cleared cache.
     std::uint64_t cacheGeneration = 0;

@@ -1,7 +1,7 @@
 #include "engine/StandaloneUtilities.h"
 
-#include "engine/AudioDecode.h"
-#include "engine/EngineMemorySource.h"
+#include "io/AudioDecode.h"
+#include "chain/EngineMemorySource.h"
 #include "io/AudioIntake.h"
 #include "platform/DeviceManagerFactory.h"
 #include "platform/JuceInitialiser.h"

@@ -1,7 +1,8 @@
 #include "foundry/FoundryAudition.h"
 
-#include "engine/Playback.h"
-#include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
+#include "foundry/FoundryAuditionCharacterSource.h"
+#include "foundry/FoundryRegionFilterSource.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryFilterDesign.h"
 #include "foundry/FoundryStageMath.h"
@@ -12,12 +13,13 @@ namespace quorvalen::foundry
 int setFoundryAuditionCharacter (QuorvalenEngine& engine, const AuditionCharacter& a)
 {
     const double ratio = pitchRatio (a.semitones);
-    engine.resamplingSource.setResamplingRatio (ratio);
-    auto& character = engine.auditionCharacterSource;
+    setResamplingRatio (engine, ratio);
+    const auto stages = auditionStages (engine);
+    auto& character = stages.character;
     if (a.mode == FoundryAuditionCharacterSource::mainPreview)
     {
-        engine.foundryMainPreviewSpeed.exchange (ratio);
-        engine.regionFilterSource.speed.exchange (std::clamp (ratio, 0.25, 4.0));
+        setMainPreviewSpeed (engine, ratio);
+        stages.regionFilter.speed.exchange (std::clamp (ratio, 0.25, 4.0));
     }
     // Amounts go through as given (the audio thread scales and clamps them); NaN
     // takes the neutral value here so that it never reaches the audio thread.
@@ -51,15 +53,15 @@ int setFoundryAuditionFilters (QuorvalenEngine& engine, const AuditionFilters& f
     if (! (sr > 0.0))
         return notReady;
     if (f.highPassOn)
-        engine.auditionHighPass.setCoefficients (juce::IIRCoefficients::makeHighPass (
+        auditionStages (engine).highPass.setCoefficients (juce::IIRCoefficients::makeHighPass (
             sr, auditionCutoff (true, f.highPassHz, sr), auditionQFromPercent (f.highPassResonance)));
     else
-        engine.auditionHighPass.makeInactive();
+        auditionStages (engine).highPass.makeInactive();
     if (f.lowPassOn)
-        engine.auditionLowPass.setCoefficients (juce::IIRCoefficients::makeLowPass (
+        auditionStages (engine).lowPass.setCoefficients (juce::IIRCoefficients::makeLowPass (
             sr, auditionCutoff (false, f.lowPassHz, sr), auditionQFromPercent (f.lowPassResonance)));
     else
-        engine.auditionLowPass.makeInactive();
+        auditionStages (engine).lowPass.makeInactive();
     return done;
 }
 
@@ -69,10 +71,10 @@ int setMainPreviewRegionFilters (QuorvalenEngine& engine, std::uint32_t slot, co
         return badLayer;
     // The ready flag drops before the device manager goes and rises after it is
     // made, so it alone tells (reading the manager unlocked would race shutdown).
-    if (! engine.isReady())
+    if (! engineReady (engine))
         return notReady;
-    engine.regionFilterSource.setFoundryMainPreviewRegionFilter (slot, f.highPassOn, f.highPassHz, f.highPassResonance,
-                                                                 f.lowPassOn, f.lowPassHz, f.lowPassResonance);
+    auditionStages (engine).regionFilter.setFoundryMainPreviewRegionFilter (
+        slot, f.highPassOn, f.highPassHz, f.highPassResonance, f.lowPassOn, f.lowPassHz, f.lowPassResonance);
     return done;
 }
 

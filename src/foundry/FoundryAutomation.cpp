@@ -1,6 +1,5 @@
 #include "foundry/FoundryAutomation.h"
 
-#include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryEngineAccess.h"
 
 #include <algorithm>
@@ -18,8 +17,8 @@ int setFoundryAutomation (QuorvalenEngine& engine, std::uint32_t layer, std::uin
         return badLayer;
 
     const auto lock = lockEngine (engine);
-    ++engine.foundryGeneration;
-    auto& l = engine.automationLanes[layer][parameter];
+    advanceFoundryGeneration (engine);
+    auto& l = layerLanes (engine, layer)[parameter];
     l.times.clear();
     l.values.clear();
     if (count <= 0)
@@ -53,7 +52,7 @@ bool hasFoundryAutomationLane (QuorvalenEngine& engine, std::uint32_t layer, std
     if (layer >= (std::uint32_t) foundryLayerCount || parameter >= (std::uint32_t) foundryParameterCount)
         return false;
     const auto lock = lockEngine (engine);
-    return engine.automationLanes[layer][parameter].hasPoints();
+    return layerLanes (engine, layer)[parameter].hasPoints();
 }
 
 namespace

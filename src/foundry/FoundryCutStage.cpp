@@ -1,6 +1,6 @@
 // Cut and pitch: the first stage of every layer.
-#include "engine/AudioDecode.h"
-#include "engine/Playback.h"
+#include "io/AudioDecode.h"
+#include "playback/Playback.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
 #include "foundry/FoundryStageMath.h"

@@ -1,26 +1,25 @@
 #include "foundry/FoundryEngineAccess.h"
 
-#include "engine/AudioCache.h"
-#include "engine/Playback.h"
+#include "cache/AudioCache.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 
 namespace quorvalen::foundry
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
-{
-    return std::unique_lock (engine.engineMutex);
-}
-
 EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs)
 {
-    auto* entry = findCacheEntry (engine, (std::uint32_t) id);
-    if (entry == nullptr)
-        return { nullptr, unknownId };
-    if (entry->buffer == nullptr)
-        return { nullptr, noBuffer };
-    if (needs != Needs::buffer && ! (entry->sampleRate > 0.0))
-        return { nullptr, badRate };
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return { nullptr, unknownId };
+        case EntryCheck::noBuffer: return { nullptr, noBuffer };
+        case EntryCheck::badRate:
+            if (needs != Needs::buffer)
+                return { nullptr, badRate };
+            break;
+        case EntryCheck::usable: break;
+    }
     if (needs == Needs::audio && (entry->buffer->getNumChannels() < 1 || entry->buffer->getNumSamples() < 1))
         return { nullptr, emptyAudio };
     return { entry, 0 };
@@ -36,96 +35,85 @@ EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Nee
 
 void detachPlaybackOf (QuorvalenEngine& engine, std::int32_t id)
 {
-    if (engine.currentSource != nullptr && engine.playingCacheId == (std::uint32_t) id)
-        engine.stopPlayback();
+    if (hasSource (engine) && playingEntry (engine) == (std::uint32_t) id)
+        stopPlayback (engine);
 }
 
 void replaceEntry (QuorvalenEngine& engine, std::int32_t id, CacheEntry entry)
 {
     eraseEntry (engine, id);
-    engine.cacheMap[(std::uint32_t) id] = std::move (entry);
+    putCacheEntry (engine, (std::uint32_t) id, std::move (entry));
 }
 
 void eraseEntry (QuorvalenEngine& engine, std::int32_t id)
 {
     detachPlaybackOf (engine, id);
-    engine.cacheMap.erase ((std::uint32_t) id);
-}
-
-namespace
-{
-// Playback of the owned buffer is the only kind without a cache id.
-bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
-{
-    return engine.currentSource != nullptr && engine.playingCacheId == 0;
-}
-} // namespace
-
-std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine)
-{
-    // Lengthening replaces the buffer, so no playback may read it.
-    if (playbackReadsPlaybackBuffer (engine))
-    {
-        auto keep = std::move (engine.playbackBuffer);
-        engine.stopPlayback();
-        engine.playbackBuffer = std::move (keep);
-    }
-    return engine.playbackBuffer;
+    eraseCacheEntry (engine, (std::uint32_t) id);
 }
 
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
 {
-    return writablePlaybackBufferSlot (engine).get();
+    return quorvalen::writablePlaybackBuffer (engine);
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
 {
-    if (playbackReadsPlaybackBuffer (engine))
-        engine.stopPlayback();
-    engine.playbackBuffer = std::move (buffer);
+    quorvalen::replacePlaybackBuffer (engine, std::move (buffer));
+}
+
+std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine)
+{
+    // Lengthening replaces the buffer, so no playback may read it.
+    quorvalen::writablePlaybackBuffer (engine);
+    return engine.playbackBuffer;
 }
 
 void stopEnginePlayback (QuorvalenEngine& engine)
 {
-    engine.stopPlayback();
+    stopPlayback (engine);
 }
 
 void playPlaybackBuffer (QuorvalenEngine& engine, double rate, bool loop)
 {
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, loop), rate);
-    engine.transportSource.setGain (1.0f);
-    engine.transportSource.setPosition (0.0);
-    engine.playingCacheId = 0;
-    engine.transportSource.start();
-}
-
-bool engineHasDevice (QuorvalenEngine& engine)
-{
-    return engine.hasDevice();
+    SourceStart start;
+    start.audio = playbackBuffer (engine);
+    start.sourceRate = rate;
+    start.gain = 1.0f;
+    start.loop = loop;
+    startSource (engine, start);
 }
 
 double currentDeviceRate (QuorvalenEngine& engine)
 {
-    if (! engine.hasDevice())
+    if (! engineHasDevice (engine))
         return 0.0;
-    auto* device = engine.deviceManager->getCurrentAudioDevice();
-    const double rate = device != nullptr ? device->getCurrentSampleRate() : 0.0;
-    return rate > 0.0 && std::isfinite (rate) ? rate : 0.0;
+    return outputDeviceRate (engine, 0.0);
 }
 
-bool engineReady (QuorvalenEngine& engine)
+LayerLanes& layerLanes (QuorvalenEngine& engine, std::uint32_t layer)
 {
-    return engine.isReady();
-}
-
-std::uint64_t foundryGenerationOf (QuorvalenEngine& engine)
-{
-    return engine.foundryGeneration;
+    return engine.automationLanes[layer];
 }
 
 void advanceFoundryGeneration (QuorvalenEngine& engine)
 {
     ++engine.foundryGeneration;
+}
+
+AuditionStages auditionStages (QuorvalenEngine& engine)
+{
+    return { engine.auditionCharacterSource, engine.auditionHighPass, engine.auditionLowPass,
+             engine.regionFilterSource };
+}
+
+int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
+{
+    return (int) playCached (engine, id, semitones, volumePercent);
+}
+
+std::uint64_t foundryGenerationOf (QuorvalenEngine& engine)
+{
+    return engine.foundryGeneration;
 }
 
 FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine)
@@ -147,28 +135,19 @@ automationLanesOf (QuorvalenEngine& engine)
 bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
 {
     // Edit and spectral sessions change their copies in place at any time.
-    for (const auto& [key, session] : engine.editSessions)
-        if (session != nullptr && session->workCacheId == (std::uint32_t) id)
-            return true;
-    for (const auto& [key, session] : engine.spectralSessions)
-        if (session != nullptr && session->liveCacheId == (std::uint32_t) id)
-            return true;
-    return false;
+    const auto copy = (std::uint32_t) id;
+    return engine.editSessions.any ([copy] (const auto& s) { return s.workCacheId == copy; })
+           || engine.spectralSessions.any ([copy] (const auto& s) { return s.liveCacheId == copy; });
 }
 
 const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine)
 {
-    return engine.playbackBuffer.get();
+    return playbackBuffer (engine);
 }
 
 double finishedPreviewRateOf (QuorvalenEngine& engine)
 {
     return engine.finishedPreviewSampleRate;
-}
-
-int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
-{
-    return playCached (engine, id, semitones, volumePercent);
 }
 
 } // namespace quorvalen::foundry

@@ -1,10 +1,12 @@
 #pragma once
 // The Foundry's only ways into engine internals: the engine mutex, cache entries
 // under their ids, and detaching playback before an entry's audio is replaced.
-#include "engine/CacheEntry.h"
+#include "cache/AudioCache.h"
 #include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryCodes.h"
 #include "foundry/FoundryPreviewCache.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
 
 #include <array>
 
@@ -14,13 +16,14 @@
 
 namespace quorvalen
 {
-class QuorvalenEngine;
-}
+class FoundryAuditionCharacterSource;
+class FoundryRegionFilterSource;
+} // namespace quorvalen
 
 namespace quorvalen::foundry
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+using quorvalen::lockEngine;
 
 // Which properties of an entry a stage needs, tested in the shared order.
 enum class Needs
@@ -66,11 +69,11 @@ void eraseEntry (QuorvalenEngine& engine, std::int32_t id);
 // The playback buffer for writing in place: playback that reads it is detached
 // first (the buffer is kept). Caller holds the engine mutex.
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine);
-// The same as the engine's owning slot, for a stage that may lengthen it.
-std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine);
 // Gives the engine a new playback buffer, detaching any playback that reads the
 // old one first. Caller holds the engine mutex.
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer);
+// The same as the engine's owning slot, for a stage that may lengthen it.
+std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (QuorvalenEngine& engine);
 
 // Stops and detaches whatever plays (frees the playback buffer). Caller holds the
 // engine mutex.
@@ -81,14 +84,29 @@ void stopEnginePlayback (QuorvalenEngine& engine);
 void playPlaybackBuffer (QuorvalenEngine& engine, double rate, bool loop);
 
 // Ready with a device manager. Caller holds the engine mutex.
-bool engineHasDevice (QuorvalenEngine& engine);
+using quorvalen::engineHasDevice;
 // The running device's sample rate, 0 without one. Caller holds the engine mutex.
 double currentDeviceRate (QuorvalenEngine& engine);
 
-// The preview cache and what keeps it honest. Callers hold the engine mutex.
-bool engineReady (QuorvalenEngine& engine);
-std::uint64_t foundryGenerationOf (QuorvalenEngine& engine);
+// The Foundry's state held by the engine: the automation lanes of each layer (the
+// caller holds the engine mutex), the generation that every lane edit advances, and
+// the audition stages of the playback chain.
+using LayerLanes = std::array<FoundryAutomationLane, foundryParameterCount>;
+LayerLanes& layerLanes (QuorvalenEngine& engine, std::uint32_t layer);
 void advanceFoundryGeneration (QuorvalenEngine& engine);
+
+struct AuditionStages
+{
+    FoundryAuditionCharacterSource& character;
+    juce::IIRFilterAudioSource& highPass;
+    juce::IIRFilterAudioSource& lowPass;
+    FoundryRegionFilterSource& regionFilter;
+};
+AuditionStages auditionStages (QuorvalenEngine& engine);
+
+// The preview cache and what keeps it honest. Callers hold the engine mutex.
+using quorvalen::engineReady;
+std::uint64_t foundryGenerationOf (QuorvalenEngine& engine);
 FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine);
 void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record);
 const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&

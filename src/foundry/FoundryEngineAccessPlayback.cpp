@@ -2,7 +2,7 @@
 // neutralises, and how a finished preview reaches the transport.
 #include "foundry/FoundryEngineAccess.h"
 
-#include "engine/Playback.h"
+#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryRefreshMemoryAudioSource.h"
 
@@ -65,7 +65,7 @@ void installAndPlayPreview (QuorvalenEngine& engine, std::unique_ptr<juce::Audio
 
 void installPreviewBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio)
 {
-    replacePlaybackBuffer (engine, std::move (audio));
+    foundry::replacePlaybackBuffer (engine, std::move (audio));
 }
 
 void stopTransport (QuorvalenEngine& engine)

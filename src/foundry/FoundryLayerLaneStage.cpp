@@ -1,6 +1,5 @@
 // A layer's automation lanes rendered into it: pitch by resampling, filters and
 // heat through the oversampled kernel, then level and width per sample.
-#include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAutomationKernel.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
@@ -37,7 +36,7 @@ int renderFoundryLayerStage (QuorvalenEngine& engine, std::int32_t id, std::uint
     const auto found = lookupEntry (engine, id, Needs::audio);
     if (found.entry == nullptr)
         return found.code;
-    const auto& lanes = engine.automationLanes[layer];
+    const auto& lanes = layerLanes (engine, layer);
     const auto has = [&] (int p) { return lanes[(size_t) p].hasPoints(); };
     bool any = false;
     for (int p = 0; p < foundryParameterCount; ++p)

@@ -1,6 +1,6 @@
 // Static filters, mono and polarity, transient shaping, heat and stereo width of a
 // layer entry, each in place.
-#include "engine/AudioDecode.h"
+#include "io/AudioDecode.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryFilterDesign.h"
 #include "foundry/FoundryLayerStages.h"

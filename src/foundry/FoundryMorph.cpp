@@ -1,6 +1,6 @@
 // The body/tail join of two cached sounds, for the host's morph and the renderer.
-#include "engine/AudioDecode.h"
-#include "engine/Log.h"
+#include "io/AudioDecode.h"
+#include "core/Log.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryMorph.h"
 #include "foundry/FoundryStageMath.h"

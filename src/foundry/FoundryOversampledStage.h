@@ -3,7 +3,7 @@
 // a two-channel 4x oversampling frame sized in prepareToPlay (never on the audio
 // thread), and a reset of the stage's own state with the frame's.
 #include "dsp/OversamplingFrame.h"
-#include "engine/ChainStage.h"
+#include "chain/ChainStage.h"
 
 namespace quorvalen
 {

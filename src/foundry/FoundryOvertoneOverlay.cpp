@@ -1,6 +1,6 @@
 // The overtone layer: cut, shaped and driven in its reserved entry, then mixed
 // into the finished preview over the overlay span.
-#include "engine/AudioDecode.h"
+#include "io/AudioDecode.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
 #include "foundry/FoundryNonlinear.h"

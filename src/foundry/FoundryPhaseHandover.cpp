@@ -1,6 +1,6 @@
 // The two handovers of the body/tail join: the coherent one on analytic signals,
 // and the constant-Q one for overlaps that are too short or not coherent.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 #include "dsp/Fft.h"
 #include "foundry/FoundryMorph.h"
 

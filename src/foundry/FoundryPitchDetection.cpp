@@ -1,5 +1,6 @@
 #include "foundry/FoundryPitchDetection.h"
 
+#include "core/Units.h"
 #include "foundry/FoundryEngineAccess.h"
 
 #include <algorithm>
@@ -18,9 +19,8 @@ float detectFoundryPitch (QuorvalenEngine& engine, std::int32_t id, float startM
     const double sr = found.entry->sampleRate;
     const std::int64_t length = buffer.getNumSamples();
 
-    // NaN counts from the beginning; the clamp keeps llround in range.
-    const double startSamples = std::isnan (startMs) ? 0.0 : (double) startMs * sr / 1000.0;
-    const std::int64_t s = std::llround (std::clamp (startSamples, 0.0, (double) (length - 1)));
+    // NaN counts from the beginning.
+    const std::int64_t s = msToSamplesAtMost (startMs, sr, length - 1);
     const std::int64_t window = std::min<std::int64_t> (length - s, (std::int64_t) (0.12 * sr));
     if (window < 256)
         return 0.0f;

@@ -1,7 +1,7 @@
 // The three uses of the preview renderer: play, refresh into running playback,
 // and export as a WAV file.
-#include "engine/Log.h"
-#include "engine/WavWriter.h"
+#include "core/Log.h"
+#include "io/WavWriter.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryPreview.h"
 

@@ -1,6 +1,6 @@
 // The finish of a preview: final pitch, length, character and the end fade.
-#include "engine/AudioDecode.h"
-#include "engine/Playback.h"
+#include "io/AudioDecode.h"
+#include "playback/Playback.h"
 #include "foundry/FoundryPreview.h"
 #include "foundry/FoundryStageMath.h"
 

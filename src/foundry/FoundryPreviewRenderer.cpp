@@ -1,7 +1,7 @@
 // The preview renderer: each layer through its stages in a reserved entry, the
 // joins, the overtone overlay and the finish, all into a buffer private to the
 // render; the result reaches the engine only through the caller's install.
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "foundry/FoundryAutomation.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"

@@ -3,7 +3,7 @@
 // first (at most 2048) samples, crossfades from the previous preview as it stood at
 // the read position of the refresh. Everything is prepared at construction, so the
 // audio thread only multiplies and adds.
-#include "engine/EngineMemorySource.h"
+#include "chain/EngineMemorySource.h"
 
 #include <vector>
 

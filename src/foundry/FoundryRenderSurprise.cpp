@@ -3,7 +3,7 @@
 
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryNonlinear.h"
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 
 #include <chrono>
 #include <cmath>

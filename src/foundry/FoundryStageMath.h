@@ -2,6 +2,9 @@
 // Small numeric rules the Foundry stages share: neutral values for non-finite
 // arguments, milliseconds to samples without overflow, linear reads and the
 // region window's gain.
+#include "core/Units.h"
+#include "dsp/LinearResample.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,23 +27,13 @@ inline float unitFraction (float percent) noexcept
 // llround(ms x rate / 1000) limited to [0, upper] (NaN as 0).
 inline std::int64_t samplesFromMs (double ms, double rate, std::int64_t upper) noexcept
 {
-    const double x = ms * rate / 1000.0;
-    if (! (x > 0.0))
-        return 0;
-    return x >= (double) upper ? upper : std::min<std::int64_t> (std::llround (x), upper);
+    return msToSamplesAtMost (ms, rate, upper);
 }
 
 // A sample count a juce::AudioBuffer can hold.
 inline constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
 
-// Linear interpolation of x at pos, both indices held within [lo, hi].
-inline float linearSampleAt (const float* x, std::int64_t lo, std::int64_t hi, double pos) noexcept
-{
-    const double whole = std::floor (pos);
-    const auto j = std::clamp ((std::int64_t) std::clamp (whole, -9.0e18, 9.0e18), lo, hi);
-    const auto j1 = std::clamp (j + 1, lo, hi);
-    return x[j] + (x[j1] - x[j]) * (float) (pos - whole);
-}
+using dsp::linearSampleAt;
 
 // Gain of sample i of n with a linear fade-in over the first `in` samples and a
 // fade-out over the last `out` samples, in [0, 1].

@@ -1,6 +1,6 @@
 #include "io/AudioIntake.h"
 
-#include "engine/AudioDecode.h"
+#include "io/AudioDecode.h"
 #include "io/CompressedDecode.h"
 #include "io/ContainerWalker.h"
 

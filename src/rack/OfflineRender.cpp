@@ -3,12 +3,11 @@
 #include "core/Units.h"
 #include "dsp/Fades.h"
 #include "dsp/OfflineOversampler.h"
-#include "engine/AudioCache.h"
-#include "engine/Log.h"
-#include "engine/QuorvalenEngine.h"
-#include "engine/WavWriter.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
+#include "io/WavWriter.h"
 #include "rack/RackProcessingState.h"
-#include "rack/StretchUtility.h"
+#include "dsp/stretch/StretchUtility.h"
 #include "rack/modules/FreqShiftModule.h"
 
 #include <juce_dsp/juce_dsp.h>
@@ -130,7 +129,7 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
         const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
                             : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
                                                                                     : stretchOptions::beat;
-        if (! stretchBuffer (buffer, pitched, rate, 1.0, std::pow (2.0, (double) semitones / 12.0), options,
+        if (! stretchBuffer (buffer, pitched, rate, 1.0, pitchRatio (semitones), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
             return false;
     }
@@ -227,7 +226,7 @@ int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, 
     juce::AudioBuffer<float> work;
     double rate = 0.0;
     {
-        std::lock_guard lock (engine.engineMutex);
+        const auto lock = lockEngine (engine);
         const auto* entry = findCacheEntry (engine, cacheId);
         if (entry == nullptr)
             return renderNoEntry;

@@ -8,7 +8,7 @@
 // the audio thread uses only under that lock, and only by cheap steps: anything
 // that allocates, searches folders or loads files is done on a spare state that the
 // audio thread never sees, which is then swapped in.
-#include "engine/ChainStage.h"
+#include "chain/ChainStage.h"
 #include "rack/QuorvalenRackSettings.h"
 #include "rack/RackSettingsPublisher.h"
 

@@ -7,17 +7,31 @@ namespace quorvalen
 {
 
 class QuorvalenEngine;
+class QuorvalenProcessingRackSource;
 
-// Takes engineMutex. 0 playing; 1 not ready; 2 no entry; 3 entry without usable
-// audio; 4 settings refused; 5 length to play out of range. With the refresh key
-// in the settings, the result of refreshProcessingPreview instead.
-int playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
+// The rack stage of the engine's playback chain.
+QuorvalenProcessingRackSource& liveRack (QuorvalenEngine& engine);
+
+// Results of playing through the rack and of refreshing that playback.
+enum class RackPlayResult : std::int32_t
+{
+    ok = 0,
+    notReady = 1,
+    unknownId = 2,
+    noAudio = 3,        // no buffer, no frame (refresh) or a rate that is not usable
+    badSettings = 4,    // settings, or the refresh id, refused
+    badLength = 5,      // the length to play is out of range
+    refreshRefused = 6, // not the playback named, or the position lies past the new sound's end
+};
+
+// Takes engineMutex. ok, notReady, unknownId, noAudio, badSettings or badLength.
+// With the refresh key in the settings, the result of refreshProcessingPreview.
+RackPlayResult playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
                               float volumePercent, bool loop);
 
-// engineMutex held by the caller. 0 swapped; 2 no entry; 3 new entry unusable;
-// 4 settings or refresh id unusable; 6 not the playback named, or the position
-// lies past the new sound's end.
-int refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
+// engineMutex held by the caller. ok (swapped), unknownId, noAudio, badSettings or
+// refreshRefused.
+RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
                               float volumePercent, bool loop);
 
 } // namespace quorvalen

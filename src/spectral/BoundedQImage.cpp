@@ -3,7 +3,7 @@
 // with the oscillator renormalised every 2048 samples.
 #include "spectral/SessionImageRenderings.h"
 
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 #include "spectral/SpectralBrightness.h"
 
 #include <cmath>

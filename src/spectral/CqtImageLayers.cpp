@@ -2,7 +2,7 @@
 // the overlay of committed laser strokes.
 #include "spectral/SessionImageRenderings.h"
 
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <cmath>
 

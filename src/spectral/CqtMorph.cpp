@@ -4,7 +4,7 @@
 #include "dsp/OfflineOversampler.h"
 #include "spectral/CqtMorphLaw.h"
 #include "spectral/CqtSettings.h"
-#include "spectral/LinearResample.h"
+#include "dsp/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -43,7 +43,7 @@ juce::AudioBuffer<float> resampleB (const Inputs& in)
     const double ratio = in.b.sampleRate / in.sr;
     juce::AudioBuffer<float> out (in.channels, in.length);
     for (int c = 0; c < in.channels; ++c)
-        resampleLinear (B.getReadPointer (std::min (c, B.getNumChannels() - 1)), samples, ratio, out.getWritePointer (c),
+        dsp::resampleLinear (B.getReadPointer (std::min (c, B.getNumChannels() - 1)), samples, ratio, out.getWritePointer (c),
                         in.length);
     return out;
 }

@@ -1,6 +1,7 @@
 #include "spectral/CqtRoundTrip.h"
 
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
+#include "playback/Playback.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralSessions.h"
@@ -28,8 +29,8 @@ std::unique_ptr<juce::AudioBuffer<float>> roundTrip (const juce::AudioBuffer<flo
 
 int playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId)
 {
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return 1;
     SpectralEntry entry;
     if (! findSpectralEntry (engine, cacheId, entry))
@@ -42,13 +43,13 @@ int playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId)
         return 5;
     try
     {
-        engine.stopPlayback();
+        stopPlayback (engine);
         playSpectralRender (engine, roundTrip (*entry.buffer, entry.sampleRate), entry.sampleRate);
         return 0;
     }
     catch (...)
     {
-        engine.stopPlayback();
+        stopPlayback (engine);
         return 6;
     }
 }

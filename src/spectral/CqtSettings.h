@@ -1,7 +1,7 @@
 #pragma once
 // The constant-Q settings the offline renders share: 48 bands per octave from
 // 20 Hz, reference 440 Hz, maximum error 1e-5; each caller picks its overlap.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "spectral/CqtSpectralEdit.h"
 
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "spectral/CqtSettings.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"

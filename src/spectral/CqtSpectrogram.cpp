@@ -1,7 +1,7 @@
 #include "spectral/CqtSpectrogram.h"
 
-#include "engine/Log.h"
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "spectral/SpectralBrightness.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSessions.h"
@@ -112,8 +112,8 @@ int analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t cacheId, float*
     std::vector<float> mix;
     double rate = 0.0;
     {
-        std::lock_guard lock (engine.engineMutex);
-        if (! engine.isReady())
+        const auto lock = lockEngine (engine);
+        if (! engineReady (engine))
             return -3;
         SpectralEntry entry;
         if (! findSpectralEntry (engine, cacheId, entry))

@@ -1,6 +1,6 @@
 #include "spectral/CqtStrokes.h"
 
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "spectral/CqtCoefficientStroke.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSession.h"

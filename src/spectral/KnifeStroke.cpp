@@ -1,6 +1,6 @@
 #include "spectral/KnifeStroke.h"
 
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"

@@ -1,7 +1,7 @@
 #include "spectral/ManifoldClassic.h"
 
 #include "spectral/CqtSettings.h"
-#include "spectral/LinearResample.h"
+#include "dsp/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -38,7 +38,7 @@ void resampleHead (const Source& source, std::int64_t count, juce::AudioBuffer<f
     const int samples = in.getNumSamples();
     const double step = source.audio.sampleRate / manifoldRate;
     for (int c = 0; c < 2; ++c)
-        resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step, out.getWritePointer (c),
+        dsp::resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step, out.getWritePointer (c),
                         count);
 }
 

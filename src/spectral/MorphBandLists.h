@@ -6,7 +6,7 @@
 // A band's coefficients sit at evenly spaced times, so a lookup is index
 // arithmetic on the store rather than a search of a copied list. The store must
 // outlive the lists and must not change while they are read.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <complex>
 #include <cstdint>

@@ -1,40 +1,25 @@
 #include "spectral/RenderEngineAccess.h"
 
-#include "engine/AudioCache.h"
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
 
 namespace quorvalen::spectral
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
-{
-    return std::unique_lock<std::mutex> (engine.engineMutex);
-}
-
-bool engineReady (QuorvalenEngine& engine)
-{
-    return engine.isReady();
-}
-
 bool engineReadyWithDevice (QuorvalenEngine& engine)
 {
-    return engine.hasDevice();
-}
-
-std::uint64_t cacheGeneration (QuorvalenEngine& engine)
-{
-    return engine.cacheGeneration;
+    return engineHasDevice (engine);
 }
 
 SourceLookup lookupSource (QuorvalenEngine& engine, std::uint32_t id, SourceAudio& out)
 {
-    const auto* entry = findCacheEntry (engine, id);
-    if (entry == nullptr)
-        return SourceLookup::unknownId;
-    if (entry->buffer == nullptr)
-        return SourceLookup::noBuffer;
-    if (! (entry->sampleRate > 0.0))
-        return SourceLookup::badRate;
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, id, entry))
+    {
+        case EntryCheck::unknownId: return SourceLookup::unknownId;
+        case EntryCheck::noBuffer: return SourceLookup::noBuffer;
+        case EntryCheck::badRate: return SourceLookup::badRate;
+        case EntryCheck::usable: break;
+    }
     out = { entry->buffer.get(), entry->sampleRate };
     return SourceLookup::ok;
 }

@@ -2,29 +2,23 @@
 // The engine-facing steps of the offline constant-Q renders (spectral edit, morphs,
 // manifold mix): locking, the ready tests, reading a source entry and inserting a
 // result. Everything these renders touch inside the engine goes through here.
+#include "cache/AudioCache.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
-namespace quorvalen
-{
-class QuorvalenEngine;
-}
-
 namespace quorvalen::spectral
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+using quorvalen::cacheGeneration;
+using quorvalen::engineReady;
+using quorvalen::lockEngine;
 
-// `ready` alone, and `ready` with a device manager. Callers hold the engine lock.
-bool engineReady (QuorvalenEngine& engine);
+// `ready` with a device manager. Callers hold the engine lock.
 bool engineReadyWithDevice (QuorvalenEngine& engine);
-
-// Advances whenever the cache is cleared (by clear or shutdown): a render that
-// copied its input out can tell that the cache it came from is gone.
-std::uint64_t cacheGeneration (QuorvalenEngine& engine);
 
 struct SourceAudio
 {

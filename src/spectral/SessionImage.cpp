@@ -1,7 +1,7 @@
 #include "spectral/SessionImage.h"
 
-#include "engine/Log.h"
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "spectral/SessionImageRenderings.h"
 #include "spectral/SpectralBrightness.h"
 #include "spectral/SpectralCqt.h"
@@ -68,7 +68,7 @@ int renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t session
         return -1;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
         return -2;
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     auto* session = sessionId >= 1 ? findSpectralSession (engine, (std::uint32_t) sessionId) : nullptr;
     if (session == nullptr)
         return -3;

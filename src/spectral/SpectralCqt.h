@@ -2,7 +2,7 @@
 // The constant-Q side of spectral editing: the shared settings, a session's
 // analyzer with its band tables and per-channel coefficient stores, and the
 // mapping between sample times and positions along the file.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

@@ -1,6 +1,6 @@
 #include "spectral/SpectralHistory.h"
 
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
@@ -36,7 +36,7 @@ void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record,
 
 int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
 {
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
     if (session == nullptr)
         return -1;

@@ -1,10 +1,10 @@
 #include "spectral/SpectralPlayback.h"
 
-#include "engine/AudioCache.h"
-#include "engine/EngineMemorySource.h"
-#include "engine/Log.h"
-#include "engine/Playback.h"
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
+#include "core/Log.h"
+#include "playback/Playback.h"
+#include "rack/QuorvalenProcessingRackSource.h"
+#include "rack/RackPlayback.h"
 #include "spectral/SpectralSession.h"
 
 #include <cmath>
@@ -19,29 +19,31 @@ void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& sessio
     if (live == nullptr || live->buffer == nullptr || live->buffer->getNumSamples() != session.numSamples)
         return;
 
-    // No pitch: the live copy restarts at its own rate.
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*live->buffer, playback.loops), session.sampleRate);
-    engine.transportSource.setGain (playback.gain);
     const double length = session.numSamples / session.sampleRate;
-    const double start = spectralResumePosition (playback.positionSeconds, length, playback.loops);
-    engine.transportSource.setPosition (start);
-    engine.playingCacheId = session.liveCacheId;
-    engine.playingLoops = playback.loops;
-    engine.playingThroughRack = playback.throughRack;
-
-    if (playback.throughRack)
-    {
-        // The rack counts samples after the chain's resampling, at the device's rate.
-        const double rate = outputDeviceRate (engine, session.sampleRate);
-        const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
-        engine.rackSource.prepareRackPlayback (n, playback.loops, n, false);
-        // Rack automation and loop pieces follow the transport, which resumes mid-sound.
-        engine.rackSource.seekRack (std::llround (start * rate));
-        engine.rackSource.setProcessingEnabled (true);
-    }
-    else
-        engine.rackSource.setProcessingEnabled (false);
-    engine.transportSource.start();
+    SourceStart resume;
+    resume.audio = live->buffer.get();
+    // No pitch: the live copy restarts at its own rate.
+    resume.sourceRate = session.sampleRate;
+    resume.gain = playback.gain;
+    resume.positionSeconds = spectralResumePosition (playback.positionSeconds, length, playback.loops);
+    resume.loop = playback.loops;
+    resume.throughRack = playback.throughRack;
+    resume.cacheId = session.liveCacheId;
+    const double start = resume.positionSeconds;
+    startSource (engine, resume, [&] {
+        if (playback.throughRack)
+        {
+            // The rack counts samples after the chain's resampling, at the device's rate.
+            const double rate = outputDeviceRate (engine, session.sampleRate);
+            const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
+            liveRack (engine).prepareRackPlayback (n, playback.loops, n, false);
+            // Rack automation and loop pieces follow the transport, which resumes mid-sound.
+            liveRack (engine).seekRack (std::llround (start * rate));
+            liveRack (engine).setProcessingEnabled (true);
+        }
+        else
+            liveRack (engine).setProcessingEnabled (false);
+    });
 
     logLine ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache %d resumed at %.3fs (loop %d, processing %d)\n",
              (int) session.liveCacheId, start, playback.loops ? 1 : 0, playback.throughRack ? 1 : 0);
@@ -62,17 +64,11 @@ double spectralResumePosition (double position, double lengthSeconds, bool loops
 
 LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& session)
 {
-    LivePlayback state;
-    auto& transport = engine.transportSource;
-    if (engine.playingCacheId != session.liveCacheId || ! transport.isPlaying())
-        return state;
-    state.wasPlaying = true;
-    state.positionSeconds = transport.getCurrentPosition();
-    state.gain = transport.getGain();
-    state.loops = engine.playingLoops;
-    state.throughRack = engine.playingThroughRack;
-    engine.stopPlayback();
-    return state;
+    const auto running = runningPlayback (engine);
+    if (playingEntry (engine) != session.liveCacheId || ! running.wasPlaying)
+        return {};
+    stopPlayback (engine);
+    return running;
 }
 
 void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback) noexcept
@@ -86,18 +82,19 @@ void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session
     catch (...)
     {
         // Out of memory for the source: the edit stands, playback stays stopped.
-        engine.stopPlayback();
+        stopPlayback (engine);
     }
 }
 
 void playSpectralRender (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer, double sampleRate)
 {
-    engine.stopPlayback();
-    engine.playbackBuffer = std::move (buffer);
-    attachCurrentSource (engine, std::make_unique<EngineMemorySource> (*engine.playbackBuffer, false), sampleRate);
-    engine.transportSource.setGain (1.0f);
-    engine.transportSource.setPosition (0.0);
-    engine.transportSource.start(); // stopPlayback left no cache id, loop or rack
+    stopPlayback (engine);
+    replacePlaybackBuffer (engine, std::move (buffer));
+    SourceStart start;
+    start.audio = playbackBuffer (engine);
+    start.sourceRate = sampleRate;
+    start.gain = 1.0f;
+    startSource (engine, start); // stopPlayback left no cache id, loop or rack
 }
 
 } // namespace quorvalen

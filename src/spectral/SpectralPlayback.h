@@ -3,7 +3,7 @@
 // playback detached before the buffer is written, and restarted in place (through
 // the rack when it ran through the rack) after the last write. This is the only
 // place the spectral editor touches the transport and the playing state.
-#include <juce_audio_basics/juce_audio_basics.h>
+#include "playback/Playback.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,14 +14,7 @@ namespace quorvalen
 class QuorvalenEngine;
 struct SpectralSession;
 
-struct LivePlayback
-{
-    bool wasPlaying = false;
-    double positionSeconds = 0.0;
-    float gain = 1.0f;
-    bool loops = false;
-    bool throughRack = false;
-};
+using LivePlayback = RunningPlayback;
 
 // When the session's live copy is playing: its state, and playback stopped.
 // Otherwise wasPlaying is false and nothing changes. engineMutex held.

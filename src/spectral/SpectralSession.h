@@ -2,7 +2,7 @@
 // A spectral editing session on a private 2-channel copy of a cached sound (the
 // live copy, a cache entry of its own), with its STFT state and its undo and redo
 // stacks of audio deltas.
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 #include "spectral/SpectralUndoRecord.h"
 
 #include <complex>

@@ -1,8 +1,9 @@
 #include "spectral/SpectralSessions.h"
 
-#include "engine/AudioCache.h"
-#include "engine/Log.h"
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
+#include "cache/SessionTable.h"
+#include "core/Log.h"
+#include "playback/Playback.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralStft.h"
 
@@ -28,8 +29,7 @@ std::unique_ptr<juce::AudioBuffer<float>> stereoCopy (const juce::AudioBuffer<fl
 
 SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId)
 {
-    const auto it = engine.spectralSessions.find (sessionId);
-    return it != engine.spectralSessions.end() ? it->second.get() : nullptr;
+    return spectralSessionTable (engine).find (sessionId);
 }
 
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session)
@@ -67,33 +67,26 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
                              float* outSeconds)
 {
     if (outLiveCacheId == nullptr || outSeconds == nullptr)
-        return -1;
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.isReady())
-        return -2;
-    CacheEntry* source = nullptr;
-    if (const int code = findSessionSource (engine, cacheId, source); code != 0)
-        return code;
-
+        return (int) SessionOpenCode::nullOutput;
+    const auto lock = lockEngine (engine);
     std::uint32_t liveId = 0;
-    try
-    {
-        auto live = stereoCopy (*source->buffer);
+    return openSessionOnCachedSound (engine, cacheId, liveId, [&] (const CacheEntry& source) {
+        auto live = stereoCopy (*source.buffer);
         auto session = std::make_unique<SpectralSession>();
         session->sourceCacheId = (std::uint32_t) cacheId;
         session->numSamples = live->getNumSamples();
         session->numChannels = 2;
-        session->sampleRate = source->sampleRate;
+        session->sampleRate = source.sampleRate;
         if (! buildStftState (*session, *live))
-            return -6;
+            return (int) SessionOpenCode::outOfMemory;
 
-        engine.spectralSessions.reserve (engine.spectralSessions.size() + 1);
-        const double sampleRate = source->sampleRate;
+        auto& table = spectralSessionTable (engine);
+        table.reserveOne();
+        const double sampleRate = source.sampleRate;
         liveId = insertCacheEntry (engine, CacheEntry { std::move (live), sampleRate, spectralLiveLabel });
         session->liveCacheId = liveId;
         const auto seconds = (float) (session->numSamples / sampleRate);
-        const auto sessionId = engine.spectralSessionIdCounter++;
-        engine.spectralSessions.emplace (sessionId, std::move (session));
+        const auto sessionId = table.add (std::move (session));
         *outLiveCacheId = liveId;
         *outSeconds = seconds;
         logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d opened for cache %d (FFT 1024, hop 174)\n",
@@ -101,27 +94,20 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
         logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d STFT/CQT display switching ready\n", (int) sessionId);
         logOut ("[QUORVALEN CQT LASER 1.3.2] session %d laser coefficient targeting ready\n", (int) sessionId);
         return (int) sessionId;
-    }
-    catch (...)
-    {
-        // Never leave a live copy behind without its session.
-        if (liveId != 0)
-            engine.cacheMap.erase (liveId);
-        return -6;
-    }
+    });
 }
 
 int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
 {
-    std::lock_guard lock (engine.engineMutex);
-    const auto it = engine.spectralSessions.find ((std::uint32_t) sessionId);
-    if (it == engine.spectralSessions.end() || it->second == nullptr)
+    const auto lock = lockEngine (engine);
+    auto& table = spectralSessionTable (engine);
+    const auto* session = table.find ((std::uint32_t) sessionId);
+    if (session == nullptr)
         return 1;
-    const auto liveId = it->second->liveCacheId;
-    if (engine.playingCacheId == liveId)
-        engine.stopPlayback();
-    engine.cacheMap.erase (liveId);
-    engine.spectralSessions.erase (it);
+    const auto liveId = session->liveCacheId;
+    stopPlaybackOf (engine, liveId);
+    eraseCacheEntry (engine, liveId);
+    table.erase ((std::uint32_t) sessionId);
     return 0;
 }
 

@@ -10,6 +10,11 @@ namespace quorvalen
 
 class QuorvalenEngine;
 struct SpectralSession;
+template <typename Session>
+class SessionTable;
+
+// The engine's spectral sessions; the caller holds the engine lock.
+SessionTable<SpectralSession>& spectralSessionTable (QuorvalenEngine& engine);
 
 // Take engineMutex. Session id, or -1 output null, -2 not ready, -3 unknown id,
 // -4 no buffer or rate not above 0, -5 no channels or samples, -6 STFT state not

@@ -1,6 +1,6 @@
 #include "spectral/SpectralStrokeDispatcher.h"
 
-#include "engine/QuorvalenEngine.h"
+#include "cache/AudioCache.h"
 #include "spectral/CqtStrokes.h"
 #include "spectral/KnifeStroke.h"
 #include "spectral/SpectralSession.h"
@@ -51,7 +51,7 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
     if (! allFinite (points, count))
         return -1;
 
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
     if (session == nullptr)
         return -3;

@@ -1,8 +1,8 @@
 #include "spectral/ZSculptStroke.h"
 
-#include "cqt/cqt.h"
+#include "dsp/cqt/cqt.h"
 #include "dsp/RadixTwoFft.h"
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"

@@ -1,6 +1,6 @@
 #include "HeadlessEngineFixture.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 using namespace qvtest;

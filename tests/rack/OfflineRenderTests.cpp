@@ -1,11 +1,12 @@
 // Offline rack render: result codes and the files they leave, the peak limit, the
 // space tail, the offline frequency-shift and drone stages, the library's silence
 // on standard error, repeatability, and memory exhaustion.
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "MemoryCap.h"
 #include "TestAudio.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "rack/OfflineRender.h"
 #include "rack/RackProcessingState.h"
@@ -56,16 +57,14 @@ juce::AudioBuffer<float> chord (double rate, int samples, int channels = 2)
     return b;
 }
 
-class OfflineRender : public ::testing::Test
+class OfflineRender : public HeadlessEngineTest
 {
 protected:
     void SetUp() override
     {
-        useHeadlessOnly (1, 48000.0, 512, 512);
-        ASSERT_EQ (quorvalen_engine_init(), 0);
+        HeadlessEngineTest::SetUp();
         dir = tempDir();
     }
-    void TearDown() override { quorvalen_engine_shutdown(); }
 
     static int put (juce::AudioBuffer<float> audio, double rate)
     {

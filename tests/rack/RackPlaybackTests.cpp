@@ -1,5 +1,6 @@
 // Playing cached sounds through the rack on the headless device, and swapping a
 // new sound into running rack playback.
+#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -20,21 +21,9 @@ using quorvalen::engine;
 
 namespace
 {
-class RackPlayback : public ::testing::Test
+class RackPlayback : public HeadlessEngineTest
 {
 protected:
-    void SetUp() override
-    {
-        useHeadlessOnly (1, 48000.0, 512, 512);
-        ASSERT_EQ (quorvalen_engine_init(), 0);
-    }
-    void TearDown() override { quorvalen_engine_shutdown(); }
-
-    static int cache (const juce::AudioBuffer<float>& audio, double rate)
-    {
-        const auto bytes = wavBytes (audio, rate, 32);
-        return quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    }
 
     static int play (int id, const std::string& json, float volume = 100.0f, bool loop = false)
     {

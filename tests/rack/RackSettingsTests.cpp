@@ -1,5 +1,6 @@
 // The rack settings document: defaults, refusals, clamps, enumerations, lanes,
 // module order and nested module entries, and publication.
+#include "engine/QuorvalenEngine.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 #include "rack/QuorvalenRackSettings.h"
 
@@ -240,11 +241,22 @@ TEST (RackSettings, DeeplyNestedDocumentsAreBoundedNotFatal)
     EXPECT_EQ (parse (deep), nullptr);
     // Brackets inside strings do not count.
     EXPECT_NE (parse ("{\"name\": \"" + std::string (5000, '[') + "\"}"), nullptr);
+}
 
-    // Digit runs that would overflow the parser's accumulators are refused before
-    // it sees them; numbers of ordinary length still clamp.
-    EXPECT_EQ (quorvalen_engine_update_processing_rack (("{\"freqShiftEnabled\": " + std::string (100, '5') + "}").c_str()), 2);
-    EXPECT_EQ (quorvalen_engine_update_processing_rack ("{\"heatDrive\": 1e9999999999}"), 2);
-    EXPECT_EQ (quorvalen_engine_update_processing_rack ("{\"heatDrive\": -0.5e-12, \"name\": \"0123456789012345678901\"}"), 0);
-    EXPECT_NE (parse ("{\"heatDrive\": " + std::string (18, '9') + ".5e+999999999}"), nullptr);
+TEST (RackSettings, IntegersTooLongForTheParserAreRefusedThroughTheExport)
+{
+    // 19 integer or 10 exponent digits in a row would overflow the JSON parser's
+    // accumulators: refused whole, and the live record stays as it was.
+    ASSERT_EQ (quorvalen_engine_update_processing_rack (R"({"heatDrive": 80})"), 0);
+    const auto before = engine().rackSource.currentSettings();
+    for (const char* bad : { R"({"heatMix": 6000000000000000000})", R"({"heatMix": 1234567890123456789.5})",
+                             R"({"heatMix": -99999999999999999999e-30})", R"({"heatDrive": 1e9999999999})" })
+    {
+        EXPECT_EQ (quorvalen_engine_update_processing_rack (bad), 2) << bad;
+        EXPECT_EQ (engine().rackSource.currentSettings(), before) << bad;
+    }
+    // 18 digits still parse (and clamp), and digits inside strings do not count.
+    EXPECT_EQ (quorvalen_engine_update_processing_rack (R"({"heatMix": 999999999999999999})"), 0);
+    EXPECT_EQ (engine().rackSource.currentSettings()->heat.mix, 100.0f);
+    EXPECT_EQ (quorvalen_engine_update_processing_rack (R"({"name": "00000000000000000000000"})"), 0);
 }

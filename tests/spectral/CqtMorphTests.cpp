@@ -1,10 +1,10 @@
 // Constant-Q morphs through the exported interface: result codes, the output's
 // shape and rate, the final level, the reese export, clamped and non-finite
 // arguments, and the blend law at its ends over the whole sound.
-#include "CachedAudio.h"
+#include "HeadlessEngineFixture.h"
 #include "MemoryCap.h"
 #include "TestAudio.h"
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
 #include <gtest/gtest.h>

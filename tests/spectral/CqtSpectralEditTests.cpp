@@ -2,7 +2,7 @@
 // the identity at strength 0, a soft cut that removes a tone, mode clamping, the
 // edges and the peak limit, non-finite brushes, and a clear or shutdown that lands
 // while the render runs unlocked.
-#include "CachedAudio.h"
+#include "HeadlessEngineFixture.h"
 #include "MemoryCap.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"

@@ -1,7 +1,7 @@
 // The laser and region-gain strokes through the exports.
 #include "SpectralTestSupport.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/CqtCoefficientStroke.h"
 #include "spectral/CqtStrokes.h"

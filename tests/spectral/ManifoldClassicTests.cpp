@@ -1,7 +1,7 @@
 // Manifold classic mix through the exported interface: result codes, the output
 // length rules, one-shot against tiled placement with its fades, resampling to
 // 44.1 kHz, the two-stage levelling, and non-finite arguments.
-#include "CachedAudio.h"
+#include "HeadlessEngineFixture.h"
 #include "MemoryCap.h"
 #include "TestAudio.h"
 

@@ -2,7 +2,7 @@
 // by deltas, ending, and playback resuming in place after an edit.
 #include "SpectralTestSupport.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/SpectralPlayback.h"
 

@@ -1,7 +1,7 @@
 // The Z sculpt stroke through the exports.
 #include "SpectralTestSupport.h"
 
-#include "engine/AudioCache.h"
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/ZSculptStroke.h"
 

@@ -22,15 +22,4 @@ juce::AudioBuffer<float> exportedEntry (int id, double* rate)
     return readAudio (path, rate);
 }
 
-void HeadlessEngineTest::SetUp()
-{
-    useHeadlessOnly();
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-}
-
-void HeadlessEngineTest::TearDown()
-{
-    quorvalen_engine_shutdown();
-}
-
 } // namespace qvtest

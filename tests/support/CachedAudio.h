@@ -3,8 +3,6 @@
 // through the exported interface as a host would.
 #include <juce_audio_basics/juce_audio_basics.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 
 namespace qvtest
@@ -17,13 +15,5 @@ int cacheAudio (const juce::AudioBuffer<float>& audio, double rate);
 // Exports an entry as the host does (24-bit WAV) and decodes it again. Empty when
 // the export failed.
 juce::AudioBuffer<float> exportedEntry (int id, double* rate = nullptr);
-
-// The headless engine, initialised for each test and shut down after it.
-class HeadlessEngineTest : public ::testing::Test
-{
-protected:
-    void SetUp() override;
-    void TearDown() override;
-};
 
 } // namespace qvtest

@@ -1,6 +1,7 @@
 #pragma once
-// A test fixture with the engine started on one headless device (48 kHz, 512-frame
+// The one test fixture with the engine started on one headless device (48 kHz, 512-frame
 // blocks), sounds cached through the public interface and the output recorded.
+#include "CachedAudio.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -24,11 +25,8 @@ protected:
     }
     void TearDown() override { quorvalen_engine_shutdown(); }
 
-    static int cache (const juce::AudioBuffer<float>& audio, double rate = 48000.0)
-    {
-        const auto bytes = wavBytes (audio, rate, 32);
-        return quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-    }
+    // Caches `audio` exactly through the memory intake; the id or the intake's code.
+    static int cache (const juce::AudioBuffer<float>& audio, double rate = 48000.0) { return cacheAudio (audio, rate); }
 
     // Runs `start`, then records the device output for `duration`.
     static quorvalen::platform::CapturedAudio record (std::chrono::milliseconds duration,

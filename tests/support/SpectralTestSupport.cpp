@@ -11,20 +11,6 @@
 namespace qvtest
 {
 
-void SpectralFixture::SetUp()
-{
-    useHeadlessOnly (1, 48000.0, 512, 512);
-    ASSERT_EQ (quorvalen_engine_init(), 0);
-}
-
-void SpectralFixture::TearDown() { quorvalen_engine_shutdown(); }
-
-int SpectralFixture::cache (const juce::AudioBuffer<float>& audio, double rate)
-{
-    const auto bytes = wavBytes (audio, rate, 32);
-    return quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
-}
-
 SpectralFixture::Opened SpectralFixture::open (int cacheId)
 {
     Opened o;

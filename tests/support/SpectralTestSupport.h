@@ -1,8 +1,7 @@
 #pragma once
 // Spectral sessions on the headless device: a fixture that starts the engine and
 // opens sessions through the exports, and helpers for stroke points.
-#include "EngineTestSupport.h"
-#include "TestAudio.h"
+#include "HeadlessEngineFixture.h"
 
 #include "platform/HeadlessConfig.h"
 #include "spectral/SpectralSession.h"
@@ -23,15 +22,9 @@ struct StrokePoint
     float p0, p1, p2, p3, p4;
 };
 
-class SpectralFixture : public ::testing::Test
+class SpectralFixture : public HeadlessEngineTest
 {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Caches audio through the memory intake (32-bit float WAV bytes).
-    static int cache (const juce::AudioBuffer<float>& audio, double rate);
-
     struct Opened
     {
         int session = 0;

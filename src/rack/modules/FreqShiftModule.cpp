@@ -3,8 +3,8 @@
 #include "core/Units.h"
 #include "dsp/Fades.h"
 #include "dsp/OnePole.h"
-#include "engine/Log.h"
-#include "platform/LiveShifter.h"
+#include "core/Log.h"
+#include "dsp/stretch/LiveShifter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "rack/modules/SpaceModule.h"
 
-#include "engine/Log.h"
+#include "core/Log.h"
 #include "rack/ImpulseResponseLibrary.h"
 #include "dsp/OnePole.h"
 

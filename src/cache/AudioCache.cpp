@@ -1,0 +1,265 @@
+#include "cache/AudioCache.h"
+
+#include "core/Units.h"
+
+#include "io/AudioDecode.h"
+#include "engine/QuorvalenEngine.h"
+#include "io/WavWriter.h"
+#include "io/AudioIntake.h"
+
+#include <cmath>
+#include <limits>
+
+namespace quorvalen
+{
+namespace
+{
+constexpr const char* memoryLabel = "encrypted-memory-cache";
+constexpr const char* cloneLabel = "__native_cache_clone__";
+
+using io::DecodedAudio;
+using Stage = io::DecodedAudio::Stage;
+
+// The intake codes of one operation for each decode stage.
+struct StageCodes
+{
+    int notAudio, shape, read, rate;
+    int of (Stage stage) const
+    {
+        switch (stage)
+        {
+            case Stage::notAudio: return notAudio;
+            case Stage::shape: return shape;
+            case Stage::read: return read;
+            case Stage::rate: return rate;
+            case Stage::ok: break;
+        }
+        return read;
+    }
+};
+
+// Shared by both trimmed intakes once decoded: -3 not audio, -4 shape or rate,
+// -5 read, else the id.
+int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStartMs, float fadeInMs, std::string name)
+{
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -3, -4, -5, -4 }.of (decoded.stage);
+    const auto length = (juce::int64) decoded.buffer->getNumSamples();
+    const double rate = decoded.sampleRate;
+
+    const auto trim = msToSamplesAtMost (trimStartMs, rate, length - 1);
+    const auto kept = length - trim;
+    auto buffer = std::move (decoded.buffer);
+    if (trim > 0)
+    {
+        auto tail = tryAllocateBuffer (buffer->getNumChannels(), kept);
+        if (tail == nullptr)
+            return -5;
+        for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
+            tail->copyFrom (ch, 0, *buffer, ch, (int) trim, (int) kept);
+        buffer = std::move (tail);
+    }
+
+    const auto fade = std::clamp<juce::int64> (msToSamplesAtMost (fadeInMs, rate, kept), 1, kept);
+    if (fade >= 2)
+        for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
+        {
+            auto* x = buffer->getWritePointer (ch);
+            for (juce::int64 i = 0; i < fade; ++i)
+                x[i] *= (float) i / (float) (fade - 1);
+        }
+
+    std::lock_guard lock (engine.engineMutex);
+    // A shutdown may have run while we decoded: nothing may appear after it.
+    if (! engine.hasDevice())
+        return -2;
+    return (int) insertCacheEntry (engine, CacheEntry { std::move (buffer), rate, std::move (name) });
+}
+
+// The id cached under `fullPath`, or 0; drops a stale key whose entry is gone.
+// The caller holds engineMutex.
+std::uint32_t cachedPathId (QuorvalenEngine& engine, const std::string& fullPath)
+{
+    const auto hit = engine.pathMap.find (fullPath);
+    if (hit == engine.pathMap.end())
+        return 0;
+    if (engine.cacheMap.count (hit->second) != 0)
+        return hit->second;
+    engine.pathMap.erase (hit);
+    return 0;
+}
+} // namespace
+
+CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
+{
+    const auto it = engine.cacheMap.find (id);
+    return it != engine.cacheMap.end() ? &it->second : nullptr;
+}
+
+std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
+{
+    const auto id = engine.cacheIdCounter;
+    engine.cacheMap.emplace (id, std::move (entry));
+    ++engine.cacheIdCounter;
+    return id;
+}
+
+EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry*& entry)
+{
+    entry = findCacheEntry (engine, id);
+    if (entry == nullptr)
+        return EntryCheck::unknownId;
+    if (entry->buffer == nullptr)
+        return EntryCheck::noBuffer;
+    if (! (entry->sampleRate > 0.0))
+        return EntryCheck::badRate;
+    return EntryCheck::usable;
+}
+
+void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry)
+{
+    engine.cacheMap[id] = std::move (entry);
+}
+
+void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
+{
+    engine.cacheMap.erase (id);
+}
+
+SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
+{
+    source = findCacheEntry (engine, (std::uint32_t) cacheId);
+    if (source == nullptr)
+        return SessionOpenCode::unknownId;
+    if (source->buffer == nullptr || ! (source->sampleRate > 0.0))
+        return SessionOpenCode::noAudio;
+    if (source->buffer->getNumChannels() < 1 || source->buffer->getNumSamples() < 1)
+        return SessionOpenCode::empty;
+    return SessionOpenCode::found;
+}
+
+int cacheWav (QuorvalenEngine& engine, const char* path)
+{
+    if (path == nullptr)
+        return -1;
+    std::string fullPath;
+    juce::File file;
+    {
+        std::lock_guard lock (engine.engineMutex);
+        if (! engine.hasDevice())
+            return -2;
+        file = juce::File (juce::String::fromUTF8 (path));
+        if (! file.existsAsFile())
+            return -3;
+        fullPath = file.getFullPathName().toStdString();
+        if (const auto id = cachedPathId (engine, fullPath); id != 0)
+            return (int) id;
+    }
+
+    // Decoding runs without the engine mutex: a slow or hostile file (or a pipe whose
+    // open blocks) must not freeze every other export.
+    auto decoded = io::decodeAudioFile (file);
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -4, -5, -6, -7 }.of (decoded.stage);
+
+    std::lock_guard lock (engine.engineMutex);
+    if (! engine.hasDevice())
+        return -2;
+    // Another intake of the same path may have finished first: one path, one id.
+    if (const auto id = cachedPathId (engine, fullPath); id != 0)
+        return (int) id;
+    const auto id = insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, fullPath });
+    engine.pathMap[fullPath] = id;
+    return (int) id;
+}
+
+int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t size)
+{
+    if (bytes == nullptr || size == 0)
+        return -1;
+    {
+        std::lock_guard lock (engine.engineMutex);
+        if (! engine.hasDevice())
+            return -2;
+    }
+    if (size > std::numeric_limits<std::size_t>::max())
+        return -3;
+    auto decoded = io::decodeAudioMemory (bytes, (std::size_t) size);
+    if (decoded.stage != Stage::ok)
+        return StageCodes { -3, -4, -5, -6 }.of (decoded.stage);
+
+    std::lock_guard lock (engine.engineMutex);
+    if (! engine.hasDevice())
+        return -2;
+    return (int) insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, memoryLabel });
+}
+
+int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs)
+{
+    if (! engine.isReady())
+        return -2;
+    if (path == nullptr || *path == '\0')
+        return -1;
+    return trimAndInsert (engine, io::decodeAudioFile (juce::File (juce::String::fromUTF8 (path))), trimStartMs,
+                          fadeInMs, path);
+}
+
+int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs,
+                           float fadeInMs)
+{
+    if (! engine.isReady())
+        return -2;
+    if (bytes == nullptr || size == 0)
+        return -1;
+    if (size > std::numeric_limits<std::size_t>::max())
+        return -3;
+    return trimAndInsert (engine, io::decodeAudioMemory (bytes, (std::size_t) size), trimStartMs, fadeInMs,
+                          memoryLabel);
+}
+
+int cloneCached (QuorvalenEngine& engine, std::int32_t id)
+{
+    std::lock_guard lock (engine.engineMutex);
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return (int) CloneError::unknownId;
+        case EntryCheck::noBuffer: return (int) CloneError::noAudio;
+        case EntryCheck::badRate: return (int) CloneError::badRate;
+        case EntryCheck::usable: break;
+    }
+    try
+    {
+        auto copy = std::make_unique<juce::AudioBuffer<float>> (*entry->buffer);
+        return (int) insertCacheEntry (engine, CacheEntry { std::move (copy), entry->sampleRate, cloneLabel });
+    }
+    catch (...)
+    {
+        return (int) CloneError::outOfMemory;
+    }
+}
+
+ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path)
+{
+    if (path == nullptr)
+        return ExportResult::nullPath;
+    std::lock_guard lock (engine.engineMutex);
+    CacheEntry* entry = nullptr;
+    switch (findAudioEntry (engine, (std::uint32_t) id, entry))
+    {
+        case EntryCheck::unknownId: return ExportResult::unknownId;
+        case EntryCheck::noBuffer: return ExportResult::noAudio;
+        case EntryCheck::badRate: return ExportResult::badRate;
+        case EntryCheck::usable: break;
+    }
+    switch (writeWav24 (juce::File (juce::String::fromUTF8 (path)), *entry->buffer, entry->sampleRate))
+    {
+        case WavWriteResult::ok: return ExportResult::ok;
+        case WavWriteResult::streamFailed: return ExportResult::streamFailed;
+        case WavWriteResult::writerFailed: return ExportResult::writerFailed;
+        case WavWriteResult::writeFailed: return ExportResult::writeFailed;
+    }
+    return ExportResult::writeFailed;
+}
+
+} // namespace quorvalen
