@@ -66,7 +66,8 @@ int main()
             for (int i = 0; i < audio.getNumSamples(); ++i)
                 audio.setSample (ch, i, 0.5f * std::sin (0.01f * i) + 0.1f * (r.nextFloat() - 0.5f));
         juce::WavAudioFormat wav;
-        std::unique_ptr<juce::AudioFormatWriter> w (wav.createWriterFor (new juce::FileOutputStream (input), rate, 2, 24, {}, 0));
+        std::unique_ptr<juce::AudioFormatWriter> w (
+            wav.createWriterFor (new juce::FileOutputStream (input), rate, 2, 24, {}, 0));
         w->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
     }
     juce::MemoryBlock bytes;
@@ -74,7 +75,8 @@ int main()
     const auto in = input.getFullPathName().toStdString();
     const auto out = dir.getChildFile ("out.wav").getFullPathName().toStdString();
 
-    const double file = bestSeconds (5, [&] { quorvalen_engine_unload_cached (quorvalen_engine_cache_wav (in.c_str())); });
+    const double file =
+        bestSeconds (5, [&] { quorvalen_engine_unload_cached (quorvalen_engine_cache_wav (in.c_str())); });
     const double memory = bestSeconds (5, [&] {
         quorvalen_engine_unload_cached (quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize()));
     });
@@ -97,14 +99,16 @@ int main()
             std::exit (3);
     };
     const std::string host = QV_HOST_PATH;
-    const double hostConvert = bestSeconds (5, [&] { run ("'" + host + "' convert '" + in + "' '" + out + "' >/dev/null 2>&1"); });
+    const double hostConvert =
+        bestSeconds (5, [&] { run ("'" + host + "' convert '" + in + "' '" + out + "' >/dev/null 2>&1"); });
     const double soxConvert = bestSeconds (5, [&] { run ("sox '" + in + "' -b 24 '" + out + "'"); });
 
     std::printf ("60 s of 48 kHz stereo 24-bit WAV (best of 5), seconds of audio per second:\n");
     std::printf ("In process:\n");
     std::printf ("  cache_wav (file)      %8.0f x real time   (libsndfile read to float %6.0f x; ratio %.2f)\n",
                  seconds / file, seconds / sndfileRead, sndfileRead / file);
-    std::printf ("  cache_wav_memory      %8.0f x real time   (from memory: no file read to compare)\n", seconds / memory);
+    std::printf ("  cache_wav_memory      %8.0f x real time   (from memory: no file read to compare)\n",
+                 seconds / memory);
     std::printf ("  export_cached_wav     %8.0f x real time\n", seconds / write);
     std::printf ("Whole process (start, decode, write 24-bit WAV, exit):\n");
     std::printf ("  quorvalen_host convert %7.0f x real time   (sox %6.0f x; ratio %.2f)\n", seconds / hostConvert,
@@ -124,8 +128,8 @@ int main()
             noise.getNextAudioBlock (juce::AudioSourceChannelInfo (&block, 0, 512));
     });
     const double perBlock = (withTap - bare) / blocks;
-    std::printf ("  master tap            %8.2f us per 512-frame block (%.4f %% of the 10.7 ms period)\n", perBlock * 1e6,
-                 100.0 * perBlock / (512.0 / rate));
+    std::printf ("  master tap            %8.2f us per 512-frame block (%.4f %% of the 10.7 ms period)\n",
+                 perBlock * 1e6, 100.0 * perBlock / (512.0 / rate));
 
     quorvalen_engine_shutdown();
     dir.deleteRecursively();

@@ -51,7 +51,8 @@ juce::MemoryBlock sound (double root, int seed)
         }
     juce::MemoryBlock block;
     juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> w (wav.createWriterFor (new juce::MemoryOutputStream (block, false), rate, 2, 32, {}, 0));
+    std::unique_ptr<juce::AudioFormatWriter> w (
+        wav.createWriterFor (new juce::MemoryOutputStream (block, false), rate, 2, 32, {}, 0));
     w->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
     w.reset();
     return block;
@@ -64,15 +65,22 @@ int spectralEdit (int a, int)
     juce::Random r (11);
     for (int i = 0; i < 200; ++i)
     {
-        points.insert (points.end(), { r.nextFloat(), r.nextFloat(), 0.02f + 0.1f * r.nextFloat(), 0.02f + 0.1f * r.nextFloat(),
-                                       r.nextFloat() });
+        points.insert (points.end(),
+                       { r.nextFloat(), r.nextFloat(), 0.02f + 0.1f * r.nextFloat(), 0.02f + 0.1f * r.nextFloat(),
+                         r.nextFloat() });
         modes.push_back ((uint32_t) (i % 5));
     }
     return quorvalen_engine_create_cqt_spectral_edit (a, points.data(), modes.data(), (int32_t) modes.size());
 }
 
-int covalent (int a, int b) { return quorvalen_engine_create_manifold_cqt_morph (a, b, 50.0f, 1, 120.0f, 1); }
-int mangle (int a, int b) { return quorvalen_engine_create_reese_cqt_morph (a, b, 50.0f); }
+int covalent (int a, int b)
+{
+    return quorvalen_engine_create_manifold_cqt_morph (a, b, 50.0f, 1, 120.0f, 1);
+}
+int mangle (int a, int b)
+{
+    return quorvalen_engine_create_reese_cqt_morph (a, b, 50.0f);
+}
 
 int manifold (int a, int b)
 {
@@ -117,8 +125,8 @@ void runCase (const Case& c, const juce::MemoryBlock& soundA, const juce::Memory
         const double wall = std::chrono::duration<double> (Clock::now() - t0).count();
         const long after = maxRssKb();
         char line[256];
-        const int len = std::snprintf (line, sizeof line, "%-28s %8.2f s %8.1f x real time   +%5ld MB   (id %d)\n", c.name, wall,
-                                       seconds / wall, (after - before) / 1024, id);
+        const int len = std::snprintf (line, sizeof line, "%-28s %8.2f s %8.1f x real time   +%5ld MB   (id %d)\n",
+                                       c.name, wall, seconds / wall, (after - before) / 1024, id);
         (void) ! write (pipeFds[1], line, (size_t) len);
         quorvalen_engine_shutdown();
         _exit (0);

@@ -87,7 +87,8 @@ void stage (const char* name, int source, const std::function<int()>& run)
 
 int main()
 {
-    std::printf ("Live sources (thread CPU s per s of audio, slowest block)\n\n| Source | CPU s per s | Slowest block |\n|---|---|---|\n");
+    std::printf ("Live sources (thread CPU s per s of audio, slowest block)\n\n| Source | CPU s per s | Slowest block "
+                 "|\n|---|---|---|\n");
     double total = 0.0;
     const char* modes[] = { "character, main preview (-1)", "character, transient", "character, body heat",
                             "character, tail heat + width", "character, overtone drive" };
@@ -120,8 +121,8 @@ int main()
     int source = 0;
     {
         std::lock_guard lock (engine().engineMutex);
-        source = (int) insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (noise (offlineSamples)),
-                                                     rate, "bench" });
+        source = (int) insertCacheEntry (
+            engine(), { std::make_unique<juce::AudioBuffer<float>> (noise (offlineSamples)), rate, "bench" });
     }
 
     std::printf ("Offline on 10 s of 48 kHz stereo\n\n| Stage | Thread CPU | Real time |\n|---|---|---|\n");
@@ -148,8 +149,11 @@ int main()
     });
 
     const auto id = transientLayerId;
-    stage ("cut and pitch (+5 semitones)", source, [&] { return renderFoundryProcessedRegion (engine(), source, id, 5.0f, 80.0f, 0.0f, true); });
-    stage ("layer filters", source, [&] { return applyFoundryLayerFilters (engine(), id, { true, 200.0f, 30.0f, true, 6000.0f, 30.0f }); });
+    stage ("cut and pitch (+5 semitones)", source,
+           [&] { return renderFoundryProcessedRegion (engine(), source, id, 5.0f, 80.0f, 0.0f, true); });
+    stage ("layer filters", source, [&] {
+        return applyFoundryLayerFilters (engine(), id, { true, 200.0f, 30.0f, true, 6000.0f, 30.0f });
+    });
     stage ("mono and invert", source, [&] { return applyFoundryMonoInvert (engine(), id, true, true); });
     stage ("transient shaping 70 %", source, [&] { return shapeFoundryTransient (engine(), id, 70.0f); });
     stage ("heat 70 %", source, [&] { return applyFoundryLayerHeat (engine(), id, 70.0f, 1, false); });
@@ -172,20 +176,24 @@ int main()
     o.drivePercent = 50.0f;
     o.highPassOn = true;
     o.highPassHz = 300.0f;
-    stage ("overtone overlay (cut, filter, drive, mix)", source, [&] { return overlayFoundryOvertone (engine(), o, rate); });
+    stage ("overtone overlay (cut, filter, drive, mix)", source,
+           [&] { return overlayFoundryOvertone (engine(), o, rate); });
 
     int tone = 0;
     {
         juce::AudioBuffer<float> sine (2, offlineSamples);
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < offlineSamples; ++i)
-                sine.setSample (c, i, 0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 220.0 * i / rate));
+                sine.setSample (c, i,
+                                0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 220.0 * i / rate));
         std::lock_guard lock (engine().engineMutex);
-        tone = (int) insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (std::move (sine)), rate, "tone" });
+        tone = (int) insertCacheEntry (engine(),
+                                       { std::make_unique<juce::AudioBuffer<float>> (std::move (sine)), rate, "tone" });
     }
     const double t0 = threadCpuSeconds();
     const float hz = detectFoundryPitch (engine(), tone, 2000.0f);
-    std::printf ("\nPitch detection of a 10 s sound: %.2f ms of thread CPU (%.1f Hz)\n", 1000.0 * (threadCpuSeconds() - t0), hz);
+    std::printf ("\nPitch detection of a 10 s sound: %.2f ms of thread CPU (%.1f Hz)\n",
+                 1000.0 * (threadCpuSeconds() - t0), hz);
     quorvalen_engine_shutdown();
     return 0;
 }

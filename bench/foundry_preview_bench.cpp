@@ -38,8 +38,9 @@ int cacheNoise (int samples, juce::int64 seed, float level)
     noise.getNextAudioBlock (juce::AudioSourceChannelInfo (&audio, 0, samples));
     for (int i = 0; i < samples; ++i) // a decaying tone over the noise, like a hit
         for (int c = 0; c < 2; ++c)
-            audio.setSample (c, i, level * (audio.getSample (c, i) + 0.5f * std::sin (0.03f * (float) i))
-                                       * std::exp (-3.0f * (float) i / (float) samples));
+            audio.setSample (c, i,
+                             level * (audio.getSample (c, i) + 0.5f * std::sin (0.03f * (float) i))
+                                 * std::exp (-3.0f * (float) i / (float) samples));
     juce::MemoryBlock bytes;
     {
         juce::WavAudioFormat wav;
@@ -59,10 +60,10 @@ struct Preview
 
     int call (int kind, const char* path = nullptr) const
     {
-#define QV_PREVIEW_ARGS                                                                                        \
-    transient, body, tail, 120.0f, 520.0f, 30.0f, 80.0f, 0.0f, 100.0f, 0.0f, 40.0f, 1, 80.0f, 20.0f, 0, 20000.0f, \
-        0.0f, -2.0f, 90.0f, 0.0f, 30.0f, 1, 60.0f, 10.0f, 1, 9000.0f, 20.0f, 0.0f, 80.0f, 0.0f, 25.0f, 1, 40.0f, 0,  \
-        0, 0, 20.0f, 0.0f, 1, 12000.0f, 10.0f, 0, 0.0f, 0.0f, 0.0f, 0.0f, 100.0f, 0.0f, 0.0f, 0.0f, 0, 20.0f, 0,     \
+#define QV_PREVIEW_ARGS                                                                                                \
+    transient, body, tail, 120.0f, 520.0f, 30.0f, 80.0f, 0.0f, 100.0f, 0.0f, 40.0f, 1, 80.0f, 20.0f, 0, 20000.0f,      \
+        0.0f, -2.0f, 90.0f, 0.0f, 30.0f, 1, 60.0f, 10.0f, 1, 9000.0f, 20.0f, 0.0f, 80.0f, 0.0f, 25.0f, 1, 40.0f, 0, 0, \
+        0, 20.0f, 0.0f, 1, 12000.0f, 10.0f, 0, 0.0f, 0.0f, 0.0f, 0.0f, 100.0f, 0.0f, 0.0f, 0.0f, 0, 20.0f, 0,          \
         20000.0f, 1400.0f + variant, 0.0f, 20.0f
         if (kind == 0)
             return quorvalen_engine_play_foundry_preview (QV_PREVIEW_ARGS, 1);
@@ -159,7 +160,9 @@ int main()
     for (int r = 0; r < runs; ++r)
     {
         preview.variant = (float) (3 * r);
-        longest = std::max (longest, longestMutexWait ([&] { first.push_back (millisOf ([&] { failures += preview.call (0) != 0; })); }));
+        longest = std::max (longest, longestMutexWait ([&] {
+                                first.push_back (millisOf ([&] { failures += preview.call (0) != 0; }));
+                            }));
         preview.variant += 1.0f;
         refresh.push_back (millisOf ([&] { failures += preview.call (1) != 0; }));
         preview.variant += 1.0f;
@@ -175,7 +178,8 @@ int main()
     for (int r = 0; r < 3; ++r)
     {
         const int id = quorvalen_engine_clone_cached (long10);
-        surprise.push_back (millisOf ([&] { failures += quorvalen_engine_apply_render_surprise (id, 60.0f, 50.0f, 1, 0) != 0; }));
+        surprise.push_back (
+            millisOf ([&] { failures += quorvalen_engine_apply_render_surprise (id, 60.0f, 50.0f, 1, 0) != 0; }));
         quorvalen_engine_unload_cached (id);
     }
 

@@ -30,10 +30,14 @@ long statusKb (const char* key)
 void measure (const qvtest::HostileCase& c, const std::string& path, int runs)
 {
     const auto bytes = c.bytes;
-    const auto calls = { +[] (const std::uint8_t* d, std::size_t n, const char*) { return quorvalen_engine_cache_wav_memory (d, n); },
-                         +[] (const std::uint8_t* d, std::size_t n, const char*) { return quorvalen_engine_cache_wav_memory_trimmed (d, n, 10, 5); },
-                         +[] (const std::uint8_t*, std::size_t, const char* p) { return quorvalen_engine_cache_wav (p); },
-                         +[] (const std::uint8_t*, std::size_t, const char* p) { return quorvalen_engine_cache_wav_trimmed (p, 10, 5); } };
+    const auto calls = {
+        +[] (const std::uint8_t* d, std::size_t n, const char*) { return quorvalen_engine_cache_wav_memory (d, n); },
+        +[] (const std::uint8_t* d, std::size_t n, const char*) {
+            return quorvalen_engine_cache_wav_memory_trimmed (d, n, 10, 5);
+        },
+        +[] (const std::uint8_t*, std::size_t, const char* p) { return quorvalen_engine_cache_wav (p); },
+        +[] (const std::uint8_t*, std::size_t, const char* p) { return quorvalen_engine_cache_wav_trimmed (p, 10, 5); }
+    };
     std::ofstream ("/proc/self/clear_refs") << "5";
     const long baseKb = statusKb ("VmRSS:");
     double worstMs = 0.0;
@@ -42,7 +46,8 @@ void measure (const qvtest::HostileCase& c, const std::string& path, int runs)
         {
             const auto t0 = std::chrono::steady_clock::now();
             call (bytes.data(), bytes.size(), path.c_str());
-            worstMs = std::max (worstMs, std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - t0).count());
+            worstMs = std::max (
+                worstMs, std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - t0).count());
             quorvalen_engine_clear_cache();
         }
     std::printf ("%-32s %6zu bytes  worst %7.3f ms  peak +%6.1f MB\n", c.name.c_str(), bytes.size(), worstMs,

@@ -1,9 +1,9 @@
 // The live rack's cost on the audio thread: CPU seconds per second of 48 kHz stereo
 // audio in 512-frame blocks, measured by the processing thread's own CPU clock (so
 // that other work on a shared machine does not count) beside the wall time, and the
-// slowest single block by CPU and by wall time as a fraction of the block period, for the rack with every module off, each module alone, all seven on
-// (10 s impulse response; frequency shifter in beat and synth modes) and 24
-// rackModules entries.
+// slowest single block by CPU and by wall time as a fraction of the block period, for the rack with every module off,
+// each module alone, all seven on (10 s impulse response; frequency shifter in beat and synth modes) and 24 rackModules
+// entries.
 #include "BenchNoiseSource.h"
 #include "LiveBlockSettings.h"
 #include "ThreadCpuClock.h"
@@ -25,8 +25,8 @@ using namespace qvbench;
 
 struct Cost
 {
-    double cpuPerSecond = 0.0;   // thread CPU time per second of audio
-    double wallPerSecond = 0.0;  // wall time per second of audio
+    double cpuPerSecond = 0.0;       // thread CPU time per second of audio
+    double wallPerSecond = 0.0;      // wall time per second of audio
     double firstBlockFraction = 0.0; // CPU; pays for first-touch page faults of a fresh playback
     double worstCpuFraction = 0.0;   // every later block, by CPU time
     double worstWallFraction = 0.0;  // every later block, by wall time
@@ -106,7 +106,8 @@ int main()
     row ("all modules off", "{}");
     row ("heat (tube)", R"({"heatEnabled": true, "heatMode": "tube", "heatDrive": 60})");
     row ("filter (LP, LFO, dirtbox)", R"({"deEssEnabled": true, "filterLfo": 40, "filterDirtboxEnabled": true})");
-    row ("filter (cepstral)", R"({"deEssEnabled": true, "filterMode": "CEPS", "filterCepsShift": 5, "filterCepsAmount": 60})");
+    row ("filter (cepstral)",
+         R"({"deEssEnabled": true, "filterMode": "CEPS", "filterCepsShift": 5, "filterCepsAmount": 60})");
     row ("transient", R"({"transientEnabled": true, "transientAttack": 40, "transientSustain": -20})");
     row ("frequency shift (beat)", R"({"freqShiftEnabled": true, "freqShift": 5})");
     row ("frequency shift (synth)", R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 5})");
@@ -123,7 +124,7 @@ int main()
     const char* cycle[] = { "heat", "deess", "transient", "spectraldelay", "stereo", "heat" };
     for (int i = 0; i < 24; ++i)
         entries += std::string (i ? "," : "") + R"({"effect": ")" + cycle[i % 6]
-                   + R"(", "settings": {"heatEnabled": true, "deEssEnabled": true, "transientEnabled": true,
+            + R"(", "settings": {"heatEnabled": true, "deEssEnabled": true, "transientEnabled": true,
                         "spectralDelayEnabled": true, "stereoEnabled": true, "stereoWidth": 20}})";
     row ("24 rackModules entries", R"({"rackModules": [)" + entries + "]}");
 

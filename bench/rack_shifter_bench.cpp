@@ -75,7 +75,8 @@ double stretcherDirect (bool mediumWindow, bool sweep)
     return costPerSecond ([&] {
         RB stretcher ((size_t) rate, 2,
                       RB::OptionProcessRealTime | RB::OptionEngineFiner | RB::OptionThreadingNever
-                          | RB::OptionChannelsTogether | (mediumWindow ? RB::OptionWindowStandard : RB::OptionWindowShort),
+                          | RB::OptionChannelsTogether
+                          | (mediumWindow ? RB::OptionWindowStandard : RB::OptionWindowShort),
                       1.0, 1.0);
         stretcher.setMaxProcessSize (block);
         float* out[2] = { outLeft.data(), outRight.data() };

@@ -6,8 +6,8 @@
 // Every case runs in a child process of its own, so that its peak resident size
 // is its own: the child reports ru_maxrss after caching the sound and after the
 // render.
-#include "platform/HeadlessConfig.h"
 #include "dsp/stretch/StretchUtility.h"
+#include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <quorvalen_dsp.h>
@@ -35,7 +35,10 @@ constexpr double rate = 48000.0;
 constexpr int seconds = 60;
 constexpr double stretchRatio = 1.5;
 
-double since (Clock::time_point t0) { return std::chrono::duration<double> (Clock::now() - t0).count(); }
+double since (Clock::time_point t0)
+{
+    return std::chrono::duration<double> (Clock::now() - t0).count();
+}
 
 long maxRssKb()
 {
@@ -65,11 +68,14 @@ void writeInput (const juce::File& file)
         for (int i = 0; i < audio.getNumSamples(); ++i)
         {
             const double t = i / rate;
-            audio.setSample (ch, i, (float) (0.3 * std::sin (2 * M_PI * 110 * t + ch) * (0.6 + 0.4 * std::sin (2 * M_PI * 0.5 * t))
-                                             + 0.15 * std::sin (2 * M_PI * 1320 * t) + 0.05 * (r.nextFloat() - 0.5f)));
+            audio.setSample (
+                ch, i,
+                (float) (0.3 * std::sin (2 * M_PI * 110 * t + ch) * (0.6 + 0.4 * std::sin (2 * M_PI * 0.5 * t))
+                         + 0.15 * std::sin (2 * M_PI * 1320 * t) + 0.05 * (r.nextFloat() - 0.5f)));
         }
     juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> w (wav.createWriterFor (new juce::FileOutputStream (file), rate, 2, 24, {}, 0));
+    std::unique_ptr<juce::AudioFormatWriter> w (
+        wav.createWriterFor (new juce::FileOutputStream (file), rate, 2, 24, {}, 0));
     w->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
 }
 
@@ -81,7 +87,8 @@ void writeImpulseResponse (const juce::File& file)
         for (int i = 0; i < ir.getNumSamples(); ++i)
             ir.setSample (ch, i, (r.nextFloat() - 0.5f) * std::exp (-i / (0.4f * (float) rate)));
     juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> w (wav.createWriterFor (new juce::FileOutputStream (file), rate, 2, 24, {}, 0));
+    std::unique_ptr<juce::AudioFormatWriter> w (
+        wav.createWriterFor (new juce::FileOutputStream (file), rate, 2, 24, {}, 0));
     w->writeFromAudioSampleBuffer (ir, 0, ir.getNumSamples());
 }
 
@@ -215,7 +222,8 @@ int main (int argc, char** argv)
             if (t < best)
                 best = t, added = peak - baseline;
         }
-        std::printf ("  %-8s %7.2f s  (%6.1f x real time)  peak +%6.1f MB\n", name, best, seconds / best, added / 1024.0);
+        std::printf ("  %-8s %7.2f s  (%6.1f x real time)  peak +%6.1f MB\n", name, best, seconds / best,
+                     added / 1024.0);
     }
 
     std::printf ("Stretch x%.1f, finer engine, channels together, high-quality pitch (best of 3):\n", stretchRatio);
@@ -235,8 +243,11 @@ int main (int argc, char** argv)
             utilityTotal = t, utilityAdded = peak - baseline;
     }
     const auto cliOut = dir.getChildFile ("cli.wav").getFullPathName().toStdString();
-    const std::vector<std::string> cli { "rubberband", "-3", "-q", "--centre-focus", "--pitch-hq", "--ignore-clipping",
-                                         "-t", std::to_string (stretchRatio), input, cliOut };
+    const std::vector<std::string> cli { "rubberband", "-3",
+                                         "-q",         "--centre-focus",
+                                         "--pitch-hq", "--ignore-clipping",
+                                         "-t",         std::to_string (stretchRatio),
+                                         input,        cliOut };
     long cliRss = 0;
     const double cliSeconds = bestOf (3, [&] {
         std::string ignored;
@@ -244,11 +255,12 @@ int main (int argc, char** argv)
         const bool ok = runChild ("rubberband", cli, ignored, cliRss);
         return ok ? since (t0) : 1e30;
     });
-    std::printf ("  stretch utility      %6.2f s (stretch alone), %6.2f s with decode and 24-bit write, peak +%.1f MB\n",
-                 utilityStretch, utilityTotal, utilityAdded / 1024.0);
+    std::printf (
+        "  stretch utility      %6.2f s (stretch alone), %6.2f s with decode and 24-bit write, peak +%.1f MB\n",
+        utilityStretch, utilityTotal, utilityAdded / 1024.0);
     std::printf ("  rubberband -3 (CLI)  %6.2f s, peak %.1f MB\n", cliSeconds, cliRss / 1024.0);
-    std::printf ("  utility / CLI        %6.3f (with decode and write), %6.3f (stretch alone)\n", utilityTotal / cliSeconds,
-                 utilityStretch / cliSeconds);
+    std::printf ("  utility / CLI        %6.3f (with decode and write), %6.3f (stretch alone)\n",
+                 utilityTotal / cliSeconds, utilityStretch / cliSeconds);
 
     dir.deleteRecursively();
     return 0;

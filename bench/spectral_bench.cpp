@@ -33,11 +33,14 @@ int cacheSound (int lengthSeconds)
     juce::Random r (3);
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < n; ++i)
-            audio.setSample (c, i, 0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i) + 0.1f * std::sin (0.0031f * (float) (i + c)));
+            audio.setSample (c, i,
+                             0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
+                                 + 0.1f * std::sin (0.0031f * (float) (i + c)));
     juce::MemoryBlock block;
     {
         juce::WavAudioFormat wav;
-        std::unique_ptr<juce::AudioFormatWriter> writer (wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
         writer->writeFromAudioSampleBuffer (audio, 0, n);
     }
     return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
@@ -70,7 +73,9 @@ void strokeCase (const char* name, int session, const std::vector<float>& points
     for (int i = 0; i < runs; ++i)
     {
         int rc = 0;
-        stroke.add (seconds ([&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, points.data(), tools.data(), count); }));
+        stroke.add (seconds ([&] {
+            rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, points.data(), tools.data(), count);
+        }));
         if (rc <= 0)
             std::printf ("  %s failed: %d\n", name, rc);
         undo.add (seconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
@@ -85,7 +90,8 @@ void imageCase (int session, std::uint32_t width, int height, const char* name)
     Timing t;
     for (int i = 0; i < 2; ++i)
         t.add (seconds ([&] {
-            if (const int rc = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), width, height); rc != 0)
+            if (const int rc = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), width, height);
+                rc != 0)
                 std::printf ("  image failed: %d\n", rc);
         }));
     std::printf ("  %-28s image  %7.1f ms (worst %7.1f)\n", name, t.best * 1e3, t.worst * 1e3);
@@ -101,7 +107,8 @@ void spectrogramCase (int id, std::uint32_t width, int height)
             if (const int rc = quorvalen_engine_get_cqt_spectrogram (id, out.data(), width, height, &secs); rc != 0)
                 std::printf ("  spectrogram failed: %d\n", rc);
         }));
-    std::printf ("  spectrogram %4u x %-4d          %7.1f ms (worst %7.1f)\n", width, height, t.best * 1e3, t.worst * 1e3);
+    std::printf ("  spectrogram %4u x %-4d          %7.1f ms (worst %7.1f)\n", width, height, t.best * 1e3,
+                 t.worst * 1e3);
 }
 } // namespace
 
@@ -116,7 +123,8 @@ int main()
         std::uint32_t live = 0;
         float secondsLong = 0.0f;
         int session = 0;
-        const double open = seconds ([&] { session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &secondsLong); });
+        const double open =
+            seconds ([&] { session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &secondsLong); });
         std::printf ("%d s stereo, 48 kHz (session %d, opened in %.1f ms)\n", length, session, open * 1e3);
         const int runs = length == 10 ? 5 : 3;
         strokeCase ("knife, 10 points", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 1.0f), 0, runs);

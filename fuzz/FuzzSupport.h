@@ -7,11 +7,11 @@
 
 #include <quorvalen_dsp.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <cmath>
 #include <string>
 
 namespace qvfuzz

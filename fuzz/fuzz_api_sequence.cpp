@@ -21,7 +21,8 @@ const char* const racks[] = {
     "{\"heatEnabled\": true, \"heatDrive\": 90, \"stereoEnabled\": true, \"stereoWidth\": -10}",
     "{\"spaceEnabled\": true, \"spectroNoTail\": true, \"spectralDelayEnabled\": true}",
     "{\"deEssEnabled\": true, \"filterMode\": \"CEPS\", \"filterCepsAmount\": 80}",
-    "{\"freqShiftEnabled\": true, \"freqShift\": 7, \"rackModules\": [{\"effect\": \"heat\", \"settings\": {\"heatEnabled\": true}}]}",
+    "{\"freqShiftEnabled\": true, \"freqShift\": 7, \"rackModules\": [{\"effect\": \"heat\", \"settings\": "
+    "{\"heatEnabled\": true}}]}",
     "[1, 2]",
 };
 
@@ -37,16 +38,25 @@ void runOp (qvfuzz::Bytes& in, const std::string& exportPath)
     float f[64];
     switch (in.byte() % 24)
     {
-        case 0: lastId = std::max (lastId.load(), quorvalen_engine_cache_wav_memory (wav.getData(), wav.getSize())); break;
+        case 0:
+            lastId = std::max (lastId.load(), quorvalen_engine_cache_wav_memory (wav.getData(), wav.getSize()));
+            break;
         case 1:
-            lastId = std::max (lastId.load(), quorvalen_engine_cache_wav_memory_trimmed (wav.getData(), wav.getSize(),
-                                                                                         in.unit() * 200.0f, in.unit() * 50.0f));
+            lastId = std::max (lastId.load(),
+                               quorvalen_engine_cache_wav_memory_trimmed (wav.getData(), wav.getSize(),
+                                                                          in.unit() * 200.0f, in.unit() * 50.0f));
             break;
         case 2: lastId = std::max (lastId.load(), quorvalen_engine_clone_cached (pick())); break;
         case 3: quorvalen_engine_unload_cached (pick()); break;
-        case 4: if (in.byte() < 16) quorvalen_engine_clear_cache(); break;
+        case 4:
+            if (in.byte() < 16)
+                quorvalen_engine_clear_cache();
+            break;
         case 5: quorvalen_engine_play_cached (pick(), in.unit() * 60.0f - 30.0f, in.unit() * 120.0f); break;
-        case 6: if (in.byte() < 32) quorvalen_engine_stop(); break;
+        case 6:
+            if (in.byte() < 32)
+                quorvalen_engine_stop();
+            break;
         case 7: quorvalen_engine_get_playback_telemetry (&p, &l, &u); break;
         case 8: quorvalen_engine_get_master_stereo_scope (f, f + 32, 32); break;
         case 9: quorvalen_engine_get_master_spectrum (f, 64); break;
@@ -59,11 +69,20 @@ void runOp (qvfuzz::Bytes& in, const std::string& exportPath)
         case 16: quorvalen_engine_redo_processing_edit_session (in.byte() % 6); break;
         case 17: quorvalen_engine_end_processing_edit_session (in.byte() % 6); break;
         case 18: quorvalen_engine_update_processing_rack (racks[in.byte() % 6]); break;
-        case 19: quorvalen_engine_play_cached_with_processing (pick(), racks[in.byte() % 6], in.unit() * 100.0f, in.byte() & 1); break;
+        case 19:
+            quorvalen_engine_play_cached_with_processing (pick(), racks[in.byte() % 6], in.unit() * 100.0f,
+                                                          in.byte() & 1);
+            break;
         case 20: quorvalen_engine_export_cached_wav (pick(), exportPath.c_str()); break;
         case 21: quorvalen_engine_set_foundry_main_preview_looping (in.byte() & 1); break;
         case 22: quorvalen_engine_set_foundry_main_preview_pitch (in.unit() * 60.0f - 30.0f); break;
-        case 23: if (in.byte() < 4) { quorvalen_engine_shutdown(); quorvalen_engine_init(); } break;
+        case 23:
+            if (in.byte() < 4)
+            {
+                quorvalen_engine_shutdown();
+                quorvalen_engine_init();
+            }
+            break;
     }
 }
 } // namespace

@@ -60,6 +60,7 @@ int main (int argc, char** argv)
     for (int i = 0; i < 256; ++i)
         ops.push_back ((char) (i * 7));
     writeText (root.getChildFile ("api_sequence"), "walk", ops);
-    writeText (root.getChildFile ("api_sequence"), "cache-play-unload", std::string ("\x00\x00\x05\x01\x80\x80\x07\x03\x01", 9));
+    writeText (root.getChildFile ("api_sequence"), "cache-play-unload",
+               std::string ("\x00\x00\x05\x01\x80\x80\x07\x03\x01", 9));
     return 0;
 }

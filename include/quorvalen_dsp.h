@@ -23,7 +23,7 @@
 #include <stdint.h>
 
 #if defined(__GNUC__)
-#define QUORVALEN_API __attribute__((visibility("default")))
+#define QUORVALEN_API __attribute__ ((visibility ("default")))
 #else
 #define QUORVALEN_API
 #endif
@@ -35,24 +35,24 @@ extern "C" {
 /* ---- Standalone utilities (no engine needed) ---------------------------- */
 
 /* samples[i] *= gain for i < count; nothing for a null array or count < 1. */
-QUORVALEN_API void quorvalen_apply_gain(float* samples, int32_t count, float gain);
+QUORVALEN_API void quorvalen_apply_gain (float* samples, int32_t count, float gain);
 /* Plays a file on its own output device and returns when it ended.
    0 played; 1 path null; 2 file missing; 3 not audio; 4 empty, bad shape,
    unreadable or sample rate outside 1000..768000 Hz; 5 no output device (or
    playback never ended). */
-QUORVALEN_API int32_t quorvalen_play_wav(const char* path);
+QUORVALEN_API int32_t quorvalen_play_wav (const char* path);
 /* A 440 Hz tone at 0.1 for half a second on its own output device.
    0 played; 1 no output device. */
-QUORVALEN_API int32_t quorvalen_test_audio(void);
+QUORVALEN_API int32_t quorvalen_test_audio (void);
 
 /* ---- Life cycle ---------------------------------------------------------- */
 
 /* 0 started (or already running); 1 no output device could be opened. */
-QUORVALEN_API int32_t quorvalen_engine_init(void);
+QUORVALEN_API int32_t quorvalen_engine_init (void);
 /* 1 when the engine is running, else 0. */
-QUORVALEN_API int32_t quorvalen_engine_is_ready(void);
+QUORVALEN_API int32_t quorvalen_engine_is_ready (void);
 /* Stops playback, frees every cached sound and session, closes the device. 0. */
-QUORVALEN_API int32_t quorvalen_engine_shutdown(void);
+QUORVALEN_API int32_t quorvalen_engine_shutdown (void);
 
 /* ---- Audio cache --------------------------------------------------------- */
 /* Decoded sounds live in memory under positive ids until unloaded or cleared.
@@ -62,56 +62,56 @@ QUORVALEN_API int32_t quorvalen_engine_shutdown(void);
    -5 no channels or no frame; -6 read failed or out of memory; -7 sample rate
    outside 1000..768000 Hz.
    The same full path returns the same id while it stays cached. */
-QUORVALEN_API int32_t quorvalen_engine_cache_wav(const char* path);
+QUORVALEN_API int32_t quorvalen_engine_cache_wav (const char* path);
 /* A whole audio file held in memory (read in place, not retained).
    -1 bytes null or size 0; -2 not ready; -3 not audio; -4 bad shape;
    -5 read failed; -6 sample rate outside 1000..768000 Hz. */
-QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory(const void* bytes, uint64_t size);
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size);
 /* Decode skipping trimStartMs and fading in over fadeInMs; always a new id.
    -2 not ready; -1 path null or empty; -3 not audio; -4 bad shape or rate;
    -5 read failed. The rate test is the same as above. */
-QUORVALEN_API int32_t quorvalen_engine_cache_wav_trimmed(const char* path, float trimStartMs, float fadeInMs);
-QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory_trimmed(const void* bytes, uint64_t size,
-                                                                float trimStartMs, float fadeInMs);
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_trimmed (const char* path, float trimStartMs, float fadeInMs);
+QUORVALEN_API int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t size, float trimStartMs,
+                                                                 float fadeInMs);
 /* Deep copy under a new id. -1 unknown id; -2 no audio; -3 bad rate; -4 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_clone_cached(int32_t cacheId);
+QUORVALEN_API int32_t quorvalen_engine_clone_cached (int32_t cacheId);
 /* 0 unloaded (stops it first when it plays); 1 unknown id. */
-QUORVALEN_API int32_t quorvalen_engine_unload_cached(int32_t cacheId);
+QUORVALEN_API int32_t quorvalen_engine_unload_cached (int32_t cacheId);
 /* Stops playback and frees every sound and session. 0. Ids are never reused. */
-QUORVALEN_API int32_t quorvalen_engine_clear_cache(void);
+QUORVALEN_API int32_t quorvalen_engine_clear_cache (void);
 /* Writes a 24-bit WAV file, replacing the target only once it is complete.
    -1 path null; -2 unknown id; -3 no audio; -4 bad rate; -5 folder missing or
    path is a folder; -6 writer refused; -7 write failed (old file kept). */
-QUORVALEN_API int32_t quorvalen_engine_export_cached_wav(int32_t cacheId, const char* path);
+QUORVALEN_API int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path);
 
 /* ---- Playback and telemetry ---------------------------------------------- */
 
 /* Plays a cached sound; semitones (-24..24) change speed and pitch together,
    volume is a percentage (0..100). 0; 1 not ready; 2 unknown id; 3 no audio. */
-QUORVALEN_API int32_t quorvalen_engine_play_cached(int32_t cacheId, float semitones, float volumePercent);
+QUORVALEN_API int32_t quorvalen_engine_play_cached (int32_t cacheId, float semitones, float volumePercent);
 /* Decodes and plays a file at its own rate. 0; 1 path null; 2 not ready;
    3 missing; 4 not audio; 5 bad shape; 6 read failed; 7 sample rate outside
    1000..768000 Hz. */
-QUORVALEN_API int32_t quorvalen_engine_play_wav(const char* path);
+QUORVALEN_API int32_t quorvalen_engine_play_wav (const char* path);
 /* Fades out over about 24 ms and stops. 0; 1 not ready. */
-QUORVALEN_API int32_t quorvalen_engine_stop(void);
+QUORVALEN_API int32_t quorvalen_engine_stop (void);
 /* Position (seconds, corrected for output latency), length (seconds), playing (0/1).
    0; 1 not ready; 2 a pointer null. */
-QUORVALEN_API int32_t quorvalen_engine_get_playback_telemetry(double* position, double* length, uint32_t* playing);
+QUORVALEN_API int32_t quorvalen_engine_get_playback_telemetry (double* position, double* length, uint32_t* playing);
 /* Loop flag of the Foundry main preview. 0; 1 not ready. */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_looping(int32_t looping);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_looping (int32_t looping);
 /* Live pitch of the Foundry main preview (-24..24 semitones). 0; 1 not ready. */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_pitch(float semitones);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_pitch (float semitones);
 
 /* ---- Master tap ---------------------------------------------------------- */
 /* What the device plays: 1 signal, 0 silence, -1 bad arguments, -2 not ready. */
 
 /* The last n frames (the oldest first; zeros before anything played). */
-QUORVALEN_API int32_t quorvalen_engine_get_master_stereo_scope(float* left, float* right, int32_t n);
+QUORVALEN_API int32_t quorvalen_engine_get_master_stereo_scope (float* left, float* right, int32_t n);
 /* n bins of the smoothed left-channel magnitude spectrum, each in 0..1. */
-QUORVALEN_API int32_t quorvalen_engine_get_master_spectrum(float* out, int32_t n);
+QUORVALEN_API int32_t quorvalen_engine_get_master_spectrum (float* out, int32_t n);
 /* Pitch of the left channel in Hz (40..1200); 0 written when none is found. */
-QUORVALEN_API int32_t quorvalen_engine_get_master_pitch(float* outHz);
+QUORVALEN_API int32_t quorvalen_engine_get_master_pitch (float* outHz);
 
 /* ---- Processing edit sessions -------------------------------------------- */
 /* Destructive edits of a work copy (its own cache id, stable across edits) with
@@ -119,26 +119,26 @@ QUORVALEN_API int32_t quorvalen_engine_get_master_pitch(float* outHz);
 
 /* Session id; *outWorkCacheId receives the work copy's id. -1 out null;
    -2 not ready; -3 unknown id; -4 no audio or bad rate; -5 empty; -6 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_begin_processing_edit_session(int32_t cacheId, uint32_t* outWorkCacheId);
+QUORVALEN_API int32_t quorvalen_engine_begin_processing_edit_session (int32_t cacheId, uint32_t* outWorkCacheId);
 /* Keeps [start, end) as fractions of the length, with 5 ms de-click fades.
    Work id; -1 unknown session; -2 bad bounds; -3 no work audio; -4 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_crop_processing_edit_session(int32_t session, float start, float end);
+QUORVALEN_API int32_t quorvalen_engine_crop_processing_edit_session (int32_t session, float start, float end);
 /* Fades the last fadeMs to silence. Work id; -1; -2 fadeMs not above 0; -3; -4. */
-QUORVALEN_API int32_t quorvalen_engine_end_fade_processing_edit_session(int32_t session, float fadeMs);
+QUORVALEN_API int32_t quorvalen_engine_end_fade_processing_edit_session (int32_t session, float fadeMs);
 /* Work id; -1 unknown session; -2 no work audio; -3 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_reverse_processing_edit_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_reverse_processing_edit_session (int32_t session);
 /* Work id; -1 unknown session; -2 nothing to undo/redo; -3 no work audio; -4 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_undo_processing_edit_session(int32_t session);
-QUORVALEN_API int32_t quorvalen_engine_redo_processing_edit_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_undo_processing_edit_session (int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_redo_processing_edit_session (int32_t session);
 /* Drops the session and its work copy (export or clone it first to keep it). 0; 1 unknown. */
-QUORVALEN_API int32_t quorvalen_engine_end_processing_edit_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_end_processing_edit_session (int32_t session);
 
 /* ---- Processing rack ----------------------------------------------------- */
 
 /* Parses a rack settings document (a JSON object) and makes it the live rack's
    settings from the next audio block on; keys left out take their defaults.
    0 published; 1 json null; 2 not a JSON object (the rack keeps its settings). */
-QUORVALEN_API int32_t quorvalen_engine_update_processing_rack(const char* json);
+QUORVALEN_API int32_t quorvalen_engine_update_processing_rack (const char* json);
 /* Plays a cached sound from its start through the rack with these settings (which
    are published), volume in percent (0..100), loop non-zero to loop. Without a
    loop, an enabled space module adds 10 s of silence for its tail.
@@ -150,8 +150,8 @@ QUORVALEN_API int32_t quorvalen_engine_update_processing_rack(const char* json);
    the refresh id not an integer 1..2147483647; 6 that id is not what plays
    through the rack with this loop setting, or the position lies past the new
    sound's end. */
-QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing(int32_t cacheId, const char* settingsJson,
-                                                                   float volumePercent, int32_t loop);
+QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing (int32_t cacheId, const char* settingsJson,
+                                                                    float volumePercent, int32_t loop);
 /* Renders a cached sound through the rack with these settings (used for this
    render only; the live rack keeps its own) and writes it as a 24-bit WAV file at
    outPath (UTF-8; missing folders are created). Uses no audio device and makes
@@ -163,8 +163,8 @@ QUORVALEN_API int32_t quorvalen_engine_play_cached_with_processing(int32_t cache
    -4 entry's sample rate unusable; -5 settings not a JSON object, a stage failed
    (a stretch needs 8..192 kHz) or memory ran out; -6 file could not be opened;
    -7 no WAV writer for the shape; -8 writing failed. */
-QUORVALEN_API int32_t quorvalen_engine_render_cached_with_processing(int32_t cacheId, const char* json,
-                                                                     const char* outPath);
+QUORVALEN_API int32_t quorvalen_engine_render_cached_with_processing (int32_t cacheId, const char* json,
+                                                                      const char* outPath);
 
 /* Impulse responses of the space module: the audio files (wav, aiff, aif, flac)
    of the first folder found among QUORVALEN_IR_DIR, then irs, cpp/irs and
@@ -173,12 +173,12 @@ QUORVALEN_API int32_t quorvalen_engine_render_cached_with_processing(int32_t cac
    by file name by character code (capitals first). Neither needs init; each
    searches the disk again. */
 /* The number of impulse responses (0 when none is found). */
-QUORVALEN_API int32_t quorvalen_engine_get_space_ir_count(void);
+QUORVALEN_API int32_t quorvalen_engine_get_space_ir_count (void);
 /* Writes the file name of response index (0-based) as a zero-terminated UTF-8
    string. Returns its length + 1 once written, or as a size query when buffer is
    null or bufferSize < 1; -(length + 1) when bufferSize is too small (nothing
    written); 0 when index is outside 0..count-1. */
-QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* buffer, int32_t bufferSize);
+QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name (int32_t index, char* buffer, int32_t bufferSize);
 
 /* ---- Foundry -------------------------------------------------------------- */
 /* Layers: 0 transient, 1 body, 2 tail. Parameters: 0 pitch (-24..+24 semitones),
@@ -191,14 +191,13 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name(int32_t index, char* bu
    kept). count <= 0 clears the lane. Works before init.
    0; 8 layer above 2 or parameter above 7 (nothing changes), count above 1024 or
    an array null (the lane is left empty). */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation(uint32_t layer, uint32_t parameter,
-                                                              const float* times, const float* values,
-                                                              int32_t count);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation (uint32_t layer, uint32_t parameter, const float* times,
+                                                               const float* values, int32_t count);
 
 /* Fundamental of a cached sound's first channel over 120 ms from startMs
    (negative counts from 0), 45..1500 Hz, in Hz; 0 when none is found (unknown
    id, no audio, under 256 samples left, no clear period). Works before init. */
-QUORVALEN_API float quorvalen_engine_detect_foundry_pitch(int32_t cacheId, float startMs);
+QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs);
 
 /* Auditions one region of a cached sound as a Foundry layer: cut from startMs,
    made mono (bits bit 0) or inverted (bit 1); for kind 0 transient, 1 body or
@@ -212,36 +211,34 @@ QUORVALEN_API float quorvalen_engine_detect_foundry_pitch(int32_t cacheId, float
    neutral setting. Stops an earlier audition first.
    0 playing; 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
    long; 8 bad layer. */
-QUORVALEN_API int32_t quorvalen_engine_play_foundry_region(int32_t sourceId, float semitones, float levelPercent,
-                                                           float startMs, int32_t highPassOn, float highPassHz,
-                                                           float highPassResonance, int32_t lowPassOn,
-                                                           float lowPassHz, float lowPassResonance, int32_t kind,
-                                                           float transient, float bodyHeat, float tailHeat,
-                                                           int32_t heatMode, float overtoneDrive, float width,
-                                                           int32_t bits, float regionStartPercent,
-                                                           float regionEndPercent);
+QUORVALEN_API int32_t quorvalen_engine_play_foundry_region (int32_t sourceId, float semitones, float levelPercent,
+                                                            float startMs, int32_t highPassOn, float highPassHz,
+                                                            float highPassResonance, int32_t lowPassOn, float lowPassHz,
+                                                            float lowPassResonance, int32_t kind, float transient,
+                                                            float bodyHeat, float tailHeat, int32_t heatMode,
+                                                            float overtoneDrive, float width, int32_t bits,
+                                                            float regionStartPercent, float regionEndPercent);
 /* Live character of what plays: pitch (-24..24 semitones, the speed of the main
    preview too when mode is -1), level (percent, 0..150), mode (-1 main preview,
    0 transient, 1 body, 2 tail, 3 overtone) and that mode's amounts in percent.
    Every playback passes a soft ceiling (quiet sound about 1.33 times louder).
    No lock; always 0. */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_character(float semitones, float levelPercent,
-                                                                      int32_t mode, float transient,
-                                                                      float bodyHeat, float tailHeat,
-                                                                      int32_t heatMode, float overtoneDrive,
-                                                                      float width);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_character (float semitones, float levelPercent,
+                                                                       int32_t mode, float transient, float bodyHeat,
+                                                                       float tailHeat, int32_t heatMode,
+                                                                       float overtoneDrive, float width);
 /* Live audition high-pass and low-pass (cutoff 20 Hz..min(0.45 rate, 20 kHz),
    resonance in percent: Q 0.95..12). 0; 1 not ready. */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_filters(int32_t highPassOn, float highPassHz,
-                                                                    float highPassResonance, int32_t lowPassOn,
-                                                                    float lowPassHz, float lowPassResonance);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_filters (int32_t highPassOn, float highPassHz,
+                                                                     float highPassResonance, int32_t lowPassOn,
+                                                                     float lowPassHz, float lowPassResonance);
 /* Filters of one region (0..2) of the Foundry main preview (20..20000 Hz,
    resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready. */
-QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters(uint32_t region, int32_t highPassOn,
-                                                                               float highPassHz,
-                                                                               float highPassResonance,
-                                                                               int32_t lowPassOn, float lowPassHz,
-                                                                               float lowPassResonance);
+QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (uint32_t region, int32_t highPassOn,
+                                                                                float highPassHz,
+                                                                                float highPassResonance,
+                                                                                int32_t lowPassOn, float lowPassHz,
+                                                                                float lowPassResonance);
 /* ---- Spectral sessions --------------------------------------------------- */
 /* A session edits a private 2-channel copy of a cached sound (a mono sound is
    duplicated, a wider one keeps its first two channels): the live copy, a cache
@@ -253,8 +250,8 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters(u
 /* Session id; *outLiveCacheId and *outSeconds (its length) are written.
    -1 an output null; -2 engine not ready; -3 unknown id; -4 entry without audio
    or with a rate not above 0; -5 no channels or samples; -6 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session(int32_t cacheId, uint32_t* outLiveCacheId,
-                                                                  float* outSeconds);
+QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cacheId, uint32_t* outLiveCacheId,
+                                                                   float* outSeconds);
 /* One stroke of count points, 5 floats each, every point with the same tool code:
    0 knife: time (0..1), y (0 top = highest frequency .. 1), time radius,
      frequency radius (fractions), depth (0 changes nothing, 1 a quarter at the
@@ -276,16 +273,16 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session(int32_t cacheI
    copy is gone or was reshaped (the knife reports that as -5 once it has
    analysed the copy); -5 the stroke could not be carried through; -6 tool codes
    mixed or above 4. A failed stroke changes nothing. */
-QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke(int32_t session, const float* points,
-                                                                         const uint32_t* tools, int32_t count);
+QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke (int32_t session, const float* points,
+                                                                          const uint32_t* tools, int32_t count);
 /* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
    is gone or was reshaped, or memory ran out (the step stays available and
    nothing changes). */
-QUORVALEN_API int32_t quorvalen_engine_undo_cqt_spectral_session(int32_t session);
-QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_undo_cqt_spectral_session (int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_redo_cqt_spectral_session (int32_t session);
 /* Drops the session and its live copy (stopping it when it plays); the source
    entry stays. 0; 1 unknown session. */
-QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session);
+QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session);
 /* ---- Offline constant-Q renders -------------------------------------------- */
 /* Each creates a new cached sound and returns its id (> 0), or a negative code,
    tested in the order given. The sources are never changed. */
@@ -302,8 +299,8 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session(int32_t session)
    shut down during the render); -4 unknown id (or the cache was cleared during
    the render); -5 entry without audio or with a bad rate; -6 no channels or
    samples; -7 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId, const float* edits,
-                                                               const uint32_t* modes, int32_t count);
+QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId, const float* edits,
+                                                                 const uint32_t* modes, int32_t count);
 
 /* Morphs sound A towards sound B in the constant-Q domain into a new sound at
    A's rate, as long as the shorter of the two, with as many channels as the
@@ -320,11 +317,11 @@ QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit(int32_t cacheId,
    -1 engine not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
    unknown; -3 idB unknown; -4 an entry without audio; -5 a bad rate; -6 no
    channels or samples; -7 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_create_manifold_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount,
-                                                                uint32_t kind, float tempo, int32_t preset);
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_cqt_morph (int32_t cacheIdA, int32_t cacheIdB, float amount,
+                                                                  uint32_t kind, float tempo, int32_t preset);
 /* The mangle morph at 172 beats per minute with a two-beat swing (kind 0,
    preset 1). Same results. */
-QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph(int32_t cacheIdA, int32_t cacheIdB, float amount);
+QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph (int32_t cacheIdA, int32_t cacheIdB, float amount);
 
 /* Mixes count (1..16) cached sounds into a new stereo sound at 44.1 kHz, peak
    0.977. Each source i is resampled, scaled by gains[i] (0..1) and either placed
@@ -340,10 +337,10 @@ QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph(int32_t cacheIdA, 
    -1 engine not ready; -2 an array null, count outside 1..16 or primary outside
    0..count-1; -3 an unknown id; -4 entry without audio; -5 bad rate; -6 no
    channels or samples, or too long; -7 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic(const uint32_t* ids, const float* gains,
-                                                              const int32_t* roles, int32_t count, int32_t primary,
-                                                              float lengthSeconds, float fixedSeconds,
-                                                              int32_t rawLevels, uint32_t loopMask);
+QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic (const uint32_t* ids, const float* gains,
+                                                                const int32_t* roles, int32_t count, int32_t primary,
+                                                                float lengthSeconds, float fixedSeconds,
+                                                                int32_t rawLevels, uint32_t loopMask);
 
 /* Joins two cached sounds and plays the result: the first up to joinMs, then the
    second (resampled to the first's rate), crossfaded over crossfadeMs with a
@@ -352,10 +349,10 @@ QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic(const uint32_t* i
    0 playing; 1 not ready; 2 first id unknown; 3 second id unknown; 4 no buffer;
    5 bad rate; 6 no audio; 7 the join failed (too long, out of memory).
    Both names are one function. */
-QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
-                                                            float crossfadeMs);
-QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph(int32_t cacheIdA, int32_t cacheIdB, float joinMs,
-                                                                 float crossfadeMs);
+QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph (int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                             float crossfadeMs);
+QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph (int32_t cacheIdA, int32_t cacheIdB, float joinMs,
+                                                                  float crossfadeMs);
 
 /* Foundry preview. The 57 parameters: transientId, bodyId (body when >= 1), tailId
    (tail when >= 1); bodyJoinMs (where the body begins in the transient), tailJoinMs
@@ -374,34 +371,32 @@ QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph(int32_t cacheId
    Codes: 0; 1 not ready; 2 unknown source; 4 no buffer; 5 bad rate; 6 empty or
    too long; 7 no preview (a join or the finish failed); 8 bad layer.
    The three preview functions take these parameters in this order: */
-#define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS \
-    int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs, \
-    float transientBodyCrossfadeMs, float compositeTailCrossfadeMs, float transientSemitones, \
-    float transientLevel, float transientStartMs, float transientShaping, int32_t transientHighPassOn, \
-    float transientHighPassHz, float transientHighPassRes, int32_t transientLowPassOn, \
-    float transientLowPassHz, float transientLowPassRes, float bodySemitones, float bodyLevel, \
-    float bodyStartMs, float bodyHeat, int32_t bodyHighPassOn, float bodyHighPassHz, float bodyHighPassRes, \
-    int32_t bodyLowPassOn, float bodyLowPassHz, float bodyLowPassRes, float tailSemitones, float tailLevel, \
-    float tailStartMs, float tailHeat, int32_t tailHeatMode, float tailWidth, int32_t monoMask, \
-    int32_t overtoneInvert, int32_t tailHighPassOn, float tailHighPassHz, float tailHighPassRes, \
-    int32_t tailLowPassOn, float tailLowPassHz, float tailLowPassRes, int32_t overtoneId, \
-    float overlayStartMs, float overlayEndMs, float overtoneStartMs, float overtoneSemitones, \
-    float overtoneLevel, float overtoneDrive, float overtoneFadeIn, float overtoneFadeOut, \
-    int32_t overtoneHighPassOn, float overtoneHighPassHz, int32_t overtoneLowPassOn, float overtoneLowPassHz, \
-    float lengthMs, float finalSemitones, float character
+#define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS                                                                           \
+    int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs,                           \
+        float transientBodyCrossfadeMs, float compositeTailCrossfadeMs, float transientSemitones,                      \
+        float transientLevel, float transientStartMs, float transientShaping, int32_t transientHighPassOn,             \
+        float transientHighPassHz, float transientHighPassRes, int32_t transientLowPassOn, float transientLowPassHz,   \
+        float transientLowPassRes, float bodySemitones, float bodyLevel, float bodyStartMs, float bodyHeat,            \
+        int32_t bodyHighPassOn, float bodyHighPassHz, float bodyHighPassRes, int32_t bodyLowPassOn,                    \
+        float bodyLowPassHz, float bodyLowPassRes, float tailSemitones, float tailLevel, float tailStartMs,            \
+        float tailHeat, int32_t tailHeatMode, float tailWidth, int32_t monoMask, int32_t overtoneInvert,               \
+        int32_t tailHighPassOn, float tailHighPassHz, float tailHighPassRes, int32_t tailLowPassOn,                    \
+        float tailLowPassHz, float tailLowPassRes, int32_t overtoneId, float overlayStartMs, float overlayEndMs,       \
+        float overtoneStartMs, float overtoneSemitones, float overtoneLevel, float overtoneDrive,                      \
+        float overtoneFadeIn, float overtoneFadeOut, int32_t overtoneHighPassOn, float overtoneHighPassHz,             \
+        int32_t overtoneLowPassOn, float overtoneLowPassHz, float lengthMs, float finalSemitones, float character
 /* Renders and plays the preview from its start (looping with loop). */
-QUORVALEN_API int32_t quorvalen_engine_play_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, int32_t loop);
+QUORVALEN_API int32_t quorvalen_engine_play_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, int32_t loop);
 /* Re-renders and swaps the result into the attached preview without a gap: a
    short crossfade while it plays, the position (wrapped by the new length when
    looping), loop and live pitch kept; a stopped preview stays stopped.
    The render's code, or 1 when nothing is attached or not ready, 7 no preview. */
-QUORVALEN_API int32_t quorvalen_engine_refresh_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS);
+QUORVALEN_API int32_t quorvalen_engine_refresh_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS);
 /* Stops playback, renders and writes the preview as a 24-bit WAV file at path
    (UTF-8), at the preview's rate. 0; 8 null, empty or invalid path (nothing
    else happens); the render's code; 7 no preview; 5 bad rate; 9 the file could
    not be opened; 10 no WAV writer; 11 the write failed. */
-QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS,
-                                                              const char* path);
+QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, const char* path);
 
 /* Damages a cached sound in place with randomised processing (a fresh seed on
    every call): intensityA (0..100) drives chops, reversals, stutters, echo, drive
@@ -412,8 +407,8 @@ QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview(QUORVALEN_FOUNDRY_
    or non-finite intensities count as 0; both 0 changes nothing. Playback of the
    entry stops when it changes. Works before init.
    0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is unchanged). */
-QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise(int32_t cacheId, float intensityA, float intensityB,
-                                                             int32_t stretchMode, int32_t order);
+QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB,
+                                                              int32_t stretchMode, int32_t order);
 
 /* ---- Spectral images ----------------------------------------------------- */
 /* Images fill a caller's width x height floats, row-major, row 0 the highest
@@ -426,20 +421,20 @@ QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise(int32_t cacheId, fl
    source, committed laser strokes darkened in), any other height the STFT image.
    0; -1 out null; -2 size outside the range; -3 unknown session; -4 the live
    copy is gone or empty; -5 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image(int32_t session, float* out, uint32_t width,
-                                                                      int32_t height);
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image (int32_t session, float* out, uint32_t width,
+                                                                       int32_t height);
 /* The constant-Q spectrogram of a cached sound (rows are bands, normalised to
    the sound's own 99.7th percentile); *outSeconds receives its length.
    0; -1 out or outSeconds null; -2 size outside the range; -3 engine not ready;
    -4 unknown id; -5 entry without audio or with a rate not above 0; -6 no
    channels or samples; -7 out of memory. */
-QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram(int32_t cacheId, float* out, uint32_t width,
-                                                           int32_t height, float* outSeconds);
+QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram (int32_t cacheId, float* out, uint32_t width, int32_t height,
+                                                            float* outSeconds);
 /* Plays a cached sound after a constant-Q analysis and resynthesis, from its
    start (no pitch, gain 1, no loop), to hear what the round trip changes.
    0; 1 engine or device not ready; 2 unknown id; 3 entry without audio; 4 rate
    not above 0; 5 no channels or samples; 6 out of memory (playback stopped). */
-QUORVALEN_API int32_t quorvalen_engine_play_cached_gaborator_roundtrip(int32_t cacheId);
+QUORVALEN_API int32_t quorvalen_engine_play_cached_gaborator_roundtrip (int32_t cacheId);
 
 #ifdef __cplusplus
 }

@@ -13,18 +13,21 @@ extern "C" {
 
 int32_t quorvalen_engine_cache_wav (const char* path)
 {
-    return guardedExport ("quorvalen_engine_cache_wav", -7, [&] { return cacheWav (engine(), io::validUtf8OrNull (path)); });
+    return guardedExport ("quorvalen_engine_cache_wav", -7,
+                          [&] { return cacheWav (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size)
 {
-    return guardedExport ("quorvalen_engine_cache_wav_memory", -6, [&] { return cacheWavMemory (engine(), bytes, size); });
+    return guardedExport ("quorvalen_engine_cache_wav_memory", -6,
+                          [&] { return cacheWavMemory (engine(), bytes, size); });
 }
 
 int32_t quorvalen_engine_cache_wav_trimmed (const char* path, float trimStartMs, float fadeInMs)
 {
-    return guardedExport ("quorvalen_engine_cache_wav_trimmed", -5,
-                          [&] { return cacheWavTrimmed (engine(), io::validUtf8OrNull (path), trimStartMs, fadeInMs); });
+    return guardedExport ("quorvalen_engine_cache_wav_trimmed", -5, [&] {
+        return cacheWavTrimmed (engine(), io::validUtf8OrNull (path), trimStartMs, fadeInMs);
+    });
 }
 
 int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t size, float trimStartMs, float fadeInMs)
@@ -35,12 +38,14 @@ int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t s
 
 int32_t quorvalen_engine_clone_cached (int32_t cacheId)
 {
-    return guardedExport ("quorvalen_engine_clone_cached", (int) CloneError::outOfMemory, [&] { return cloneCached (engine(), cacheId); });
+    return guardedExport ("quorvalen_engine_clone_cached", (int) CloneError::outOfMemory,
+                          [&] { return cloneCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_unload_cached (int32_t cacheId)
 {
-    return guardedCode ("quorvalen_engine_unload_cached", UnloadResult::unknownId, [&] { return unloadCached (engine(), cacheId); });
+    return guardedCode ("quorvalen_engine_unload_cached", UnloadResult::unknownId,
+                        [&] { return unloadCached (engine(), cacheId); });
 }
 
 int32_t quorvalen_engine_clear_cache (void)
@@ -50,7 +55,8 @@ int32_t quorvalen_engine_clear_cache (void)
 
 int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const char* path)
 {
-    return guardedCode ("quorvalen_engine_export_cached_wav", ExportResult::writeFailed, [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
+    return guardedCode ("quorvalen_engine_export_cached_wav", ExportResult::writeFailed,
+                        [&] { return exportCachedWav (engine(), cacheId, io::validUtf8OrNull (path)); });
 }
 
 } // extern "C"

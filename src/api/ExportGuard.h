@@ -39,7 +39,10 @@ std::int32_t guardedCode (const char* name, Code failure, Body&& body) noexcept
 template <typename Body>
 void guardedExportVoid (const char* name, Body&& body) noexcept
 {
-    guardedExport (name, 0, [&] { body(); return 0; });
+    guardedExport (name, 0, [&] {
+        body();
+        return 0;
+    });
 }
 
 } // namespace quorvalen

@@ -3,8 +3,8 @@
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryAudition.h"
-#include "foundry/FoundryCodes.h"
 #include "foundry/FoundryAutomation.h"
+#include "foundry/FoundryCodes.h"
 #include "foundry/FoundryMorph.h"
 #include "foundry/FoundryPitchDetection.h"
 #include "foundry/FoundryPreview.h"
@@ -19,38 +19,77 @@ namespace
 // The preview parameters as a record (flags as 0 or 1).
 foundry::FoundryPreviewArgs previewArgs (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS)
 {
-    return { {
-        (double) transientId, (double) bodyId, (double) tailId, (double) bodyJoinMs, (double) tailJoinMs,
-        (double) transientBodyCrossfadeMs, (double) compositeTailCrossfadeMs, (double) transientSemitones,
-        (double) transientLevel, (double) transientStartMs, (double) transientShaping,
-        (transientHighPassOn != 0 ? 1.0 : 0.0), (double) transientHighPassHz, (double) transientHighPassRes,
-        (transientLowPassOn != 0 ? 1.0 : 0.0), (double) transientLowPassHz, (double) transientLowPassRes,
-        (double) bodySemitones, (double) bodyLevel, (double) bodyStartMs, (double) bodyHeat,
-        (bodyHighPassOn != 0 ? 1.0 : 0.0), (double) bodyHighPassHz, (double) bodyHighPassRes,
-        (bodyLowPassOn != 0 ? 1.0 : 0.0), (double) bodyLowPassHz, (double) bodyLowPassRes,
-        (double) tailSemitones, (double) tailLevel, (double) tailStartMs, (double) tailHeat,
-        (double) tailHeatMode, (double) tailWidth, (double) monoMask, (overtoneInvert != 0 ? 1.0 : 0.0),
-        (tailHighPassOn != 0 ? 1.0 : 0.0), (double) tailHighPassHz, (double) tailHighPassRes,
-        (tailLowPassOn != 0 ? 1.0 : 0.0), (double) tailLowPassHz, (double) tailLowPassRes,
-        (double) overtoneId, (double) overlayStartMs, (double) overlayEndMs, (double) overtoneStartMs,
-        (double) overtoneSemitones, (double) overtoneLevel, (double) overtoneDrive, (double) overtoneFadeIn,
-        (double) overtoneFadeOut, (overtoneHighPassOn != 0 ? 1.0 : 0.0), (double) overtoneHighPassHz,
-        (overtoneLowPassOn != 0 ? 1.0 : 0.0), (double) overtoneLowPassHz, (double) lengthMs,
-        (double) finalSemitones, (double) character } };
+    return { { (double) transientId,
+               (double) bodyId,
+               (double) tailId,
+               (double) bodyJoinMs,
+               (double) tailJoinMs,
+               (double) transientBodyCrossfadeMs,
+               (double) compositeTailCrossfadeMs,
+               (double) transientSemitones,
+               (double) transientLevel,
+               (double) transientStartMs,
+               (double) transientShaping,
+               (transientHighPassOn != 0 ? 1.0 : 0.0),
+               (double) transientHighPassHz,
+               (double) transientHighPassRes,
+               (transientLowPassOn != 0 ? 1.0 : 0.0),
+               (double) transientLowPassHz,
+               (double) transientLowPassRes,
+               (double) bodySemitones,
+               (double) bodyLevel,
+               (double) bodyStartMs,
+               (double) bodyHeat,
+               (bodyHighPassOn != 0 ? 1.0 : 0.0),
+               (double) bodyHighPassHz,
+               (double) bodyHighPassRes,
+               (bodyLowPassOn != 0 ? 1.0 : 0.0),
+               (double) bodyLowPassHz,
+               (double) bodyLowPassRes,
+               (double) tailSemitones,
+               (double) tailLevel,
+               (double) tailStartMs,
+               (double) tailHeat,
+               (double) tailHeatMode,
+               (double) tailWidth,
+               (double) monoMask,
+               (overtoneInvert != 0 ? 1.0 : 0.0),
+               (tailHighPassOn != 0 ? 1.0 : 0.0),
+               (double) tailHighPassHz,
+               (double) tailHighPassRes,
+               (tailLowPassOn != 0 ? 1.0 : 0.0),
+               (double) tailLowPassHz,
+               (double) tailLowPassRes,
+               (double) overtoneId,
+               (double) overlayStartMs,
+               (double) overlayEndMs,
+               (double) overtoneStartMs,
+               (double) overtoneSemitones,
+               (double) overtoneLevel,
+               (double) overtoneDrive,
+               (double) overtoneFadeIn,
+               (double) overtoneFadeOut,
+               (overtoneHighPassOn != 0 ? 1.0 : 0.0),
+               (double) overtoneHighPassHz,
+               (overtoneLowPassOn != 0 ? 1.0 : 0.0),
+               (double) overtoneLowPassHz,
+               (double) lengthMs,
+               (double) finalSemitones,
+               (double) character } };
 }
 } // namespace
 
 // The preview parameters by name, in order.
-#define QV_PREVIEW_ARGUMENTS \
-    transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs, \
-    transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn, \
-    transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes, \
-    bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes, \
-    bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, \
-    tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, \
-    tailLowPassOn, tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, \
-    overtoneSemitones, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, \
-    overtoneHighPassHz, overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character
+#define QV_PREVIEW_ARGUMENTS                                                                                           \
+    transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, transientBodyCrossfadeMs, compositeTailCrossfadeMs,           \
+        transientSemitones, transientLevel, transientStartMs, transientShaping, transientHighPassOn,                   \
+        transientHighPassHz, transientHighPassRes, transientLowPassOn, transientLowPassHz, transientLowPassRes,        \
+        bodySemitones, bodyLevel, bodyStartMs, bodyHeat, bodyHighPassOn, bodyHighPassHz, bodyHighPassRes,              \
+        bodyLowPassOn, bodyLowPassHz, bodyLowPassRes, tailSemitones, tailLevel, tailStartMs, tailHeat, tailHeatMode,   \
+        tailWidth, monoMask, overtoneInvert, tailHighPassOn, tailHighPassHz, tailHighPassRes, tailLowPassOn,           \
+        tailLowPassHz, tailLowPassRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtoneSemitones,   \
+        overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHighPassOn, overtoneHighPassHz,         \
+        overtoneLowPassOn, overtoneLowPassHz, lengthMs, finalSemitones, character
 
 extern "C" {
 
@@ -158,8 +197,8 @@ int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAM
     });
 }
 
-int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB, int32_t stretchMode,
-                                                int32_t order)
+int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB,
+                                                int32_t stretchMode, int32_t order)
 {
     return guardedExport ("quorvalen_engine_apply_render_surprise", -5, [&] {
         return foundry::applyRenderSurprise (engine(), cacheId, intensityA, intensityB, stretchMode, order);

@@ -1,8 +1,8 @@
 // Playback, telemetry and master-tap exports.
 #include "api/ExportGuard.h"
-#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "io/Utf8.h"
+#include "playback/Playback.h"
 
 #include <quorvalen_dsp.h>
 
@@ -12,12 +12,14 @@ extern "C" {
 
 int32_t quorvalen_engine_play_cached (int32_t cacheId, float semitones, float volumePercent)
 {
-    return guardedCode ("quorvalen_engine_play_cached", PlayCachedResult::notReady, [&] { return playCached (engine(), cacheId, semitones, volumePercent); });
+    return guardedCode ("quorvalen_engine_play_cached", PlayCachedResult::notReady,
+                        [&] { return playCached (engine(), cacheId, semitones, volumePercent); });
 }
 
 int32_t quorvalen_engine_play_wav (const char* path)
 {
-    return guardedCode ("quorvalen_engine_play_wav", PlayFileResult::readFailed, [&] { return playWavFile (engine(), io::validUtf8OrNull (path)); });
+    return guardedCode ("quorvalen_engine_play_wav", PlayFileResult::readFailed,
+                        [&] { return playWavFile (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_stop (void)
@@ -28,19 +30,19 @@ int32_t quorvalen_engine_stop (void)
 int32_t quorvalen_engine_get_playback_telemetry (double* position, double* length, uint32_t* playing)
 {
     return guardedCode ("quorvalen_engine_get_playback_telemetry", TelemetryResult::notReady,
-                          [&] { return getPlaybackTelemetry (engine(), position, length, playing); });
+                        [&] { return getPlaybackTelemetry (engine(), position, length, playing); });
 }
 
 int32_t quorvalen_engine_set_foundry_main_preview_looping (int32_t looping)
 {
     return guardedCode ("quorvalen_engine_set_foundry_main_preview_looping", PlaybackSetResult::notReady,
-                          [&] { return setMainPreviewLooping (engine(), looping != 0); });
+                        [&] { return setMainPreviewLooping (engine(), looping != 0); });
 }
 
 int32_t quorvalen_engine_set_foundry_main_preview_pitch (float semitones)
 {
     return guardedCode ("quorvalen_engine_set_foundry_main_preview_pitch", PlaybackSetResult::notReady,
-                          [&] { return setMainPreviewPitch (engine(), semitones); });
+                        [&] { return setMainPreviewPitch (engine(), semitones); });
 }
 
 int32_t quorvalen_engine_get_master_stereo_scope (float* left, float* right, int32_t n)

@@ -22,11 +22,12 @@ int32_t quorvalen_engine_update_processing_rack (const char* json)
     });
 }
 
-int32_t quorvalen_engine_play_cached_with_processing (int32_t cacheId, const char* settingsJson,
-                                                      float volumePercent, int32_t loop)
+int32_t quorvalen_engine_play_cached_with_processing (int32_t cacheId, const char* settingsJson, float volumePercent,
+                                                      int32_t loop)
 {
     return guardedCode ("quorvalen_engine_play_cached_with_processing", RackPlayResult::notReady, [&] {
-        return playCachedWithProcessing (engine(), cacheId, io::validUtf8OrNull (settingsJson), volumePercent, loop != 0);
+        return playCachedWithProcessing (engine(), cacheId, io::validUtf8OrNull (settingsJson), volumePercent,
+                                         loop != 0);
     });
 }
 

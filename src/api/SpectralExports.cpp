@@ -21,7 +21,7 @@ int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cacheId, uint32_t* 
 }
 
 int32_t quorvalen_engine_apply_cqt_spectral_session_stroke (int32_t session, const float* points, const uint32_t* tools,
-                                                             int32_t count)
+                                                            int32_t count)
 {
     return guardedExport ("quorvalen_engine_apply_cqt_spectral_session_stroke", -5,
                           [&] { return applyCqtSpectralSessionStroke (engine(), session, points, tools, count); });

@@ -23,7 +23,8 @@ int32_t quorvalen_engine_create_manifold_cqt_morph (int32_t cacheIdA, int32_t ca
                                                     float tempo, int32_t preset)
 {
     return guardedExport ("quorvalen_engine_create_manifold_cqt_morph", -7, [&] {
-        return spectral::createCqtMorph (engine(), { (uint32_t) cacheIdA, (uint32_t) cacheIdB, amount, kind, tempo, preset });
+        return spectral::createCqtMorph (engine(),
+                                         { (uint32_t) cacheIdA, (uint32_t) cacheIdB, amount, kind, tempo, preset });
     });
 }
 
@@ -36,8 +37,8 @@ int32_t quorvalen_engine_create_reese_cqt_morph (int32_t cacheIdA, int32_t cache
 }
 
 int32_t quorvalen_engine_create_manifold_classic (const uint32_t* ids, const float* gains, const int32_t* roles,
-                                                  int32_t count, int32_t primary, float lengthSeconds, float fixedSeconds,
-                                                  int32_t rawLevels, uint32_t loopMask)
+                                                  int32_t count, int32_t primary, float lengthSeconds,
+                                                  float fixedSeconds, int32_t rawLevels, uint32_t loopMask)
 {
     return guardedExport ("quorvalen_engine_create_manifold_classic", -7, [&] {
         return spectral::createManifoldClassic (

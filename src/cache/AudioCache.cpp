@@ -2,10 +2,10 @@
 
 #include "core/Units.h"
 
-#include "io/AudioDecode.h"
 #include "engine/QuorvalenEngine.h"
-#include "io/WavWriter.h"
+#include "io/AudioDecode.h"
 #include "io/AudioIntake.h"
+#include "io/WavWriter.h"
 
 #include <cmath>
 #include <limits>

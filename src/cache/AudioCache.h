@@ -42,7 +42,7 @@ void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
 // session's id, or with one of these.
 enum class SessionOpenCode : std::int32_t
 {
-    found = 0,        // the source entry is usable (findSessionSource only)
+    found = 0, // the source entry is usable (findSessionSource only)
     nullOutput = -1,
     notReady = -2,
     unknownId = -3,
@@ -67,7 +67,8 @@ enum class CloneError : std::int32_t
 int cacheWav (QuorvalenEngine& engine, const char* path);
 int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t size);
 int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs);
-int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs, float fadeInMs);
+int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs,
+                           float fadeInMs);
 
 int cloneCached (QuorvalenEngine& engine, std::int32_t id);
 enum class ExportResult : std::int32_t
@@ -79,7 +80,7 @@ enum class ExportResult : std::int32_t
     badRate = -4,
     streamFailed = -5, // the folder is missing or the path is a folder
     writerFailed = -6,
-    writeFailed = -7,  // the old file is kept
+    writeFailed = -7, // the old file is kept
 };
 ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const char* path);
 

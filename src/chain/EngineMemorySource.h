@@ -14,8 +14,7 @@ namespace quorvalen
 class EngineMemorySource : public juce::PositionableAudioSource
 {
 public:
-    EngineMemorySource (juce::AudioBuffer<float>& audio, bool shouldLoop)
-        : buffer (audio), looping (shouldLoop) {}
+    EngineMemorySource (juce::AudioBuffer<float>& audio, bool shouldLoop) : buffer (audio), looping (shouldLoop) {}
 
     void prepareToPlay (int, double) override {}
     void releaseResources() override {}

@@ -8,7 +8,10 @@ namespace quorvalen
 
 namespace
 {
-bool isDigit (char c) noexcept { return c >= '0' && c <= '9'; }
+bool isDigit (char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
 
 // The parser accumulates a number's integer digits in an int64 and its exponent
 // digits in an int, without overflow checks: longer runs are undefined behaviour.
@@ -24,7 +27,8 @@ bool skipNumber (const char*& c) noexcept
     if (digits > maxIntegerDigits)
         return false;
     if (*c == '.')
-        for (++c; isDigit (*c); ++c) {}
+        for (++c; isDigit (*c); ++c)
+        {}
     if (*c == 'e' || *c == 'E')
     {
         if (c[1] == '+' || c[1] == '-')

@@ -2,9 +2,9 @@
 
 #include "cache/AudioCache.h"
 #include "cache/SessionTable.h"
-#include "edit/EditSession.h"
 #include "core/Log.h"
 #include "core/Units.h"
+#include "edit/EditSession.h"
 #include "playback/Playback.h"
 
 #include <atomic>
@@ -63,8 +63,8 @@ void pushBounded (EditSession& session, History& stack, Snapshot snapshot, const
             ++dropped;
         }
     if (dropped > 0)
-        logLine ("[QUORVALEN EDIT 1.0.0] session %d history over its %.1f MB budget; %d oldest steps dropped\n", (int) id,
-                 (double) budget / 1.0e6, dropped);
+        logLine ("[QUORVALEN EDIT 1.0.0] session %d history over its %.1f MB budget; %d oldest steps dropped\n",
+                 (int) id, (double) budget / 1.0e6, dropped);
 }
 
 // Before an edit: the redo stack is dropped and a copy of the current buffer goes
@@ -207,7 +207,8 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
         }
         pushEditUndo (*session, old, id);
         work->buffer = std::move (cropped);
-        logLine ("[QUORVALEN EDIT 1.0.0] session %d cropped %.5f..%.5f (%d samples)\n", (int) id, (double) s, (double) e, len);
+        logLine ("[QUORVALEN EDIT 1.0.0] session %d cropped %.5f..%.5f (%d samples)\n", (int) id, (double) s,
+                 (double) e, len);
         return (int) session->workCacheId;
     }
     catch (...)
@@ -222,7 +223,8 @@ namespace
 // audio pushed for undo, then `edit (work entry)`. The work id, the target's code,
 // or `outOfMemory` when the undo copy could not be made (nothing changed).
 template <typename Edit>
-int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork, int outOfMemory, Edit&& edit)
+int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork, int outOfMemory,
+                 Edit&& edit)
 {
     const auto lock = lockEngine (engine);
     const auto [session, work, code] = findEditTarget (engine, id, needsRate, missingWork);
@@ -250,7 +252,8 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
         auto& b = *work.buffer;
         const int n = b.getNumSamples();
         // A huge fade fades the whole sound.
-        const int f = (int) std::min<std::int64_t> (msToSamples (fadeMs, work.sampleRate, SampleRounding::towardZero), n);
+        const int f =
+            (int) std::min<std::int64_t> (msToSamples (fadeMs, work.sampleRate, SampleRounding::towardZero), n);
         if (f > 1)
             for (int ch = 0; ch < b.getNumChannels(); ++ch)
             {

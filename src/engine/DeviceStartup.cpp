@@ -32,9 +32,9 @@ juce::AudioIODeviceType* findType (juce::AudioDeviceManager& manager, const juce
 void logEngineInitResult (juce::AudioDeviceManager& manager, const char* label, const juce::String& error)
 {
     const auto setup = manager.getAudioDeviceSetup();
-    logLine ("[ENGINE INIT] %s backend=\"%s\" output=\"%s\" rate=%.0f buffer=%d result=\"%s\"\n",
-             label, manager.getCurrentAudioDeviceType().toRawUTF8(), setup.outputDeviceName.toRawUTF8(),
-             setup.sampleRate, setup.bufferSize, error.toRawUTF8());
+    logLine ("[ENGINE INIT] %s backend=\"%s\" output=\"%s\" rate=%.0f buffer=%d result=\"%s\"\n", label,
+             manager.getCurrentAudioDeviceType().toRawUTF8(), setup.outputDeviceName.toRawUTF8(), setup.sampleRate,
+             setup.bufferSize, error.toRawUTF8());
 }
 
 juce::String startOutputDevice (juce::AudioDeviceManager& manager)
@@ -61,8 +61,8 @@ juce::String startOutputDevice (juce::AudioDeviceManager& manager)
         }
 
         const auto& outputName = names[index];
-        logLine ("[ENGINE INIT] retry backend=\"%s\" default_output=\"%s\" requested_buffer=%d\n",
-                 backend.typeName, outputName.toRawUTF8(), backend.requestedBuffer);
+        logLine ("[ENGINE INIT] retry backend=\"%s\" default_output=\"%s\" requested_buffer=%d\n", backend.typeName,
+                 outputName.toRawUTF8(), backend.requestedBuffer);
 
         juce::XmlElement setup ("DEVICESETUP");
         setup.setAttribute ("deviceType", backend.typeName);

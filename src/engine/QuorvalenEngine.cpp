@@ -1,9 +1,9 @@
 #include "engine/QuorvalenEngine.h"
 
-#include "engine/DeviceStartup.h"
-#include "playback/Playback.h"
 #include "core/Log.h"
+#include "engine/DeviceStartup.h"
 #include "platform/DeviceManagerFactory.h"
+#include "playback/Playback.h"
 
 #include <cstdlib>
 

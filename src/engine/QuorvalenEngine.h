@@ -2,8 +2,8 @@
 // The one engine object: its locks, maps, id counters and the playback chain.
 #include "cache/CacheEntry.h"
 #include "cache/SessionTable.h"
-#include "edit/EditSession.h"
 #include "chain/MasterSpectrumSource.h"
+#include "edit/EditSession.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
 #include "foundry/FoundryAutomationLane.h"
 #include "foundry/FoundryPreviewCache.h"

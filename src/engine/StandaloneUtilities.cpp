@@ -1,7 +1,7 @@
 #include "engine/StandaloneUtilities.h"
 
-#include "io/AudioDecode.h"
 #include "chain/EngineMemorySource.h"
+#include "io/AudioDecode.h"
 #include "io/AudioIntake.h"
 #include "platform/DeviceManagerFactory.h"
 #include "platform/JuceInitialiser.h"
@@ -109,7 +109,7 @@ int playWavBlocking (const char* path)
     // Give up when the device stops pulling: never wait forever.
     const auto lengthSeconds = rate > 0.0 ? buffer->getNumSamples() / rate : 0.0;
     const auto deadline = std::chrono::steady_clock::now()
-                          + std::chrono::duration_cast<std::chrono::steady_clock::duration> (
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration> (
                               std::chrono::duration<double> (lengthSeconds + 2.0));
     bool finished = true;
     while (transport.isPlaying())

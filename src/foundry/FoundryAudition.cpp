@@ -1,11 +1,11 @@
 #include "foundry/FoundryAudition.h"
 
-#include "playback/Playback.h"
 #include "foundry/FoundryAuditionCharacterSource.h"
-#include "foundry/FoundryRegionFilterSource.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryFilterDesign.h"
+#include "foundry/FoundryRegionFilterSource.h"
 #include "foundry/FoundryStageMath.h"
+#include "playback/Playback.h"
 
 namespace quorvalen::foundry
 {

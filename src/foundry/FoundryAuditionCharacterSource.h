@@ -27,7 +27,7 @@ public:
     };
 
     // Written by the host (setFoundryAuditionCharacter), read once per block.
-    std::atomic<float> level { 1.0f };        // gain, 0..1.5
+    std::atomic<float> level { 1.0f };           // gain, 0..1.5
     std::atomic<float> transientAmount { 0.0f }; // the rest in percent, scaled and clamped here
     std::atomic<float> bodyHeat { 0.0f };
     std::atomic<float> tailHeat { 0.0f };

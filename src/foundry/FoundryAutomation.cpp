@@ -88,8 +88,8 @@ float evaluateFoundryAutomationLane (const LayerLanes& lanes, int parameter, dou
     const bool turnIn = c != 0 && p != 0 && p != c;
     const bool turnOut = c != 0 && next != 0 && next != c;
     const double s = turnIn && turnOut ? u * u * (3.0 - 2.0 * u)
-                   : turnIn            ? u * u * (2.0 - u)
-                   : turnOut           ? u + u * u - u * u * u
+        : turnIn                       ? u * u * (2.0 - u)
+        : turnOut                      ? u + u * u - u * u * u
                                        : u;
     return (float) ((double) V[k - 1] + (u + 0.18 * (s - u)) * dv);
 }

@@ -47,8 +47,17 @@ inline double laneTime (double p, std::int64_t timeBase) noexcept
 }
 
 // Lane value mappings.
-inline double laneCutoffHz (float v) noexcept { return 20.0 * std::pow (1000.0, (double) v); }
-inline double lanePitchRatio (float v) noexcept { return std::exp2 ((48.0 * v - 24.0) / 12.0); }
-inline float laneLevelGain (float v) noexcept { return std::pow (10.0f, (60.0f * v - 60.0f) / 20.0f); }
+inline double laneCutoffHz (float v) noexcept
+{
+    return 20.0 * std::pow (1000.0, (double) v);
+}
+inline double lanePitchRatio (float v) noexcept
+{
+    return std::exp2 ((48.0 * v - 24.0) / 12.0);
+}
+inline float laneLevelGain (float v) noexcept
+{
+    return std::pow (10.0f, (60.0f * v - 60.0f) / 20.0f);
+}
 
 } // namespace quorvalen::foundry

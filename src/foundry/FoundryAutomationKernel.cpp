@@ -18,16 +18,17 @@ dsp::BiquadCoefficients laneFilter (const AutomatedLayerContext& k, bool highPas
     const int cutoffLane = highPass ? lane::highPassCutoff : lane::lowPassCutoff;
     const int resonanceLane = highPass ? lane::highPassResonance : lane::lowPassResonance;
     const double f = lanes[(size_t) cutoffLane].hasPoints()
-                         ? laneCutoffHz (evaluateFoundryAutomationLane (lanes, cutoffLane, t))
-                         : (highPass ? k.highPassHz : k.lowPassHz);
+        ? laneCutoffHz (evaluateFoundryAutomationLane (lanes, cutoffLane, t))
+        : (highPass ? k.highPassHz : k.lowPassHz);
     const float r = lanes[(size_t) resonanceLane].hasPoints()
-                        ? 100.0f * evaluateFoundryAutomationLane (lanes, resonanceLane, t)
-                        : (highPass ? k.highPassResonance : k.lowPassResonance);
+        ? 100.0f * evaluateFoundryAutomationLane (lanes, resonanceLane, t)
+        : (highPass ? k.highPassResonance : k.lowPassResonance);
     return makeFoundryFilterBiquad (highPass, k.oversampledRate, f, r);
 }
 } // namespace
 
-void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock<float>& block, std::int64_t position) noexcept
+void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock<float>& block,
+                                 std::int64_t position) noexcept
 {
     const bool heat = (*k.lanes)[(size_t) lane::heat].hasPoints();
     const size_t channels = std::min (block.getNumChannels(), k.channels.size());

@@ -16,15 +16,15 @@ namespace quorvalen::foundry
 struct AutomatedLayerContext
 {
     const LayerLanes* lanes = nullptr;
-    std::int64_t timeBase = 1;  // N, base-rate samples
-    bool highPassOn = false;    // static high-pass on and lane 2 or 6 present
+    std::int64_t timeBase = 1; // N, base-rate samples
+    bool highPassOn = false;   // static high-pass on and lane 2 or 6 present
     double highPassHz = 20.0;
     float highPassResonance = 0.0f;
-    bool lowPassOn = false;     // static low-pass on and lane 3 or 7 present
+    bool lowPassOn = false; // static low-pass on and lane 3 or 7 present
     double lowPassHz = 20000.0;
     float lowPassResonance = 0.0f;
     double oversampledRate = 4.0 * 44100.0;
-    bool heatVariant = false;   // the body layer's curve
+    bool heatVariant = false; // the body layer's curve
     int heatMode = 0;
 
     struct ChannelState

@@ -1,9 +1,9 @@
 // Cut and pitch: the first stage of every layer.
-#include "io/AudioDecode.h"
-#include "playback/Playback.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
 #include "foundry/FoundryStageMath.h"
+#include "io/AudioDecode.h"
+#include "playback/Playback.h"
 
 namespace quorvalen::foundry
 {

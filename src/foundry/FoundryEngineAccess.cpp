@@ -1,8 +1,8 @@
 #include "foundry/FoundryEngineAccess.h"
 
 #include "cache/AudioCache.h"
-#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
+#include "playback/Playback.h"
 
 namespace quorvalen::foundry
 {
@@ -137,7 +137,7 @@ bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
     // Edit and spectral sessions change their copies in place at any time.
     const auto copy = (std::uint32_t) id;
     return engine.editSessions.any ([copy] (const auto& s) { return s.workCacheId == copy; })
-           || engine.spectralSessions.any ([copy] (const auto& s) { return s.liveCacheId == copy; });
+        || engine.spectralSessions.any ([copy] (const auto& s) { return s.liveCacheId == copy; });
 }
 
 const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine)

@@ -28,9 +28,9 @@ using quorvalen::lockEngine;
 // Which properties of an entry a stage needs, tested in the shared order.
 enum class Needs
 {
-    buffer,         // codes 2, 4
-    bufferAndRate,  // codes 2, 4, 5
-    audio,          // codes 2, 4, 5, 6
+    buffer,        // codes 2, 4
+    bufferAndRate, // codes 2, 4, 5
+    audio,         // codes 2, 4, 5, 6
 };
 
 struct EntryLookup

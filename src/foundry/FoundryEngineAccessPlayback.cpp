@@ -2,9 +2,9 @@
 // neutralises, and how a finished preview reaches the transport.
 #include "foundry/FoundryEngineAccess.h"
 
-#include "playback/Playback.h"
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryRefreshMemoryAudioSource.h"
+#include "playback/Playback.h"
 
 #include <cmath>
 

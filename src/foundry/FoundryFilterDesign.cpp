@@ -20,7 +20,8 @@ double foundryCutoff (bool highPass, double cutoffHz, double rate) noexcept
     return cutoffHz < 20.0 ? 20.0 : std::min (cutoffHz, cap);
 }
 
-dsp::BiquadCoefficients makeFoundryFilterBiquad (bool highPass, double rate, double cutoffHz, float resonancePercent) noexcept
+dsp::BiquadCoefficients makeFoundryFilterBiquad (bool highPass, double rate, double cutoffHz,
+                                                 float resonancePercent) noexcept
 {
     const double q = auditionQFromPercent (resonancePercent);
     const double w0 = 2.0 * 3.14159265358979323846 * foundryCutoff (highPass, cutoffHz, rate) / rate;

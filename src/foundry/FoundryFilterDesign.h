@@ -15,7 +15,8 @@ double auditionQFromPercent (float percent) noexcept;
 double foundryCutoff (bool highPass, double cutoffHz, double rate) noexcept;
 
 // RBJ high- or low-pass with Q from auditionQFromPercent, a0 divided out.
-dsp::BiquadCoefficients makeFoundryFilterBiquad (bool highPass, double rate, double cutoffHz, float resonancePercent) noexcept;
+dsp::BiquadCoefficients makeFoundryFilterBiquad (bool highPass, double rate, double cutoffHz,
+                                                 float resonancePercent) noexcept;
 
 // The live region filters share the layer filters' design.
 inline dsp::BiquadCoefficients makeRegionFilterBiquad (bool highPass, double cutoffHz, float resonancePercent,

@@ -18,10 +18,12 @@ void applyPitchLane (juce::AudioBuffer<float>& b, const LayerLanes& lanes, std::
     double x = 0.0;
     for (std::int64_t i = 0; i < samples; ++i)
     {
-        const double ratio = lanePitchRatio (evaluateFoundryAutomationLane (lanes, lane::pitch, laneTime ((double) i, timeBase)));
+        const double ratio =
+            lanePitchRatio (evaluateFoundryAutomationLane (lanes, lane::pitch, laneTime ((double) i, timeBase)));
         for (int c = 0; c < b.getNumChannels(); ++c)
-            b.setSample (c, (int) i, x >= (double) (samples - 1) ? 0.0f
-                                                                  : linearSampleAt (copy.getReadPointer (c), 0, samples - 1, x));
+            b.setSample (c, (int) i,
+                         x >= (double) (samples - 1) ? 0.0f
+                                                     : linearSampleAt (copy.getReadPointer (c), 0, samples - 1, x));
         x += ratio;
     }
 }
@@ -49,7 +51,8 @@ int renderFoundryLayerStage (QuorvalenEngine& engine, std::int32_t id, std::uint
     const double r = found.entry->sampleRate;
     const std::int64_t samples = b.getNumSamples();
     const float ms = finiteOr (timeBaseMs, 0.0f);
-    const std::int64_t timeBase = ms > 0.0f ? std::clamp<std::int64_t> (samplesFromMs (ms, r, samples), 1, samples) : samples;
+    const std::int64_t timeBase =
+        ms > 0.0f ? std::clamp<std::int64_t> (samplesFromMs (ms, r, samples), 1, samples) : samples;
 
     if (has (lane::pitch))
         applyPitchLane (b, lanes, timeBase);

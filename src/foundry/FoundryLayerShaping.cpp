@@ -1,11 +1,11 @@
 // Static filters, mono and polarity, transient shaping, heat and stereo width of a
 // layer entry, each in place.
-#include "io/AudioDecode.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryFilterDesign.h"
 #include "foundry/FoundryLayerStages.h"
 #include "foundry/FoundryNonlinear.h"
 #include "foundry/FoundryStageMath.h"
+#include "io/AudioDecode.h"
 
 namespace quorvalen::foundry
 {
@@ -71,7 +71,8 @@ int shapeFoundryTransient (QuorvalenEngine& engine, std::int32_t id, float amoun
     std::int64_t samples = entry->buffer->getNumSamples();
     if (a > 0.5f && samples >= 2)
     {
-        const auto cut = std::min<std::int64_t> (std::llroundf ((float) samples * std::min (a - 0.5f, 0.5f)), samples - 1);
+        const auto cut =
+            std::min<std::int64_t> (std::llroundf ((float) samples * std::min (a - 0.5f, 0.5f)), samples - 1);
         if (cut > 0)
         {
             auto rest = tryAllocateBuffer (entry->buffer->getNumChannels(), samples - cut);

@@ -1,9 +1,9 @@
 // The body/tail join of two cached sounds, for the host's morph and the renderer.
-#include "io/AudioDecode.h"
+#include "foundry/FoundryMorph.h"
 #include "core/Log.h"
 #include "foundry/FoundryEngineAccess.h"
-#include "foundry/FoundryMorph.h"
 #include "foundry/FoundryStageMath.h"
+#include "io/AudioDecode.h"
 
 #include <cmath>
 #include <vector>

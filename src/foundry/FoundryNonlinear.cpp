@@ -59,7 +59,8 @@ void softClipOversampled (juce::AudioBuffer<float>& buffer, const SoftClipFilter
 
 void heatOversampled (juce::AudioBuffer<float>& buffer, const HeatParams& params)
 {
-    dsp::runOversampledOffline (buffer, [&] (juce::dsp::AudioBlock<float>& up, std::int64_t) { heatWaveshape (params, up); });
+    dsp::runOversampledOffline (buffer,
+                                [&] (juce::dsp::AudioBlock<float>& up, std::int64_t) { heatWaveshape (params, up); });
 }
 
 void tanhDriveMixOversampled (juce::AudioBuffer<float>& buffer, float drive, float normaliser, float mix)

@@ -2,8 +2,8 @@
 // What the Foundry's live chain stages share: the device's rate and block size,
 // a two-channel 4x oversampling frame sized in prepareToPlay (never on the audio
 // thread), and a reset of the stage's own state with the frame's.
-#include "dsp/OversamplingFrame.h"
 #include "chain/ChainStage.h"
+#include "dsp/OversamplingFrame.h"
 
 namespace quorvalen
 {

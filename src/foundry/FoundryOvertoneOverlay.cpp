@@ -1,10 +1,10 @@
 // The overtone layer: cut, shaped and driven in its reserved entry, then mixed
 // into the finished preview over the overlay span.
-#include "io/AudioDecode.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
 #include "foundry/FoundryNonlinear.h"
 #include "foundry/FoundryStageMath.h"
+#include "io/AudioDecode.h"
 
 namespace quorvalen::foundry
 {
@@ -18,8 +18,8 @@ int renderOvertoneLayer (QuorvalenEngine& engine, const OvertoneOverlay& o)
         return code;
     if (const int code = applyFoundryMonoInvert (engine, overtoneLayerId, o.mono, o.invert))
         return code;
-    if (const int code = applyFoundryLayerFilters (engine, overtoneLayerId,
-                                                   { o.highPassOn, o.highPassHz, 0.0f, o.lowPassOn, o.lowPassHz, 0.0f }))
+    if (const int code = applyFoundryLayerFilters (
+            engine, overtoneLayerId, { o.highPassOn, o.highPassHz, 0.0f, o.lowPassOn, o.lowPassHz, 0.0f }))
         return code;
 
     float a = finiteOr (o.drivePercent, 0.0f) / 100.0f;
@@ -93,8 +93,8 @@ int mixOvertone (std::unique_ptr<juce::AudioBuffer<float>>& slot, const juce::Au
 
     const double step = rO / r;
     const std::int64_t overtoneLength = std::llround ((double) overtone.getNumSamples() / step);
-    const std::int64_t n = std::min ({ (std::int64_t) preview->getNumSamples() - p0,
-                                       std::max<std::int64_t> (overtoneLength, 1), need - p0 });
+    const std::int64_t n = std::min (
+        { (std::int64_t) preview->getNumSamples() - p0, std::max<std::int64_t> (overtoneLength, 1), need - p0 });
     if (n < 1)
         return done;
     const std::int64_t in = std::llroundf (unitFraction (o.fadeInPercent) * (float) n);

@@ -1,7 +1,7 @@
 // The two handovers of the body/tail join: the coherent one on analytic signals,
 // and the constant-Q one for overlaps that are too short or not coherent.
-#include "dsp/cqt/cqt.h"
 #include "dsp/Fft.h"
+#include "dsp/cqt/cqt.h"
 #include "foundry/FoundryMorph.h"
 
 #include <algorithm>
@@ -71,7 +71,10 @@ Coherence coherence (const std::vector<Complex>& a, const std::vector<Complex>& 
     return { c, m > (double) (q - p) * 1e-10 && std::abs (c) / m >= 0.995 };
 }
 
-double wrappedDistance (double x) { return std::abs (std::remainder (x, 2.0 * pi)); }
+double wrappedDistance (double x)
+{
+    return std::abs (std::remainder (x, 2.0 * pi));
+}
 
 } // namespace
 
@@ -111,7 +114,7 @@ bool findCoherentPhaseHandover (const float* a, std::int64_t aLength, std::int64
         const double u = (double) i / (double) (o - 1);
         const double sm = u * u * (3.0 - 2.0 * u);
         const Complex y = (1.0 - sm) * ea[(size_t) i] * std::polar (1.0, sm * phi)
-                          + sm * eb[(size_t) i] * std::polar (1.0, (sm - 1.0) * phi);
+            + sm * eb[(size_t) i] * std::polar (1.0, (sm - 1.0) * phi);
         out[i] = (float) y.real();
     }
     out[0] = a[s];
@@ -134,11 +137,11 @@ void constantQHandover (const float* a, const float* b, std::int64_t n, double s
     constexpr auto farAway = std::numeric_limits<std::int64_t>::max() / 4;
     cqt::visit (ca, cb, 0, ca.bands(), -farAway, farAway,
                 [&] (int, std::int64_t t, std::complex<float>& x, std::complex<float>& y) {
-                    const double u = n == 1 ? 1.0 : std::clamp ((double) t / last, 0.0, 1.0);
-                    const double magnitude = (1.0 - u) * std::abs (x) + u * std::abs (y);
-                    const double phase = u < 0.5 ? std::arg (x) : std::arg (y);
-                    x = std::polar ((float) magnitude, (float) phase);
-                });
+        const double u = n == 1 ? 1.0 : std::clamp ((double) t / last, 0.0, 1.0);
+        const double magnitude = (1.0 - u) * std::abs (x) + u * std::abs (y);
+        const double phase = u < 0.5 ? std::arg (x) : std::arg (y);
+        x = std::polar ((float) magnitude, (float) phase);
+    });
     std::vector<float> h ((size_t) n);
     analyzer.synthesize (ca, 0, h);
 
@@ -146,8 +149,8 @@ void constantQHandover (const float* a, const float* b, std::int64_t n, double s
     for (std::int64_t i = 0; i < n; ++i)
     {
         const double theta = n == 1 ? pi / 2.0 : (double) i / last * pi / 2.0;
-        const double e = std::min (std::min ((double) i / (double) edge, 1.0),
-                                   std::min ((double) (n - 1 - i) / (double) edge, 1.0));
+        const double e =
+            std::min (std::min ((double) i / (double) edge, 1.0), std::min ((double) (n - 1 - i) / (double) edge, 1.0));
         const double fade = std::cos (theta) * a[i] + std::sin (theta) * b[i];
         const double y = e * h[(size_t) i] + (1.0 - e) * fade;
         out[i] = std::isfinite (y) ? (float) y : (float) fade;

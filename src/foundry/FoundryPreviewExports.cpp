@@ -1,9 +1,9 @@
 // The three uses of the preview renderer: play, refresh into running playback,
 // and export as a WAV file.
 #include "core/Log.h"
-#include "io/WavWriter.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryPreview.h"
+#include "io/WavWriter.h"
 
 namespace quorvalen::foundry
 {

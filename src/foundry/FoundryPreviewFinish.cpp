@@ -1,8 +1,8 @@
 // The finish of a preview: final pitch, length, character and the end fade.
-#include "io/AudioDecode.h"
-#include "playback/Playback.h"
 #include "foundry/FoundryPreview.h"
 #include "foundry/FoundryStageMath.h"
+#include "io/AudioDecode.h"
+#include "playback/Playback.h"
 
 #include <cmath>
 
@@ -47,8 +47,8 @@ std::unique_ptr<juce::AudioBuffer<float>> finaliseFoundryPreview (const juce::Au
     }
 
     const double minimumFade = finiteOr (minimumFadeMs, 5.0f);
-    const double fadeMs = c > 0.0 ? std::max (std::pow (c, 1.6) * ((double) n * 1000.0 / r) * 0.72, minimumFade)
-                                  : minimumFade;
+    const double fadeMs =
+        c > 0.0 ? std::max (std::pow (c, 1.6) * ((double) n * 1000.0 / r) * 0.72, minimumFade) : minimumFade;
     const auto fade = std::clamp<std::int64_t> (std::llround (fadeMs * r / 1000.0), 1, n);
     const double e5 = std::exp (5.0) - 1.0;
     for (int ch = 0; ch < out->getNumChannels(); ++ch)

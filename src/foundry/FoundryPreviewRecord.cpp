@@ -60,7 +60,8 @@ bool collectFoundrySourceSnapshots (QuorvalenEngine& engine, const SourceIds& id
     return cacheable;
 }
 
-std::unique_ptr<FoundryPreviewCache> snapshotFoundryBuffers (const std::vector<double>& params, const SourceSlots& slots)
+std::unique_ptr<FoundryPreviewCache> snapshotFoundryBuffers (const std::vector<double>& params,
+                                                             const SourceSlots& slots)
 {
     std::uint64_t total = 0;
     for (const auto& slot : slots)

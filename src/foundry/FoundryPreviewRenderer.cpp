@@ -39,7 +39,7 @@ struct Render
         const auto& l = lanes[(size_t) layer];
         const bool hpLane = l[lane::highPassCutoff] || l[lane::highPassResonance];
         const bool lpLane = l[lane::lowPassCutoff] || l[lane::lowPassResonance];
-        return { a.flag (n) && ! (gated && (hpLane || liveFilter)), a.f (n + 1), a.f (n + 2),
+        return { a.flag (n) && ! (gated && (hpLane || liveFilter)),     a.f (n + 1), a.f (n + 2),
                  a.flag (n + 3) && ! (gated && (lpLane || liveFilter)), a.f (n + 4), a.f (n + 5) };
     }
     float unlessLane (int layer, int parameter, float value, float neutral) const
@@ -69,8 +69,9 @@ int renderLayers (Render& r, float transientBase, float bodyBase, float tailBase
     auto& e = r.engine;
     const auto& a = r.a;
     const int mono = a.i (34);
-    if (const int code = renderFoundryProcessedRegion (e, a.i (1), transientLayerId, r.unlessLane (0, lane::pitch, a.f (8), 0.0f),
-                                                       r.unlessLane (0, lane::level, a.f (9), 100.0f), a.f (10), false))
+    if (const int code =
+            renderFoundryProcessedRegion (e, a.i (1), transientLayerId, r.unlessLane (0, lane::pitch, a.f (8), 0.0f),
+                                          r.unlessLane (0, lane::level, a.f (9), 100.0f), a.f (10), false))
     {
         diag ("FAIL transient process");
         return code;
@@ -109,10 +110,9 @@ int renderJoinedLayer (Render& r, const LayerRoad& road, float base)
     auto& e = r.engine;
     const auto& a = r.a;
     const int heatMode = road.bodyVariant ? 0 : a.i (32);
-    int code = renderFoundryProcessedRegion (e, a.i (road.source), road.target,
-                                             r.unlessLane (road.layer, lane::pitch, a.f (road.pitch), 0.0f),
-                                             r.unlessLane (road.layer, lane::level, a.f (road.pitch + 1), 100.0f),
-                                             a.f (road.pitch + 2), false);
+    int code = renderFoundryProcessedRegion (
+        e, a.i (road.source), road.target, r.unlessLane (road.layer, lane::pitch, a.f (road.pitch), 0.0f),
+        r.unlessLane (road.layer, lane::level, a.f (road.pitch + 1), 100.0f), a.f (road.pitch + 2), false);
     if (code == done)
         code = applyFoundryLayerFilters (e, road.target, r.filters (road.filters, road.layer, true));
     if (code == done)

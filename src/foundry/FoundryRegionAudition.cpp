@@ -22,7 +22,8 @@ int playFoundryRegion (QuorvalenEngine& engine, const RegionAudition& r)
     const bool lowPassLane = has (lane::lowPassCutoff) || has (lane::lowPassResonance);
 
     // The cut replaces the entry, so a previous audition of it stops first.
-    if (const int code = renderFoundryProcessedRegion (engine, r.sourceId, regionAuditionId, 0.0f, 100.0f, r.startMs, false))
+    if (const int code =
+            renderFoundryProcessedRegion (engine, r.sourceId, regionAuditionId, 0.0f, 100.0f, r.startMs, false))
         return code;
     if (const int code = applyFoundryMonoInvert (engine, regionAuditionId, (r.bits & 1) != 0, (r.bits & 2) != 0))
         return code;

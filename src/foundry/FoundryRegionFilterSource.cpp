@@ -16,9 +16,10 @@ float heldTo (float v, float lo, float hi, float neutral) noexcept
 }
 } // namespace
 
-void FoundryRegionFilterSource::setFoundryMainPreviewRegionFilter (std::uint32_t slot, bool highPassOn, float highPassHz,
-                                                                   float highPassResonance, bool lowPassOn,
-                                                                   float lowPassHz, float lowPassResonance) noexcept
+void FoundryRegionFilterSource::setFoundryMainPreviewRegionFilter (std::uint32_t slot, bool highPassOn,
+                                                                   float highPassHz, float highPassResonance,
+                                                                   bool lowPassOn, float lowPassHz,
+                                                                   float lowPassResonance) noexcept
 {
     if (slot >= (std::uint32_t) slotCount)
         return;
@@ -76,8 +77,8 @@ void FoundryRegionFilterSource::getNextAudioBlock (const juce::AudioSourceChanne
         reset();
 
     const int index = (region2On.load() && p0 >= region2Start.load()) ? 2
-                    : (region1On.load() && p0 >= region1Start.load()) ? 1
-                                                                        : 0;
+        : (region1On.load() && p0 >= region1Start.load())             ? 1
+                                                                      : 0;
     const auto& target = slots[(size_t) index];
     const bool highPassOn = target.highPassOn.load();
     const bool lowPassOn = target.lowPassOn.load();
@@ -107,13 +108,15 @@ void FoundryRegionFilterSource::getNextAudioBlock (const juce::AudioSourceChanne
                 // Coefficients follow the glide every 64 oversampled samples.
                 if (highPassOn)
                 {
-                    const auto c = foundry::makeRegionFilterBiquad (true, st.highPassHz, (float) st.highPassResonance, rate);
+                    const auto c =
+                        foundry::makeRegionFilterBiquad (true, st.highPassHz, (float) st.highPassResonance, rate);
                     st.highPass[0].setCoefficients (c);
                     st.highPass[1].setCoefficients (c);
                 }
                 if (lowPassOn)
                 {
-                    const auto c = foundry::makeRegionFilterBiquad (false, st.lowPassHz, (float) st.lowPassResonance, rate);
+                    const auto c =
+                        foundry::makeRegionFilterBiquad (false, st.lowPassHz, (float) st.lowPassResonance, rate);
                     st.lowPass[0].setCoefficients (c);
                     st.lowPass[1].setCoefficients (c);
                 }

@@ -19,7 +19,8 @@ class FoundryRegionFilterSource final : public FoundryOversampledStage
 {
 public:
     FoundryRegionFilterSource (juce::AudioSource* input, juce::AudioTransportSource* transport)
-        : FoundryOversampledStage (input), transport (transport) {}
+            : FoundryOversampledStage (input), transport (transport)
+    {}
 
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 

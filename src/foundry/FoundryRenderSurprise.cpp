@@ -1,9 +1,9 @@
 // Render surprise: the tone stage, the stretch and crush stage and the entry swap.
 #include "foundry/FoundryRenderSurprise.h"
 
+#include "dsp/stretch/StretchUtility.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryNonlinear.h"
-#include "dsp/stretch/StretchUtility.h"
 
 #include <chrono>
 #include <cmath>

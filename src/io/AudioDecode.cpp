@@ -22,7 +22,8 @@ std::unique_ptr<juce::AudioBuffer<float>> tryAllocateBuffer (int channels, juce:
     }
 }
 
-bool readFrames (juce::AudioFormatReader& reader, juce::AudioBuffer<float>& buffer, int samples, juce::int64 readerStart)
+bool readFrames (juce::AudioFormatReader& reader, juce::AudioBuffer<float>& buffer, int samples,
+                 juce::int64 readerStart)
 {
     try
     {

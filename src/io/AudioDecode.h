@@ -13,6 +13,7 @@ std::unique_ptr<juce::AudioBuffer<float>> tryAllocateBuffer (int channels, juce:
 
 // Reads `samples` frames from `readerStart` into the start of `buffer`
 // (both reader channel flags set). False when the reader fails or throws.
-bool readFrames (juce::AudioFormatReader& reader, juce::AudioBuffer<float>& buffer, int samples, juce::int64 readerStart);
+bool readFrames (juce::AudioFormatReader& reader, juce::AudioBuffer<float>& buffer, int samples,
+                 juce::int64 readerStart);
 
 } // namespace quorvalen

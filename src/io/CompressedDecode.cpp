@@ -86,8 +86,8 @@ FLAC__StreamDecoderSeekStatus flacSeek (const FLAC__StreamDecoder*, FLAC__uint64
 {
     auto& s = *static_cast<FlacState*> (data);
     return offset <= (FLAC__uint64) s.in.getTotalLength() && s.in.setPosition ((juce::int64) offset)
-               ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
-               : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+        ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
+        : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
 }
 
 FLAC__StreamDecoderTellStatus flacTell (const FLAC__StreamDecoder*, FLAC__uint64* offset, void* data)
@@ -156,7 +156,8 @@ bool looksLikeFlac (juce::InputStream& in)
 {
     char head[4] = {};
     in.setPosition (0);
-    const bool flac = in.read (head, 4) == 4 && (std::memcmp (head, "fLaC", 4) == 0 || std::memcmp (head, "ID3", 3) == 0);
+    const bool flac =
+        in.read (head, 4) == 4 && (std::memcmp (head, "fLaC", 4) == 0 || std::memcmp (head, "ID3", 3) == 0);
     in.setPosition (0);
     return flac;
 }
@@ -217,8 +218,14 @@ int oggSeek (void* data, ogg_int64_t offset, int whence)
     return target >= 0 && target <= in.getTotalLength() && in.setPosition (target) ? 0 : -1;
 }
 
-long oggTell (void* data) { return (long) static_cast<juce::InputStream*> (data)->getPosition(); }
-int oggClose (void*) { return 0; }
+long oggTell (void* data)
+{
+    return (long) static_cast<juce::InputStream*> (data)->getPosition();
+}
+int oggClose (void*)
+{
+    return 0;
+}
 
 CompressedAudio decodeOgg (juce::InputStream& in)
 {

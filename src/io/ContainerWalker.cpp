@@ -17,20 +17,34 @@ bool readAt (juce::InputStream& in, Int64 offset, void* dest, int bytes)
     return in.setPosition (offset) && in.read (dest, bytes) == bytes;
 }
 
-bool sameId (const juce::uint8* bytes, const char* id) { return std::memcmp (bytes, id, 4) == 0; }
-juce::uint32 le32 (const juce::uint8* p) { return juce::ByteOrder::littleEndianInt (p); }
-juce::uint16 le16 (const juce::uint8* p) { return juce::ByteOrder::littleEndianShort (p); }
-juce::uint32 be32 (const juce::uint8* p) { return juce::ByteOrder::bigEndianInt (p); }
-juce::uint16 be16 (const juce::uint8* p) { return juce::ByteOrder::bigEndianShort (p); }
+bool sameId (const juce::uint8* bytes, const char* id)
+{
+    return std::memcmp (bytes, id, 4) == 0;
+}
+juce::uint32 le32 (const juce::uint8* p)
+{
+    return juce::ByteOrder::littleEndianInt (p);
+}
+juce::uint16 le16 (const juce::uint8* p)
+{
+    return juce::ByteOrder::littleEndianShort (p);
+}
+juce::uint32 be32 (const juce::uint8* p)
+{
+    return juce::ByteOrder::bigEndianInt (p);
+}
+juce::uint16 be16 (const juce::uint8* p)
+{
+    return juce::ByteOrder::bigEndianShort (p);
+}
 
 // The canonical header followed by [dataStart, dataStart + dataLength) of the source.
 class SplicedStream final : public juce::InputStream
 {
 public:
     SplicedStream (juce::MemoryBlock headerBytes, std::unique_ptr<juce::InputStream> src, Int64 start, Int64 length)
-        : header (std::move (headerBytes)), source (std::move (src)), dataStart (start), dataLength (length)
-    {
-    }
+            : header (std::move (headerBytes)), source (std::move (src)), dataStart (start), dataLength (length)
+    {}
 
     Int64 getTotalLength() override { return (Int64) header.getSize() + dataLength; }
     bool isExhausted() override { return position >= getTotalLength(); }

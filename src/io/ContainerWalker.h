@@ -16,9 +16,9 @@ struct CleanContainer
 {
     enum class Kind
     {
-        clean,        // `stream` holds the canonical file
-        malformed,    // a WAV or AIFF container whose structure or format we refuse
-        notContainer  // neither RIFF/RF64 nor FORM: `stream` is the source, untouched
+        clean,       // `stream` holds the canonical file
+        malformed,   // a WAV or AIFF container whose structure or format we refuse
+        notContainer // neither RIFF/RF64 nor FORM: `stream` is the source, untouched
     };
     Kind kind = Kind::notContainer;
     bool aiff = false; // for clean: which reader takes the stream

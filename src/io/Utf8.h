@@ -10,6 +10,9 @@ bool isValidUtf8 (const char* text) noexcept;
 
 // The text itself when it is valid UTF-8, else null: callers then answer with the
 // code they give a null pointer.
-inline const char* validUtf8OrNull (const char* text) noexcept { return isValidUtf8 (text) ? text : nullptr; }
+inline const char* validUtf8OrNull (const char* text) noexcept
+{
+    return isValidUtf8 (text) ? text : nullptr;
+}
 
 } // namespace quorvalen::io

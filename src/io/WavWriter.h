@@ -12,9 +12,9 @@ namespace quorvalen
 enum class WavWriteResult
 {
     ok,
-    streamFailed,  // the path is a folder, its folder is missing, or the stream did not open
-    writerFailed,  // the WAV writer refused the format
-    writeFailed    // the data or the final replace did not complete
+    streamFailed, // the path is a folder, its folder is missing, or the stream did not open
+    writerFailed, // the WAV writer refused the format
+    writeFailed   // the data or the final replace did not complete
 };
 
 WavWriteResult writeWav24 (const juce::File& target, const juce::AudioBuffer<float>& audio, double sampleRate);

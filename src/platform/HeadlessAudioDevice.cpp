@@ -18,7 +18,7 @@ class HeadlessAudioDevice final : public juce::AudioIODevice
 {
 public:
     HeadlessAudioDevice (const juce::String& name, const HeadlessSettings& s)
-        : juce::AudioIODevice (name, headlessTypeName), settings (s)
+            : juce::AudioIODevice (name, headlessTypeName), settings (s)
     {
         currentRate = settings.sampleRate;
         currentBlock = settings.blockSize;
@@ -46,8 +46,8 @@ public:
 
     int getDefaultBufferSize() override { return settings.blockSize; }
 
-    juce::String open (const juce::BigInteger&, const juce::BigInteger& outputChannels,
-                       double sampleRate, int bufferSize) override
+    juce::String open (const juce::BigInteger&, const juce::BigInteger& outputChannels, double sampleRate,
+                       int bufferSize) override
     {
         close();
         currentRate = sampleRate > 0.0 ? sampleRate : settings.sampleRate;
@@ -109,8 +109,8 @@ private:
         const int block = currentBlock;
         std::vector<float> left ((size_t) block), right ((size_t) block);
         float* outputs[2] = { left.data(), right.data() };
-        const auto period = std::chrono::duration_cast<clock::duration> (
-            std::chrono::duration<double> (block / currentRate));
+        const auto period =
+            std::chrono::duration_cast<clock::duration> (std::chrono::duration<double> (block / currentRate));
         auto deadline = clock::now();
 
         std::unique_lock lock (wakeMutex);
@@ -159,7 +159,8 @@ public:
         settings = headlessSettings();
         names.clear();
         for (int i = 0; i < settings.deviceCount; ++i)
-            names.add (i == 0 ? juce::String ("Headless Output Device") : "Headless Output Device " + juce::String (i + 1));
+            names.add (i == 0 ? juce::String ("Headless Output Device")
+                              : "Headless Output Device " + juce::String (i + 1));
     }
 
     juce::StringArray getDeviceNames (bool wantInputNames) const override
@@ -191,6 +192,9 @@ private:
 
 } // namespace
 
-juce::AudioIODeviceType* createHeadlessDeviceType() { return new HeadlessDeviceType(); }
+juce::AudioIODeviceType* createHeadlessDeviceType()
+{
+    return new HeadlessDeviceType();
+}
 
 } // namespace quorvalen::platform

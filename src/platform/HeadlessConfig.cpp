@@ -15,7 +15,7 @@ std::atomic<bool> platformTypesOn { true };
 
 struct CaptureState
 {
-    std::mutex hostMutex;               // serialises start and stop; never taken by the audio thread
+    std::mutex hostMutex; // serialises start and stop; never taken by the audio thread
     std::atomic<bool> active { false };
     std::atomic<int> writers { 0 };
     std::atomic<std::size_t> frames { 0 };
@@ -42,8 +42,14 @@ HeadlessSettings headlessSettings()
     return settings;
 }
 
-void setPlatformDeviceTypesEnabled (bool enabled) { platformTypesOn.store (enabled); }
-bool platformDeviceTypesEnabled() { return platformTypesOn.load(); }
+void setPlatformDeviceTypesEnabled (bool enabled)
+{
+    platformTypesOn.store (enabled);
+}
+bool platformDeviceTypesEnabled()
+{
+    return platformTypesOn.load();
+}
 
 void startCapture (std::size_t maxFrames)
 {
@@ -77,7 +83,10 @@ CapturedAudio stopCapture()
     return out;
 }
 
-std::size_t capturedFrames() { return capture().frames.load(); }
+std::size_t capturedFrames()
+{
+    return capture().frames.load();
+}
 
 void captureBlock (const float* const* channels, int numChannels, int numSamples, double sampleRate) noexcept
 {

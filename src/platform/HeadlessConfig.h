@@ -9,10 +9,10 @@ namespace quorvalen::platform
 
 struct HeadlessSettings
 {
-    int deviceCount = 1;          // 0 behaves like a machine without any output
+    int deviceCount = 1; // 0 behaves like a machine without any output
     double sampleRate = 48000.0;
     int blockSize = 512;
-    int outputLatency = 512;      // samples
+    int outputLatency = 512; // samples
 };
 
 void setHeadlessSettings (const HeadlessSettings& settings);

@@ -286,7 +286,7 @@ TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position,
     const double p = std::max (engine.transportSource.getCurrentPosition(), 0.0);
     const double total = std::max (engine.transportSource.getLengthInSeconds(), 0.0);
     const bool loopMode = engine.foundryMainPreviewLooping && engine.currentSource != nullptr
-                          && engine.finishedPreviewSampleRate > 0.0 && total > 0.0;
+        && engine.finishedPreviewSampleRate > 0.0 && total > 0.0;
     double x = loopMode ? engine.regionFilterSource.playbackPositionSeconds.load() : p;
 
     double latency = 0.0;

@@ -134,7 +134,8 @@ PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path);
 PlaybackSetResult stopWithFade (QuorvalenEngine& engine);
 PlaybackSetResult setMainPreviewLooping (QuorvalenEngine& engine, bool looping);
 PlaybackSetResult setMainPreviewPitch (QuorvalenEngine& engine, float semitones);
-TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing);
+TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length,
+                                      std::uint32_t* playing);
 
 // A 0..100 volume as the transport's gain; a non-finite volume is silence.
 float volumeGain (float volumePercent);

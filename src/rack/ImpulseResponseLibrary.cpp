@@ -36,9 +36,8 @@ std::vector<juce::File> impulseResponsesIn (const juce::File& folder)
     for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "*", juce::File::FollowSymlinks::yes))
         if (file.hasFileExtension (impulseResponseExtensions))
             found.push_back (file);
-    std::sort (found.begin(), found.end(), [] (const juce::File& a, const juce::File& b) {
-        return a.getFileName().compare (b.getFileName()) < 0;
-    });
+    std::sort (found.begin(), found.end(),
+               [] (const juce::File& a, const juce::File& b) { return a.getFileName().compare (b.getFileName()) < 0; });
     return found;
 }
 } // namespace

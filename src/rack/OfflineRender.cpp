@@ -1,13 +1,13 @@
 #include "rack/OfflineRender.h"
 
+#include "cache/AudioCache.h"
+#include "core/Log.h"
 #include "core/Units.h"
 #include "dsp/Fades.h"
 #include "dsp/OfflineOversampler.h"
-#include "cache/AudioCache.h"
-#include "core/Log.h"
+#include "dsp/stretch/StretchUtility.h"
 #include "io/WavWriter.h"
 #include "rack/RackProcessingState.h"
-#include "dsp/stretch/StretchUtility.h"
 #include "rack/modules/FreqShiftModule.h"
 
 #include <juce_dsp/juce_dsp.h>
@@ -51,7 +51,8 @@ void smoothUpwardShift (juce::AudioBuffer<float>& buffer, double rate)
 // tanh(1.05 x) at four times the rate, latency removed so nothing moves in time.
 void saturateOversampled (juce::AudioBuffer<float>& buffer)
 {
-    dsp::runOversampledOffline (buffer, [] (juce::dsp::AudioBlock<float>& up, std::int64_t) { saturateShiftedSamples (up); });
+    dsp::runOversampledOffline (buffer,
+                                [] (juce::dsp::AudioBlock<float>& up, std::int64_t) { saturateShiftedSamples (up); });
 }
 
 // The first milliseconds (freqShiftMix) stay unshifted, then a 0.25 ms crossfade
@@ -126,9 +127,9 @@ bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double rate, cons
     const bool skipPitch = drone && std::abs (semitones) < 0.0001f && ! laneHasPoints (s, rackLane::dronePitch);
     if (! skipPitch)
     {
-        const int options = ambiDrone                                               ? stretchOptions::libraryDefaults
-                            : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
-                                                                                    : stretchOptions::beat;
+        const int options = ambiDrone                 ? stretchOptions::libraryDefaults
+            : s.freqShift.mode != FreqShiftMode::beat ? stretchOptions::finer
+                                                      : stretchOptions::beat;
         if (! stretchBuffer (buffer, pitched, rate, 1.0, pitchRatio (semitones), options,
                              ambiDrone ? ambiDroneBlock : stretchBlock))
             return false;

@@ -30,8 +30,7 @@ enum RenderResult : int
 // Takes engineMutex only to copy the entry; the rack, the stretches and the file
 // run on the calling thread on private data. An existing file at outPath is
 // replaced only by a complete new one.
-int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, const char* json,
-                                const char* outPath);
+int renderCachedWithProcessing (QuorvalenEngine& engine, std::uint32_t cacheId, const char* json, const char* outPath);
 
 // Parses the document and runs the rack over `buffer` in place (it may grow).
 // False for a document that is not a JSON object or a stage that fails.
@@ -46,7 +45,8 @@ struct OfflineRenderContext
 };
 
 bool renderRackModuleOffline (OfflineRenderContext& context, int module, const QuorvalenRackSettings& settings);
-bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double sampleRate, const QuorvalenRackSettings& settings);
+bool renderFreqShiftOffline (juce::AudioBuffer<float>& buffer, double sampleRate,
+                             const QuorvalenRackSettings& settings);
 
 // The drone's stretch (2..20) and limits: at most 106 s out, and only the input
 // that output needs (plus a quarter second of run-out below a 12x stretch),

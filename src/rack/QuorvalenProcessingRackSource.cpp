@@ -61,10 +61,9 @@ RackPlaybackPlan RackPlaybackPlan::make (std::int64_t length, bool looping, std:
 }
 
 QuorvalenProcessingRackSource::QuorvalenProcessingRackSource (juce::AudioSource* inputStage)
-    : ChainStage (inputStage),
-      state (std::make_unique<RackProcessingState> (true)),
-      spare (std::make_unique<RackProcessingState> (true)),
-      publisher (std::make_shared<const QuorvalenRackSettings>())
+        : ChainStage (inputStage), state (std::make_unique<RackProcessingState> (true)),
+          spare (std::make_unique<RackProcessingState> (true)),
+          publisher (std::make_shared<const QuorvalenRackSettings>())
 {
     // Sized from the start, so that driving the stage before any device prepared it
     // never reaches an unsized buffer.
@@ -146,13 +145,14 @@ double QuorvalenProcessingRackSource::rackTailSeconds() const
     if (record->rackModules.empty())
         return record->space.enabled ? 10.0 : 0.0;
     for (const auto& entry : record->rackModules)
-        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr && entry.settings->space.enabled)
+        if (entry.module == (std::uint32_t) rackModuleSpace && entry.settings != nullptr
+            && entry.settings->space.enabled)
             return 10.0;
     return 0.0;
 }
 
 void QuorvalenProcessingRackSource::preparePlaybackOn (RackProcessingState& s, const RackPlaybackPlan& p,
-                                                        const QuorvalenRackSettings* record) const
+                                                       const QuorvalenRackSettings* record) const
 {
     resetRackState (s);
     applyPlanLengths (s, p);
@@ -203,7 +203,7 @@ void QuorvalenProcessingRackSource::swapInSpare()
 }
 
 void QuorvalenProcessingRackSource::prepareRackPlayback (std::int64_t length, bool looping, std::int64_t loopLength,
-                                                          bool keepTail)
+                                                         bool keepTail)
 {
     const auto p = RackPlaybackPlan::make (length, looping, loopLength, keepTail);
     const auto record = publisher.current();
@@ -221,7 +221,7 @@ void QuorvalenProcessingRackSource::prepareRackPlayback (std::int64_t length, bo
 }
 
 void QuorvalenProcessingRackSource::stageRackPlayback (const RackPlaybackPlan& p,
-                                                        std::shared_ptr<const QuorvalenRackSettings> record)
+                                                       std::shared_ptr<const QuorvalenRackSettings> record)
 {
     std::lock_guard host (hostMutex);
     preparePlaybackOn (*spare, p, record.get());

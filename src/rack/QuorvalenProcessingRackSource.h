@@ -59,11 +59,17 @@ public:
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
     // Takes effect at the next block.
-    void setProcessingEnabled (bool shouldProcess) { processingEnabled.store (shouldProcess, std::memory_order_release); }
+    void setProcessingEnabled (bool shouldProcess)
+    {
+        processingEnabled.store (shouldProcess, std::memory_order_release);
+    }
     bool isProcessingEnabled() const { return processingEnabled.load (std::memory_order_acquire); }
 
     // Settings: host threads.
-    void publishSettings (std::shared_ptr<const QuorvalenRackSettings> record) { publisher.publish (std::move (record)); }
+    void publishSettings (std::shared_ptr<const QuorvalenRackSettings> record)
+    {
+        publisher.publish (std::move (record));
+    }
     std::shared_ptr<const QuorvalenRackSettings> currentSettings() const { return publisher.current(); }
     const RackSettingsPublisher& settingsPublisher() const { return publisher; }
     // 10 s when a space module of the current record is enabled, else 0.
@@ -101,10 +107,10 @@ private:
     RackSettingsPublisher publisher;
     std::atomic<bool> processingEnabled { false };
 
-    std::optional<RackPlaybackPlan> plan;            // the playback the live state serves
-    std::optional<RackPlaybackPlan> stagedPlan;      // set by stage, taken by commit
+    std::optional<RackPlaybackPlan> plan;       // the playback the live state serves
+    std::optional<RackPlaybackPlan> stagedPlan; // set by stage, taken by commit
     std::shared_ptr<const QuorvalenRackSettings> stagedRecord;
-    bool stagedIsStale = false;                      // the device re-prepared the spare since
+    bool stagedIsStale = false; // the device re-prepared the spare since
     std::optional<std::int64_t> positionAtRelease;
 };
 

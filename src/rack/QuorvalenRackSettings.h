@@ -31,11 +31,43 @@ inline constexpr int rackModuleCount = 7;
 inline constexpr int rackMaxModuleEntries = 24;
 inline constexpr int rackMaxLanePoints = 1024;
 
-enum class HeatMode : std::int32_t { bleed = 0, tube = 1, warm = 2, console = 3, broken = 4 };
-enum class FilterMode : std::int32_t { lp = 0, hp = 1, bp = 2, notch = 3, res = 4, ceps = 5 };
-enum class LfoShape : std::int32_t { sine = 0, tri = 1, saw = 2, sqr = 3, rnd = 4 };
-enum class LfoTiming : std::int32_t { straight = 0, dotted = 1, triplet = 2 };
-enum class FreqShiftMode : std::int32_t { beat = 0, synth = 1, ambi = 2 };
+enum class HeatMode : std::int32_t
+{
+    bleed = 0,
+    tube = 1,
+    warm = 2,
+    console = 3,
+    broken = 4
+};
+enum class FilterMode : std::int32_t
+{
+    lp = 0,
+    hp = 1,
+    bp = 2,
+    notch = 3,
+    res = 4,
+    ceps = 5
+};
+enum class LfoShape : std::int32_t
+{
+    sine = 0,
+    tri = 1,
+    saw = 2,
+    sqr = 3,
+    rnd = 4
+};
+enum class LfoTiming : std::int32_t
+{
+    straight = 0,
+    dotted = 1,
+    triplet = 2
+};
+enum class FreqShiftMode : std::int32_t
+{
+    beat = 0,
+    synth = 1,
+    ambi = 2
+};
 
 struct QuorvalenRackSettings;
 
@@ -102,8 +134,8 @@ struct FreqShiftSettings
 {
     bool enabled = false;
     FreqShiftMode mode = FreqShiftMode::beat;
-    float semitones = rackParameter::freqShift.defaultValue;    // "freqShift"
-    float mixMs = rackParameter::freqShiftMix.defaultValue;     // "freqShiftMix": dry lead-in
+    float semitones = rackParameter::freqShift.defaultValue; // "freqShift"
+    float mixMs = rackParameter::freqShiftMix.defaultValue;  // "freqShiftMix": dry lead-in
     bool pitchAdvancedOpen = false;
     float droneStretch = rackParameter::droneStretch.defaultValue; // time ratio
     float dronePitch = rackParameter::dronePitch.defaultValue;     // semitones
@@ -123,7 +155,7 @@ struct SpaceSettings
     bool enabled = false;
     float size = rackParameter::spaceSize.defaultValue;
     float wet = rackParameter::spaceWet.defaultValue;
-    std::int32_t irIndex = 0;   // "spaceIrIndex"
+    std::int32_t irIndex = 0; // "spaceIrIndex"
     bool spectroNoTail = false;
 };
 

@@ -12,7 +12,10 @@ namespace
 {
 std::atomic<RackDispatchObserver> dispatchObserver { nullptr };
 
-bool loops (const RackProcessingState& state) noexcept { return state.looping && state.loopLength > 0; }
+bool loops (const RackProcessingState& state) noexcept
+{
+    return state.looping && state.loopLength > 0;
+}
 
 void runSpace (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int n,
                const QuorvalenRackSettings& settings)

@@ -20,7 +20,7 @@ constexpr const char* refreshKey = "spectroPreviewRefreshCacheId";
 } // namespace
 
 RackPlayResult playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
-                              float volumePercent, bool loop)
+                                         float volumePercent, bool loop)
 {
     const auto lock = lockEngine (engine);
     if (! engineHasDevice (engine))
@@ -80,7 +80,7 @@ RackPlayResult playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t c
 }
 
 RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
-                              float volumePercent, bool loop)
+                                         float volumePercent, bool loop)
 {
     const auto document = parseRackJson (settingsJson);
     const auto idValue = document.getProperty (refreshKey, {});
@@ -131,15 +131,13 @@ RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t c
     swap.gain = volumeGain (volumePercent);
     swap.loop = loop;
     swap.cacheId = (std::uint32_t) cacheId;
-    const auto placeAt = [&] (double position) -> std::optional<double>
-    {
+    const auto placeAt = [&] (double position) -> std::optional<double> {
         if (! std::isfinite (position) || (! loop && position >= newSeconds))
             return std::nullopt;
         const double p = std::max (position, 0.0);
         return loop ? std::fmod (p, newSeconds) : p;
     };
-    const auto duringSwap = [&] (double p)
-    {
+    const auto duringSwap = [&] (double p) {
         rack.publishSettings (std::move (record));
         // Same length in device samples: every module keeps its state, so the change
         // is heard without a restart.
@@ -148,8 +146,7 @@ RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t c
         rack.seekRack ((std::int64_t) std::llround (p * rate));
         rack.setProcessingEnabled (true);
     };
-    return swapRunningSource (engine, swap, placeAt, duringSwap) ? RackPlayResult::ok
-                                                                 : RackPlayResult::refreshRefused;
+    return swapRunningSource (engine, swap, placeAt, duringSwap) ? RackPlayResult::ok : RackPlayResult::refreshRefused;
 }
 
 } // namespace quorvalen

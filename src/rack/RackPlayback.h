@@ -27,11 +27,11 @@ enum class RackPlayResult : std::int32_t
 // Takes engineMutex. ok, notReady, unknownId, noAudio, badSettings or badLength.
 // With the refresh key in the settings, the result of refreshProcessingPreview.
 RackPlayResult playCachedWithProcessing (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
-                              float volumePercent, bool loop);
+                                         float volumePercent, bool loop);
 
 // engineMutex held by the caller. ok (swapped), unknownId, noAudio, badSettings or
 // refreshRefused.
 RackPlayResult refreshProcessingPreview (QuorvalenEngine& engine, std::int32_t cacheId, const char* settingsJson,
-                              float volumePercent, bool loop);
+                                         float volumePercent, bool loop);
 
 } // namespace quorvalen

@@ -36,13 +36,13 @@ struct RackProcessingState
     // Play position, at the base rate, of the first sample of the block (or piece)
     // being processed; automation and envelopes read it.
     std::int64_t position = 0;
-    std::int64_t playLength = 1;  // samples of the sound proper
-    std::int64_t loopLength = 1;  // wrap length when looping, never below playLength
+    std::int64_t playLength = 1; // samples of the sound proper
+    std::int64_t loopLength = 1; // wrap length when looping, never below playLength
     // Not looping: samples past the sound that the modules other than space still
     // process, so that a shifter's delayed output is heard to its end.
     std::int64_t delayTail = 0;
     bool looping = false;
-    bool keepTail = false;        // space keeps its tail across a loop wrap
+    bool keepTail = false; // space keeps its tail across a loop wrap
     // One generator shared by heat bleed, the filter's random LFO and dirtbox and the
     // spectral delay: the order of draws across modules is part of the sound.
     dsp::NoiseGenerator noise;
@@ -76,8 +76,8 @@ void runRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer
                     const QuorvalenRackSettings& settings);
 // The module's own processing (each module keeps its enable gate); an unknown
 // module passes unchanged.
-void dispatchRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int count,
-                         int module, const QuorvalenRackSettings& settings);
+void dispatchRackModule (RackProcessingState& state, juce::AudioBuffer<float>& buffer, int start, int count, int module,
+                         const QuorvalenRackSettings& settings);
 
 // The position modules read lanes at: `offset` samples into the current piece,
 // wrapped into the loop and held inside the sound.

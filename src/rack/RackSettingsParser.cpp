@@ -61,8 +61,10 @@ const NumberField numberFields[] = {
     { rackParameter::freqShiftMix, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::mixMs> },
     { rackParameter::droneStretch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::droneStretch> },
     { rackParameter::dronePitch, &numberField<&QuorvalenRackSettings::freqShift, &FreqShiftSettings::dronePitch> },
-    { rackParameter::spectralDelayTime, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::time> },
-    { rackParameter::spectralDelayMix, &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::mix> },
+    { rackParameter::spectralDelayTime,
+      &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::time> },
+    { rackParameter::spectralDelayMix,
+      &numberField<&QuorvalenRackSettings::spectralDelay, &SpectralDelaySettings::mix> },
     { rackParameter::spaceSize, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::size> },
     { rackParameter::spaceWet, &numberField<&QuorvalenRackSettings::space, &SpaceSettings::wet> },
     { rackParameter::stereoWidth, &numberField<&QuorvalenRackSettings::stereo, &StereoSettings::width> },
@@ -146,20 +148,27 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
 
     in.readBool ("heatEnabled", s.heat.enabled);
     in.readEnum ("heatMode", s.heat.mode,
-                { { "tube", HeatMode::tube }, { "warm", HeatMode::warm }, { "console", HeatMode::console },
-                  { "broken", HeatMode::broken } });
+                 { { "tube", HeatMode::tube },
+                   { "warm", HeatMode::warm },
+                   { "console", HeatMode::console },
+                   { "broken", HeatMode::broken } });
 
     in.readBool ("deEssEnabled", s.filter.enabled);
     in.readEnum ("filterMode", s.filter.mode,
-                { { "HP", FilterMode::hp }, { "BP", FilterMode::bp }, { "N", FilterMode::notch },
-                  { "RES", FilterMode::res }, { "CEPS", FilterMode::ceps } });
+                 { { "HP", FilterMode::hp },
+                   { "BP", FilterMode::bp },
+                   { "N", FilterMode::notch },
+                   { "RES", FilterMode::res },
+                   { "CEPS", FilterMode::ceps } });
     in.readBool ("filterCepsEnvTargetAmount", s.filter.cepsEnvTargetAmount);
     in.readBool ("filterCepsEnvTargetShift", s.filter.cepsEnvTargetShift);
     in.readBool ("filterCepsEnvTargetWarp", s.filter.cepsEnvTargetWarp);
     in.readBool ("filterLfoSync", s.filter.lfoSync);
-    in.readEnum ("filterLfoShape", s.filter.lfoShape,
-                { { "TRI", LfoShape::tri }, { "SAW", LfoShape::saw }, { "SQR", LfoShape::sqr }, { "RND", LfoShape::rnd } });
-    in.readEnum ("filterLfoTiming", s.filter.lfoTiming, { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
+    in.readEnum (
+        "filterLfoShape", s.filter.lfoShape,
+        { { "TRI", LfoShape::tri }, { "SAW", LfoShape::saw }, { "SQR", LfoShape::sqr }, { "RND", LfoShape::rnd } });
+    in.readEnum ("filterLfoTiming", s.filter.lfoTiming,
+                 { { "DOT", LfoTiming::dotted }, { "TRI", LfoTiming::triplet } });
     in.readBool ("filterDirtboxEnabled", s.filter.dirtboxEnabled);
     in.readBool ("filterEnvEnabled", s.filter.envEnabled);
     in.readBool ("filterEnvInvert", s.filter.envInvert);
@@ -170,7 +179,8 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
     in.readBool ("transientEnabled", s.transient.enabled);
 
     in.readBool ("freqShiftEnabled", s.freqShift.enabled);
-    in.readEnum ("freqShiftMode", s.freqShift.mode, { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
+    in.readEnum ("freqShiftMode", s.freqShift.mode,
+                 { { "ambi", FreqShiftMode::ambi }, { "synth", FreqShiftMode::synth } });
     in.readBool ("pitchAdvancedOpen", s.freqShift.pitchAdvancedOpen);
 
     in.readBool ("spectralDelayEnabled", s.spectralDelay.enabled);
@@ -201,7 +211,7 @@ std::shared_ptr<QuorvalenRackSettings> parseDocument (const juce::var& document,
 
 int rackModuleIndex (const juce::String& name)
 {
-    static const char* const names[rackModuleCount] = { "heat", "deess", "transient", "freqshift",
+    static const char* const names[rackModuleCount] = { "heat",          "deess", "transient", "freqshift",
                                                         "spectraldelay", "space", "stereo" };
     for (int i = 0; i < rackModuleCount; ++i)
         if (name == names[i])

@@ -6,7 +6,7 @@ namespace quorvalen
 {
 
 RackSettingsPublisher::RackSettingsPublisher (std::shared_ptr<const QuorvalenRackSettings> initial)
-    : owner (std::move (initial))
+        : owner (std::move (initial))
 {
     live.store (owner.get(), std::memory_order_seq_cst);
 }
@@ -43,9 +43,9 @@ void RackSettingsPublisher::dropUnusedRetired()
     // reader's check of `live` (ordered after its announcement) sees the new record
     // and it never touches the old one.
     const auto* reading = inUse.load (std::memory_order_seq_cst);
-    retired.erase (std::remove_if (retired.begin(), retired.end(),
-                                   [reading] (const auto& r) { return r.get() != reading; }),
-                   retired.end());
+    retired.erase (
+        std::remove_if (retired.begin(), retired.end(), [reading] (const auto& r) { return r.get() != reading; }),
+        retired.end());
 }
 
 RackSettingsPublisher::Lease::Lease (RackSettingsPublisher& owner) noexcept : publisher (owner)

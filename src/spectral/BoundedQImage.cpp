@@ -25,7 +25,10 @@ double columnPosition (std::int64_t delay, std::int64_t last, int width, int k)
     const double q = width > 1 ? (double) k / (double) (width - 1) : 0.0;
     return std::clamp ((double) delay + (double) last * q, 0.0, (double) last);
 }
-std::int64_t sampleBelow (double p, std::int64_t last) { return std::clamp<std::int64_t> ((std::int64_t) std::floor (p), 0, last); }
+std::int64_t sampleBelow (double p, std::int64_t last)
+{
+    return std::clamp<std::int64_t> ((std::int64_t) std::floor (p), 0, last);
+}
 
 float rowBrightness (const RowTaps& taps, std::int64_t last, std::int64_t delay, int width, int k)
 {
@@ -129,7 +132,8 @@ BoundedQRange renderBoundedQImage (std::span<const float> mono, double sr, const
         row.g = 1.0f - row.a;
         row.cs = (float) std::cos (2.0 * juce::MathConstants<double>::pi * fc / sr);
         row.sn = (float) std::sin (2.0 * juce::MathConstants<double>::pi * fc / sr);
-        row.delay = std::clamp<std::int64_t> (std::llround (2.0 * sr / (2.0 * juce::MathConstants<double>::pi * s)), 0, last);
+        row.delay =
+            std::clamp<std::int64_t> (std::llround (2.0 * sr / (2.0 * juce::MathConstants<double>::pi * s)), 0, last);
         for (int k = 0; k < width; ++k)
         {
             const auto i = sampleBelow (columnPosition (row.delay, last, width, k), last);
@@ -144,7 +148,8 @@ BoundedQRange renderBoundedQImage (std::span<const float> mono, double sr, const
         runEnvelopes (mono, rows.data() + r, std::min (lanes, height - r));
     for (int r = 0; r < height; ++r)
         for (int k = 0; k < width; ++k)
-            out[(std::size_t) r * (std::size_t) width + (std::size_t) k] = rowBrightness (rows[(std::size_t) r].taps, last, rows[(std::size_t) r].delay, width, k);
+            out[(std::size_t) r * (std::size_t) width + (std::size_t) k] =
+                rowBrightness (rows[(std::size_t) r].taps, last, rows[(std::size_t) r].delay, width, k);
     return range;
 }
 

@@ -41,12 +41,13 @@ std::vector<BrushRecord> makeBrushRecords (const float* edits, const std::uint32
 }
 
 CqtBrushMask::CqtBrushMask (std::vector<BrushRecord> brushList, int bandCount)
-    : brushes (std::move (brushList)), bands (std::max (bandCount, 0)), normCount (std::max (1, bandCount))
+        : brushes (std::move (brushList)), bands (std::max (bandCount, 0)), normCount (std::max (1, bandCount))
 {
     for (std::size_t i = 0; i < brushes.size(); ++i)
     {
         const auto& r = brushes[i];
-        const int first = std::clamp ((int) std::floor ((r.centreTime - r.timeRadius) * (float) buckets), 0, buckets - 1);
+        const int first =
+            std::clamp ((int) std::floor ((r.centreTime - r.timeRadius) * (float) buckets), 0, buckets - 1);
         const int last = std::clamp ((int) std::ceil ((r.centreTime + r.timeRadius) * (float) buckets), 0, buckets - 1);
         for (int k = first; k <= last; ++k)
             timeIndex[(std::size_t) k].push_back ((int) i);
@@ -108,8 +109,8 @@ std::complex<float> CqtBrushMask::apply (int b, std::int64_t t, std::int64_t n, 
         }
     }
 
-    const float g = (1.0f - gentleWeight * a2) * (1.0f - a0) * (1.0f - hardWeight * a1) * (1.0f - ringCoreWeight * ringK)
-                    * (1.0f + ringWeight * ringR) * (1.0f + harm);
+    const float g = (1.0f - gentleWeight * a2) * (1.0f - a0) * (1.0f - hardWeight * a1)
+        * (1.0f - ringCoreWeight * ringK) * (1.0f + ringWeight * ringR) * (1.0f + harm);
     if (ringK > 0.0f || ringR > 0.0f)
     {
         const float angle = phaseScale * (ringR - 0.5f * ringK);

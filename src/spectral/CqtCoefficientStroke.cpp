@@ -42,16 +42,16 @@ Touched scaleCoefficients (SpectralSession& session, const CqtStrokePlan& plan)
             for (const auto& span : spans)
                 cqt::visit (*store, b, b + 1, std::max<std::int64_t> (span.first, 0), std::min (span.last + 1, n),
                             [&] (int, std::int64_t tau, std::complex<float>& c) {
-                                const auto old = c;
-                                c *= span.factor;
-                                // |change| > 1e-12, squared in double (exact products of floats).
-                                const double dr = (double) c.real() - old.real(), di = (double) c.imag() - old.imag();
-                                if (dr * dr + di * di > 1e-24)
-                                {
-                                    touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
-                                    touched.end = std::max (touched.end, std::min (n, tau + support + 1));
-                                }
-                            });
+                    const auto old = c;
+                    c *= span.factor;
+                    // |change| > 1e-12, squared in double (exact products of floats).
+                    const double dr = (double) c.real() - old.real(), di = (double) c.imag() - old.imag();
+                    if (dr * dr + di * di > 1e-24)
+                    {
+                        touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
+                        touched.end = std::max (touched.end, std::min (n, tau + support + 1));
+                    }
+                });
     }
     return touched;
 }

@@ -57,11 +57,11 @@ std::vector<float> renderCqtMagnitudeGrid (const juce::AudioBuffer<float>& audio
         analyzer.analyze ({ audio.getReadPointer (c), (std::size_t) n }, store);
         cqt::visit (std::as_const (store), 0, analyzer.bandCount(), 0, n,
                     [&] (int b, std::int64_t t, const std::complex<float>& coef) {
-                        auto& s = slots[(std::size_t) b];
-                        const auto j = (std::size_t) (t >> shifts[(std::size_t) b]);
-                        if (j < s.size())
-                            s[j] = std::max (s[j], std::hypot (coef.real(), coef.imag()));
-                    });
+            auto& s = slots[(std::size_t) b];
+            const auto j = (std::size_t) (t >> shifts[(std::size_t) b]);
+            if (j < s.size())
+                s[j] = std::max (s[j], std::hypot (coef.real(), coef.imag()));
+        });
     }
 
     std::vector<float> grid ((std::size_t) width * (std::size_t) height);
@@ -86,7 +86,8 @@ std::vector<float> renderCqtMagnitudeGrid (const juce::AudioBuffer<float>& audio
         {
             const double u = width > 1 ? (double) k / (double) (width - 1) : 0.0;
             const double position = (double) std::max<std::int64_t> (n - 1, 0) * u;
-            grid[(std::size_t) r * (std::size_t) width + (std::size_t) k] = logLerp (bandValue (b0, position), bandValue (b1, position), fb);
+            grid[(std::size_t) r * (std::size_t) width + (std::size_t) k] =
+                logLerp (bandValue (b0, position), bandValue (b1, position), fb);
         }
     }
     return grid;

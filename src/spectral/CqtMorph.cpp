@@ -1,10 +1,10 @@
 #include "spectral/CqtMorph.h"
 
 #include "dsp/Fades.h"
+#include "dsp/LinearResample.h"
 #include "dsp/OfflineOversampler.h"
 #include "spectral/CqtMorphLaw.h"
 #include "spectral/CqtSettings.h"
-#include "dsp/LinearResample.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -43,8 +43,8 @@ juce::AudioBuffer<float> resampleB (const Inputs& in)
     const double ratio = in.b.sampleRate / in.sr;
     juce::AudioBuffer<float> out (in.channels, in.length);
     for (int c = 0; c < in.channels; ++c)
-        dsp::resampleLinear (B.getReadPointer (std::min (c, B.getNumChannels() - 1)), samples, ratio, out.getWritePointer (c),
-                        in.length);
+        dsp::resampleLinear (B.getReadPointer (std::min (c, B.getNumChannels() - 1)), samples, ratio,
+                             out.getWritePointer (c), in.length);
     return out;
 }
 
@@ -149,8 +149,8 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
         cqt::visit (cA, cB, 0, cA.bands(), std::numeric_limits<std::int64_t>::min() / 4,
                     std::numeric_limits<std::int64_t>::max() / 4,
                     [&] (int b, std::int64_t t, std::complex<float>& ca, std::complex<float>& cb) {
-                        ca = morphCqtCoefficient (context, b, t, ca, cb);
-                    });
+            ca = morphCqtCoefficient (context, b, t, ca, cb);
+        });
         float* y = out->getWritePointer (ch);
         analyzer.synthesize (cA, 0, { y, (std::size_t) len });
 

@@ -18,9 +18,9 @@ namespace quorvalen::spectral
 struct MorphRequest
 {
     std::uint32_t idA = 0, idB = 0;
-    float amount = 0.0f;    // percent
-    std::uint32_t kind = 0; // 0 mangle, 1 covalent
-    float tempo = 120.0f;   // beats per minute, 20..400
+    float amount = 0.0f;     // percent
+    std::uint32_t kind = 0;  // 0 mangle, 1 covalent
+    float tempo = 120.0f;    // beats per minute, 20..400
     std::int32_t preset = 0; // note length of the swing, 0..14
 };
 

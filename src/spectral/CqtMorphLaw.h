@@ -19,9 +19,9 @@ enum class MorphKind : std::uint32_t
 struct MorphContext
 {
     MorphKind kind = MorphKind::covalent;
-    float amount = 0.0f;  // a, 0..1
-    float swing = 0.0f;   // e = min(a, 1 - a)
-    double period = 1.0;  // of the blend's sine, in samples
+    float amount = 0.0f;   // a, 0..1
+    float swing = 0.0f;    // e = min(a, 1 - a)
+    double period = 1.0;   // of the blend's sine, in samples
     int referenceBand = 0; // the band nearest 440 Hz
     std::int64_t length = 1;
     const PitchTrack* trackA = nullptr;

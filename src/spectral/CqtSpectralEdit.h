@@ -27,7 +27,6 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
 // the 8 ms edges crossfaded back to the input, the peak held to 0.98. Throws on
 // allocation or analysis failure.
 std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::AudioBuffer<float>& input,
-                                                                 double sampleRate,
-                                                                 std::vector<BrushRecord> brushes);
+                                                                 double sampleRate, std::vector<BrushRecord> brushes);
 
 } // namespace quorvalen::spectral

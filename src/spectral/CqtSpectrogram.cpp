@@ -94,7 +94,8 @@ std::vector<float> smooth (const std::vector<float>& in, int width, int height)
                 for (int dk = -1; dk <= 1; ++dk)
                 {
                     const int rr = std::clamp (r + dr, 0, height - 1), kk = std::clamp (k + dk, 0, width - 1);
-                    sum += weight[dr + 1] * weight[dk + 1] * in[(std::size_t) rr * (std::size_t) width + (std::size_t) kk];
+                    sum +=
+                        weight[dr + 1] * weight[dk + 1] * in[(std::size_t) rr * (std::size_t) width + (std::size_t) kk];
                 }
             out[(std::size_t) r * (std::size_t) width + (std::size_t) k] = sum / 16.0f;
         }

@@ -12,10 +12,16 @@ namespace quorvalen
 {
 namespace
 {
-float clampTo (float v, float low, float high) { return v < low ? low : std::min (v, high); }
+float clampTo (float v, float low, float high)
+{
+    return v < low ? low : std::min (v, high);
+}
 
 // Band of position y (0 the highest band) among nb bands.
-int bandAt (float y, int nb) { return std::clamp ((int) std::lroundf ((float) (nb - 1) * y), 0, nb - 1); }
+int bandAt (float y, int nb)
+{
+    return std::clamp ((int) std::lroundf ((float) (nb - 1) * y), 0, nb - 1);
+}
 
 } // namespace
 
@@ -48,8 +54,9 @@ CqtStrokePlan laserStrokePlan (const SpectralSession& session, const float* p, s
         {
             const int band = std::clamp (centre + o, 0, nb - 1);
             const int shift = session.bandTimeShift[(std::size_t) band];
-            const auto index = (std::int64_t) std::round (std::ldexp ((double) t * (double) std::max<std::int64_t> (0, n - 1), -shift))
-                               << shift;
+            const auto index =
+                (std::int64_t) std::round (std::ldexp ((double) t * (double) std::max<std::int64_t> (0, n - 1), -shift))
+                << shift;
             auto& r = reach[(std::size_t) band];
             r.push_back ({ window.first, window.last, strength });
             r.push_back ({ index, index, strength });
@@ -88,14 +95,16 @@ CqtStrokePlan regionGainPlan (const SpectralSession& session, const float* p, st
         const float w = clampTo (p[2], 0.0005f, 1.0f), h = clampTo (p[3], 0.0005f, 1.0f);
         const float t0 = std::clamp (x - w, 0.0f, 1.0f), t1 = std::clamp (x + w, 0.0f, 1.0f);
         const int band0 = std::clamp ((int) std::floor ((float) (nb - 1) * std::clamp (y - h, 0.0f, 1.0f)), 0, nb - 1);
-        const int band1 = std::max (band0, std::min ((int) std::ceil ((float) (nb - 1) * std::clamp (y + h, 0.0f, 1.0f)), nb - 1));
+        const int band1 =
+            std::max (band0, std::min ((int) std::ceil ((float) (nb - 1) * std::clamp (y + h, 0.0f, 1.0f)), nb - 1));
         const auto range = monotoneTimeRange (
             n, [&] (std::int64_t tau) { return t0 <= fileFraction (tau, n); },
             [&] (std::int64_t tau) { return fileFraction (tau, n) <= t1; });
         if (range.first <= range.last)
             boxes.push_back ({ range.first, range.last, band0, band1 });
     }
-    std::sort (boxes.begin(), boxes.end(), [] (const RegionGainBox& a, const RegionGainBox& b) { return a.band0 < b.band0; });
+    std::sort (boxes.begin(), boxes.end(),
+               [] (const RegionGainBox& a, const RegionGainBox& b) { return a.band0 < b.band0; });
 
     CqtStrokePlan plan;
     plan.bands.resize ((std::size_t) nb);
@@ -112,7 +121,8 @@ CqtStrokePlan regionGainPlan (const SpectralSession& session, const float* p, st
         ranges.clear();
         for (const auto* box : active)
             ranges.push_back ({ box->first, box->last, gain });
-        std::sort (ranges.begin(), ranges.end(), [] (const CoefSpan& a, const CoefSpan& c) { return a.first < c.first; });
+        std::sort (ranges.begin(), ranges.end(),
+                   [] (const CoefSpan& a, const CoefSpan& c) { return a.first < c.first; });
         auto& spans = plan.bands[(std::size_t) b];
         for (const auto& r : ranges)
             if (! spans.empty() && r.first <= spans.back().last + 1)
@@ -129,8 +139,7 @@ int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint3
     int firstBand = 0;
     bool changed = false;
     const int result = runCqtCoefficientStroke (
-        engine, session,
-        [&] (const SpectralSession& s) { return laserStrokePlan (s, points, count, firstBand); },
+        engine, session, [&] (const SpectralSession& s) { return laserStrokePlan (s, points, count, firstBand); },
         changed);
     if (changed)
         logOut ("[QUORVALEN CQT LASER 1.4.3] session %d stroke applied (%d points, snapped band %d %.2f Hz)\n",
@@ -138,8 +147,8 @@ int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint3
     return result;
 }
 
-int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
-                        const float* points, std::int32_t count, float gain, const char* modeName)
+int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+                        std::int32_t count, float gain, const char* modeName)
 {
     if (points == nullptr || count < 1)
         return -4;

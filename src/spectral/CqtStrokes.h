@@ -19,8 +19,8 @@ struct CqtStrokePlan;
 int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
                    std::int32_t count);
 // modeName names the tool in the log line ("REGION" when null).
-int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
-                        const float* points, std::int32_t count, float gain, const char* modeName);
+int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+                        std::int32_t count, float gain, const char* modeName);
 
 // The coefficients each stroke scales, per band of the session's band tables:
 // for the laser, every coefficient a hit of its band reaches keeps 1 - the

@@ -36,7 +36,11 @@ std::vector<KnifePoint> knifePoints (const float* p, const std::uint32_t* tools,
 {
     std::vector<KnifePoint> out ((std::size_t) count);
     for (std::int32_t i = 0; i < count; ++i, p += 5)
-        out[(std::size_t) i] = { std::clamp (p[0], 0.0f, 1.0f), std::clamp (p[1], 0.0f, 1.0f), p[2], p[3], p[4],
+        out[(std::size_t) i] = { std::clamp (p[0], 0.0f, 1.0f),
+                                 std::clamp (p[1], 0.0f, 1.0f),
+                                 p[2],
+                                 p[3],
+                                 p[4],
                                  (std::int32_t) std::min<std::uint32_t> (tools[i], 4) };
     return out;
 }
@@ -179,7 +183,8 @@ int knife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sess
     if (! edit.commit())
         return -5;
 
-    logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d stroke applied (%d edits)\n", (int) sessionId, (int) count);
+    logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d stroke applied (%d edits)\n", (int) sessionId,
+            (int) count);
     return (int) session.liveCacheId;
 }
 } // namespace

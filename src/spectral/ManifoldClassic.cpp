@@ -1,7 +1,7 @@
 #include "spectral/ManifoldClassic.h"
 
-#include "spectral/CqtSettings.h"
 #include "dsp/LinearResample.h"
+#include "spectral/CqtSettings.h"
 #include "spectral/RenderEngineAccess.h"
 #include "spectral/RenderLevels.h"
 
@@ -38,8 +38,8 @@ void resampleHead (const Source& source, std::int64_t count, juce::AudioBuffer<f
     const int samples = in.getNumSamples();
     const double step = source.audio.sampleRate / manifoldRate;
     for (int c = 0; c < 2; ++c)
-        dsp::resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step, out.getWritePointer (c),
-                        count);
+        dsp::resampleLinear (in.getReadPointer (std::min (c, in.getNumChannels() - 1)), samples, step,
+                             out.getWritePointer (c), count);
 }
 
 // dest += g s over [0, min(L, n)).
@@ -90,7 +90,8 @@ int lookupSources (QuorvalenEngine& engine, const ManifoldRequest& r, std::vecto
         }
         const auto& b = *s.audio.buffer;
         const double atManifoldRate = b.getNumSamples() * manifoldRate / s.audio.sampleRate;
-        if (b.getNumChannels() < 1 || b.getNumSamples() < 1 || ! (atManifoldRate > 0.0) || atManifoldRate > 2147483647.0)
+        if (b.getNumChannels() < 1 || b.getNumSamples() < 1 || ! (atManifoldRate > 0.0)
+            || atManifoldRate > 2147483647.0)
             return -6;
         s.length = std::max<std::int64_t> (1, std::llround (atManifoldRate));
     }

@@ -15,9 +15,8 @@ std::int64_t firstAtOrAfter (std::int64_t t, int shift)
 } // namespace
 
 MorphBandLists::MorphBandLists (const cqt::CoefStore& s, int bandCount, std::int64_t len)
-    : store (s), bands (std::clamp (bandCount, 0, s.bands())), length (len)
-{
-}
+        : store (s), bands (std::clamp (bandCount, 0, s.bands())), length (len)
+{}
 
 std::complex<float> MorphBandLists::sampleBand (int band, std::int64_t t) const
 {
@@ -26,7 +25,8 @@ std::complex<float> MorphBandLists::sampleBand (int band, std::int64_t t) const
     const std::int64_t first = store.firstIndex (band);
     // Indices whose times lie in [0, length).
     const std::int64_t begin = std::max<std::int64_t> (first, 0);
-    const std::int64_t end = std::min<std::int64_t> (first + (std::int64_t) coefs.size(), firstAtOrAfter (length, shift));
+    const std::int64_t end =
+        std::min<std::int64_t> (first + (std::int64_t) coefs.size(), firstAtOrAfter (length, shift));
     if (end <= begin)
         return {};
     const auto at = [&] (std::int64_t n) { return coefs[(std::size_t) (n - first)]; };

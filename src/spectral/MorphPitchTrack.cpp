@@ -74,7 +74,8 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
         double mean = 0.0;
         for (int k = 0; k < count; ++k)
         {
-            const std::int64_t i = std::clamp<std::int64_t> ((std::int64_t) k * f.decimation + s - f.window / 2, 0, n - 1);
+            const std::int64_t i =
+                std::clamp<std::int64_t> ((std::int64_t) k * f.decimation + s - f.window / 2, 0, n - 1);
             y[(std::size_t) k] = x[i];
             mean += x[i];
         }
@@ -82,7 +83,8 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
         double energy = 0.0;
         for (int k = 0; k < count; ++k)
         {
-            const float w = 0.5f - 0.5f * std::cos (2.0f * 3.14159265358979f * (float) k / (float) std::max (1, count - 1));
+            const float w =
+                0.5f - 0.5f * std::cos (2.0f * 3.14159265358979f * (float) k / (float) std::max (1, count - 1));
             y[(std::size_t) k] = (y[(std::size_t) k] - (float) mean) * w;
             energy += (double) y[(std::size_t) k] * y[(std::size_t) k];
         }
@@ -105,7 +107,8 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
                     taken = lag;
                     break;
                 }
-                const float score = v - std::min (0.18f * std::abs (std::log2 (f.decimatedRate / (float) lag) - *previous), 0.42f);
+                const float score =
+                    v - std::min (0.18f * std::abs (std::log2 (f.decimatedRate / (float) lag) - *previous), 0.42f);
                 if (taken == 0 || score > best)
                 {
                     taken = lag;
@@ -116,7 +119,8 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
             {
                 const float before = rAt (taken - 1), at = rAt (taken), after = rAt (taken + 1);
                 const float den = before - 2.0f * at + after;
-                const float offset = std::abs (den) <= 1e-6f ? 0.0f : std::clamp (0.5f * (before - after) / den, -0.5f, 0.5f);
+                const float offset =
+                    std::abs (den) <= 1e-6f ? 0.0f : std::clamp (0.5f * (before - after) / den, -0.5f, 0.5f);
                 float lf = std::log2 (std::max (f.decimatedRate / ((float) taken + offset), 1.0f));
                 if (previous)
                 {
@@ -127,7 +131,8 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
                     lf = 0.42f * lf + 0.58f * *previous;
                 }
                 frame.f0 = std::exp2 (lf);
-                frame.confidence = std::clamp (rms / 0.012f, 0.0f, 1.0f) * std::clamp ((at - 0.28f) / 0.55f, 0.0f, 1.0f);
+                frame.confidence =
+                    std::clamp (rms / 0.012f, 0.0f, 1.0f) * std::clamp ((at - 0.28f) / 0.55f, 0.0f, 1.0f);
                 if (frame.confidence >= confidenceFloor)
                     previous = lf;
             }
@@ -151,7 +156,8 @@ PitchFrame samplePitchTrack (const PitchTrack& track, std::int64_t t)
     if (p.f0 > 0.0f && e->f0 > 0.0f && p.confidence >= confidenceFloor && e->confidence >= confidenceFloor)
     {
         const float u = (float) (t - p.time) / (float) std::max<std::int64_t> (e->time - p.time, 1);
-        return { t, std::exp ((1.0f - u) * std::log (p.f0) + u * std::log (e->f0)), std::min (p.confidence, e->confidence) };
+        return { t, std::exp ((1.0f - u) * std::log (p.f0) + u * std::log (e->f0)),
+                 std::min (p.confidence, e->confidence) };
     }
     return { t, 0.0f, 0.0f };
 }

@@ -28,8 +28,9 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
         const auto* source = sessionSourceBuffer (engine, session);
         auto reference = renderCqtMagnitudeGrid (source != nullptr ? *source : live, analyzer, width, height);
         session.lockedDisplayReference = percentileReference (std::move (reference));
-        logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d locked CQT display reference %.8g from untouched source\n",
-                (int) sessionId, (double) session.lockedDisplayReference);
+        logOut (
+            "[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d locked CQT display reference %.8g from untouched source\n",
+            (int) sessionId, (double) session.lockedDisplayReference);
     }
     const float ref = std::max (session.lockedDisplayReference, 1e-12f);
     for (std::size_t i = 0; i < grid.size(); ++i)
@@ -39,10 +40,11 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
         logOut ("[QUORVALEN LASER COEFFICIENT VISUAL 1.4.3] session %d rendered %d committed laser stroke(s) without "
                 "changing CQT geometry or audio\n",
                 (int) sessionId, drawn);
-    logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d CQT precision image rendered (%d x %d, %d real bands, %.1f "
-            "-> %.1f Hz)\n",
-            (int) sessionId, width, height, bands, (double) (float) (analyzer.bandCentre (0) * session.sampleRate),
-            (double) (float) (analyzer.bandCentre (bands - 1) * session.sampleRate));
+    logOut (
+        "[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d CQT precision image rendered (%d x %d, %d real bands, %.1f "
+        "-> %.1f Hz)\n",
+        (int) sessionId, width, height, bands, (double) (float) (analyzer.bandCentre (0) * session.sampleRate),
+        (double) (float) (analyzer.bandCentre (bands - 1) * session.sampleRate));
 }
 
 void render (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,

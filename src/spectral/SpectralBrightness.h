@@ -10,7 +10,10 @@ namespace quorvalen
 {
 
 // v clamped to [0, 1]; 0 for NaN.
-inline float unitBrightness (float v) { return v > 0.0f ? std::min (v, 1.0f) : 0.0f; }
+inline float unitBrightness (float v)
+{
+    return v > 0.0f ? std::min (v, 1.0f) : 0.0f;
+}
 
 // Level relative to ref on a 96 dB range with gamma 0.78 (the constant-Q images).
 inline float cqtBrightness (float magnitude, float ref)

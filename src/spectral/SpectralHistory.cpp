@@ -18,8 +18,8 @@ bool recordFits (const SpectralSession& session, const juce::AudioBuffer<float>&
 {
     const auto length = record.end - record.start;
     return record.start >= 0 && record.end <= session.numSamples && length >= 1 && record.channels >= 1
-           && record.channels <= live.getNumChannels()
-           && record.delta.size() == (std::size_t) record.channels * (std::size_t) length;
+        && record.channels <= live.getNumChannels()
+        && record.delta.size() == (std::size_t) record.channels * (std::size_t) length;
 }
 
 void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign)
@@ -54,8 +54,8 @@ int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
 }
 } // namespace
 
-std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session,
-                                      std::int64_t start, std::int64_t end, std::int32_t* outChannels)
+std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session, std::int64_t start,
+                                      std::int64_t end, std::int32_t* outChannels)
 {
     *outChannels = 0;
     auto* live = sessionLiveBuffer (engine, session);

@@ -16,8 +16,8 @@ struct SpectralSession;
 // Samples [start, end) (clamped to the session) of the live copy, channel-major,
 // over min(live channels, session channels) channels written to outChannels.
 // Empty (outChannels 0 when the live copy is unusable) when nothing is there.
-std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session,
-                                      std::int64_t start, std::int64_t end, std::int32_t* outChannels);
+std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session, std::int64_t start,
+                                      std::int64_t end, std::int32_t* outChannels);
 
 // record.delta = live - snapshot over the record's range and channels.
 bool buildSessionDelta (QuorvalenEngine& engine, const SpectralSession& session, SpectralUndoRecord& record,

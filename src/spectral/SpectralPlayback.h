@@ -23,7 +23,8 @@ LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& s
 // Restarts captured playback over the live copy at the captured position (wrapped
 // into the sound when looping, clamped to it otherwise), at the session's rate.
 // Nothing when it was not playing or the live copy is gone. engineMutex held.
-void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session, const LivePlayback& playback) noexcept;
+void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session,
+                         const LivePlayback& playback) noexcept;
 
 // Plays `buffer` from its start at `sampleRate` with gain 1, no loop and no
 // cache id (as file playback does); it becomes the engine's playback buffer.

@@ -29,7 +29,8 @@ void fillWindow (SpectralSession& session)
         return;
     session.stftWindow.resize (stftSize);
     for (int i = 0; i < stftSize; ++i)
-        session.stftWindow[(std::size_t) i] = 0.5f - 0.5f * std::cos (2.0f * juce::MathConstants<float>::pi * (float) i / (float) stftSize);
+        session.stftWindow[(std::size_t) i] =
+            0.5f - 0.5f * std::cos (2.0f * juce::MathConstants<float>::pi * (float) i / (float) stftSize);
 }
 
 // Frames f with [f * hop - 512, f * hop + 512) meeting [start, end).
@@ -43,8 +44,8 @@ std::pair<std::int64_t, std::int64_t> framesMeeting (std::int64_t frames, std::i
 
 // Two real channels share one complex transform: channel 0 in the real part,
 // channel 1 in the imaginary part, separated by the symmetry of real spectra.
-void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
-                    std::int64_t firstFrame, std::int64_t endFrame)
+void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t firstFrame,
+                    std::int64_t endFrame)
 {
     const auto n = (std::int64_t) session.numSamples;
     const float* w = session.stftWindow.data();
@@ -119,12 +120,11 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
     }
 }
 
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
-                       std::int64_t start, std::int64_t end)
+bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
+                       std::int64_t end)
 {
     const bool built = session.stftFrames >= 1 && session.stftWindow.size() == (std::size_t) stftSize
-                       && matchesSession (session, buffer)
-                       && session.stftBins.size() == (std::size_t) stateChannels (session, buffer);
+        && matchesSession (session, buffer) && session.stftBins.size() == (std::size_t) stateChannels (session, buffer);
     if (! built)
         return buildStftState (session, buffer);
     start = std::clamp<std::int64_t> (start, 0, session.numSamples);
@@ -145,8 +145,8 @@ bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>&
     return true;
 }
 
-int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>& buffer,
-                             std::int64_t start, std::int64_t end)
+int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>& buffer, std::int64_t start,
+                             std::int64_t end)
 {
     if (! matchesSession (session, buffer) || session.stftFrames < 1
         || session.stftWindow.size() != (std::size_t) stftSize || session.stftBins.empty())
@@ -180,11 +180,13 @@ int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>&
             const Complex* b0 = session.stftBins[c].data() + f * stftBinCount;
             const Complex* b1 = pair ? session.stftBins[c + 1].data() + f * stftBinCount : nullptr;
             for (int k = 0; k < stftBinCount; ++k)
-                frame[(std::size_t) k] = pair ? Complex (b0[k].real() - b1[k].imag(), b0[k].imag() + b1[k].real()) : b0[k];
+                frame[(std::size_t) k] =
+                    pair ? Complex (b0[k].real() - b1[k].imag(), b0[k].imag() + b1[k].real()) : b0[k];
             for (int k = 1; k < stftSize / 2; ++k)
             {
                 const Complex m0 = std::conj (b0[k]);
-                frame[(std::size_t) (stftSize - k)] = pair ? Complex (m0.real() + b1[k].imag(), m0.imag() + b1[k].real()) : m0;
+                frame[(std::size_t) (stftSize - k)] =
+                    pair ? Complex (m0.real() + b1[k].imag(), m0.imag() + b1[k].real()) : m0;
             }
             dsp::fftComplexInPlace (frame, true);
             const auto origin = f * stftHop - stftSize / 2;

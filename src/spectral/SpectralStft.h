@@ -17,8 +17,8 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
 
 // Recomputes only the frames that see samples [start, end); a full build when the
 // state is missing or does not match the buffer. Same result as a full build.
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
-                       std::int64_t start, std::int64_t end);
+bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
+                       std::int64_t end);
 
 void clearStftState (SpectralSession& session);
 
@@ -26,7 +26,7 @@ void clearStftState (SpectralSession& session);
 // overlap-add of the frames that cover them; samples whose window energy is at
 // most 1e-8 keep their value. 0, or -1 when the state is missing or the buffer
 // does not match the session. Throws only std::bad_alloc, before writing.
-int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>& buffer,
-                             std::int64_t start, std::int64_t end);
+int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>& buffer, std::int64_t start,
+                             std::int64_t end);
 
 } // namespace quorvalen

@@ -27,7 +27,8 @@ enum StrokeTool : std::uint32_t
 // Non-finite values would reach float-to-int conversions and index the bins.
 bool allFinite (const float* points, std::int32_t count)
 {
-    return std::all_of (points, points + (std::size_t) count * strokePointFloats, [] (float v) { return std::isfinite (v); });
+    return std::all_of (points, points + (std::size_t) count * strokePointFloats,
+                        [] (float v) { return std::isfinite (v); });
 }
 
 int ensureStftState (QuorvalenEngine& engine, SpectralSession& session)
@@ -65,16 +66,13 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
             if (const int code = ensureStftState (engine, *session); code != 0)
                 return code;
             return applyWebStftDoubleKnife (engine, *session, (std::uint32_t) sessionId, points, tools, count);
-        case zSculptTool:
-            return applyZSculptStft (engine, *session, (std::uint32_t) sessionId, points, count);
-        case laserTool:
-            return applyCqtLaser (engine, *session, (std::uint32_t) sessionId, points, count);
+        case zSculptTool: return applyZSculptStft (engine, *session, (std::uint32_t) sessionId, points, count);
+        case laserTool: return applyCqtLaser (engine, *session, (std::uint32_t) sessionId, points, count);
         case reducerTool:
             return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 0.7f, "REDUCER");
         case harmonikTool:
             return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 1.3f, "HARMONIK");
-        default:
-            return -6;
+        default: return -6;
     }
 }
 

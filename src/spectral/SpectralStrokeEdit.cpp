@@ -10,7 +10,7 @@ namespace quorvalen
 {
 
 SpectralStrokeEdit::SpectralStrokeEdit (QuorvalenEngine& e, SpectralSession& s, juce::AudioBuffer<float>& buffer)
-    : engine (e), session (s), live (buffer)
+        : engine (e), session (s), live (buffer)
 {
     record.start = 0;
     record.end = session.numSamples;

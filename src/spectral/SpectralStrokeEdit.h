@@ -3,8 +3,8 @@
 // around the writes, and either a commit (delta, undo push, resume) or a rollback
 // that puts the audio and the STFT state back as they were. A frame that is
 // neither committed nor rolled back (an exception left the stroke) rolls back.
-#include "spectral/SpectralUndoRecord.h"
 #include "spectral/SpectralPlayback.h"
+#include "spectral/SpectralUndoRecord.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

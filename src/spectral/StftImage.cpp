@@ -18,8 +18,14 @@ constexpr int bins = fftSize / 2 + 1;
 constexpr int hop = 174;
 constexpr double tenNinths = 10.0 / 9.0;
 
-double warp (double f) { return f <= 1000.0 ? f * tenNinths : 1000.0 * (std::log10 (f / 1000.0) + tenNinths); }
-double unwarp (double v) { return v <= 1111.111111111111 ? v / tenNinths : 1000.0 * std::pow (10.0, v / 1000.0 - tenNinths); }
+double warp (double f)
+{
+    return f <= 1000.0 ? f * tenNinths : 1000.0 * (std::log10 (f / 1000.0) + tenNinths);
+}
+double unwarp (double v)
+{
+    return v <= 1111.111111111111 ? v / tenNinths : 1000.0 * std::pow (10.0, v / 1000.0 - tenNinths);
+}
 
 struct DbGrid
 {
@@ -72,7 +78,8 @@ DbGrid spectra (std::span<const float> mono, double sr)
             double power = (double) std::norm (frame[(std::size_t) k]);
             if (k > 0 && k < bins - 1)
                 power *= 2.0;
-            grid.db[(std::size_t) f * bins + (std::size_t) k] = (float) (10.0 * std::log10 (std::max (power / norm, 1e-30)));
+            grid.db[(std::size_t) f * bins + (std::size_t) k] =
+                (float) (10.0 * std::log10 (std::max (power / norm, 1e-30)));
         }
     }
     return grid;

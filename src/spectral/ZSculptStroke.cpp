@@ -1,8 +1,8 @@
 #include "spectral/ZSculptStroke.h"
 
-#include "dsp/cqt/cqt.h"
-#include "dsp/RadixTwoFft.h"
 #include "core/Log.h"
+#include "dsp/RadixTwoFft.h"
+#include "dsp/cqt/cqt.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"
@@ -25,9 +25,15 @@ constexpr int bucketCount = 256;
 // Frames whose spans overlap: |f - g| * hop < fftSize.
 constexpr int overlappingFrames = fftSize / hop - 1;
 
-float clampTo (float v, float low, float high) { return v < low ? low : std::min (v, high); }
+float clampTo (float v, float low, float high)
+{
+    return v < low ? low : std::min (v, high);
+}
 
-int bucketOf (float t) { return std::clamp ((int) std::floor (t * (float) bucketCount), 0, bucketCount - 1); }
+int bucketOf (float t)
+{
+    return std::clamp ((int) std::floor (t * (float) bucketCount), 0, bucketCount - 1);
+}
 
 using TimeIndex = std::vector<std::vector<std::int32_t>>;
 
@@ -38,7 +44,8 @@ TimeIndex timeIndex (const std::vector<ZSculptBox>& boxes)
     {
         const auto& b = boxes[i];
         const int b0 = bucketOf (b.centreTime - b.halfWidth);
-        const int b1 = std::max (b0, std::min ((int) std::floor ((b.centreTime + b.halfWidth) * (float) bucketCount), bucketCount - 1));
+        const int b1 = std::max (
+            b0, std::min ((int) std::floor ((b.centreTime + b.halfWidth) * (float) bucketCount), bucketCount - 1));
         for (int k = b0; k <= b1; ++k)
             index[(std::size_t) k].push_back ((std::int32_t) i);
     }
@@ -101,7 +108,8 @@ std::vector<float> binPositions (const FrequencyAxis& axis, double sampleRate)
     {
         const double freq = k * sampleRate * 0.000244140625;
         if (freq >= axis.fLow && freq <= axis.fHigh)
-            y[(std::size_t) k] = clampTo ((float) ((std::log (std::max (freq, 1.0)) - axis.lnHigh) / axis.span), 0.0f, 1.0f);
+            y[(std::size_t) k] =
+                clampTo ((float) ((std::log (std::max (freq, 1.0)) - axis.lnHigh) / axis.span), 0.0f, 1.0f);
     }
     return y;
 }
@@ -150,7 +158,8 @@ void carveChannels (Frames& s, const float* const dry[2], float* const live[2], 
         if (! s.needed[(std::size_t) f])
             continue;
         const auto origin = f * hop - centreOffset;
-        const auto from = std::max<std::int64_t> (0, origin), to = std::min<std::int64_t> (numSamples, origin + fftSize);
+        const auto from = std::max<std::int64_t> (0, origin),
+                   to = std::min<std::int64_t> (numSamples, origin + fftSize);
         for (auto n = from; n < to; ++n)
             s.wsum[(std::size_t) n] += w[n - origin] * w[n - origin];
         const float t = numSamples < 2 ? 0.0f : clampTo ((float) (f * hop) / (float) (numSamples - 1), 0.0f, 1.0f);
@@ -167,7 +176,8 @@ void carveChannels (Frames& s, const float* const dry[2], float* const live[2], 
         {
             const auto n = origin + i;
             const bool inside = n >= 0 && n < numSamples;
-            s.frame[(std::size_t) i] = { inside ? dry[0][n] * w[i] : 0.0f, inside && dry1 != nullptr ? dry1[n] * w[i] : 0.0f };
+            s.frame[(std::size_t) i] = { inside ? dry[0][n] * w[i] : 0.0f,
+                                         inside && dry1 != nullptr ? dry1[n] * w[i] : 0.0f };
         }
         dsp::fftComplexInPlace (s.frame, false);
         s.frame[0] *= s.gains[0];
@@ -219,7 +229,8 @@ std::pair<std::int64_t, std::int64_t> markFrames (Frames& s, std::int64_t numSam
         s.carved[(std::size_t) f] = 1;
         first = std::min (first, f);
         last = f;
-        for (auto g = std::max<std::int64_t> (0, f - overlappingFrames); g <= std::min (frameCount - 1, f + overlappingFrames); ++g)
+        for (auto g = std::max<std::int64_t> (0, f - overlappingFrames);
+             g <= std::min (frameCount - 1, f + overlappingFrames); ++g)
             s.needed[(std::size_t) g] = 1;
     }
     return { first, last };
@@ -300,8 +311,8 @@ std::vector<ZSculptBox> zSculptBoxes (const float* p, std::int32_t count)
     return boxes;
 }
 
-int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
-                      const float* points, std::int32_t count)
+int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+                      std::int32_t count)
 {
     try
     {

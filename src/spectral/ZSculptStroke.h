@@ -16,8 +16,8 @@ struct SpectralSession;
 // engineMutex held; points checked by the dispatcher. The live cache id; -4 the
 // live copy does not match the session (or no points); -5 the edit cannot be
 // carried through (nothing changed).
-int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
-                      const float* points, std::int32_t count);
+int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+                      std::int32_t count);
 
 // Gain of one box at normalised elliptical distance d: 0 inside 48/56, rising to
 // 0.05 at 53/56 and to 0.10 at the rim; 1 (no effect) from the rim on.

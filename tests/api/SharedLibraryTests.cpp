@@ -63,7 +63,10 @@ double bandPowerDb (const std::vector<float>& x, double lo, double hi)
     return 10.0 * std::log10 (sum);
 }
 
-double tilt (const std::vector<float>& x) { return bandPowerDb (x, 1600, 3200) - bandPowerDb (x, 200, 400); }
+double tilt (const std::vector<float>& x)
+{
+    return bandPowerDb (x, 1600, 3200) - bandPowerDb (x, 200, 400);
+}
 } // namespace
 
 TEST (SharedLibrary, LiveCepstralFilterShiftsTheFormant)

@@ -1,15 +1,15 @@
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "TestAudio.h"
 
 #include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
 
 using namespace qvtest;

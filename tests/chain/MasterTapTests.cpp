@@ -135,7 +135,8 @@ TEST (MasterTapLive, TonesAtTheEdgesOfTheLagRangeAreNoDetectionAtEveryRate)
             ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
             // The tap's window is 8192 frames: wait for it to hold only the tone.
             quorvalen::platform::startCapture (16384);
-            ASSERT_TRUE (waitFor ([] { return quorvalen::platform::capturedFrames() >= 16384; }, std::chrono::seconds (10)));
+            ASSERT_TRUE (
+                waitFor ([] { return quorvalen::platform::capturedFrames() >= 16384; }, std::chrono::seconds (10)));
             quorvalen::platform::stopCapture();
             float hz = -1.0f;
             const int found = quorvalen_engine_get_master_pitch (&hz);

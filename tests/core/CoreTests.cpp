@@ -98,7 +98,12 @@ TEST (JsonFields, GuardNestingAndReadClampedFields)
     bool on = false;
     in.readBool ("on", on);
     EXPECT_TRUE (on);
-    enum class Count { one, two, three };
+    enum class Count
+    {
+        one,
+        two,
+        three
+    };
     auto e = Count::three;
     in.readEnum ("e", e, { { "one", Count::one }, { "two", Count::two } });
     EXPECT_EQ (e, Count::two);

@@ -96,7 +96,8 @@ TEST (OversamplingFrame, PassesABlockThroughAtItsLatencyAndRefusesOversizedOnes)
     b.setSample (0, 0, 1.0f);
     bool finite = false;
     int upSamples = 0;
-    ASSERT_TRUE (frame.run (b, 0, 64, finite, [&] (juce::dsp::AudioBlock<float>& up) { upSamples = (int) up.getNumSamples(); }));
+    ASSERT_TRUE (
+        frame.run (b, 0, 64, finite, [&] (juce::dsp::AudioBlock<float>& up) { upSamples = (int) up.getNumSamples(); }));
     EXPECT_TRUE (finite);
     EXPECT_EQ (upSamples, 256);
     int peak = 0;

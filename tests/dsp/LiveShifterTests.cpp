@@ -61,8 +61,8 @@ int correlationPeak (const std::vector<float>& x, const std::vector<float>& y, i
 TEST (LiveShifter, ReportedStartDelayIsTheMeasuredDelay)
 {
     for (const double rate : { 44100.0, 48000.0, 96000.0 })
-        for (const int options : { (int) LiveShifter::channelsTogether,
-                                   LiveShifter::channelsTogether | LiveShifter::windowMedium })
+        for (const int options :
+             { (int) LiveShifter::channelsTogether, LiveShifter::channelsTogether | LiveShifter::windowMedium })
         {
             LiveShifter shifter (rate, 2, options);
             ASSERT_EQ (shifter.getBlockSize(), block);
@@ -125,8 +125,8 @@ TEST (LiveShifter, BadRatesRatiosAndSamplesAreRefusedOrHeld)
 
 TEST (LiveShifter, ShiftAllocatesNothingWhilePitchMovesAndAfterAReset)
 {
-    for (const int options : { (int) LiveShifter::channelsTogether,
-                               LiveShifter::channelsTogether | LiveShifter::windowMedium })
+    for (const int options :
+         { (int) LiveShifter::channelsTogether, LiveShifter::channelsTogether | LiveShifter::windowMedium })
     {
         LiveShifter shifter (44100.0, 2, options);
         const auto left = noise (block, 3), right = noise (block, 4);

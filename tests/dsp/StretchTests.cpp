@@ -23,7 +23,8 @@ bool sameAudio (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float
     if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
         return false;
     for (int ch = 0; ch < a.getNumChannels(); ++ch)
-        if (std::memcmp (a.getReadPointer (ch), b.getReadPointer (ch), sizeof (float) * (size_t) a.getNumSamples()) != 0)
+        if (std::memcmp (a.getReadPointer (ch), b.getReadPointer (ch), sizeof (float) * (size_t) a.getNumSamples())
+            != 0)
             return false;
     return true;
 }
@@ -53,7 +54,8 @@ TEST (Stretch, TimeRatioSetsTheLengthAndKeepsThePitch)
     // finer engine holds at once; none of it may be lost.
     {
         juce::AudioBuffer<float> out;
-        ASSERT_TRUE (stretchBuffer (sine (440.0, rate, 8192, 0.5f, 1), out, rate, 20.0, 1.0, stretchOptions::drone, 4096));
+        ASSERT_TRUE (
+            stretchBuffer (sine (440.0, rate, 8192, 0.5f, 1), out, rate, 20.0, 1.0, stretchOptions::drone, 4096));
         EXPECT_EQ (out.getNumSamples(), 8192 * 20);
         EXPECT_GT (rms (out.getReadPointer (0, 150000), 10000), 0.2f);
     }
@@ -64,7 +66,8 @@ TEST (Stretch, TimeRatioSetsTheLengthAndKeepsThePitch)
         juce::AudioBuffer<float> out;
         ASSERT_TRUE (stretchBuffer (input, out, rate, 1.0, 2.0, options, 4096));
         EXPECT_NEAR (out.getNumSamples(), 24000, 2.0);
-        EXPECT_NEAR (middleFrequency (out), 880.0, options == stretchOptions::finer ? 3.0 : 12.0) << std::hex << options;
+        EXPECT_NEAR (middleFrequency (out), 880.0, options == stretchOptions::finer ? 3.0 : 12.0)
+            << std::hex << options;
     }
     // The pitch is given before the study pass, so the library has nothing to refuse.
     EXPECT_EQ (err.finish(), "");
@@ -106,7 +109,8 @@ TEST (Stretch, FloorsHoldAndRefusalsLeaveTheDestinationAlone)
     // The ends of the supported range work, with any channel count and block size.
     EXPECT_TRUE (stretchBuffer (sine (200.0, 8000.0, 400, 0.5f, 1), below, 8000.0, 1.5, 1.0, stretchOptions::beat, -3));
     EXPECT_EQ (below.getNumChannels(), 1);
-    EXPECT_TRUE (stretchBuffer (sine (200.0, 192000.0, 9000, 0.5f, 3), below, 192000.0, 1.0, 1.0, stretchOptions::beat, 4096));
+    EXPECT_TRUE (
+        stretchBuffer (sine (200.0, 192000.0, 9000, 0.5f, 3), below, 192000.0, 1.0, 1.0, stretchOptions::beat, 4096));
     EXPECT_EQ (below.getNumChannels(), 3);
 }
 

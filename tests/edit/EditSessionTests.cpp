@@ -1,5 +1,5 @@
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "TestAudio.h"
 
 #include "cache/AudioCache.h"
@@ -45,17 +45,21 @@ TEST_F (EditSession, BeginCopiesTheSourceAndLogs)
     uint32_t other = 0;
     StderrCapture log;
     const int second = quorvalen_engine_begin_processing_edit_session (source, &other);
-    EXPECT_EQ (log.finish(), "[QUORVALEN EDIT 1.0.0] session " + std::to_string (second) + " opened for cache "
-                                 + std::to_string (source) + "\n");
+    EXPECT_EQ (log.finish(),
+               "[QUORVALEN EDIT 1.0.0] session " + std::to_string (second) + " opened for cache "
+                   + std::to_string (source) + "\n");
     EXPECT_EQ (second, session + 1);
-    EXPECT_NE (engine().cacheMap[other].buffer->getReadPointer (0), engine().cacheMap[(uint32_t) source].buffer->getReadPointer (0));
+    EXPECT_NE (engine().cacheMap[other].buffer->getReadPointer (0),
+               engine().cacheMap[(uint32_t) source].buffer->getReadPointer (0));
     EXPECT_EQ (engine().cacheMap[other].name, "__native_processing_edit_session__");
 
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session (source, nullptr), -1);
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session (4242, &other), -3);
-    const auto empty = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 44100.0, "e" });
+    const auto empty =
+        quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 44100.0, "e" });
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session ((int) empty, &other), -5);
-    const auto noRate = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 4), 0.0, "r" });
+    const auto noRate =
+        quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 4), 0.0, "r" });
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session ((int) noRate, &other), -4);
 }
 

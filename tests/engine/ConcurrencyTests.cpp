@@ -151,7 +151,9 @@ TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
         {
             quorvalen_engine_play_cached_with_processing ((int) live, "{}", 90.0f, round % 2);
             EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, laser, lasers, 2), (int) live);
-            EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, round % 2 ? &reducer : &harmonik, 1), (int) live);
+            EXPECT_EQ (
+                quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, round % 2 ? &reducer : &harmonik, 1),
+                (int) live);
             EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (session), (int) live);
         }
         stop = true;
@@ -214,10 +216,10 @@ TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)
         float x = 0.0f;
         while (! stop)
         {
-            quorvalen_engine_set_foundry_audition_character (x - 12.0f, 50.0f + x, (int) x % 5 - 1, x, x, x, (int) x % 3,
-                                                             x, x - 12.0f);
-            quorvalen_engine_set_foundry_main_preview_region_filters ((uint32_t) x % 3, 1, 100.0f + x, x, 1,
-                                                                      5000.0f, x);
+            quorvalen_engine_set_foundry_audition_character (x - 12.0f, 50.0f + x, (int) x % 5 - 1, x, x, x,
+                                                             (int) x % 3, x, x - 12.0f);
+            quorvalen_engine_set_foundry_main_preview_region_filters ((uint32_t) x % 3, 1, 100.0f + x, x, 1, 5000.0f,
+                                                                      x);
             quorvalen_engine_set_foundry_audition_filters (1, 100.0f + x, x, 1, 8000.0f, x);
             x = x > 24.0f ? 0.0f : x + 1.0f;
             std::this_thread::sleep_for (std::chrono::microseconds (300));

@@ -66,7 +66,8 @@ TEST (Lifecycle, ShutdownClearsStateButIdCountersGoOn)
     ASSERT_EQ (quorvalen_engine_init(), 0);
     {
         std::lock_guard lock (e.engineMutex);
-        e.cacheMap[e.cacheIdCounter++] = quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (1, 4), 44100.0, "x" };
+        e.cacheMap[e.cacheIdCounter++] =
+            quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (1, 4), 44100.0, "x" };
         e.pathMap["x"] = 1;
     }
     quorvalen_engine_shutdown();
@@ -98,7 +99,8 @@ class FakeDevice final : public juce::AudioIODevice
 {
 public:
     FakeDevice (const juce::String& typeName, int& opens, int workingFromOpen)
-        : juce::AudioIODevice ("Fake Speakers", typeName), opens (opens), workingFromOpen (workingFromOpen) {}
+            : juce::AudioIODevice ("Fake Speakers", typeName), opens (opens), workingFromOpen (workingFromOpen)
+    {}
 
     juce::StringArray getOutputChannelNames() override { return { "L", "R" }; }
     juce::StringArray getInputChannelNames() override { return {}; }
@@ -139,7 +141,8 @@ class FakeType final : public juce::AudioIODeviceType
 {
 public:
     FakeType (const juce::String& name, bool hasDevice, int workingFromOpen)
-        : juce::AudioIODeviceType (name), hasDevice (hasDevice), workingFromOpen (workingFromOpen) {}
+            : juce::AudioIODeviceType (name), hasDevice (hasDevice), workingFromOpen (workingFromOpen)
+    {}
 
     void scanForDevices() override {}
     juce::StringArray getDeviceNames (bool wantInputs) const override
@@ -147,11 +150,16 @@ public:
         return (wantInputs || ! hasDevice) ? juce::StringArray() : juce::StringArray ("Fake Speakers");
     }
     int getDefaultDeviceIndex (bool forInput) const override { return (forInput || ! hasDevice) ? -1 : 0; }
-    int getIndexOfDevice (juce::AudioIODevice* d, bool asInput) const override { return (d != nullptr && ! asInput && hasDevice) ? 0 : -1; }
+    int getIndexOfDevice (juce::AudioIODevice* d, bool asInput) const override
+    {
+        return (d != nullptr && ! asInput && hasDevice) ? 0 : -1;
+    }
     bool hasSeparateInputsAndOutputs() const override { return true; }
     juce::AudioIODevice* createDevice (const juce::String& out, const juce::String&) override
     {
-        return (hasDevice && (out.isEmpty() || out == "Fake Speakers")) ? new FakeDevice (getTypeName(), opens, workingFromOpen) : nullptr;
+        return (hasDevice && (out.isEmpty() || out == "Fake Speakers"))
+            ? new FakeDevice (getTypeName(), opens, workingFromOpen)
+            : nullptr;
     }
 
 private:

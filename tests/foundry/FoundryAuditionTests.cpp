@@ -32,9 +32,9 @@ struct Region
 
     int play() const
     {
-        return quorvalen_engine_play_foundry_region (id, semitones, level, startMs, hpOn, hpHz, hpRes, lpOn, lpHz, lpRes,
-                                                     kind, transient, bodyHeat, tailHeat, heatMode, drive, width, bits,
-                                                     regionStart, regionEnd);
+        return quorvalen_engine_play_foundry_region (id, semitones, level, startMs, hpOn, hpHz, hpRes, lpOn, lpHz,
+                                                     lpRes, kind, transient, bodyHeat, tailHeat, heatMode, drive, width,
+                                                     bits, regionStart, regionEnd);
     }
 };
 
@@ -124,7 +124,8 @@ TEST_F (FoundryAudition, LanesAndLiveCharacterReachTheOutput)
     o.kind = 3;
     o.drive = 100.0f;
     ASSERT_EQ (quorvalen_engine_set_foundry_automation (0, 1, t, zero, 1), 0); // not this kind's
-    EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (o.play(), 0); })), ceiling (std::tanh (6.0f) / std::tanh (12.0f)), 0.02f);
+    EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (o.play(), 0); })), ceiling (std::tanh (6.0f) / std::tanh (12.0f)),
+                 0.02f);
 
     // Mono and invert, and the region window (a 50 % fade-in of a 3 s region).
     clearLanes();
@@ -155,7 +156,8 @@ TEST_F (FoundryAudition, LiveAuditionFiltersAndCodes)
 
     EXPECT_EQ (Region { 99999 }.play(), 2);
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_region_filters (3, 1, 100, 0, 0, 0, 0), 8);
-    ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_region_filters (1, 1, 5.0f, 300.0f, 1, 1.0e6f, std::nanf ("")), 0);
+    ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_region_filters (1, 1, 5.0f, 300.0f, 1, 1.0e6f, std::nanf ("")),
+               0);
     const auto& slot = engine().regionFilterSource.slots[1];
     EXPECT_EQ (slot.highPassHz.load(), 20.0f);
     EXPECT_EQ (slot.highPassResonance.load(), 100.0f);

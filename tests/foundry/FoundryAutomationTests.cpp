@@ -85,8 +85,7 @@ TEST (FoundryAutomation, EvaluationShapes)
     // Both turns: smoothstep, which is u at the midpoint.
     const auto zigzag = lanesWith (0, { 0.0f, 0.25f, 0.5f, 0.75f }, { 0.0f, 1.0f, 0.0f, 1.0f });
     EXPECT_NEAR (evaluateFoundryAutomationLane (zigzag, 0, 0.375), 0.5f, 1e-6f);
-    EXPECT_NEAR (evaluateFoundryAutomationLane (zigzag, 0, 0.3125),
-                 1.0f - (0.25f + 0.18f * (0.15625f - 0.25f)), 1e-6f);
+    EXPECT_NEAR (evaluateFoundryAutomationLane (zigzag, 0, 0.3125), 1.0f - (0.25f + 0.18f * (0.15625f - 0.25f)), 1e-6f);
 }
 
 TEST (FoundryAutomation, KernelFollowsItsLanes)

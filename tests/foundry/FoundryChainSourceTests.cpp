@@ -134,7 +134,7 @@ TEST (FoundryChainSources, RegionFiltersColourAndFollowTheSlot)
     regions.previewLengthSeconds = 1.0;
     auto out = pull (regions, 20); // 0.043 .. 0.256 s
     EXPECT_GT (peakAbs (out.getReadPointer (0), 512), 0.3f);
-    EXPECT_LT (peakAbs (out.getReadPointer (1) + 8192, 2048), 0.03f); // 12 dB per octave: about 1/25
+    EXPECT_LT (peakAbs (out.getReadPointer (1) + 8192, 2048), 0.03f);                   // 12 dB per octave: about 1/25
     EXPECT_NEAR (regions.playbackPositionSeconds.load(), 28.0 * 512.0 / 48000.0, 1e-9); // disabled blocks count too
 }
 

@@ -59,7 +59,8 @@ TEST_F (FoundryLayerStages, CutLengthsPitchLevelAndCodes)
     EXPECT_EQ (samplesOf (layer), 24000); // a non-finite start counts as 0 ms
 
     // Non-finite pitch, level and start take their neutral values.
-    ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, std::nanf (""), std::nanf (""), std::nanf (""), false), 0);
+    ASSERT_EQ (
+        renderFoundryProcessedRegion (engine(), id, layer, std::nanf (""), std::nanf (""), std::nanf (""), false), 0);
     EXPECT_EQ (samplesOf (layer), 48000);
     EXPECT_NEAR (peakAbs (audioOf (layer).getReadPointer (1), 48000), 0.5f, 1e-3f);
 
@@ -67,7 +68,8 @@ TEST_F (FoundryLayerStages, CutLengthsPitchLevelAndCodes)
     std::uint32_t empty = 0;
     {
         std::lock_guard lock (engine().engineMutex);
-        empty = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "e" });
+        empty =
+            quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "e" });
     }
     EXPECT_EQ (renderFoundryProcessedRegion (engine(), (int) empty, layer, 0, 100, 0, false), 6);
     EXPECT_EQ (applyFoundryEdgeFades (engine(), (int) empty, 3.0f), 6);

@@ -41,8 +41,7 @@ int countOf (const std::string& text, const std::string& what)
 }
 
 class FoundryMorph : public HeadlessEngineTest
-{
-};
+{};
 
 TEST_F (FoundryMorph, ZeroCrossfadeConcatenatesExactlyAndPlays)
 {

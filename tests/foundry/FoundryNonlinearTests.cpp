@@ -21,15 +21,17 @@ juce::AudioBuffer<float> impulse (int channels, int samples, int at)
 int peakIndex (const juce::AudioBuffer<float>& b, int channel)
 {
     const auto* x = b.getReadPointer (channel);
-    return (int) (std::max_element (x, x + b.getNumSamples(), [] (float a, float c) { return std::abs (a) < std::abs (c); })
-                  - x);
+    return (
+        int) (std::max_element (x, x + b.getNumSamples(), [] (float a, float c) { return std::abs (a) < std::abs (c); })
+              - x);
 }
 } // namespace
 
 TEST (FoundryNonlinear, RunnersKeepAnImpulseAtItsIndexAndTheLength)
 {
     // Shorter than the latency, exactly one block plus one, and with three channels.
-    for (auto [channels, length, at] : { std::tuple { 2, 7, 3 }, std::tuple { 2, 4097, 4096 }, std::tuple { 3, 9000, 5000 } })
+    for (auto [channels, length, at] :
+         { std::tuple { 2, 7, 3 }, std::tuple { 2, 4097, 4096 }, std::tuple { 3, 9000, 5000 } })
     {
         auto b = impulse (channels, length, at);
         tanhDriveMixOversampled (b, 3.0f, std::tanh (3.0f), 0.0f);
@@ -62,8 +64,10 @@ TEST (FoundryNonlinear, HeatCurveValues)
     EXPECT_NEAR (heatCurve (1.0f, { false, 1.0f, 2 }), 0.8968f, 1e-5f);
     EXPECT_FLOAT_EQ (heatCurve (0.3f, { false, 0.0f, 1 }), 0.3f);
     const float d = 2.2f;
-    EXPECT_NEAR (heatCurve (0.5f, { false, 1.0f, 0 }), 0.65f * 0.5f + 0.35f * std::tanh (d * 0.5f) / std::tanh (d), 1e-6f);
-    EXPECT_NEAR (heatCurve (0.5f, { true, 0.0f, 0 }), 0.15f * std::tanh (0.5f) / std::tanh (1.0f) + 0.85f * 0.5f, 1e-6f);
+    EXPECT_NEAR (heatCurve (0.5f, { false, 1.0f, 0 }), 0.65f * 0.5f + 0.35f * std::tanh (d * 0.5f) / std::tanh (d),
+                 1e-6f);
+    EXPECT_NEAR (heatCurve (0.5f, { true, 0.0f, 0 }), 0.15f * std::tanh (0.5f) / std::tanh (1.0f) + 0.85f * 0.5f,
+                 1e-6f);
     EXPECT_NEAR (heatCurve (0.5f, { false, 1.0f, 7 }), heatCurve (0.5f, { false, 1.0f, 2 }), 1e-7f);
 }
 

@@ -17,7 +17,7 @@ TEST_F (FoundryPitch, SineSilenceAndShortWindows)
     EXPECT_FLOAT_EQ (quorvalen_engine_detect_foundry_pitch (id, 0.0f), (float) (48000.0 / 109.0));
     EXPECT_FLOAT_EQ (quorvalen_engine_detect_foundry_pitch (id, -50.0f), (float) (48000.0 / 109.0));
     EXPECT_FLOAT_EQ (quorvalen_engine_detect_foundry_pitch (id, std::nanf ("")), (float) (48000.0 / 109.0));
-    EXPECT_EQ (quorvalen_engine_detect_foundry_pitch (id, 5000.0f), 0.0f);     // start past the end
+    EXPECT_EQ (quorvalen_engine_detect_foundry_pitch (id, 5000.0f), 0.0f); // start past the end
     EXPECT_EQ (quorvalen_engine_detect_foundry_pitch (id, INFINITY), 0.0f);
     EXPECT_EQ (quorvalen_engine_detect_foundry_pitch (id, 1000.0f - 5.0f), 0.0f); // 240 samples left
     EXPECT_GT (quorvalen_engine_detect_foundry_pitch (id, 1000.0f - 6.0f), 0.0f); // 288 left

@@ -68,10 +68,10 @@ TEST_F (FoundryPreview, LogLinesOfEachRoad)
         StderrCapture log;
         ASSERT_EQ (call.play(), 0);
         const auto text = log.finish();
-        for (const char* line : { "01 playCachedFoundryPreview ENTER", "02 audition filters disabled",
-                                  "03 audition character neutralised", "04 transient processed",
-                                  "05 transient filters complete", "06 transient fade complete",
-                                  "07 render sample rate acquired", "09 body stage complete", "11 tail stage complete" })
+        for (const char* line :
+             { "01 playCachedFoundryPreview ENTER", "02 audition filters disabled", "03 audition character neutralised",
+               "04 transient processed", "05 transient filters complete", "06 transient fade complete",
+               "07 render sample rate acquired", "09 body stage complete", "11 tail stage complete" })
             EXPECT_TRUE (has (text, line)) << line;
         EXPECT_EQ (text.find ("[FOUNDRY DIAG] 08"), std::string::npos);
         for (int n = 12; n <= 19; ++n)
@@ -98,9 +98,10 @@ TEST_F (FoundryPreview, LogLinesOfEachRoad)
     ASSERT_EQ (call.play(), 0);
     const auto text = log.finish();
     size_t at = 0;
-    for (const char* line : { "12 starting T->B morph", "13 T->B composite cached", "14 starting composite->Tail morph",
-                              "15 composite->Tail morph complete; overtone next", "16 overtone complete; finalise next",
-                              "17 finalise returned", "18 cleanup temporary caches", "19 playCachedFoundryPreview EXIT" })
+    for (const char* line :
+         { "12 starting T->B morph", "13 T->B composite cached", "14 starting composite->Tail morph",
+           "15 composite->Tail morph complete; overtone next", "16 overtone complete; finalise next",
+           "17 finalise returned", "18 cleanup temporary caches", "19 playCachedFoundryPreview EXIT" })
     {
         const auto p = text.find (std::string ("[FOUNDRY DIAG] ") + line + "\n", at);
         ASSERT_NE (p, std::string::npos) << line;

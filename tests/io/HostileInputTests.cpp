@@ -1,7 +1,7 @@
 // Untrusted strings and audio files through the public exports: every hostile case
 // answers with its code, and what is kept is the audio really present.
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "HostileAudio.h"
 #include "TestAudio.h"
 
@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include <future>
-#include <set>
 #include <map>
+#include <set>
 #include <thread>
 
 using namespace qvtest;
@@ -86,7 +86,9 @@ TEST_F (HostileInput, EveryIntakeAndPlayerAnswersEachHostileFile)
 
 TEST_F (HostileInput, EverySupportedShapeDecodesWhole)
 {
-    const std::map<std::string, int> expectedFrames { { "extensible.wav", 32 }, { "mono.flac", 3000 }, { "stereo.ogg", 3000 } };
+    const std::map<std::string, int> expectedFrames { { "extensible.wav", 32 },
+                                                      { "mono.flac", 3000 },
+                                                      { "stereo.ogg", 3000 } };
     for (const auto& f : wellFormedFiles())
     {
         SCOPED_TRACE (f.name);
@@ -152,7 +154,8 @@ TEST_F (HostileInput, ConcurrentIntakesOfOnePathShareOneId)
     {
         std::vector<std::future<int>> intakes;
         for (int t = 0; t < 4; ++t)
-            intakes.push_back (std::async (std::launch::async, [&] { return quorvalen_engine_cache_wav (path.c_str()); }));
+            intakes.push_back (
+                std::async (std::launch::async, [&] { return quorvalen_engine_cache_wav (path.c_str()); }));
         std::set<int> ids;
         for (auto& f : intakes)
             ids.insert (f.get());

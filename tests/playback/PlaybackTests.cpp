@@ -1,5 +1,5 @@
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "TestAudio.h"
 
 #include "cache/AudioCache.h"
@@ -18,7 +18,6 @@ namespace
 class Playback : public HeadlessEngineTest
 {
 protected:
-
     static uint32_t playing()
     {
         double p = 0, l = 0;
@@ -223,7 +222,12 @@ TEST_F (Playback, LoopModeTelemetryFollowsTheLoopingPlayhead)
     EXPECT_DOUBLE_EQ (l, 1.0);
     EXPECT_EQ (on, 1u);
     double last = read();
-    EXPECT_TRUE (waitFor ([&] { const double now = read(), before = std::exchange (last, now); return now < before - 0.5; }, 5s));
+    EXPECT_TRUE (waitFor (
+        [&] {
+        const double now = read(), before = std::exchange (last, now);
+        return now < before - 0.5;
+        },
+        5s));
     EXPECT_LT (p, 1.0);
 
     // Paused: the playhead stands still.

@@ -11,13 +11,13 @@ namespace
 std::string delay (int time, int mix)
 {
     return "{\"spectralDelayEnabled\": true, \"spectralDelayTime\": " + std::to_string (time)
-         + ", \"spectralDelayMix\": " + std::to_string (mix) + "}";
+        + ", \"spectralDelayMix\": " + std::to_string (mix) + "}";
 }
 
 std::string stereo (int width, bool below = false)
 {
     return "{\"stereoEnabled\": true, \"stereoCrossover\": 500, \"stereoWidth\": " + std::to_string (width)
-         + ", \"stereoWidthBelowCrossover\": " + (below ? "true}" : "false}");
+        + ", \"stereoWidthBelowCrossover\": " + (below ? "true}" : "false}");
 }
 } // namespace
 
@@ -28,7 +28,9 @@ TEST (SpectralDelayModule, TimeZeroIsAFixedTwoMillisecondDoublingAndMixIsOnlyNoi
     auto out = in;
     render (*state, out, delay (0, 0));
     // Wet gain 0.35, dry 1, push 1; the 14 kHz loop low-pass barely touches 100 Hz.
-    const auto shape = [] (float x, float delayed) { return softCeiling ((std::tanh (std::tanh (delayed)) * 0.35f + x) * 0.82f); };
+    const auto shape = [] (float x, float delayed) {
+        return softCeiling ((std::tanh (std::tanh (delayed)) * 0.35f + x) * 0.82f);
+    };
     EXPECT_LT (shapeError (in, out, latency (state->spectralDelay), shape, 96), 3e-3f);
     EXPECT_EQ (state->noise.state(), seedAfter (8L * 9600)); // one draw per channel and oversampled sample
 
@@ -56,8 +58,10 @@ TEST (SpectralDelayModule, FullTimeDelaySwingsWithThePlayPosition)
         processRackBlock (*state, b, 0, 512, *record (delay (100, 0)));
         const int lag = latency (state->spectralDelay);
         const auto* x = b.getReadPointer (0);
-        const auto echo = std::max_element (x + lag + 8, x + 512, [] (float p, float q) { return std::abs (p) < std::abs (q); });
-        EXPECT_NEAR (echo - x - lag, 48.0 * (2.0 + 1.3 * std::sin (0.3 * tau) + 0.4 * std::sin (4.3 * tau)), 3.0) << tau;
+        const auto echo =
+            std::max_element (x + lag + 8, x + 512, [] (float p, float q) { return std::abs (p) < std::abs (q); });
+        EXPECT_NEAR (echo - x - lag, 48.0 * (2.0 + 1.3 * std::sin (0.3 * tau) + 0.4 * std::sin (4.3 * tau)), 3.0)
+            << tau;
     }
 }
 

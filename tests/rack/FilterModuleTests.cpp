@@ -108,9 +108,10 @@ TEST (FilterModule, IdentitySettingsLeaveTheSignalBitForBit)
     {
         auto state = makeState();
         auto out = in;
-        render (*state, out, *settings (std::string ("{\"filterMode\":\"") + mode
-                                        + "\",\"filterDrive\":60,\"filterDirtboxEnabled\":true,"
-                                          "\"filterCepsAmount\":100,\"filterCepsShift\":7}"));
+        render (*state, out,
+                *settings (std::string ("{\"filterMode\":\"") + mode
+                           + "\",\"filterDrive\":60,\"filterDirtboxEnabled\":true,"
+                             "\"filterCepsAmount\":100,\"filterCepsShift\":7}"));
         EXPECT_TRUE (sameSamples (in, out)) << mode;
     }
 
@@ -136,7 +137,8 @@ TEST (FilterModule, StateVariableModesHaveTheirSecondOrderResponses)
     // Resonance 0: Q 0.707 and no saturation, so the plain responses show.
     const double fc = 20.0 * std::pow (1000.0, 0.5);
     const auto doc = [] (const char* mode) {
-        return std::string ("{\"deEssEnabled\":true,\"filterRes\":0,\"filterFreq\":50,\"filterMode\":\"") + mode + "\"}";
+        return std::string ("{\"deEssEnabled\":true,\"filterRes\":0,\"filterFreq\":50,\"filterMode\":\"") + mode
+            + "\"}";
     };
     const auto db = [&] (const char* mode, double hz) { return 20.0 * std::log10 (sineGain (doc (mode), hz)); };
 
@@ -199,13 +201,14 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
     }
 
     // Synced rate 100 at 172 bpm is 0.25 beats (11.4667 Hz); dotted is 0.375 beats.
-    for (auto [timing, hz] : { std::pair { "\"TRI\"", 172.0 / 60.0 / (0.25 * 0.6666667) },
-                               std::pair { "\"DOT\"", 172.0 / 60.0 / 0.375 } })
+    for (auto [timing, hz] :
+         { std::pair { "\"TRI\"", 172.0 / 60.0 / (0.25 * 0.6666667) }, std::pair { "\"DOT\"", 172.0 / 60.0 / 0.375 } })
     {
         auto s = makeState();
         auto b = noise (4096);
-        render (*s, b, *settings (std::string (R"({"deEssEnabled":true,"filterLfoRate":100,"filterLfoTiming":)")
-                                  + timing + "}"));
+        render (
+            *s, b,
+            *settings (std::string (R"({"deEssEnabled":true,"filterLfoRate":100,"filterLfoTiming":)") + timing + "}"));
         const double cycles = 4096.0 * hz / rate;
         EXPECT_NEAR (s->filter.lfo().phase, cycles - std::floor (cycles), 1e-4) << timing;
     }
@@ -230,7 +233,8 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     }
     auto state = makeState();
     auto out = in;
-    render (*state, out, *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
+    render (*state, out,
+            *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
     ASSERT_TRUE (allFinite (out));
 
     // Band energies over the last second by 4096-point spectra.
@@ -258,9 +262,12 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     auto quiet = makeState();
     juce::AudioBuffer<float> zeros (2, 8192);
     zeros.clear();
-    render (*quiet, zeros, *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
+    render (*quiet, zeros,
+            *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
     EXPECT_EQ (quiet->filter.cepstralState().kernel[0], 1.0f);
-    EXPECT_EQ (std::count (quiet->filter.cepstralState().kernel.begin(), quiet->filter.cepstralState().kernel.end(), 0.0f), 255);
+    EXPECT_EQ (
+        std::count (quiet->filter.cepstralState().kernel.begin(), quiet->filter.cepstralState().kernel.end(), 0.0f),
+        255);
 }
 
 TEST (FilterModule, NoModeAllocatesOnTheAudioPath)

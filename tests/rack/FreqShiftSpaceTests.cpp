@@ -30,7 +30,8 @@ juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude =
     juce::Random random (samples);
     for (int c = 0; c < channels; ++c)
         for (int i = 0; i < samples; ++i)
-            b.setSample (c, i, amplitude * (2.0f * random.nextFloat() - 1.0f) * std::exp (-decay * (float) i / (float) samples));
+            b.setSample (
+                c, i, amplitude * (2.0f * random.nextFloat() - 1.0f) * std::exp (-decay * (float) i / (float) samples));
     return b;
 }
 
@@ -69,7 +70,8 @@ void render (RackProcessingState& st, juce::AudioBuffer<float>& b, int module, c
 bool identical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int channel)
 {
     return std::memcmp (a.getReadPointer (channel), b.getReadPointer (channel),
-                        sizeof (float) * (size_t) a.getNumSamples()) == 0;
+                        sizeof (float) * (size_t) a.getNumSamples())
+        == 0;
 }
 
 bool allFinite (const juce::AudioBuffer<float>& b)
@@ -124,8 +126,8 @@ TEST (SpaceModule, WetPathIsTheBandLimitedConvolutionMixedAtFixedGains)
 
     for (const auto& [wet, size] : { std::pair { 100.0f, 0.0f }, std::pair { 40.0f, 100.0f } })
     {
-        const auto s = settings (R"({"spaceEnabled": true, "spaceWet": )" + std::to_string (wet)
-                                 + R"(, "spaceSize": )" + std::to_string (size) + "}");
+        const auto s = settings (R"({"spaceEnabled": true, "spaceWet": )" + std::to_string (wet) + R"(, "spaceSize": )"
+                                 + std::to_string (size) + "}");
         auto st = state();
         st->space.loadImpulseResponse (*s, 2, true);
         ASSERT_NE (st->space.state().convolution, nullptr);
@@ -220,8 +222,8 @@ TEST (FreqShiftModule, SilentForTheLatencyThenDryHoldThenCrossfadeToWet)
     const auto in = noise (48000, 2, 0.3f);
     auto runWith = [&] (float mixMs) {
         auto st = state();
-        const auto s = settings (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMix": )"
-                                 + std::to_string (mixMs) + "}");
+        const auto s =
+            settings (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMix": )" + std::to_string (mixMs) + "}");
         st->freqShift.prepareShifter (*s);
         EXPECT_NE (st->freqShift.state().shifter, nullptr);
         auto out = in;

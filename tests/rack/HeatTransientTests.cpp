@@ -8,14 +8,20 @@ namespace
 {
 std::string heat (const char* mode, int drive, int mix)
 {
-    return "{\"heatEnabled\": true, \"heatMode\": \"" + std::string (mode) + "\", \"heatDrive\": " + std::to_string (drive)
-         + ", \"heatMix\": " + std::to_string (mix) + "}";
+    return "{\"heatEnabled\": true, \"heatMode\": \"" + std::string (mode)
+        + "\", \"heatDrive\": " + std::to_string (drive) + ", \"heatMix\": " + std::to_string (mix) + "}";
 }
 } // namespace
 
 TEST (HeatModule, CharactersMatchTheirClosedForms)
 {
-    struct Case { const char* mode; int drive, mix; float amplitude, tolerance; std::function<float (float)> shape; };
+    struct Case
+    {
+        const char* mode;
+        int drive, mix;
+        float amplitude, tolerance;
+        std::function<float (float)> shape;
+    };
     const Case cases[] = {
         { "tube", 100, 100, 0.25f, 2e-4f, [] (float x) { return std::tanh (6.0f * x); } },
         { "warm", 100, 100, 0.1f, 2e-4f, [] (float x) { return std::atan (6.0f * x) * 0.63661975f; } },
@@ -31,9 +37,9 @@ TEST (HeatModule, CharactersMatchTheirClosedForms)
         const auto in = signal (60.0, 9600, k.amplitude);
         auto out = in;
         render (*state, out, heat (k.mode, k.drive, k.mix));
-        EXPECT_LT (shapeError (in, out, latency (state->heat),
-                               [&] (float x, float) { return softCeiling (k.shape (x)); }),
-                   k.tolerance);
+        EXPECT_LT (
+            shapeError (in, out, latency (state->heat), [&] (float x, float) { return softCeiling (k.shape (x)); }),
+            k.tolerance);
     }
 }
 
@@ -64,8 +70,7 @@ TEST (TransientModule, NeutralIsTheSoftClipAndTheFollowersShapeLevels)
     const auto in = signal (100.0, 9600, 0.8f);
     auto out = in;
     render (*state, out, R"({"transientEnabled": true})");
-    EXPECT_LT (shapeError (in, out, latency (state->transient),
-                           [] (float x, float) { return std::tanh (0.97f * x); }),
+    EXPECT_LT (shapeError (in, out, latency (state->transient), [] (float x, float) { return std::tanh (0.97f * x); }),
                1e-5f);
 
     // A step to 0.3: for the first milliseconds the fast follower leads and attack
@@ -76,8 +81,9 @@ TEST (TransientModule, NeutralIsTheSoftClipAndTheFollowersShapeLevels)
         b.clear();
         for (int c = 0; c < 2; ++c)
             juce::FloatVectorOperations::fill (b.getWritePointer (c, 4800), 0.3f, 43200);
-        render (*s, b, std::string ("{\"transientEnabled\": true, \"transientAttack\": ") + attack
-                           + ", \"transientSustain\": " + sustain + "}");
+        render (*s, b,
+                std::string ("{\"transientEnabled\": true, \"transientAttack\": ") + attack
+                    + ", \"transientSustain\": " + sustain + "}");
         return std::pair { rmsOf (b, 4800 + latency (s->transient) + 48, 480), b.getSample (0, 47999) };
     };
     const auto [flatOnset, flatHeld] = step ("0", "0");

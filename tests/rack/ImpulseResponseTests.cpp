@@ -86,8 +86,9 @@ TEST (ImpulseResponses, FolderOrderVariableFirstThenWorkingDirectoryUpwards)
     Names paths;
     for (const auto& f : candidates)
         paths.push_back (f.getFullPathName().toStdString());
-    EXPECT_EQ (paths, (Names { "/x/y/irs", "/x/y/cpp/irs", "/x/y/resources/irs", "/x/irs", "/x/cpp/irs",
-                               "/x/resources/irs", "/irs", "/cpp/irs", "/resources/irs" }));
+    EXPECT_EQ (paths,
+               (Names { "/x/y/irs", "/x/y/cpp/irs", "/x/y/resources/irs", "/x/irs", "/x/cpp/irs", "/x/resources/irs",
+                        "/irs", "/cpp/irs", "/resources/irs" }));
 }
 
 TEST (ImpulseResponses, NameQueryReportsSizesAndNeverOverruns)

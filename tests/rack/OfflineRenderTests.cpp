@@ -1,8 +1,8 @@
 // Offline rack render: result codes and the files they leave, the peak limit, the
 // space tail, the offline frequency-shift and drone stages, the library's silence
 // on standard error, repeatability, and memory exhaustion.
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "MemoryCap.h"
 #include "TestAudio.h"
 
@@ -51,8 +51,9 @@ juce::AudioBuffer<float> chord (double rate, int samples, int channels = 2)
         for (int i = 0; i < samples; ++i)
         {
             const double t = i / rate;
-            b.setSample (ch, i, (float) (0.2 * std::sin (2 * M_PI * 220 * t) + 0.15 * std::sin (2 * M_PI * 331 * t + ch)
-                                         + 0.1 * std::sin (2 * M_PI * 1497 * t)));
+            b.setSample (ch, i,
+                         (float) (0.2 * std::sin (2 * M_PI * 220 * t) + 0.15 * std::sin (2 * M_PI * 331 * t + ch)
+                                  + 0.1 * std::sin (2 * M_PI * 1497 * t)));
         }
     return b;
 }
@@ -69,8 +70,9 @@ protected:
     static int put (juce::AudioBuffer<float> audio, double rate)
     {
         std::lock_guard lock (engine().engineMutex);
-        return (int) insertCacheEntry (engine(), CacheEntry { std::make_unique<juce::AudioBuffer<float>> (std::move (audio)),
-                                                              rate, "offline-render-test" });
+        return (int) insertCacheEntry (
+            engine(),
+            CacheEntry { std::make_unique<juce::AudioBuffer<float>> (std::move (audio)), rate, "offline-render-test" });
     }
 
     std::string path (const std::string& name) const { return dir + "/" + name; }
@@ -200,15 +202,16 @@ TEST (OfflineRackRender, FrequencyShiftPitchesAlignsAndKeepsTheDryLeadIn)
 
     // Mix 50: 2400 samples untouched, then the 12-sample crossfade to the shifted sound.
     auto shifted = input;
-    ASSERT_TRUE (renderRackOffline (shifted, rate,
-                                    R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 7, "freqShiftMix": 50})"));
+    ASSERT_TRUE (renderRackOffline (
+        shifted, rate, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 7, "freqShiftMix": 50})"));
     EXPECT_NEAR (shifted.getNumSamples(), 24000, 2);
     EXPECT_TRUE (sameAudio (shifted, input, 2400));
     EXPECT_NE (shifted.getSample (0, 2411), input.getSample (0, 2411));
 
     // The shift is the field's, in both engines.
     auto up = sine (440.0, rate, 24000);
-    ASSERT_TRUE (renderRackOffline (up, rate, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 12})"));
+    ASSERT_TRUE (
+        renderRackOffline (up, rate, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 12})"));
     EXPECT_NEAR (dominantFrequency (up.getReadPointer (0, 6000), 12000, rate), 880.0, 6.0);
     auto down = sine (440.0, rate, 24000);
     ASSERT_TRUE (renderRackOffline (down, rate, R"({"freqShiftEnabled": true, "freqShift": -12})"));
@@ -249,13 +252,15 @@ TEST (OfflineRackRender, DroneIsCappedAt106Seconds)
     // 106 s cap.
     constexpr double rate = 8000.0;
     auto twenty = sine (200.0, rate, 4000, 0.5f, 1);
-    ASSERT_TRUE (renderRackOffline (twenty, rate, R"({"freqShiftEnabled": true, "pitchAdvancedOpen": true, "droneStretch": 20})"));
+    ASSERT_TRUE (renderRackOffline (twenty, rate,
+                                    R"({"freqShiftEnabled": true, "pitchAdvancedOpen": true, "droneStretch": 20})"));
     EXPECT_NEAR (twenty.getNumSamples(), 80000, 8);
     EXPECT_GT (rms (twenty.getReadPointer (0, 70000), 8000), 0.1f);
 
     auto long2x = sine (200.0, rate, 60 * 8000, 0.5f, 1);
     ASSERT_TRUE (renderRackOffline (
-        long2x, rate, R"({"freqShiftEnabled": true, "pitchAdvancedOpen": true, "freqShiftMode": "ambi", "droneStretch": 2})"));
+        long2x, rate,
+        R"({"freqShiftEnabled": true, "pitchAdvancedOpen": true, "freqShiftMode": "ambi", "droneStretch": 2})"));
     EXPECT_EQ (long2x.getNumSamples(), 848000);
     EXPECT_GT (rms (long2x.getReadPointer (0, 840000), 8000), 0.1f);
 
@@ -275,7 +280,8 @@ TEST_F (OfflineRender, PitchLanesLeaveTheStaticPitchAndTheLibraryQuiet)
     const std::string lanes = R"("automation": {"freqShift": [{"x": 0, "y": 0}, {"x": 1, "y": 1}],
                                                 "dronePitch": [{"x": 0, "y": 1}, {"x": 1, "y": 0}]})";
     StderrCapture err;
-    ASSERT_EQ (render (id, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 4})", path ("plain.wav")), 0);
+    ASSERT_EQ (
+        render (id, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 4})", path ("plain.wav")), 0);
     ASSERT_EQ (render (id, R"({"freqShiftEnabled": true, "freqShiftMode": "synth", "freqShift": 4, )" + lanes + "}",
                        path ("lane.wav")),
                0);

@@ -64,8 +64,8 @@ std::string lane (int points)
 {
     std::string s = "[";
     for (int i = 0; i < points; ++i)
-        s += (i ? "," : "") + std::string ("{\"x\":") + std::to_string (i / (double) points) + ",\"y\":"
-           + std::to_string (0.5 + 0.5 * std::sin (i)) + "}";
+        s += (i ? "," : "") + std::string ("{\"x\":") + std::to_string (i / (double) points)
+            + ",\"y\":" + std::to_string (0.5 + 0.5 * std::sin (i)) + "}";
     return s + "]";
 }
 
@@ -76,10 +76,11 @@ std::string documentWithEverything (bool mono)
                              "freqShift", "spectralDelayTime", "filterCepsAmount" })
         lanes += std::string (lanes.size() > 1 ? "," : "") + "\"" + key + "\":" + lane (64);
     lanes += "}";
-    const std::string modules = std::string ("\"heatEnabled\": true, \"deEssEnabled\": true, \"transientEnabled\": true, "
-                                             "\"freqShiftEnabled\": true, \"spectralDelayEnabled\": true, "
-                                             "\"spaceEnabled\": true, \"stereoEnabled\": true, \"stereoMono\": ")
-                              + (mono ? "true" : "false");
+    const std::string modules =
+        std::string ("\"heatEnabled\": true, \"deEssEnabled\": true, \"transientEnabled\": true, "
+                     "\"freqShiftEnabled\": true, \"spectralDelayEnabled\": true, "
+                     "\"spaceEnabled\": true, \"stereoEnabled\": true, \"stereoMono\": ")
+        + (mono ? "true" : "false");
     return "{" + modules + ", \"automation\": " + lanes + "}";
 }
 } // namespace
@@ -97,8 +98,10 @@ TEST (RackAudioThread, BlocksAllocateFreeAndLockNothingWhileRecordsChange)
         documentWithEverything (false),
         documentWithEverything (true),
         "{\"rackModules\": [{\"effect\": \"stereo\", \"settings\": {\"stereoMono\": true}},"
-        " {\"effect\": \"filter\", \"settings\": {}}, {\"effect\": \"deess\", \"settings\": " + documentWithEverything (true) + "},"
-        " {\"effect\": \"space\", \"settings\": {\"spaceEnabled\": true}}]}",
+        " {\"effect\": \"filter\", \"settings\": {}}, {\"effect\": \"deess\", \"settings\": "
+            + documentWithEverything (true)
+            + "},"
+              " {\"effect\": \"space\", \"settings\": {\"spaceEnabled\": true}}]}",
     };
 
     // The host publishes new records (and drops old ones) while blocks run; the

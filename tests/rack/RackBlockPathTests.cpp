@@ -47,7 +47,8 @@ std::vector<Dispatch>& dispatches()
     return list;
 }
 
-void recordDispatch (const RackProcessingState& s, int module, int start, int count, const QuorvalenRackSettings& settings)
+void recordDispatch (const RackProcessingState& s, int module, int start, int count,
+                     const QuorvalenRackSettings& settings)
 {
     dispatches().push_back ({ &s, module, start, count, s.position, &settings, s.space.state().highState[0] });
 }
@@ -246,7 +247,8 @@ TEST (RackBlockPath, AutomationLanesInterpolateAndMap)
     EXPECT_FLOAT_EQ (lane0 (5000), 0.9f); // held at the end
     EXPECT_FLOAT_EQ (automationValue (*s, 0, 0.0f, 0.0f, 100.0f, 500, length, false), 60.0f);
     EXPECT_FLOAT_EQ (automationValue (*s, rackLane::heatMix, 42.0f, 0.0f, 100.0f, 500, length, false), 42.0f);
-    EXPECT_NEAR (automationValue (*s, rackLane::stereoCrossover, 500.0f, 20.0f, 20000.0f, 0, length, true), 632.4555f, 1e-3f);
+    EXPECT_NEAR (automationValue (*s, rackLane::stereoCrossover, 500.0f, 20.0f, 20000.0f, 0, length, true), 632.4555f,
+                 1e-3f);
     EXPECT_FLOAT_EQ (automationValue (*s, 99, 7.0f, 0.0f, 1.0f, 0, length, false), 7.0f);
     EXPECT_FLOAT_EQ (automationValue (*s, 0, 0.0f, 0.0f, 1.0f, 700, 1, false), 0.3f); // one-sample sound: t = 0
 

@@ -58,7 +58,9 @@ TEST (RackModuleSafety, NonFiniteInputAndPoisonedStateDoNotSpread)
     const std::pair<int, std::function<void (RackProcessingState&)>> cases[] = {
         { rackModuleHeat, [] (RackProcessingState& s) { s.heat.state().channels[1].output1.y = qnan; } },
         { rackModuleTransient, [] (RackProcessingState& s) { s.transient.state().slow.y = qnan; } },
-        { rackModuleSpectralDelay, [] (RackProcessingState& s) { s.spectralDelay.state().lineRight.assign (s.spectralDelay.state().lineRight.size(), qnan); } },
+        { rackModuleSpectralDelay,
+          [] (RackProcessingState&
+                  s) { s.spectralDelay.state().lineRight.assign (s.spectralDelay.state().lineRight.size(), qnan); } },
         { rackModuleStereo, [] (RackProcessingState& s) { s.stereo.state().lowSide = inf; } },
     };
     for (const auto& [module, poison] : cases)

@@ -44,8 +44,10 @@ inline juce::AudioBuffer<float> signal (double frequency, int samples, float amp
     juce::Random random (seed);
     for (int c = 0; c < channels; ++c)
         for (int i = 0; i < samples; ++i)
-            b.setSample (c, i, amplitude * (frequency > 0.0 ? (float) std::sin (2.0 * M_PI * frequency * i / 48000.0 + c)
-                                                            : 2.0f * random.nextFloat() - 1.0f));
+            b.setSample (c, i,
+                         amplitude
+                             * (frequency > 0.0 ? (float) std::sin (2.0 * M_PI * frequency * i / 48000.0 + c)
+                                                : 2.0f * random.nextFloat() - 1.0f));
     return b;
 }
 
@@ -63,8 +65,9 @@ inline float shapeError (const juce::AudioBuffer<float>& in, const juce::AudioBu
     float worst = 0.0f;
     for (int c = 0; c < 2; ++c)
         for (int i = lag + echo + 256; i < out.getNumSamples(); ++i)
-            worst = std::max (worst, std::abs (out.getSample (c, i)
-                                               - shape (in.getSample (c, i - lag), in.getSample (c, i - lag - echo))));
+            worst = std::max (
+                worst,
+                std::abs (out.getSample (c, i) - shape (in.getSample (c, i - lag), in.getSample (c, i - lag - echo))));
     return worst;
 }
 
@@ -92,6 +95,9 @@ inline std::uint32_t seedAfter (long draws)
     return seed;
 }
 
-inline float softCeiling (float v) { return std::tanh (v * 1.04f) / std::tanh (1.04f); }
+inline float softCeiling (float v)
+{
+    return std::tanh (v * 1.04f) / std::tanh (1.04f);
+}
 
 } // namespace qvrack

@@ -1,7 +1,7 @@
 // Playing cached sounds through the rack on the headless device, and swapping a
 // new sound into running rack playback.
-#include "HeadlessEngineFixture.h"
 #include "EngineTestSupport.h"
+#include "HeadlessEngineFixture.h"
 #include "TestAudio.h"
 
 #include "engine/QuorvalenEngine.h"
@@ -24,7 +24,6 @@ namespace
 class RackPlayback : public HeadlessEngineTest
 {
 protected:
-
     static int play (int id, const std::string& json, float volume = 100.0f, bool loop = false)
     {
         return quorvalen_engine_play_cached_with_processing (id, json.c_str(), volume, loop ? 1 : 0);
@@ -40,7 +39,8 @@ protected:
 
 // The live state a module ran on in the last block, seen through the dispatch seam.
 std::atomic<const quorvalen::RackProcessingState*> lastHeatState { nullptr };
-void noteHeatState (const quorvalen::RackProcessingState& s, int module, int, int, const quorvalen::QuorvalenRackSettings&)
+void noteHeatState (const quorvalen::RackProcessingState& s, int module, int, int,
+                    const quorvalen::QuorvalenRackSettings&)
 {
     if (module == quorvalen::rackModuleHeat)
         lastHeatState.store (&s);
@@ -186,7 +186,8 @@ TEST_F (RackPlayback, RefreshCodesFollowTheOrderOfTests)
     {
         std::lock_guard lock (engine().engineMutex);
         hollow = (int) engine().cacheIdCounter++;
-        engine().cacheMap[(uint32_t) hollow] = quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "x" };
+        engine().cacheMap[(uint32_t) hollow] =
+            quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "x" };
     }
     EXPECT_EQ (play (hollow, refresh (a), 100.0f, true), 3);
     {
@@ -259,8 +260,8 @@ TEST_F (RackPlayback, SameLengthRefreshKeepsModuleStateAndPlaysOnWithoutAGap)
     quorvalen::setRackDispatchObserver (nullptr);
 
     ASSERT_NE (stateBefore, nullptr);
-    EXPECT_EQ (stateAfterSameLength, stateBefore);   // modules kept their state
-    EXPECT_NE (stateAfterNewLength, stateBefore);    // re-prepared for the new length
+    EXPECT_EQ (stateAfterSameLength, stateBefore); // modules kept their state
+    EXPECT_NE (stateAfterNewLength, stateBefore);  // re-prepared for the new length
 
     // From well after the start to well past the refresh: sound all the way.
     const size_t onset = 4096;
@@ -319,7 +320,8 @@ TEST_F (RackPlayback, LiveFrequencyShiftPlaysOutAShortSoundInBothModes)
     const int id = cache (shot, 48000.0);
     for (const char* mode : { "beat", "synth" })
     {
-        const auto json = std::string (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMode": ")") + mode + "\"}";
+        const auto json =
+            std::string (R"({"freqShiftEnabled": true, "freqShift": 0, "freqShiftMode": ")") + mode + "\"}";
         const auto captured = recordPlayback ([&] { return play (id, json); }, 3000ms);
         const double wet = energy (captured.left.data(), captured.left.size());
         EXPECT_GT (wet / dry, 0.7) << mode;

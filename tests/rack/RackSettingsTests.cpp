@@ -106,7 +106,7 @@ TEST (RackSettings, NonFiniteNumbersNeverReachTheRecordAndTheIrIndexIsTruncated)
                               "stereoWidth": "inf", "spaceIrIndex": "nan"})");
     EXPECT_EQ (s.heat.drive, 100.0f);
     EXPECT_EQ (s.heat.mix, 0.0f);
-    EXPECT_EQ (s.filter.bpm, 172.0f);     // NaN keeps the default
+    EXPECT_EQ (s.filter.bpm, 172.0f); // NaN keeps the default
     EXPECT_EQ (s.space.wet, 70.0f);
     EXPECT_EQ (s.stereo.width, 10.0f);
     EXPECT_EQ (s.space.irIndex, 0);
@@ -127,8 +127,9 @@ TEST (RackSettings, EnumerationsMatchExactlyAndUnknownTextGivesZero)
     EXPECT_EQ (parsed (R"({"filterMode": "lp"})").filter.mode, FilterMode::lp);
     EXPECT_EQ (parsed (R"({"filterLfoTiming": "TRI"})").filter.lfoTiming, LfoTiming::triplet);
     EXPECT_EQ (parsed (R"({"filterLfoShape": "TRI"})").filter.lfoShape, LfoShape::tri);
-    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filter.lfoShape, LfoShape::sine); // unmatched: 0, not the default 1
-    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filter.lfoShape, LfoShape::sine);      // a number is text "1"
+    EXPECT_EQ (parsed (R"({"filterLfoShape": "sine"})").filter.lfoShape,
+               LfoShape::sine);                                                      // unmatched: 0, not the default 1
+    EXPECT_EQ (parsed (R"({"filterLfoShape": 1})").filter.lfoShape, LfoShape::sine); // a number is text "1"
     EXPECT_EQ (parsed (R"({"freqShiftMode": "ambi"})").freqShift.mode, FreqShiftMode::ambi);
     EXPECT_EQ (parsed (R"({"freqShiftMode": "synth"})").freqShift.mode, FreqShiftMode::synth);
     EXPECT_EQ (parsed (R"({"freqShiftMode": "beat"})").freqShift.mode, FreqShiftMode::beat);
@@ -175,11 +176,13 @@ TEST (RackSettings, LaneKeepsTheFirst1024PointsInDocumentOrderThenSorts)
 TEST (RackSettings, ChainOrderDropsRepeatsAndUnknownNamesThenFills)
 {
     using Order = std::array<std::int32_t, 7>;
-    EXPECT_EQ (parsed (R"({"chainOrder": ["space", "heat", "space", "reverb"]})").chainOrder, (Order { 5, 0, 1, 2, 3, 4, 6 }));
+    EXPECT_EQ (parsed (R"({"chainOrder": ["space", "heat", "space", "reverb"]})").chainOrder,
+               (Order { 5, 0, 1, 2, 3, 4, 6 }));
     EXPECT_EQ (parsed (R"({"chainOrder": "heat"})").chainOrder, (Order { 0, 1, 2, 3, 4, 5, 6 }));
     EXPECT_EQ (parsed (R"({"chainOrder": []})").chainOrder, (Order { 0, 1, 2, 3, 4, 5, 6 }));
     EXPECT_EQ (parsed (R"({"chainOrder": ["stereo", "Space", 5, "deess", "freqshift", "spectraldelay",
-                                          "transient", "space", "heat"]})").chainOrder,
+                                          "transient", "space", "heat"]})")
+                   .chainOrder,
                (Order { 6, 1, 3, 4, 2, 5, 0 }));
 }
 
@@ -189,7 +192,7 @@ TEST (RackSettings, RackModulesKeepValidEntriesUpTo24)
                                             {"effect": "heat", "settings": 3}, 5, )";
     for (int i = 0; i < 30; ++i)
         json += std::string (i > 0 ? "," : "") + R"({"effect": "transient", "settings": {"transientAttack": )"
-              + std::to_string (i % 10) + "}}";
+            + std::to_string (i % 10) + "}}";
     json += "]}";
     const auto s = parsed (json);
     ASSERT_EQ (s.rackModules.size(), 24u);
@@ -233,7 +236,7 @@ TEST (RackSettings, DeeplyNestedDocumentsAreBoundedNotFatal)
     int depth = 0;
     for (const QuorvalenRackSettings* r = s.get(); ! r->rackModules.empty(); r = r->rackModules[0].settings.get())
         ++depth;
-    EXPECT_GE (depth, 2);   // every level the rack looks at is there
+    EXPECT_GE (depth, 2); // every level the rack looks at is there
     EXPECT_LT (depth, levels);
 
     // Bracket nesting that would exhaust the JSON parser's stack is refused.

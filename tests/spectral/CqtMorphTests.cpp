@@ -20,7 +20,8 @@ namespace
 {
 constexpr double rate = 48000.0;
 
-juce::AudioBuffer<float> morph (int a, int b, float amount, uint32_t kind, float tempo, int preset, double* outRate = nullptr)
+juce::AudioBuffer<float> morph (int a, int b, float amount, uint32_t kind, float tempo, int preset,
+                                double* outRate = nullptr)
 {
     const int id = quorvalen_engine_create_manifold_cqt_morph (a, b, amount, kind, tempo, preset);
     EXPECT_GT (id, 0);
@@ -158,7 +159,8 @@ TEST_F (CqtMorph, ARateTooLowForAnyBandStillRenders)
     auto insert = [] (double frequency) {
         std::lock_guard lock (quorvalen::engine().engineMutex);
         auto audio = std::make_unique<juce::AudioBuffer<float>> (sine (frequency, 30.0, 300, 0.5f, 1));
-        return (int) quorvalen::insertCacheEntry (quorvalen::engine(), quorvalen::CacheEntry { std::move (audio), 30.0, "low" });
+        return (int) quorvalen::insertCacheEntry (quorvalen::engine(),
+                                                  quorvalen::CacheEntry { std::move (audio), 30.0, "low" });
     };
     const int idA = insert (3.0);
     const int idB = insert (5.0);
@@ -179,7 +181,8 @@ TEST_F (CqtMorph, ExhaustedMemoryStoresNothing)
         GTEST_SKIP() << "sanitizers reserve address space of their own";
     const int idA = cacheAudio (sine (110.0, rate, (int) rate * 30, 0.4f, 2), rate);
     const int idB = cacheAudio (sine (165.0, rate, (int) rate * 30, 0.4f, 2), rate);
-    EXPECT_EQ (withAddressSpaceCap (40L << 20, [&] { return quorvalen_engine_create_manifold_cqt_morph (idA, idB, 50, 1, 120, 0); }),
+    EXPECT_EQ (withAddressSpaceCap (
+                   40L << 20, [&] { return quorvalen_engine_create_manifold_cqt_morph (idA, idB, 50, 1, 120, 0); }),
                -7);
     EXPECT_EQ (cacheAudio (sine (110.0, rate, 100, 0.4f, 1), rate), idB + 1);
 }

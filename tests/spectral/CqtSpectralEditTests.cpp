@@ -2,9 +2,9 @@
 // the identity at strength 0, a soft cut that removes a tone, mode clamping, the
 // edges and the peak limit, non-finite brushes, and a clear or shutdown that lands
 // while the render runs unlocked.
+#include "EngineTestSupport.h"
 #include "HeadlessEngineFixture.h"
 #include "MemoryCap.h"
-#include "EngineTestSupport.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>
@@ -91,8 +91,9 @@ TEST_F (CqtSpectralEdit, StrengthZeroGivesANewEntryEqualToTheSourceWithinTheResy
     const int out = e.apply (id);
     const auto log = testing::internal::GetCapturedStdout();
     ASSERT_GT (out, id);
-    EXPECT_NE (log.find ("[QUORVALEN CQT SPECTROGRAM 0.1.0] rendered cache " + std::to_string (out) + " from 5 edits\n"),
-               std::string::npos)
+    EXPECT_NE (
+        log.find ("[QUORVALEN CQT SPECTROGRAM 0.1.0] rendered cache " + std::to_string (out) + " from 5 edits\n"),
+        std::string::npos)
         << log;
 
     double outRate = 0.0;

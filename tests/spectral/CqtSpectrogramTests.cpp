@@ -25,8 +25,9 @@ protected:
         EXPECT_EQ (quorvalen_engine_get_cqt_spectrogram (id, out.data(), (uint32_t) width, height, &s), expect);
         const auto log = capture.finish();
         if (expect == 0)
-            EXPECT_EQ (log, "[QUORVALEN CQT SPECTROGRAM 0.1.0] analysed cache " + std::to_string (id) + " ("
-                                + std::to_string (width) + " x " + std::to_string (height) + ")\n");
+            EXPECT_EQ (log,
+                       "[QUORVALEN CQT SPECTROGRAM 0.1.0] analysed cache " + std::to_string (id) + " ("
+                           + std::to_string (width) + " x " + std::to_string (height) + ")\n");
         if (seconds != nullptr)
             *seconds = s;
         return out;
@@ -90,7 +91,8 @@ TEST_F (CqtSpectrogram, RoundTripPlaysTheResynthesisedSound)
     const auto tone = sine (440.0, 48000.0, 30000, 0.5f);
     const int id = cache (tone, 48000.0);
     int code = -1;
-    const auto out = record (50ms, [&] { code = quorvalen_engine_play_cached_gaborator_roundtrip (id); }, 400ms);
+    const auto out = record (
+        50ms, [&] { code = quorvalen_engine_play_cached_gaborator_roundtrip (id); }, 400ms);
     ASSERT_EQ (code, 0);
     auto& engine = quorvalen::engine();
     {

@@ -47,7 +47,10 @@ protected:
     Opened s;
 };
 
-float rmsOf (const juce::AudioBuffer<float>& b, int from, int to) { return rms (b.getReadPointer (0) + from, to - from); }
+float rmsOf (const juce::AudioBuffer<float>& b, int from, int to)
+{
+    return rms (b.getReadPointer (0) + from, to - from);
+}
 } // namespace
 
 TEST_F (CqtStroke, LaserSpreadsOneThreeOrFiveBandsByHeight)
@@ -123,8 +126,9 @@ TEST_F (CqtStroke, OverlappingReducerBoxesApplyOnceInAnyOrder)
         for (int i = 0; i < strokes; ++i)
             EXPECT_EQ (stroke (o.session, points, reducer), (int) o.live);
         const auto log = out.finish();
-        EXPECT_NE (log.find ("[QUORVALEN CQT REGION GAIN 1.6.1] session " + std::to_string (o.session) + " REDUCER applied ("
-                             + std::to_string (points.size()) + " box(es), coefficient gain 0.700)\n"),
+        EXPECT_NE (log.find ("[QUORVALEN CQT REGION GAIN 1.6.1] session " + std::to_string (o.session)
+                             + " REDUCER applied (" + std::to_string (points.size())
+                             + " box(es), coefficient gain 0.700)\n"),
                    std::string::npos);
         EXPECT_EQ (session (o.session).undoStack.back().wholeSignal, 0);
         EXPECT_TRUE (session (o.session).undoStack.back().laser.empty());
@@ -164,7 +168,12 @@ TEST_F (CqtStroke, AStrokeOnThePlayingLiveCopyResumesInPlace)
     const auto o = open (ramp);
     ASSERT_EQ (quorvalen_engine_play_cached (o.live, 0.0f, 100.0f), 0);
     int result = 0;
-    const auto out = record (300ms, [&] { result = stroke (o.session, { { 0.5f, 0.3f, 0.1f, 0.05f, 0.0f } }, reducer); }, 300ms);
+    const auto out = record (
+        300ms,
+        [&] {
+        result = stroke (o.session, { { 0.5f, 0.3f, 0.1f, 0.05f, 0.0f } }, reducer);
+        },
+        300ms);
     EXPECT_EQ (result, (int) o.live);
     const float skipped = rampSecondsSkipped (out.left);
     EXPECT_TRUE (std::isfinite (skipped));
@@ -175,8 +184,8 @@ TEST_F (CqtStroke, RefusalsChangeNothingAndKeepNoConstantQData)
 {
     const std::vector<StrokePoint> box { { 0.5f, 0.5f, 0.5f, 0.5f, 1.0f } };
     // At 30 Hz no constant-Q band fits below the Nyquist frequency.
-    const auto slow = quorvalen::insertCacheEntry (quorvalen::engine(),
-                                                   { std::make_unique<juce::AudioBuffer<float>> (sine (1.0, 30.0, 300)), 30.0, "slow" });
+    const auto slow = quorvalen::insertCacheEntry (
+        quorvalen::engine(), { std::make_unique<juce::AudioBuffer<float>> (sine (1.0, 30.0, 300)), 30.0, "slow" });
     const auto o = open ((int) slow);
     ASSERT_GT (o.session, 0);
     const juce::AudioBuffer<float> before (audio (o.live));
@@ -213,7 +222,10 @@ struct NaiveHit
     std::int64_t index;
 };
 
-float clampTo (float v, float low, float high) { return v < low ? low : std::min (v, high); }
+float clampTo (float v, float low, float high)
+{
+    return v < low ? low : std::min (v, high);
+}
 
 std::vector<std::vector<NaiveHit>> naiveHits (const quorvalen::SpectralSession& s, const std::vector<float>& p)
 {
@@ -229,7 +241,8 @@ std::vector<std::vector<NaiveHit>> naiveHits (const quorvalen::SpectralSession& 
         {
             const int band = std::clamp (centre + o, 0, nb - 1);
             const int shift = s.bandTimeShift[(std::size_t) band];
-            const auto index = (std::int64_t) std::round (std::ldexp ((double) t * (double) (s.numSamples - 1), -shift)) << shift;
+            const auto index = (std::int64_t) std::round (std::ldexp ((double) t * (double) (s.numSamples - 1), -shift))
+                << shift;
             hits[(std::size_t) band].push_back ({ t, size, pressure * 0.95f, index });
         }
     }
@@ -260,7 +273,9 @@ std::vector<float> randomPoints (int count, unsigned seed)
     std::uniform_real_distribution<float> unit (-0.1f, 1.1f), small (0.0f, 0.03f);
     std::vector<float> p;
     for (int i = 0; i < count; ++i)
-        p.insert (p.end(), { unit (rng), unit (rng), i % 3 == 0 ? 0.0f : small (rng), small (rng) * 5.0f, i % 4 == 0 ? 0.0f : unit (rng) });
+        p.insert (p.end(),
+                  { unit (rng), unit (rng), i % 3 == 0 ? 0.0f : small (rng), small (rng) * 5.0f,
+                    i % 4 == 0 ? 0.0f : unit (rng) });
     return p;
 }
 } // namespace
@@ -272,7 +287,9 @@ TEST (CqtStrokePlan, LaserSpansMatchTheStrongestReachingHitOfEveryCoefficient)
     int firstBand = -1;
     const auto plan = quorvalen::laserStrokePlan (s, points.data(), (std::int32_t) points.size() / 5, firstBand);
     const auto hits = naiveHits (s, points);
-    EXPECT_EQ (firstBand, std::clamp ((int) std::lroundf ((float) (s.cqtBandCount - 1) * clampTo (points[1], 0, 1)), 0, s.cqtBandCount - 1));
+    EXPECT_EQ (firstBand,
+               std::clamp ((int) std::lroundf ((float) (s.cqtBandCount - 1) * clampTo (points[1], 0, 1)), 0,
+                           s.cqtBandCount - 1));
     long reached = 0;
     for (int b = 0; b < s.cqtBandCount; ++b)
         for (std::int64_t tau = 0; tau < s.numSamples; tau += std::int64_t { 1 } << s.bandTimeShift[(std::size_t) b])
@@ -306,8 +323,10 @@ TEST (CqtStrokePlan, RegionSpansMatchTheFirstBoxHoldingEveryCoefficient)
                 const float x = clampTo (points[i], 0, 1), y = clampTo (points[i + 1], 0, 1);
                 const float w = clampTo (points[i + 2], 0.0005f, 1), h = clampTo (points[i + 3], 0.0005f, 1);
                 const float t0 = std::clamp (x - w, 0.0f, 1.0f), t1 = std::clamp (x + w, 0.0f, 1.0f);
-                const int band0 = std::clamp ((int) std::floor ((float) (nb - 1) * std::clamp (y - h, 0.0f, 1.0f)), 0, nb - 1);
-                const int band1 = std::max (band0, std::min ((int) std::ceil ((float) (nb - 1) * std::clamp (y + h, 0.0f, 1.0f)), nb - 1));
+                const int band0 =
+                    std::clamp ((int) std::floor ((float) (nb - 1) * std::clamp (y - h, 0.0f, 1.0f)), 0, nb - 1);
+                const int band1 = std::max (
+                    band0, std::min ((int) std::ceil ((float) (nb - 1) * std::clamp (y + h, 0.0f, 1.0f)), nb - 1));
                 if (band0 <= b && b <= band1 && t0 <= tf && tf <= t1)
                 {
                     expected = 0.7f;

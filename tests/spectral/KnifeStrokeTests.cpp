@@ -89,8 +89,9 @@ TEST_F (KnifeStroke, CentreBinsFollowTheDisplayCurveAndDepthSquaresTheGain)
         const int frame = session (s.session).stftFrames / 2;
         StdoutCapture out;
         ASSERT_EQ (stroke (s.session, { { 0.5f, c.y, 1e-6f, 1e-6f, c.depth } }, 0), (int) s.live);
-        EXPECT_EQ (out.finish(), "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + std::to_string (s.session)
-                                     + " stroke applied (1 edits)\n");
+        EXPECT_EQ (out.finish(),
+                   "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + std::to_string (s.session)
+                       + " stroke applied (1 edits)\n");
         const auto& after = session (s.session).stftBins[0];
         auto ratio = [&] (int f, int k) {
             const auto i = (std::size_t) f * 513 + (std::size_t) k;
@@ -127,7 +128,12 @@ TEST_F (KnifeStroke, PlaybackResumesInPlaceWhileAStrokeLandsOnThePlayingLiveCopy
     std::this_thread::sleep_for (300ms);
     StderrCapture err;
     int result = 0;
-    const auto out = record (200ms, [&] { result = stroke (r.session, { { 0.9f, 0.1f, 0.01f, 0.01f, 1.0f } }, 0); }, 300ms);
+    const auto out = record (
+        200ms,
+        [&] {
+        result = stroke (r.session, { { 0.9f, 0.1f, 0.01f, 0.01f, 1.0f } }, 0);
+        },
+        300ms);
     const auto log = err.finish();
     ASSERT_EQ (result, (int) r.live);
     EXPECT_NE (log.find ("s (loop 0, processing 0)\n"), std::string::npos);

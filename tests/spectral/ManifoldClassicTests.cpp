@@ -45,8 +45,8 @@ struct Mix
     int create (int count = -1) const
     {
         return quorvalen_engine_create_manifold_classic (ids.data(), gains.data(), roles.data(),
-                                                          count < 0 ? (int) ids.size() : count, primary, lengthSeconds,
-                                                          fixedSeconds, rawLevels, loopMask);
+                                                         count < 0 ? (int) ids.size() : count, primary, lengthSeconds,
+                                                         fixedSeconds, rawLevels, loopMask);
     }
     juce::AudioBuffer<float> render() const
     {
@@ -62,7 +62,8 @@ struct Mix
 
 float peakOf (const juce::AudioBuffer<float>& b)
 {
-    return std::max (peakAbs (b.getReadPointer (0), b.getNumSamples()), peakAbs (b.getReadPointer (1), b.getNumSamples()));
+    return std::max (peakAbs (b.getReadPointer (0), b.getNumSamples()),
+                     peakAbs (b.getReadPointer (1), b.getNumSamples()));
 }
 
 using ManifoldClassic = HeadlessEngineTest;
@@ -78,7 +79,8 @@ TEST_F (ManifoldClassic, ResultCodesInTestOrder)
     EXPECT_EQ (m.create (0), -2);
     m.primary = 3;
     EXPECT_EQ (m.create (3), -2);
-    EXPECT_EQ (quorvalen_engine_create_manifold_classic (nullptr, m.gains.data(), m.roles.data(), 1, 0, 1, 0, 0, 0), -2);
+    EXPECT_EQ (quorvalen_engine_create_manifold_classic (nullptr, m.gains.data(), m.roles.data(), 1, 0, 1, 0, 0, 0),
+               -2);
     m.primary = 0;
     m.ids[3] = 9999;
     m.ids[5] = 9998;

@@ -14,11 +14,13 @@ class SessionImage : public SpectralFixture
 {
 protected:
     // Fills and returns an image; the call's log lines go to `log` when given.
-    static std::vector<float> image (int session, int width, int height, int* code = nullptr, std::string* log = nullptr)
+    static std::vector<float> image (int session, int width, int height, int* code = nullptr,
+                                     std::string* log = nullptr)
     {
         std::vector<float> out ((std::size_t) width * (std::size_t) height, -7.0f);
         StdoutCapture capture;
-        const int result = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), (uint32_t) width, height);
+        const int result =
+            quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), (uint32_t) width, height);
         const auto text = capture.finish();
         if (log != nullptr)
             *log = text;
@@ -75,12 +77,18 @@ TEST_F (SessionImage, SizeSelectsTheRendering)
     const auto id = std::to_string (s.session);
     std::string log;
     auto bounded = image (s.session, 961, 385, nullptr, &log);
-    EXPECT_EQ (log.rfind ("[QUORVALEN Z SCULPT BOUNDED-Q DISPLAY 2.1.0] session " + id + " rendered fresh bounded-Q image (961 x 385, ", 0), 0u);
+    EXPECT_EQ (log.rfind ("[QUORVALEN Z SCULPT BOUNDED-Q DISPLAY 2.1.0] session " + id
+                              + " rendered fresh bounded-Q image (961 x 385, ",
+                          0),
+               0u);
     EXPECT_NE (log.find (" Hz, Q 24.0, min BW 34.0 Hz)\n"), std::string::npos);
 
     auto precision = image (s.session, 960, 385, nullptr, &log);
-    EXPECT_NE (log.find ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + id + " locked CQT display reference "), std::string::npos);
-    EXPECT_NE (log.find ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + id + " CQT precision image rendered (960 x 385, "), std::string::npos);
+    EXPECT_NE (log.find ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + id + " locked CQT display reference "),
+               std::string::npos);
+    EXPECT_NE (
+        log.find ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + id + " CQT precision image rendered (960 x 385, "),
+        std::string::npos);
 
     for (int h : { 384, 386 })
     {
@@ -140,7 +148,8 @@ TEST_F (SessionImage, CommittedLaserStrokesAreDrawnBelowTheUpperHalf)
     const auto id = std::to_string (s.session);
     std::string log;
     image (s.session, 960, 385, nullptr, &log);
-    ASSERT_EQ (stroke (s.session, { { 0.5f, 0.3f, 0.1f, 0.0f, 1.0f }, { 0.6f, 0.5f, 0.1f, 0.0f, 1.0f } }, 1), (int) s.live);
+    ASSERT_EQ (stroke (s.session, { { 0.5f, 0.3f, 0.1f, 0.0f, 1.0f }, { 0.6f, 0.5f, 0.1f, 0.0f, 1.0f } }, 1),
+               (int) s.live);
     image (s.session, 960, 385, nullptr, &log);
     EXPECT_EQ (log.find ("LASER COEFFICIENT VISUAL"), std::string::npos);
 

@@ -17,8 +17,7 @@ using quorvalen::engine;
 namespace
 {
 class SpectralSession : public SpectralFixture
-{
-};
+{};
 
 // A small knife cut near the top of the spectrum.
 const std::vector<StrokePoint> knifeCut { { 0.5f, 0.1f, 0.01f, 0.01f, 1.0f } };
@@ -43,10 +42,11 @@ TEST_F (SpectralSession, BeginMakesATwoChannelLiveCopyAndLogsOnStandardOutput)
     const auto log = out.finish();
     ASSERT_EQ (a.session, 1);
     const auto s = std::to_string (a.session);
-    EXPECT_EQ (log, "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + s + " opened for cache " + std::to_string (monoId)
-                        + " (FFT 1024, hop 174)\n[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + s
-                        + " STFT/CQT display switching ready\n[QUORVALEN CQT LASER 1.3.2] session " + s
-                        + " laser coefficient targeting ready\n");
+    EXPECT_EQ (log,
+               "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + s + " opened for cache " + std::to_string (monoId)
+                   + " (FFT 1024, hop 174)\n[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session " + s
+                   + " STFT/CQT display switching ready\n[QUORVALEN CQT LASER 1.3.2] session " + s
+                   + " laser coefficient targeting ready\n");
     EXPECT_FLOAT_EQ (a.seconds, 0.1f);
     EXPECT_EQ (engine().cacheMap.at (a.live).name, "__native_web_stft_live_session__");
     const auto& live = audio (a.live);
@@ -68,9 +68,11 @@ TEST_F (SpectralSession, BeginMakesATwoChannelLiveCopyAndLogsOnStandardOutput)
     float seconds = 0;
     EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (monoId, &live32, nullptr), -1);
     EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session (9999, &live32, &seconds), -3);
-    const auto noRate = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 4), 0.0, "r" });
+    const auto noRate =
+        quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 4), 0.0, "r" });
     EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session ((int) noRate, &live32, &seconds), -4);
-    const auto empty = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "e" });
+    const auto empty =
+        quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "e" });
     EXPECT_EQ (quorvalen_engine_begin_cqt_spectral_session ((int) empty, &live32, &seconds), -5);
 }
 
@@ -179,7 +181,8 @@ TEST_F (SpectralSession, PlaybackThroughTheRackResumesInPlaceAfterAnUndo)
 
     StderrCapture err;
     int undone = 0;
-    const auto out = record (200ms, [&] { undone = quorvalen_engine_undo_cqt_spectral_session (s.session); }, 300ms);
+    const auto out = record (
+        200ms, [&] { undone = quorvalen_engine_undo_cqt_spectral_session (s.session); }, 300ms);
     const auto log = err.finish();
     ASSERT_EQ (undone, (int) s.live);
     EXPECT_NE (log.find ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache " + std::to_string (s.live) + " resumed at "),

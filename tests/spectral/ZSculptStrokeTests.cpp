@@ -39,7 +39,8 @@ TEST_F (ZSculptStroke, AWholePlaneBoxRemovesTheToneButKeepsDirectCurrent)
     ASSERT_EQ (stroke (s.session, wholePlane, 4), (int) s.live);
     const auto log = out.finish();
     EXPECT_EQ (log.rfind ("[QUORVALEN Z SCULPT STFT 1.9.0] session " + std::to_string (s.session)
-                              + " applied (1 points, FFT 4096, hop 256, ", 0),
+                              + " applied (1 points, FFT 4096, hop 256, ",
+                          0),
                0u);
     EXPECT_NE (log.find (" Hz)\n"), std::string::npos);
 
@@ -76,7 +77,9 @@ TEST_F (ZSculptStroke, OutOfRangeValuesAreClampedAndIdenticalBoxesActOnce)
     EXPECT_EQ (maxAbsDifference (run (std::vector<StrokePoint> (5, { 0.4f, 0.45f, 0.05f, 0.05f, 7.0f })), one), 0.0f);
     EXPECT_GT (maxAbsDifference (one, dcAndTone()), 0.1f);
 
-    EXPECT_EQ (maxAbsDifference (run ({ { -3.0f, 1.5f, 0.0f, -1.0f, 0.0f } }), run ({ { 0.0f, 1.0f, 0.001f, 0.001f, 0.0f } })), 0.0f);
+    EXPECT_EQ (
+        maxAbsDifference (run ({ { -3.0f, 1.5f, 0.0f, -1.0f, 0.0f } }), run ({ { 0.0f, 1.0f, 0.001f, 0.001f, 0.0f } })),
+        0.0f);
     EXPECT_EQ (maxAbsDifference (run ({ { 0.5f, 0.5f, 9.0f, 2.0f, 0.0f } }), run (wholePlane)), 0.0f);
 
     const auto boxes = quorvalen::zSculptBoxes (&std::vector<float> { -3.0f, 1.5f, 0.0f, 0.7f, 0.0f }[0], 1);
@@ -104,7 +107,8 @@ TEST_F (ZSculptStroke, ShortSoundsAndRatesWithoutBands)
     EXPECT_EQ (stroke (tiny.session, wholePlane, 4), (int) tiny.live);
 
     // At 30 Hz no constant-Q band fits below the Nyquist frequency: refused, unchanged.
-    const auto slow = quorvalen::insertCacheEntry (engine(), { std::make_unique<juce::AudioBuffer<float>> (sine (1.0, 30.0, 300)), 30.0, "slow" });
+    const auto slow = quorvalen::insertCacheEntry (
+        engine(), { std::make_unique<juce::AudioBuffer<float>> (sine (1.0, 30.0, 300)), 30.0, "slow" });
     const auto s = open ((int) slow);
     ASSERT_GT (s.session, 0);
     const juce::AudioBuffer<float> before (audio (s.live));
@@ -123,7 +127,12 @@ TEST_F (ZSculptStroke, PlaybackThroughTheRackResumesInPlace)
     std::this_thread::sleep_for (300ms);
     StderrCapture err;
     int result = 0;
-    const auto out = record (200ms, [&] { result = stroke (r.session, { { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f } }, 4); }, 300ms);
+    const auto out = record (
+        200ms,
+        [&] {
+        result = stroke (r.session, { { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f } }, 4);
+        },
+        300ms);
     const auto log = err.finish();
     ASSERT_EQ (result, (int) r.live);
     EXPECT_NE (log.find ("s (loop 0, processing 1)\n"), std::string::npos);

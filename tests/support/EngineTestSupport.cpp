@@ -24,7 +24,10 @@ bool waitFor (const std::function<bool()>& condition, std::chrono::milliseconds 
     return true;
 }
 
-StderrCapture::StderrCapture() { testing::internal::CaptureStderr(); }
+StderrCapture::StderrCapture()
+{
+    testing::internal::CaptureStderr();
+}
 
 StderrCapture::~StderrCapture()
 {

@@ -68,15 +68,33 @@ struct FoundryPreviewCall
 
     int play (bool loop = false) const
     {
-        return quorvalen_engine_play_foundry_preview (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs, tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes, bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, loop ? 1 : 0);
+        return quorvalen_engine_play_foundry_preview (
+            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
+            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
+            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
+            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
+            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
+            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, loop ? 1 : 0);
     }
     int refresh() const
     {
-        return quorvalen_engine_refresh_foundry_preview (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs, tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes, bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character);
+        return quorvalen_engine_refresh_foundry_preview (
+            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
+            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
+            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
+            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
+            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
+            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character);
     }
     int exportTo (const char* path) const
     {
-        return quorvalen_engine_export_foundry_preview (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs, tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes, bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, path);
+        return quorvalen_engine_export_foundry_preview (
+            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
+            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
+            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
+            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
+            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
+            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, path);
     }
 };
 

@@ -29,8 +29,8 @@ protected:
     static int cache (const juce::AudioBuffer<float>& audio, double rate = 48000.0) { return cacheAudio (audio, rate); }
 
     // Runs `start`, then records the device output for `duration`.
-    static quorvalen::platform::CapturedAudio record (std::chrono::milliseconds duration,
-                                                      const std::function<void()>& start = [] {})
+    static quorvalen::platform::CapturedAudio record (
+        std::chrono::milliseconds duration, const std::function<void()>& start = [] {})
     {
         quorvalen::platform::startCapture (48000 * 8);
         start();
@@ -39,7 +39,8 @@ protected:
     }
 
     // Records until `frames` frames were captured (or 10 s passed): robust under load.
-    static quorvalen::platform::CapturedAudio recordFrames (std::size_t frames, const std::function<void()>& start = [] {})
+    static quorvalen::platform::CapturedAudio recordFrames (
+        std::size_t frames, const std::function<void()>& start = [] {})
     {
         quorvalen::platform::startCapture (frames + 48000);
         start();

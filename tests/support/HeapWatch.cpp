@@ -76,17 +76,49 @@ void release (void* p) noexcept
 }
 } // namespace
 
-void* operator new (std::size_t size) { return allocate (size); }
-void* operator new[] (std::size_t size) { return allocate (size); }
+void* operator new (std::size_t size)
+{
+    return allocate (size);
+}
+void* operator new[] (std::size_t size)
+{
+    return allocate (size);
+}
 void* operator new (std::size_t size, const std::nothrow_t&) noexcept
 {
-    try { return allocate (size); } catch (...) { return nullptr; }
+    try
+    {
+        return allocate (size);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
 }
 void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept
 {
-    try { return allocate (size); } catch (...) { return nullptr; }
+    try
+    {
+        return allocate (size);
+    }
+    catch (...)
+    {
+        return nullptr;
+    }
 }
-void operator delete (void* p) noexcept { release (p); }
-void operator delete[] (void* p) noexcept { release (p); }
-void operator delete (void* p, std::size_t) noexcept { release (p); }
-void operator delete[] (void* p, std::size_t) noexcept { release (p); }
+void operator delete (void* p) noexcept
+{
+    release (p);
+}
+void operator delete[] (void* p) noexcept
+{
+    release (p);
+}
+void operator delete (void* p, std::size_t) noexcept
+{
+    release (p);
+}
+void operator delete[] (void* p, std::size_t) noexcept
+{
+    release (p);
+}

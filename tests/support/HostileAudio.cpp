@@ -20,12 +20,17 @@ void put16 (Bytes& b, std::uint32_t v, bool big)
 void put32 (Bytes& b, std::uint32_t v, bool big)
 {
     if (big)
-        b.insert (b.end(), { (std::uint8_t) (v >> 24), (std::uint8_t) (v >> 16), (std::uint8_t) (v >> 8), (std::uint8_t) v });
+        b.insert (b.end(),
+                  { (std::uint8_t) (v >> 24), (std::uint8_t) (v >> 16), (std::uint8_t) (v >> 8), (std::uint8_t) v });
     else
-        b.insert (b.end(), { (std::uint8_t) v, (std::uint8_t) (v >> 8), (std::uint8_t) (v >> 16), (std::uint8_t) (v >> 24) });
+        b.insert (b.end(),
+                  { (std::uint8_t) v, (std::uint8_t) (v >> 8), (std::uint8_t) (v >> 16), (std::uint8_t) (v >> 24) });
 }
 
-void putId (Bytes& b, const std::string& id) { b.insert (b.end(), id.begin(), id.begin() + 4); }
+void putId (Bytes& b, const std::string& id)
+{
+    b.insert (b.end(), id.begin(), id.begin() + 4);
+}
 
 Bytes container (const std::vector<Chunk>& chunks, const char* magic, const char* type, bool big)
 {
@@ -54,7 +59,8 @@ Bytes encode (juce::AudioFormat& format, int frames, double rate, int channels, 
             audio.setSample (ch, i, 0.5f * (float) std::sin (0.05 * i + ch));
     juce::MemoryBlock block;
     auto* stream = new juce::MemoryOutputStream (block, false);
-    std::unique_ptr<juce::AudioFormatWriter> writer (format.createWriterFor (stream, rate, (unsigned) channels, bits, {}, quality));
+    std::unique_ptr<juce::AudioFormatWriter> writer (
+        format.createWriterFor (stream, rate, (unsigned) channels, bits, {}, quality));
     if (writer == nullptr)
     {
         delete stream;
@@ -84,7 +90,10 @@ Bytes patchedFlac (std::uint32_t rate, std::uint64_t frames)
     return flac;
 }
 
-Bytes repeated (std::size_t n, std::uint8_t v) { return Bytes (n, v); }
+Bytes repeated (std::size_t n, std::uint8_t v)
+{
+    return Bytes (n, v);
+}
 
 Bytes withCount (std::uint32_t count, bool big, std::size_t pad = 16)
 {
@@ -98,8 +107,14 @@ Bytes withCount (std::uint32_t count, bool big, std::size_t pad = 16)
 }
 } // namespace
 
-Bytes riffWave (const std::vector<Chunk>& chunks, const char* magic) { return container (chunks, magic, "WAVE", false); }
-Bytes formAiff (const std::vector<Chunk>& chunks, const char* type) { return container (chunks, "FORM", type, true); }
+Bytes riffWave (const std::vector<Chunk>& chunks, const char* magic)
+{
+    return container (chunks, magic, "WAVE", false);
+}
+Bytes formAiff (const std::vector<Chunk>& chunks, const char* type)
+{
+    return container (chunks, "FORM", type, true);
+}
 
 Chunk fmtChunk (int channels, std::uint32_t rate, int bits, int tag)
 {
@@ -196,7 +211,8 @@ std::vector<NamedBytes> wellFormedFiles()
     for (int bits : { 8, 16, 24, 32 })
         files.push_back ({ "pcm" + std::to_string (bits) + ".wav",
                            riffWave ({ fmtChunk (2, 44100, bits), { "data", pcmFrames (64, 2, bits) } }) });
-    files.push_back ({ "float.wav", riffWave ({ fmtChunk (2, 48000, 32, 3), { "data", pcmFrames (64, 2, 32, false, true) } }) });
+    files.push_back (
+        { "float.wav", riffWave ({ fmtChunk (2, 48000, 32, 3), { "data", pcmFrames (64, 2, 32, false, true) } }) });
     files.push_back ({ "extensible.wav",
                        riffWave ({ extensibleFmtChunk (4, 48000, 24, false), { "data", pcmFrames (32, 4, 24) } }) });
     Bytes ds64;
@@ -204,12 +220,19 @@ std::vector<NamedBytes> wellFormedFiles()
         for (int k = 0; k < 8; ++k)
             ds64.push_back ((std::uint8_t) (v >> (8 * k)));
     ds64.resize (28, 0);
-    files.push_back ({ "rf64.wav", riffWave ({ { "ds64", ds64 }, fmtChunk (2, 44100, 16),
-                                              { "data", pcmFrames (64, 2, 16), 0xffffffff } },
-                                            "RF64") });
-    files.push_back ({ "pcm16.aiff", formAiff ({ commChunk (2, 64, 16, 44100.0), ssndChunk (pcmFrames (64, 2, 16, true)) }) });
-    files.push_back ({ "sowt.aifc", formAiff ({ commChunk (1, 64, 16, 22050.0, "sowt"), ssndChunk (pcmFrames (64, 1, 16)) }, "AIFC") });
-    files.push_back ({ "fl32.aifc", formAiff ({ commChunk (2, 64, 32, 96000.0, "fl32"), ssndChunk (pcmFrames (64, 2, 32, true, true)) }, "AIFC") });
+    files.push_back (
+        { "rf64.wav",
+          riffWave ({ { "ds64", ds64 }, fmtChunk (2, 44100, 16), { "data", pcmFrames (64, 2, 16), 0xffffffff } },
+                    "RF64") });
+    files.push_back (
+        { "pcm16.aiff", formAiff ({ commChunk (2, 64, 16, 44100.0), ssndChunk (pcmFrames (64, 2, 16, true)) }) });
+    files.push_back (
+        { "sowt.aifc",
+          formAiff ({ commChunk (1, 64, 16, 22050.0, "sowt"), ssndChunk (pcmFrames (64, 1, 16)) }, "AIFC") });
+    files.push_back (
+        { "fl32.aifc",
+          formAiff ({ commChunk (2, 64, 32, 96000.0, "fl32"), ssndChunk (pcmFrames (64, 2, 32, true, true)) },
+                    "AIFC") });
     files.push_back ({ "mono.flac", flacFile (3000, 44100.0) });
     files.push_back ({ "stereo.ogg", oggFile (3000, 44100.0) });
     return files;
@@ -222,17 +245,23 @@ std::vector<HostileCase> hostileFiles()
     std::vector<HostileCase> cases;
 
     // Metadata chunks with hostile sizes and counts: dropped unread, the audio kept.
-    cases.push_back ({ "list-adtl-huge-after-data.wav",
-                       riffWave ({ fmt, data, { "LIST", Bytes { 'a', 'd', 't', 'l', 'l', 't', 'x', 't' }, 0xfffffff0 } }), 100 });
-    cases.push_back ({ "list-huge-before-data.wav", riffWave ({ fmt, { "LIST", Bytes { 'a', 'd', 't', 'l' }, 0xfffffff0 }, data }), -3 });
+    cases.push_back (
+        { "list-adtl-huge-after-data.wav",
+          riffWave ({ fmt, data, { "LIST", Bytes { 'a', 'd', 't', 'l', 'l', 't', 'x', 't' }, 0xfffffff0 } }), 100 });
+    cases.push_back ({ "list-huge-before-data.wav",
+                       riffWave ({ fmt, { "LIST", Bytes { 'a', 'd', 't', 'l' }, 0xfffffff0 }, data }), -3 });
     auto smpl = Bytes (28, 0);
     auto loops = withCount (0x7fffffff, false, 8);
     smpl.insert (smpl.end(), loops.begin(), loops.end());
     cases.push_back ({ "smpl-huge-loop-count.wav", riffWave ({ fmt, { "smpl", smpl }, data }), 100 });
-    cases.push_back ({ "cue-huge-count.wav", riffWave ({ fmt, { "cue ", withCount (0x7fffffff, false) }, data }), 100 });
+    cases.push_back (
+        { "cue-huge-count.wav", riffWave ({ fmt, { "cue ", withCount (0x7fffffff, false) }, data }), 100 });
     cases.push_back ({ "bext-huge.wav", riffWave ({ fmt, data, { "bext", repeated (16, 0x42), 0x27000000 } }), 100 });
-    cases.push_back ({ "ixml-invalid-utf8.wav", riffWave ({ fmt, { "iXML", Bytes { 0xe0, 0xdf, 0xdf, 0xdf, 0xdf, 0xdf, 0xdd, 0x90 } }, data }), 100 });
-    cases.push_back ({ "axml-invalid-utf8.wav", riffWave ({ fmt, { "axml", Bytes { 0xff, 0xfe, 0xc3 } }, data }), 100 });
+    cases.push_back ({ "ixml-invalid-utf8.wav",
+                       riffWave ({ fmt, { "iXML", Bytes { 0xe0, 0xdf, 0xdf, 0xdf, 0xdf, 0xdf, 0xdd, 0x90 } }, data }),
+                       100 });
+    cases.push_back (
+        { "axml-invalid-utf8.wav", riffWave ({ fmt, { "axml", Bytes { 0xff, 0xfe, 0xc3 } }, data }), 100 });
     const auto comm = commChunk (1, 100, 16, 44100.0);
     const auto ssnd = ssndChunk (pcmFrames (100, 1, 16, true));
     cases.push_back ({ "mark-huge-count.aiff", formAiff ({ comm, { "MARK", withCount (0xffff, true) }, ssnd }), 100 });
@@ -247,7 +276,8 @@ std::vector<HostileCase> hostileFiles()
     auto cut = riffWave ({ fmtChunk (2, 44100, 24), { "data", pcmFrames (100, 2, 24) } });
     cut.resize (cut.size() - 200);
     cases.push_back ({ "truncated-mid-frame.wav", cut, 66 });
-    cases.push_back ({ "streamed-no-frames.wav", riffWave ({ fmtChunk (1, 44100, 24), { "data", Bytes { 1 }, 0xffffffff } }), -4 });
+    cases.push_back (
+        { "streamed-no-frames.wav", riffWave ({ fmtChunk (1, 44100, 24), { "data", Bytes { 1 }, 0xffffffff } }), -4 });
     auto cutAiff = formAiff ({ commChunk (2, 100, 16, 44100.0), ssndChunk (pcmFrames (100, 2, 16, true)) });
     cutAiff.resize (cutAiff.size() - 101);
     cases.push_back ({ "truncated.aiff", cutAiff, 74 });
@@ -271,8 +301,15 @@ std::vector<HostileCase> hostileFiles()
     cases.push_back ({ "no-fmt.wav", riffWave ({ data }), -3 });
     cases.push_back ({ "unknown-format-tag.wav", riffWave ({ fmtChunk (1, 44100, 16, 0x674f), data }), -3 });
     cases.push_back ({ "no-channels.wav", riffWave ({ fmtChunk (0, 44100, 16), data }), -3 });
-    cases.push_back ({ "riff-not-wave.wav", [] { auto b = riffWave ({}); std::memcpy (b.data() + 8, "AVI ", 4); return b; }(), -3 });
-    cases.push_back ({ "ssnd-offset-past-end.aiff", formAiff ({ comm, { "SSND", Bytes { 0xff, 0xff, 0, 0, 0, 0, 0, 0 } } }), -3 });
+    cases.push_back ({ "riff-not-wave.wav",
+                       [] {
+        auto b = riffWave ({});
+        std::memcpy (b.data() + 8, "AVI ", 4);
+        return b;
+                      }(),
+                       -3 });
+    cases.push_back (
+        { "ssnd-offset-past-end.aiff", formAiff ({ comm, { "SSND", Bytes { 0xff, 0xff, 0, 0, 0, 0, 0, 0 } } }), -3 });
     return cases;
 }
 

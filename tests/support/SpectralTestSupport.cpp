@@ -46,7 +46,10 @@ quorvalen::platform::CapturedAudio SpectralFixture::record (std::chrono::millise
     return quorvalen::platform::stopCapture();
 }
 
-StdoutCapture::StdoutCapture() { testing::internal::CaptureStdout(); }
+StdoutCapture::StdoutCapture()
+{
+    testing::internal::CaptureStdout();
+}
 
 StdoutCapture::~StdoutCapture()
 {

@@ -40,9 +40,8 @@ protected:
     static juce::AudioBuffer<float>& audio (std::uint32_t cacheId);
 
     // Device output recorded while `during` runs and for `after` beyond it.
-    static quorvalen::platform::CapturedAudio record (std::chrono::milliseconds before,
-                                                      const std::function<void()>& during,
-                                                      std::chrono::milliseconds after);
+    static quorvalen::platform::CapturedAudio
+    record (std::chrono::milliseconds before, const std::function<void()>& during, std::chrono::milliseconds after);
 };
 
 // Standard output written while the object lives (the spectral log lines).

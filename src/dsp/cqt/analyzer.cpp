@@ -11,34 +11,44 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
 
-namespace quorvalen::cqt {
+namespace quorvalen::cqt
+{
 
 using detail::BandPlan;
 using detail::IndexRange;
 using detail::Level;
 using detail::WorkState;
 
-namespace {
+namespace
+{
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+std::int64_t floorDiv (std::int64_t a, std::int64_t b)
+{
     const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return -floorDiv(-a, b); }
+std::int64_t ceilDiv (std::int64_t a, std::int64_t b)
+{
+    return -floorDiv (-a, b);
+}
 
 // A half-open range of times; empty when lo >= hi.
-struct Span {
+struct Span
+{
     std::int64_t lo = 0, hi = 0;
     bool empty() const { return lo >= hi; }
-    Span hull(Span o) const { return empty() ? o : o.empty() ? *this : Span{std::min(lo, o.lo), std::max(hi, o.hi)}; }
-    Span meet(Span o) const { return {std::max(lo, o.lo), std::min(hi, o.hi)}; }
+    Span hull (Span o) const
+    {
+        return empty() ? o : o.empty() ? *this : Span { std::min (lo, o.lo), std::max (hi, o.hi) };
+    }
+    Span meet (Span o) const { return { std::max (lo, o.lo), std::min (hi, o.hi) }; }
 };
 
 // Maps a new store's pages in one call rather than one fault per page as
@@ -47,134 +57,162 @@ struct Span {
 // host, a process's first huge pages wait for the host (2.5 ns a byte against
 // 0.4 for ordinary pages), which made a first call at a new length cost two to
 // three repeated ones.
-void prefault(void* p, std::size_t bytes) noexcept {
+void prefault (void* p, std::size_t bytes) noexcept
+{
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::size_t kMinBytes = std::size_t{1} << 20;
-    if (bytes < kMinBytes) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<std::uintptr_t>(p);
+    constexpr std::size_t kMinBytes = std::size_t { 1 } << 20;
+    if (bytes < kMinBytes)
+        return;
+    const auto page = static_cast<std::uintptr_t> (sysconf (_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t> (p);
     const std::uintptr_t first = (begin + page - 1) / page * page;
     const std::uintptr_t last = (begin + bytes) / page * page;
     // Refused by kernels before 5.14: the pages then fault in as they are written.
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    if (last > first)
+        madvise (reinterpret_cast<void*> (first), last - first, MADV_POPULATE_WRITE);
 #else
-    (void)p;
-    (void)bytes;
+    (void) p;
+    (void) bytes;
 #endif
 }
 
-const detail::BandInfo& bandInfo(const BandPlan& plan, int band) {
-    if (band < 0 || band > plan.bandpass) throw Error("cqt: band number out of range");
-    return plan.bands[static_cast<std::size_t>(band)];
+const detail::BandInfo& bandInfo (const BandPlan& plan, int band)
+{
+    if (band < 0 || band > plan.bandpass)
+        throw Error ("cqt: band number out of range");
+    return plan.bands[static_cast<std::size_t> (band)];
 }
 
 // Analysis runs the levels as a pipeline: each block of a level hands its
 // kept middle, decimated, to the next level's stream, which runs every block
 // whose samples are then complete. Scratch stays at a few blocks per level.
-class AnalysisRun {
+class AnalysisRun
+{
 public:
-    AnalysisRun(const BandPlan& plan, std::span<const float> signal, CoefStore& store, WorkState& work)
-        : plan_(plan), signal_(signal), store_(store), work_(work) {}
+    AnalysisRun (const BandPlan& plan, std::span<const float> signal, CoefStore& store, WorkState& work)
+            : plan_ (plan), signal_ (signal), store_ (store), work_ (work)
+    {}
 
-    void run() {
+    void run()
+    {
         plan();
         const Level& top = plan_.levels[0];
-        for (std::int64_t j = work_.next[0]; j < work_.end[0]; ++j) block(top, j);
-        for (std::size_t l = 1; l < plan_.levels.size(); ++l) pump(l, true);
+        for (std::int64_t j = work_.next[0]; j < work_.end[0]; ++j)
+            block (top, j);
+        for (std::size_t l = 1; l < plan_.levels.size(); ++l)
+            pump (l, true);
     }
 
 private:
     // Blocks of each level: those that hold its bands' coefficients and those
     // whose decimated output the next level's blocks read (where it is not
     // zero), found from the last level up.
-    void plan() {
+    void plan()
+    {
         const auto& levels = plan_.levels;
-        const auto length = static_cast<std::int64_t>(signal_.size());
-        std::vector<Span> support(levels.size());
-        support[0] = {0, length};
-        for (std::size_t l = 1; l < levels.size(); ++l) {
+        const auto length = static_cast<std::int64_t> (signal_.size());
+        std::vector<Span> support (levels.size());
+        support[0] = { 0, length };
+        for (std::size_t l = 1; l < levels.size(); ++l)
+        {
             const std::int64_t reach = levels[l - 1].margin;
-            support[l] = {floorDiv(support[l - 1].lo - reach, 2), ceilDiv(support[l - 1].hi + reach, 2)};
+            support[l] = { floorDiv (support[l - 1].lo - reach, 2), ceilDiv (support[l - 1].hi + reach, 2) };
         }
         Span below;
-        for (std::size_t l = levels.size(); l-- > 0;) {
+        for (std::size_t l = levels.size(); l-- > 0;)
+        {
             const Level& lv = levels[l];
             Span need;
-            for (int b = lv.bandBegin; b < lv.bandEnd; ++b) {
-                const std::int64_t first = store_.firstIndex(b) << store_.timeShift(b);
-                const std::int64_t last =
-                    (store_.firstIndex(b) + static_cast<std::int64_t>(store_.band(b).size())) << store_.timeShift(b);
-                need = need.hull({first >> lv.level, detail::ceilShift(last, lv.level)});
+            for (int b = lv.bandBegin; b < lv.bandEnd; ++b)
+            {
+                const std::int64_t first = store_.firstIndex (b) << store_.timeShift (b);
+                const std::int64_t last = (store_.firstIndex (b) + static_cast<std::int64_t> (store_.band (b).size()))
+                    << store_.timeShift (b);
+                need = need.hull ({ first >> lv.level, detail::ceilShift (last, lv.level) });
             }
-            if (!below.empty())
-                need = need.hull(Span{2 * below.lo, 2 * below.hi}.meet(
-                    {support[l].lo - lv.margin, support[l].hi + lv.margin}));
-            work_.next[l] = need.empty() ? 0 : floorDiv(need.lo, lv.keep);
-            work_.end[l] = need.empty() ? 0 : ceilDiv(need.hi, lv.keep);
+            if (! below.empty())
+                need = need.hull (Span { 2 * below.lo, 2 * below.hi }.meet (
+                    { support[l].lo - lv.margin, support[l].hi + lv.margin }));
+            work_.next[l] = need.empty() ? 0 : floorDiv (need.lo, lv.keep);
+            work_.end[l] = need.empty() ? 0 : ceilDiv (need.hi, lv.keep);
             below = work_.next[l] < work_.end[l]
-                        ? Span{work_.next[l] * lv.keep - lv.margin, work_.end[l] * lv.keep + lv.margin}
-                        : Span{};
+                ? Span { work_.next[l] * lv.keep - lv.margin, work_.end[l] * lv.keep + lv.margin }
+                : Span {};
         }
     }
 
-    void block(const Level& lv, std::int64_t j) {
+    void block (const Level& lv, std::int64_t j)
+    {
         const std::int64_t origin = j * lv.keep - lv.margin;
         const std::int64_t n = lv.size;
         detail::Real* x = work_.samples();
         bool live;
-        if (lv.level == 0) {
-            const auto length = static_cast<std::int64_t>(signal_.size());
-            const std::int64_t b = std::clamp<std::int64_t>(-origin, 0, n);
-            const std::int64_t e = std::clamp<std::int64_t>(length - origin, b, n);
+        if (lv.level == 0)
+        {
+            const auto length = static_cast<std::int64_t> (signal_.size());
+            const std::int64_t b = std::clamp<std::int64_t> (-origin, 0, n);
+            const std::int64_t e = std::clamp<std::int64_t> (length - origin, b, n);
             live = e > b;
-            if (live) {
+            if (live)
+            {
                 // Non-finite samples count as 0.
-                std::fill(x, x + b, detail::Real{});
-                for (std::int64_t i = b; i < e; ++i) {
-                    const float v = signal_[static_cast<std::size_t>(origin + i)];
-                    x[i] = std::isfinite(v) ? v : 0.0f;
+                std::fill (x, x + b, detail::Real {});
+                for (std::int64_t i = b; i < e; ++i)
+                {
+                    const float v = signal_[static_cast<std::size_t> (origin + i)];
+                    x[i] = std::isfinite (v) ? v : 0.0f;
                 }
-                std::fill(x + e, x + n, detail::Real{});
+                std::fill (x + e, x + n, detail::Real {});
             }
-        } else {
-            live = work_.streams[static_cast<std::size_t>(lv.level)].read(origin, n, x);
         }
-        const bool hasNext = !lv.toNext.empty();
+        else
+        {
+            live = work_.streams[static_cast<std::size_t> (lv.level)].read (origin, n, x);
+        }
+        const bool hasNext = ! lv.toNext.empty();
         const std::int64_t keptNext = (origin + lv.margin) / 2;
-        if (!live) {
+        if (! live)
+        {
             // Zeros in, zeros out.
-            detail::clearBands(lv, origin, store_);
-            if (hasNext) push(static_cast<std::size_t>(lv.level) + 1, keptNext, nullptr, lv.keep / 2);
+            detail::clearBands (lv, origin, store_);
+            if (hasNext)
+                push (static_cast<std::size_t> (lv.level) + 1, keptNext, nullptr, lv.keep / 2);
             return;
         }
-        work_.ffts[static_cast<std::size_t>(lv.level)].toSpectrum->run(work_.spectrum.get());
-        detail::analyzeBands(plan_, lv, origin, store_, work_);
-        if (!hasNext) return;
-        detail::decimate(lv, work_);
-        push(static_cast<std::size_t>(lv.level) + 1, keptNext, work_.halfSamples() + lv.margin / 2, lv.keep / 2);
+        work_.ffts[static_cast<std::size_t> (lv.level)].toSpectrum->run (work_.spectrum.get());
+        detail::analyzeBands (plan_, lv, origin, store_, work_);
+        if (! hasNext)
+            return;
+        detail::decimate (lv, work_);
+        push (static_cast<std::size_t> (lv.level) + 1, keptNext, work_.halfSamples() + lv.margin / 2, lv.keep / 2);
     }
 
-    void push(std::size_t l, std::int64_t t, const detail::Real* x, std::int64_t count) {
-        if (work_.next[l] >= work_.end[l]) return;
+    void push (std::size_t l, std::int64_t t, const detail::Real* x, std::int64_t count)
+    {
+        if (work_.next[l] >= work_.end[l])
+            return;
         detail::Stream& s = work_.streams[l];
         if (x)
-            s.append(t, x, count);
+            s.append (t, x, count);
         else
-            s.appendZeros(t, count);
-        pump(l, false);
+            s.appendZeros (t, count);
+        pump (l, false);
     }
 
     // Runs the level's blocks whose samples are all in (or, once the level
     // above has finished, all of them).
-    void pump(std::size_t l, bool finished) {
+    void pump (std::size_t l, bool finished)
+    {
         const Level& lv = plan_.levels[l];
         detail::Stream& s = work_.streams[l];
-        while (work_.next[l] < work_.end[l]) {
+        while (work_.next[l] < work_.end[l])
+        {
             const std::int64_t origin = work_.next[l] * lv.keep - lv.margin;
-            if (!finished && origin + lv.size > s.end()) break;
-            block(lv, work_.next[l]);
+            if (! finished && origin + lv.size > s.end())
+                break;
+            block (lv, work_.next[l]);
             ++work_.next[l];
-            s.drop(origin + lv.keep);
+            s.drop (origin + lv.keep);
         }
     }
 
@@ -186,58 +224,71 @@ private:
 
 // Synthesis pulls: a block of a level asks the next level for its output over
 // the block's span, which runs the blocks that cover it, and so on down.
-class SynthesisRun {
+class SynthesisRun
+{
 public:
-    SynthesisRun(const BandPlan& plan, const CoefStore& store, WorkState& work)
-        : plan_(plan), store_(store), work_(work) {}
+    SynthesisRun (const BandPlan& plan, const CoefStore& store, WorkState& work)
+            : plan_ (plan), store_ (store), work_ (work)
+    {}
 
-    void run(std::int64_t t0, std::span<float> out) {
+    void run (std::int64_t t0, std::span<float> out)
+    {
         const Level& top = plan_.levels[0];
-        const auto t1 = t0 + static_cast<std::int64_t>(out.size());
-        for (std::int64_t j = floorDiv(t0, top.keep); j * top.keep < t1; ++j) {
+        const auto t1 = t0 + static_cast<std::int64_t> (out.size());
+        for (std::int64_t j = floorDiv (t0, top.keep); j * top.keep < t1; ++j)
+        {
             const std::int64_t kept = j * top.keep;
-            const std::int64_t b = std::max(kept, t0), e = std::min(kept + top.keep, t1);
+            const std::int64_t b = std::max (kept, t0), e = std::min (kept + top.keep, t1);
             float* dst = out.data() + (b - t0);
-            if (block(top, j)) {
+            if (block (top, j))
+            {
                 const detail::Real* y = work_.samples() + (b - kept + top.margin);
-                std::transform(y, y + (e - b), dst, [](detail::Real v) { return static_cast<float>(v); });
-            } else {
-                std::fill(dst, dst + (e - b), 0.0f);
+                std::transform (y, y + (e - b), dst, [] (detail::Real v) { return static_cast<float> (v); });
+            }
+            else
+            {
+                std::fill (dst, dst + (e - b), 0.0f);
             }
         }
     }
 
 private:
     // Synthesises block j into work_.samples(); false when it is all zeros.
-    bool block(const Level& lv, std::int64_t j) {
+    bool block (const Level& lv, std::int64_t j)
+    {
         const std::int64_t origin = j * lv.keep - lv.margin;
-        const auto next = static_cast<std::size_t>(lv.level) + 1;
+        const auto next = static_cast<std::size_t> (lv.level) + 1;
         bool lower = false;
-        if (!lv.toNext.empty()) {
+        if (! lv.toNext.empty())
+        {
             const std::int64_t a = origin / 2, count = lv.size / 2;
-            produce(next, a, a + count);
-            lower = work_.streams[next].read(a, count, work_.halfSamples());
-            work_.streams[next].drop(a);
+            produce (next, a, a + count);
+            lower = work_.streams[next].read (a, count, work_.halfSamples());
+            work_.streams[next].drop (a);
         }
-        if (!lower && !detail::hasCoefficients(plan_, lv, origin, store_)) return false;
-        detail::synthesizeBlock(plan_, lv, origin, store_, lower, work_);
+        if (! lower && ! detail::hasCoefficients (plan_, lv, origin, store_))
+            return false;
+        detail::synthesizeBlock (plan_, lv, origin, store_, lower, work_);
         return true;
     }
 
     // Makes level l's output available over [a, b).
-    void produce(std::size_t l, std::int64_t a, std::int64_t b) {
+    void produce (std::size_t l, std::int64_t a, std::int64_t b)
+    {
         const Level& lv = plan_.levels[l];
         detail::Stream& s = work_.streams[l];
-        if (!work_.started[l]) {
+        if (! work_.started[l])
+        {
             work_.started[l] = true;
-            work_.next[l] = floorDiv(a, lv.keep);
+            work_.next[l] = floorDiv (a, lv.keep);
         }
-        for (; work_.next[l] * lv.keep < b; ++work_.next[l]) {
+        for (; work_.next[l] * lv.keep < b; ++work_.next[l])
+        {
             const std::int64_t kept = work_.next[l] * lv.keep;
-            if (block(lv, work_.next[l]))
-                s.append(kept, work_.samples() + lv.margin, lv.keep);
+            if (block (lv, work_.next[l]))
+                s.append (kept, work_.samples() + lv.margin, lv.keep);
             else
-                s.appendZeros(kept, lv.keep);
+                s.appendZeros (kept, lv.keep);
         }
     }
 
@@ -246,81 +297,110 @@ private:
     WorkState& work_;
 };
 
-}  // namespace
+} // namespace
 
-Analyzer::Analyzer(const CqtParams& params) : params_(params), plan_(detail::bandPlan(params)) {}
+Analyzer::Analyzer (const CqtParams& params) : params_ (params), plan_ (detail::bandPlan (params)) {}
 
-int Analyzer::bandCount() const noexcept { return plan_->bandpass; }
-
-double Analyzer::bandCentre(int band) const { return bandInfo(*plan_, band).centre; }
-
-int Analyzer::bandTimeShift(int band) const { return bandInfo(*plan_, band).shift; }
-
-double Analyzer::bandSupport(int band, double factor) const {
-    return static_cast<double>(bandInfo(*plan_, band).support) * factor;
+int Analyzer::bandCount() const noexcept
+{
+    return plan_->bandpass;
 }
 
-void Analyzer::analyze(std::span<const float> signal, CoefStore& out) const {
+double Analyzer::bandCentre (int band) const
+{
+    return bandInfo (*plan_, band).centre;
+}
+
+int Analyzer::bandTimeShift (int band) const
+{
+    return bandInfo (*plan_, band).shift;
+}
+
+double Analyzer::bandSupport (int band, double factor) const
+{
+    return static_cast<double> (bandInfo (*plan_, band).support) * factor;
+}
+
+void Analyzer::analyze (std::span<const float> signal, CoefStore& out) const
+{
     Workspace work;
-    analyze(signal, out, work);
+    analyze (signal, out, work);
 }
 
-void Analyzer::analyze(std::span<const float> signal, CoefStore& out, Workspace& work) const {
-    if (!detail::sameScale(out.plan_->params, plan_->params))
-        throw Error("cqt: the store belongs to an analyzer with other parameters");
-    out.layout(static_cast<std::int64_t>(signal.size()));
-    if (signal.empty()) return;
-    work.state_->prepare(plan_);
+void Analyzer::analyze (std::span<const float> signal, CoefStore& out, Workspace& work) const
+{
+    if (! detail::sameScale (out.plan_->params, plan_->params))
+        throw Error ("cqt: the store belongs to an analyzer with other parameters");
+    out.layout (static_cast<std::int64_t> (signal.size()));
+    if (signal.empty())
+        return;
+    work.state_->prepare (plan_);
     // A store larger than the caches is written past them.
-    constexpr std::size_t kCachedStoreBytes = std::size_t{32} << 20;
-    work.state_->streamStores = out.offset_.back() * sizeof(std::complex<float>) > kCachedStoreBytes;
-    AnalysisRun(*plan_, signal, out, *work.state_).run();
-    if (work.state_->streamStores) detail::storeFence();
+    constexpr std::size_t kCachedStoreBytes = std::size_t { 32 } << 20;
+    work.state_->streamStores = out.offset_.back() * sizeof (std::complex<float>) > kCachedStoreBytes;
+    AnalysisRun (*plan_, signal, out, *work.state_).run();
+    if (work.state_->streamStores)
+        detail::storeFence();
 }
 
-void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out) const {
+void Analyzer::synthesize (const CoefStore& coefs, std::int64_t t0, std::span<float> out) const
+{
     Workspace work;
-    synthesize(coefs, t0, out, work);
+    synthesize (coefs, t0, out, work);
 }
 
-void Analyzer::synthesize(const CoefStore& coefs, std::int64_t t0, std::span<float> out, Workspace& work) const {
-    if (!params_.resynthesis) throw Error("cqt: this analyzer was built for analysis only");
-    if (!detail::sameScale(coefs.plan_->params, plan_->params))
-        throw Error("cqt: the store belongs to an analyzer with other parameters");
-    if (out.empty()) return;
+void Analyzer::synthesize (const CoefStore& coefs, std::int64_t t0, std::span<float> out, Workspace& work) const
+{
+    if (! params_.resynthesis)
+        throw Error ("cqt: this analyzer was built for analysis only");
+    if (! detail::sameScale (coefs.plan_->params, plan_->params))
+        throw Error ("cqt: the store belongs to an analyzer with other parameters");
+    if (out.empty())
+        return;
     const std::int64_t length = coefs.length_;
-    const std::int64_t t1 = t0 + static_cast<std::int64_t>(out.size());
+    const std::int64_t t1 = t0 + static_cast<std::int64_t> (out.size());
     const std::int64_t reach = plan_->maxReach;
     // Nothing reaches this far from the stored coefficients.
-    if (length == 0 || t1 <= -2 * reach || t0 >= length + 2 * reach) {
-        std::fill(out.begin(), out.end(), 0.0f);
+    if (length == 0 || t1 <= -2 * reach || t0 >= length + 2 * reach)
+    {
+        std::fill (out.begin(), out.end(), 0.0f);
         return;
     }
-    work.state_->prepare(plan_);
-    SynthesisRun(*plan_, coefs, *work.state_).run(t0, out);
+    work.state_->prepare (plan_);
+    SynthesisRun (*plan_, coefs, *work.state_).run (t0, out);
 }
 
-Workspace::Workspace() : state_(std::make_unique<WorkState>()) {}
+Workspace::Workspace() : state_ (std::make_unique<WorkState>()) {}
 Workspace::~Workspace() = default;
-Workspace::Workspace(Workspace&&) noexcept = default;
-Workspace& Workspace::operator=(Workspace&&) noexcept = default;
-std::size_t Workspace::bytes() const noexcept { return state_ ? state_->bytes() : 0; }
-
-CoefStore::CoefStore(const Analyzer& analyzer) : plan_(analyzer.plan_) { layout(0); }
-
-bool CoefStore::sameLayout(const CoefStore& other) const noexcept {
-    return length_ == other.length_ && detail::sameScale(plan_->params, other.plan_->params);
+Workspace::Workspace (Workspace&&) noexcept = default;
+Workspace& Workspace::operator= (Workspace&&) noexcept = default;
+std::size_t Workspace::bytes() const noexcept
+{
+    return state_ ? state_->bytes() : 0;
 }
 
-void CoefStore::layout(std::int64_t length) {
+CoefStore::CoefStore (const Analyzer& analyzer) : plan_ (analyzer.plan_)
+{
+    layout (0);
+}
+
+bool CoefStore::sameLayout (const CoefStore& other) const noexcept
+{
+    return length_ == other.length_ && detail::sameScale (plan_->params, other.plan_->params);
+}
+
+void CoefStore::layout (std::int64_t length)
+{
     const BandPlan& plan = *plan_;
     const std::size_t bands = plan.bands.size();
-    if (length == length_ && offset_.size() == bands + 1) return;
+    if (length == length_ && offset_.size() == bands + 1)
+        return;
     length_ = length;
-    shift_.resize(bands);
-    first_.resize(bands);
-    offset_.assign(bands + 1, 0);
-    for (std::size_t b = 0; b < bands; ++b) {
+    shift_.resize (bands);
+    first_.resize (bands);
+    offset_.assign (bands + 1, 0);
+    for (std::size_t b = 0; b < bands; ++b)
+    {
         const int shift = plan.bands[b].shift;
         const std::int64_t reach = plan.bands[b].reach;
         shift_[b] = shift;
@@ -328,58 +408,72 @@ void CoefStore::layout(std::int64_t length) {
         const std::int64_t first = length > 0 ? -(reach >> shift) : 0;
         const std::int64_t last = length > 0 ? (length - 1 + reach) >> shift : -1;
         first_[b] = first;
-        offset_[b + 1] = offset_[b] + static_cast<std::size_t>(last - first + 1);
+        offset_[b + 1] = offset_[b] + static_cast<std::size_t> (last - first + 1);
     }
     // Left uninitialised: analysis writes every coefficient.
-    data_.reset(offset_.back());
+    data_.reset (offset_.back());
 }
 
-void CoefStore::Buffer::reset(std::size_t size) {
+void CoefStore::Buffer::reset (std::size_t size)
+{
     // A store analysed again (an editor keeps one per sound) keeps its memory:
     // fresh pages cost the kernel about as much to supply as analysis to fill.
-    if (size <= capacity_ && 2 * size >= capacity_) {
+    if (size <= capacity_ && 2 * size >= capacity_)
+    {
         size_ = size;
         return;
     }
-    std::free(data_);
+    std::free (data_);
     data_ = nullptr;
     size_ = capacity_ = 0;
-    if (size == 0) return;
-    const std::size_t bytes = size * sizeof(std::complex<float>);
-    data_ = static_cast<std::complex<float>*>(std::malloc(bytes));
-    if (!data_) throw std::bad_alloc();
-    prefault(data_, bytes);
+    if (size == 0)
+        return;
+    const std::size_t bytes = size * sizeof (std::complex<float>);
+    data_ = static_cast<std::complex<float>*> (std::malloc (bytes));
+    if (! data_)
+        throw std::bad_alloc();
+    prefault (data_, bytes);
     size_ = capacity_ = size;
 }
 
-CoefStore::Buffer::Buffer(const Buffer& other) {
-    reset(other.size_);
-    if (size_) std::memcpy(data_, other.data_, size_ * sizeof(std::complex<float>));
+CoefStore::Buffer::Buffer (const Buffer& other)
+{
+    reset (other.size_);
+    if (size_)
+        std::memcpy (data_, other.data_, size_ * sizeof (std::complex<float>));
 }
 
-CoefStore::Buffer& CoefStore::Buffer::operator=(const Buffer& other) {
-    if (this != &other) {
-        reset(other.size_);
-        if (size_) std::memcpy(data_, other.data_, size_ * sizeof(std::complex<float>));
+CoefStore::Buffer& CoefStore::Buffer::operator= (const Buffer& other)
+{
+    if (this != &other)
+    {
+        reset (other.size_);
+        if (size_)
+            std::memcpy (data_, other.data_, size_ * sizeof (std::complex<float>));
     }
     return *this;
 }
 
-CoefStore::Buffer::Buffer(Buffer&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+CoefStore::Buffer::Buffer (Buffer&& other) noexcept
+        : data_ (std::exchange (other.data_, nullptr)), size_ (std::exchange (other.size_, 0)),
+          capacity_ (std::exchange (other.capacity_, 0))
+{}
 
-CoefStore::Buffer& CoefStore::Buffer::operator=(Buffer&& other) noexcept {
-    if (this != &other) {
-        std::free(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
+CoefStore::Buffer& CoefStore::Buffer::operator= (Buffer&& other) noexcept
+{
+    if (this != &other)
+    {
+        std::free (data_);
+        data_ = std::exchange (other.data_, nullptr);
+        size_ = std::exchange (other.size_, 0);
+        capacity_ = std::exchange (other.capacity_, 0);
     }
     return *this;
 }
 
-CoefStore::Buffer::~Buffer() { std::free(data_); }
+CoefStore::Buffer::~Buffer()
+{
+    std::free (data_);
+}
 
-}  // namespace quorvalen::cqt
+} // namespace quorvalen::cqt

@@ -11,23 +11,32 @@
 #include <cstddef>
 #include <memory>
 
-namespace quorvalen::cqt::detail {
+namespace quorvalen::cqt::detail
+{
 
-struct FftwDeleter {
-    void operator()(void* p) const noexcept;
+struct FftwDeleter
+{
+    void operator() (void* p) const noexcept;
 };
 template <class T>
 using FftwArray = std::unique_ptr<T[], FftwDeleter>;
 
 template <class Real = double>
-FftwArray<std::complex<Real>> allocComplex(std::size_t n);
+FftwArray<std::complex<Real>> allocComplex (std::size_t n);
 template <class Real>
-FftwArray<Real> allocReal(std::size_t n);
+FftwArray<Real> allocReal (std::size_t n);
 
-enum class FftKind { Forward, Backward, RealToComplex, ComplexToReal };
+enum class FftKind
+{
+    Forward,
+    Backward,
+    RealToComplex,
+    ComplexToReal
+};
 
 template <class Real>
-class FftPlan {
+class FftPlan
+{
 public:
     using Kind = FftKind;
 
@@ -36,21 +45,21 @@ public:
     // n / 2 + 1 complex values that holds the n real samples at its start. Out
     // of place is faster: for complex transforms by a tenth or more at the band
     // sizes, for real ones at millions of samples.
-    static std::shared_ptr<const FftPlan> get(Kind kind, std::size_t n, bool inPlace = true);
+    static std::shared_ptr<const FftPlan> get (Kind kind, std::size_t n, bool inPlace = true);
 
     // In place.
-    void run(std::complex<Real>* data) const;
+    void run (std::complex<Real>* data) const;
     // Out of place, complex transforms.
-    void run(const std::complex<Real>* in, std::complex<Real>* out) const;
+    void run (const std::complex<Real>* in, std::complex<Real>* out) const;
     // Out of place, real transforms: RealToComplex reads samples and writes
     // spectrum, ComplexToReal the reverse (and overwrites spectrum).
-    void run(Real* samples, std::complex<Real>* spectrum) const;
+    void run (Real* samples, std::complex<Real>* spectrum) const;
 
-    FftPlan(Kind kind, std::size_t n, bool inPlace);
+    FftPlan (Kind kind, std::size_t n, bool inPlace);
 
     ~FftPlan();
-    FftPlan(const FftPlan&) = delete;
-    FftPlan& operator=(const FftPlan&) = delete;
+    FftPlan (const FftPlan&) = delete;
+    FftPlan& operator= (const FftPlan&) = delete;
 
 private:
     Kind kind_;
@@ -60,4 +69,4 @@ private:
 extern template class FftPlan<double>;
 extern template class FftPlan<float>;
 
-}  // namespace quorvalen::cqt::detail
+} // namespace quorvalen::cqt::detail

@@ -11,33 +11,35 @@
 
 #include <vector>
 
-namespace quorvalen::cqt::detail {
+namespace quorvalen::cqt::detail
+{
 
-class WindowShape {
+class WindowShape
+{
 public:
     WindowShape() = default;
     // w(0) = 1 and w(1) = overlap.
-    WindowShape(double overlap, double maxError);
+    WindowShape (double overlap, double maxError);
 
-    double operator()(double d) const;
+    double operator() (double d) const;
     // w is 0 from this distance on.
     double halfWidth() const { return cut_ + 0.5; }
     // Sum over all whole k of w(d - k)^2, the same for every d.
     double energySum() const { return 2.0 * tail_.front() / peak_; }
 
 private:
-    double bump(double u) const;
+    double bump (double u) const;
     // Integral of the bump from y to the cut (y >= 0).
-    double tail(double y) const;
+    double tail (double y) const;
     // Integral of the bump over [x - 1/2, x + 1/2] (x >= 0).
-    double averaged(double x) const;
+    double averaged (double x) const;
 
-    double width_ = 1.0;  // Gaussian width of the bump, in bands
+    double width_ = 1.0; // Gaussian width of the bump, in bands
     double cut_ = 0.0;
-    double floor_ = 0.0;  // where the bump is cut
-    std::vector<double> tail_;   // tail() at evenly spaced nodes over [0, cut]
-    std::vector<double> slope_;  // its slope per node spacing there
-    double peak_ = 1.0;   // averaged(0)
+    double floor_ = 0.0;        // where the bump is cut
+    std::vector<double> tail_;  // tail() at evenly spaced nodes over [0, cut]
+    std::vector<double> slope_; // its slope per node spacing there
+    double peak_ = 1.0;         // averaged(0)
 };
 
-}  // namespace quorvalen::cqt::detail
+} // namespace quorvalen::cqt::detail

@@ -22,11 +22,11 @@ Stretcher::Options stretcherOptions (int options) noexcept
 {
     // The finer engine in real-time mode, on the calling thread only: the audio
     // thread must never wait for a helper thread.
-    Stretcher::Options o = Stretcher::OptionProcessRealTime | Stretcher::OptionEngineFiner
-                         | Stretcher::OptionThreadingNever;
+    Stretcher::Options o =
+        Stretcher::OptionProcessRealTime | Stretcher::OptionEngineFiner | Stretcher::OptionThreadingNever;
     o |= (options & LiveShifter::windowMedium) != 0 ? Stretcher::OptionWindowStandard : Stretcher::OptionWindowShort;
     o |= (options & LiveShifter::channelsTogether) != 0 ? Stretcher::OptionChannelsTogether
-                                                         : Stretcher::OptionChannelsApart;
+                                                        : Stretcher::OptionChannelsApart;
     return o;
 }
 } // namespace
@@ -178,7 +178,7 @@ void LiveShifter::steerTimeRatio() noexcept
     }
 
     const double wanted = steering == Steering::refilling ? 1.0 + steeringAmount
-                        : steering == Steering::draining  ? 1.0 - steeringAmount
+        : steering == Steering::draining                  ? 1.0 - steeringAmount
                                                           : 1.0;
     if (wanted != timeRatio)
     {

@@ -33,7 +33,7 @@ public:
         channelsApart = 0,
         channelsTogether = 1 << 0, // stereo as mid and side: steadier image
         windowShort = 0,
-        windowMedium = 1 << 1,     // longer analysis window: smoother, more delay, more CPU
+        windowMedium = 1 << 1, // longer analysis window: smoother, more delay, more CPU
     };
 
     static constexpr int blockFrames = 512;
@@ -93,14 +93,19 @@ private:
     // Output ring, one vector per channel.
     std::vector<std::vector<float>> ring;
     std::size_t ringSize = 0, ringRead = 0, ringCount = 0;
-    std::size_t discard = 0;   // stretcher output still to drop for alignment
+    std::size_t discard = 0; // stretcher output still to drop for alignment
 
     std::vector<std::vector<float>> scratch; // retrieve target and input staging
     std::vector<std::vector<float>> staged;
     std::vector<float*> scratchPtrs;
     std::vector<const float*> stagedPtrs;
 
-    enum class Steering { none, refilling, draining };
+    enum class Steering
+    {
+        none,
+        refilling,
+        draining
+    };
     Steering steering = Steering::none;
     double timeRatio = 1.0;
     std::uint64_t underruns = 0;

@@ -16,10 +16,10 @@ using RB = RubberBand::RubberBandStretcher;
 
 // Faster engine with short windows and the percussive detector: the beat mode.
 inline constexpr int beat = RB::OptionChannelsTogether | RB::OptionPitchHighQuality | RB::OptionWindowShort
-                            | RB::OptionThreadingNever | RB::OptionDetectorPercussive;
+    | RB::OptionThreadingNever | RB::OptionDetectorPercussive;
 // Finer engine: the synth and ambi modes, and the default stretch.
-inline constexpr int finer = RB::OptionEngineFiner | RB::OptionChannelsTogether | RB::OptionPitchHighQuality
-                             | RB::OptionThreadingNever;
+inline constexpr int finer =
+    RB::OptionEngineFiner | RB::OptionChannelsTogether | RB::OptionPitchHighQuality | RB::OptionThreadingNever;
 // Finer engine for the long drone stretch.
 inline constexpr int drone = RB::OptionEngineFiner | RB::OptionChannelsTogether | RB::OptionThreadingNever;
 // The library's own defaults (faster engine, channels apart, its own threading):

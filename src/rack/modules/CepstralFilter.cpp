@@ -10,14 +10,10 @@ namespace quorvalen
 {
 
 CepstralFilterState::CepstralFilterState()
-    : ringLeft (fftSize), ringRight (fftSize),
-      historyLeft (2 * taps), historyRight (2 * taps),
-      window (fftSize), lifter (fftSize),
-      power (bins), envelope (bins), binMap (bins), binWeight (bins),
-      fftIn (fftSize), fftOut (fftSize),
-      kernel (taps), kernelStep (taps), kernelTaper (taps)
-{
-}
+        : ringLeft (fftSize), ringRight (fftSize), historyLeft (2 * taps), historyRight (2 * taps), window (fftSize),
+          lifter (fftSize), power (bins), envelope (bins), binMap (bins), binWeight (bins), fftIn (fftSize),
+          fftOut (fftSize), kernel (taps), kernelStep (taps), kernelTaper (taps)
+{}
 
 void resetCepstralState (CepstralFilterState& c, double sampleRate)
 {
@@ -283,13 +279,14 @@ void FilterModule::processCepstral (RackBlock block, const QuorvalenRackSettings
 
         if (s.filter.envEnabled)
         {
-            const auto envelope = makeFilterEnvelope (
-                lanes.readAt (P::filterEnvDelay, s.filter.envDelay, q, &cursors[5]),
-                lanes.readAt (P::filterEnvAttack, s.filter.envAttack, q, &cursors[6]),
-                lanes.readAt (P::filterEnvDecay, s.filter.envDecay, q, &cursors[7]),
-                lanes.readAt (P::filterEnvSustain, s.filter.envSustain, q, &cursors[8]), s.filter.envRelease, rate, len);
+            const auto envelope =
+                makeFilterEnvelope (lanes.readAt (P::filterEnvDelay, s.filter.envDelay, q, &cursors[5]),
+                                    lanes.readAt (P::filterEnvAttack, s.filter.envAttack, q, &cursors[6]),
+                                    lanes.readAt (P::filterEnvDecay, s.filter.envDecay, q, &cursors[7]),
+                                    lanes.readAt (P::filterEnvSustain, s.filter.envSustain, q, &cursors[8]),
+                                    s.filter.envRelease, rate, len);
             float e = lanes.readAt (P::filterEnvAmount, s.filter.envAmount, q, &cursors[9]) / 100.0f
-                    * filterEnvelopeAt (envelope, q);
+                * filterEnvelopeAt (envelope, q);
             if (s.filter.envInvert)
                 e = -e;
             if (s.filter.cepsEnvTargetAmount)

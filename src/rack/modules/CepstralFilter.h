@@ -18,29 +18,29 @@ namespace quorvalen
 struct CepstralFilterState
 {
     static constexpr int fftOrder = 11;
-    static constexpr int fftSize = 1 << fftOrder;   // 2048
-    static constexpr int bins = fftSize / 2 + 1;    // 1025
+    static constexpr int fftSize = 1 << fftOrder; // 2048
+    static constexpr int bins = fftSize / 2 + 1;  // 1025
     static constexpr int taps = 256;
     static constexpr int hop = 128;
 
     CepstralFilterState();
 
     double sampleRate = 44100.0;
-    float smoothing = 0.0f;           // one-pole coefficient (5 ms) for shift and warp
+    float smoothing = 0.0f; // one-pole coefficient (5 ms) for shift and warp
     float smoothedShift = 0.0f, smoothedWarp = 0.0f;
     float mappedShift = 0.0f, mappedWarp = 0.0f;
     bool binMapValid = false;
-    int ringWrite = 0;                // 0..2047
-    int historyIndex = 0;             // 0..255
+    int ringWrite = 0;    // 0..2047
+    int historyIndex = 0; // 0..255
     int hopCounter = 0;
     std::unique_ptr<dsp::Fft> fft;
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> amount;
-    std::vector<float> ringLeft, ringRight;         // fftSize
-    std::vector<float> historyLeft, historyRight;   // 2 x taps, each sample written twice
-    std::vector<float> window;                      // fftSize, Hann
-    std::vector<float> lifter;                      // fftSize
+    std::vector<float> ringLeft, ringRight;                // fftSize
+    std::vector<float> historyLeft, historyRight;          // 2 x taps, each sample written twice
+    std::vector<float> window;                             // fftSize, Hann
+    std::vector<float> lifter;                             // fftSize
     std::vector<float> power, envelope, binMap, binWeight; // bins
-    std::vector<std::complex<float>> fftIn, fftOut; // fftSize
+    std::vector<std::complex<float>> fftIn, fftOut;        // fftSize
     std::vector<float> kernel, kernelStep, kernelTaper;    // taps
 };
 

@@ -180,8 +180,8 @@ float FilterLfo::advance (LfoShape shape, double hz, double rate, dsp::NoiseGene
                 // A very slow LFO at a very high rate would overflow the counter.
                 const double hold = std::trunc (rate / hz);
                 randomHold = hold >= (double) std::numeric_limits<std::int32_t>::max()
-                                 ? std::numeric_limits<std::int32_t>::max()
-                                 : std::max (1, (int) hold);
+                    ? std::numeric_limits<std::int32_t>::max()
+                    : std::max (1, (int) hold);
             }
             randomHold -= 1;
             return randomValue;
@@ -269,7 +269,8 @@ void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSet
             if (dirtbox)
             {
                 modulation.dirtboxPhase = fractionOf (modulation.dirtboxPhase + 15.0 / r4);
-                fc = limit ((1.0f + 0.07f * (float) std::sin (twoPiD * modulation.dirtboxPhase)) * fc, 20.0f, maxCutoff);
+                fc =
+                    limit ((1.0f + 0.07f * (float) std::sin (twoPiD * modulation.dirtboxPhase)) * fc, 20.0f, maxCutoff);
             }
 
             float d = b.drive;
@@ -309,7 +310,8 @@ void FilterModule::processStateVariable (RackBlock block, const QuorvalenRackSet
                     float dirtLp = 0.0f;
                     const float band = svfBandPass (x, g, dirtK, f.dirtS1, f.dirtS2, dirtLp);
                     const float dirt = std::tanh (2.35f * band) * dirtNorm - band;
-                    f.dirtEnvelope += (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
+                    f.dirtEnvelope +=
+                        (limit (5.0f * std::abs (band), 0.0f, 1.0f) - f.dirtEnvelope) * dirtEnvCoefficient;
                     const float r = noise.next();
                     float noiseLp = 0.0f;
                     const float bn = svfBandPass (2.0f * r, g, noiseK, f.noiseS1, f.noiseS2, noiseLp);

@@ -14,9 +14,9 @@ namespace quorvalen
 
 struct FilterChannelState
 {
-    float ic1 = 0.0f, ic2 = 0.0f;            // SVF integrators
-    float dirtS1 = 0.0f, dirtS2 = 0.0f;      // dirtbox band-pass integrators
-    float noiseS1 = 0.0f, noiseS2 = 0.0f;    // dirtbox noise band-pass integrators
+    float ic1 = 0.0f, ic2 = 0.0f;         // SVF integrators
+    float dirtS1 = 0.0f, dirtS2 = 0.0f;   // dirtbox band-pass integrators
+    float noiseS1 = 0.0f, noiseS2 = 0.0f; // dirtbox noise band-pass integrators
     float dirtEnvelope = 0.0f;
 };
 
@@ -45,7 +45,7 @@ float filterLfoHz (const QuorvalenRackSettings& settings, float rate) noexcept;
 // The LFO and dirtbox phases and the random shape's held value.
 struct FilterLfo
 {
-    double phase = 0.0;        // cycles in [0, 1)
+    double phase = 0.0; // cycles in [0, 1)
     double dirtboxPhase = 0.0;
     float randomValue = 0.5f;
     std::int32_t randomHold = 0;

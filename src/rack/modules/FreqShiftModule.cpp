@@ -1,9 +1,9 @@
 #include "rack/modules/FreqShiftModule.h"
 
+#include "core/Log.h"
 #include "core/Units.h"
 #include "dsp/Fades.h"
 #include "dsp/OnePole.h"
-#include "core/Log.h"
 #include "dsp/stretch/LiveShifter.h"
 
 #include <algorithm>
@@ -69,7 +69,7 @@ void FreqShiftModule::prepareShifter (const QuorvalenRackSettings& settings)
 
         const auto oversamplerLatency = std::lroundf (frame.latencyInSamples());
         const auto latency = (std::uint64_t) shifter->getStartDelay() + (blockSize - 1)
-                           + (std::uint64_t) std::max (oversamplerLatency, 0L);
+            + (std::uint64_t) std::max (oversamplerLatency, 0L);
         for (auto* v : { &s.inputLeft, &s.inputRight, &s.outputLeft, &s.outputRight })
             v->assign ((size_t) blockSize, 0.0f);
         // The dry path waits as long as the wet one so the two line up sample for sample.

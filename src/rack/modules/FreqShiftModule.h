@@ -27,8 +27,8 @@ struct FreqShiftState
     FreqShiftState& operator= (FreqShiftState&&) noexcept;
 
     std::unique_ptr<platform::LiveShifter> shifter; // null while the module is off
-    std::vector<float> inputLeft, inputRight;   // blockSize each
-    std::vector<float> outputLeft, outputRight; // blockSize each
+    std::vector<float> inputLeft, inputRight;       // blockSize each
+    std::vector<float> outputLeft, outputRight;     // blockSize each
     std::vector<float> dryDelayLeft, dryDelayRight; // max(latency, 1) each
     float wetSmoothLeft = 0.0f, wetSmoothRight = 0.0f;
     std::uint64_t blockSize = 0;
@@ -65,7 +65,7 @@ private:
     double sampleRate = 44100.0;
     int maxBlock = 0;
     float wetSmoothing = dsp::onePoleCoefficient (12000.0f, 44100.0); // low-pass on upward shifts
-    dsp::OversamplingFrame frame; // its work buffer carries the wet signal
+    dsp::OversamplingFrame frame;                                     // its work buffer carries the wet signal
     juce::AudioBuffer<float> dry;
     FreqShiftState shift;
     AutomationLaneCursor shiftCursor; // the shift lane is read once per sample

@@ -73,18 +73,10 @@ void HeatModule::process (RackBlock block, const QuorvalenRackSettings& settings
                 float s;
                 switch (mode)
                 {
-                    case HeatMode::tube:
-                        s = std::tanh (u);
-                        break;
-                    case HeatMode::warm:
-                        s = std::atan (u) * twoOverPi;
-                        break;
-                    case HeatMode::console:
-                        s = std::tanh ((u - u * u * u / 3.0f) * 1.04f) * ceiling;
-                        break;
-                    case HeatMode::broken:
-                        s = 0.04f * std::sin (10.0f * u) + std::tanh (6.0f * u);
-                        break;
+                    case HeatMode::tube: s = std::tanh (u); break;
+                    case HeatMode::warm: s = std::atan (u) * twoOverPi; break;
+                    case HeatMode::console: s = std::tanh ((u - u * u * u / 3.0f) * 1.04f) * ceiling; break;
+                    case HeatMode::broken: s = 0.04f * std::sin (10.0f * u) + std::tanh (6.0f * u); break;
                     default:
                     {
                         // Bleed: the highs of the driven signal, shaped, with a hiss that
@@ -98,8 +90,8 @@ void HeatModule::process (RackBlock block, const QuorvalenRackSettings& settings
                         h.noiseA += (2.0f * r - h.noiseA) * c1800;
                         h.noiseB += (2.0f * r - h.noiseA - h.noiseB) * c10500;
                         const float k = std::pow (std::clamp (4.0f * h.peakEnvelope, 0.0f, 1.0f), 1.15f);
-                        const float t = std::tanh (((0.99f * k + 0.01f) * h.noiseB + 0.28f * twoOverPi * b + 0.72f * a)
-                                                   * outGain);
+                        const float t =
+                            std::tanh (((0.99f * k + 0.01f) * h.noiseB + 0.28f * twoOverPi * b + 0.72f * a) * outGain);
                         const float first = h.output1.lowPass (t, c15500);
                         s = first - h.output2.lowPass (first, c60);
                         break;

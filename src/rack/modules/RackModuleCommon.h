@@ -62,9 +62,8 @@ class RackLanes
 {
 public:
     RackLanes (const QuorvalenRackSettings& settings, const RackTimeline& timeline) noexcept
-        : record (settings), time (timeline)
-    {
-    }
+            : record (settings), time (timeline)
+    {}
 
     const RackTimeline& timeline() const noexcept { return time; }
 

@@ -1,8 +1,8 @@
 #include "rack/modules/SpaceModule.h"
 
 #include "core/Log.h"
-#include "rack/ImpulseResponseLibrary.h"
 #include "dsp/OnePole.h"
+#include "rack/ImpulseResponseLibrary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,8 +28,8 @@ std::size_t wrappedIndex (std::int32_t index, std::size_t count)
 
 void loadInto (Convolution& convolution, const juce::File& file, double sampleRate)
 {
-    convolution.loadImpulseResponse (file, Convolution::Stereo::yes, Convolution::Trim::yes,
-                                     responseLimit (sampleRate), Convolution::Normalise::yes);
+    convolution.loadImpulseResponse (file, Convolution::Stereo::yes, Convolution::Trim::yes, responseLimit (sampleRate),
+                                     Convolution::Normalise::yes);
 }
 
 juce::dsp::ProcessSpec specFor (double sampleRate, int maxBlock, int channels)
@@ -75,8 +75,7 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
 
     const int channels = std::clamp (numChannels, 1, 2);
     if (space.convolution != nullptr && ! space.carriedOver && space.loadedIrIndex == settings.space.irIndex
-        && space.loadedChannels == channels && space.loadedSampleRate == sampleRate
-        && space.loadedMaxBlock == maxBlock)
+        && space.loadedChannels == channels && space.loadedSampleRate == sampleRate && space.loadedMaxBlock == maxBlock)
     {
         space.convolution->reset();
         return;
@@ -109,8 +108,7 @@ void SpaceModule::loadImpulseResponse (const QuorvalenRackSettings& settings, in
     space.loadedChannels = channels;
     space.loadedSampleRate = sampleRate;
     space.loadedMaxBlock = maxBlock;
-    logLine ("[QUORVALEN SPACE] loaded IR %d/%d: %s\n", (int) index + 1, (int) count,
-             file.getFileName().toRawUTF8());
+    logLine ("[QUORVALEN SPACE] loaded IR %d/%d: %s\n", (int) index + 1, (int) count, file.getFileName().toRawUTF8());
 }
 
 void SpaceModule::process (RackBlock block, const QuorvalenRackSettings& settings, const RackLanes& lanes)

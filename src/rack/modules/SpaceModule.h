@@ -26,8 +26,8 @@ struct SpaceState
     // The convolution was carried over to another rate or block size by a
     // preparation: it plays on, but the next load is a full one (search and load).
     bool carriedOver = false;
-    std::vector<float> dryLeft, dryRight;                // maxBlock each
-    std::array<float, 2> highState {}, lowState {};      // wet-path filters per channel
+    std::vector<float> dryLeft, dryRight;           // maxBlock each
+    std::array<float, 2> highState {}, lowState {}; // wet-path filters per channel
 };
 
 class SpaceModule

@@ -15,8 +15,8 @@ constexpr size_t minimumLineLength = 8;
 
 bool delayStateFinite (const SpectralDelayState& delay) noexcept
 {
-    return allFinite ({ delay.lowPassLeft, delay.lowPassRight, delay.noiseLeft, delay.noiseRight,
-                        delay.levelEnvelope });
+    return allFinite (
+        { delay.lowPassLeft, delay.lowPassRight, delay.noiseLeft, delay.noiseRight, delay.levelEnvelope });
 }
 } // namespace
 
@@ -83,8 +83,8 @@ void SpectralDelayModule::process (RackBlock block, const QuorvalenRackSettings&
         delay.writeIndex = 0;
 
     bool outputFinite = true;
-    const bool ran = frame.run (
-        block.buffer, block.start, block.count, outputFinite, [&] (juce::dsp::AudioBlock<float>& up) {
+    const bool ran =
+        frame.run (block.buffer, block.start, block.count, outputFinite, [&] (juce::dsp::AudioBlock<float>& up) {
             float* lines[2] = { delay.lineLeft.data(), delay.lineRight.data() };
             float* lowPass[2] = { &delay.lowPassLeft, &delay.lowPassRight };
             float* hiss[2] = { &delay.noiseLeft, &delay.noiseRight };
@@ -94,16 +94,15 @@ void SpectralDelayModule::process (RackBlock block, const QuorvalenRackSettings&
 
             for (int j = 0; j < samples; ++j)
             {
-                delay.levelEnvelope += ((std::abs (channels[0][j]) + std::abs (channels[1][j])) * 0.5f
-                                        - delay.levelEnvelope)
-                                     * envelopeCoefficient;
+                delay.levelEnvelope +=
+                    ((std::abs (channels[0][j]) + std::abs (channels[1][j])) * 0.5f - delay.levelEnvelope)
+                    * envelopeCoefficient;
                 const float noiseAmp = noiseScale * (2.0f + 0.9f * std::clamp (4.0f * delay.levelEnvelope, 0.0f, 1.0f));
 
                 // Slow drift of the delay time; the sine arguments are radians per second.
                 const double tau = startSeconds + (double) j / r4;
-                const double seconds = std::clamp (0.002 + 0.0013 * t * std::sin (0.3 * tau)
-                                                       + 0.0004 * t * std::sin (4.3 * tau),
-                                                   0.0002, 0.006);
+                const double seconds = std::clamp (
+                    0.002 + 0.0013 * t * std::sin (0.3 * tau) + 0.0004 * t * std::sin (4.3 * tau), 0.0002, 0.006);
                 const double delaySamples = r4 * seconds;
                 double rp = (double) w - delaySamples;
                 if (rp < 0.0)

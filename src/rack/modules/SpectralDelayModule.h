@@ -45,7 +45,6 @@ private:
     double sampleRate = 44100.0;
     float noiseCoefficient = 0.0f, envelopeCoefficient = 0.0f;
     dsp::CoefficientCache timeCoefficient; // the loop's low-pass follows the time
-
 };
 
 } // namespace quorvalen

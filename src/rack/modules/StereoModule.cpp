@@ -38,7 +38,8 @@ void StereoModule::process (RackBlock block, const QuorvalenRackSettings& settin
 
     const float crossover = lanes.read (rackParameter::stereoCrossover, settings.stereo.crossover);
     const float width = lanes.read (rackParameter::stereoWidth, settings.stereo.width);
-    const float c = crossoverCoefficient.get (crossover, [this] (float f) { return dsp::onePoleCoefficient (f, sampleRate); });
+    const float c =
+        crossoverCoefficient.get (crossover, [this] (float f) { return dsp::onePoleCoefficient (f, sampleRate); });
     const float w = 1.0f + width / 10.0f;
     const bool widenLows = settings.stereo.widthBelowCrossover;
 

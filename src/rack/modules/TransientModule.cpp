@@ -32,23 +32,23 @@ void TransientModule::process (RackBlock block, const QuorvalenRackSettings& set
     const float sustainDepth = 0.6f * (sustain / 10.0f);
 
     bool outputFinite = true;
-    const bool ran = frame.run (block.buffer, block.start, block.count, outputFinite,
-                                [&] (juce::dsp::AudioBlock<float>& up) {
-        auto* left = up.getChannelPointer (0);
-        auto* right = up.getChannelPointer (1);
-        const int samples = (int) up.getNumSamples();
-        for (int j = 0; j < samples; ++j)
-        {
-            // A fast follower running ahead of a slow one marks an onset.
-            const float level = (std::abs (left[j]) + std::abs (right[j])) * 0.5f;
-            const float fast = follow.fast.lowPass (level, fastCoefficient);
-            const float slow = follow.slow.lowPass (level, slowCoefficient);
-            const float t = std::clamp ((fast - slow) / (slow + 0.02f), 0.0f, 1.0f);
-            const float gain = 1.0f + attackDepth * t + sustainDepth * (1.0f - t);
-            left[j] = std::tanh (0.97f * gain * left[j]);
-            right[j] = std::tanh (0.97f * gain * right[j]);
-        }
-    });
+    const bool ran =
+        frame.run (block.buffer, block.start, block.count, outputFinite, [&] (juce::dsp::AudioBlock<float>& up) {
+            auto* left = up.getChannelPointer (0);
+            auto* right = up.getChannelPointer (1);
+            const int samples = (int) up.getNumSamples();
+            for (int j = 0; j < samples; ++j)
+            {
+                // A fast follower running ahead of a slow one marks an onset.
+                const float level = (std::abs (left[j]) + std::abs (right[j])) * 0.5f;
+                const float fast = follow.fast.lowPass (level, fastCoefficient);
+                const float slow = follow.slow.lowPass (level, slowCoefficient);
+                const float t = std::clamp ((fast - slow) / (slow + 0.02f), 0.0f, 1.0f);
+                const float gain = 1.0f + attackDepth * t + sustainDepth * (1.0f - t);
+                left[j] = std::tanh (0.97f * gain * left[j]);
+                right[j] = std::tanh (0.97f * gain * right[j]);
+            }
+        });
 
     if (! ran)
         return;
