@@ -13,26 +13,26 @@ extern "C" {
 
 int32_t quorvalen_engine_cache_wav (const char* path)
 {
-    return guardedExport ("quorvalen_engine_cache_wav", -7,
+    return guardedExport ("quorvalen_engine_cache_wav", (int) CacheWavError::badRate,
                           [&] { return cacheWav (engine(), io::validUtf8OrNull (path)); });
 }
 
 int32_t quorvalen_engine_cache_wav_memory (const void* bytes, uint64_t size)
 {
-    return guardedExport ("quorvalen_engine_cache_wav_memory", -6,
+    return guardedExport ("quorvalen_engine_cache_wav_memory", (int) CacheMemoryError::badRate,
                           [&] { return cacheWavMemory (engine(), bytes, size); });
 }
 
 int32_t quorvalen_engine_cache_wav_trimmed (const char* path, float trimStartMs, float fadeInMs)
 {
-    return guardedExport ("quorvalen_engine_cache_wav_trimmed", -5, [&] {
+    return guardedExport ("quorvalen_engine_cache_wav_trimmed", (int) TrimmedIntakeError::readFailed, [&] {
         return cacheWavTrimmed (engine(), io::validUtf8OrNull (path), trimStartMs, fadeInMs);
     });
 }
 
 int32_t quorvalen_engine_cache_wav_memory_trimmed (const void* bytes, uint64_t size, float trimStartMs, float fadeInMs)
 {
-    return guardedExport ("quorvalen_engine_cache_wav_memory_trimmed", -5,
+    return guardedExport ("quorvalen_engine_cache_wav_memory_trimmed", (int) TrimmedIntakeError::readFailed,
                           [&] { return cacheWavMemoryTrimmed (engine(), bytes, size, trimStartMs, fadeInMs); });
 }
 

@@ -21,29 +21,32 @@ using io::DecodedAudio;
 using Stage = io::DecodedAudio::Stage;
 
 // The intake codes of one operation for each decode stage.
+template <typename Code>
 struct StageCodes
 {
-    int notAudio, shape, read, rate;
+    Code notAudio, shape, read, rate;
     int of (Stage stage) const
     {
         switch (stage)
         {
-            case Stage::notAudio: return notAudio;
-            case Stage::shape: return shape;
-            case Stage::read: return read;
-            case Stage::rate: return rate;
+            case Stage::notAudio: return (int) notAudio;
+            case Stage::shape: return (int) shape;
+            case Stage::read: return (int) read;
+            case Stage::rate: return (int) rate;
             case Stage::ok: break;
         }
-        return read;
+        return (int) read;
     }
 };
 
-// Shared by both trimmed intakes once decoded: -3 not audio, -4 shape or rate,
-// -5 read, else the id.
+// Shared by both trimmed intakes once decoded: the id or a TrimmedIntakeError.
 int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStartMs, float fadeInMs, std::string name)
 {
     if (decoded.stage != Stage::ok)
-        return StageCodes { -3, -4, -5, -4 }.of (decoded.stage);
+    {
+        using E = TrimmedIntakeError;
+        return StageCodes<E> { E::notAudio, E::badShapeOrRate, E::readFailed, E::badShapeOrRate }.of (decoded.stage);
+    }
     const auto length = (juce::int64) decoded.buffer->getNumSamples();
     const double rate = decoded.sampleRate;
 
@@ -54,7 +57,7 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
     {
         auto tail = tryAllocateBuffer (buffer->getNumChannels(), kept);
         if (tail == nullptr)
-            return -5;
+            return (int) TrimmedIntakeError::readFailed;
         for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
             tail->copyFrom (ch, 0, *buffer, ch, (int) trim, (int) kept);
         buffer = std::move (tail);
@@ -72,7 +75,7 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
     std::lock_guard lock (engine.engineMutex);
     // A shutdown may have run while we decoded: nothing may appear after it.
     if (! engine.hasDevice())
-        return -2;
+        return (int) TrimmedIntakeError::notReady;
     return (int) insertCacheEntry (engine, CacheEntry { std::move (buffer), rate, std::move (name) });
 }
 
@@ -141,16 +144,16 @@ SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId
 int cacheWav (QuorvalenEngine& engine, const char* path)
 {
     if (path == nullptr)
-        return -1;
+        return (int) CacheWavError::nullPath;
     std::string fullPath;
     juce::File file;
     {
         std::lock_guard lock (engine.engineMutex);
         if (! engine.hasDevice())
-            return -2;
+            return (int) CacheWavError::notReady;
         file = juce::File (juce::String::fromUTF8 (path));
         if (! file.existsAsFile())
-            return -3;
+            return (int) CacheWavError::missing;
         fullPath = file.getFullPathName().toStdString();
         if (const auto id = cachedPathId (engine, fullPath); id != 0)
             return (int) id;
@@ -160,11 +163,14 @@ int cacheWav (QuorvalenEngine& engine, const char* path)
     // open blocks) must not freeze every other export.
     auto decoded = io::decodeAudioFile (file);
     if (decoded.stage != Stage::ok)
-        return StageCodes { -4, -5, -6, -7 }.of (decoded.stage);
+    {
+        using E = CacheWavError;
+        return StageCodes<E> { E::notAudio, E::badShape, E::readFailed, E::badRate }.of (decoded.stage);
+    }
 
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
-        return -2;
+        return (int) CacheWavError::notReady;
     // Another intake of the same path may have finished first: one path, one id.
     if (const auto id = cachedPathId (engine, fullPath); id != 0)
         return (int) id;
@@ -176,30 +182,33 @@ int cacheWav (QuorvalenEngine& engine, const char* path)
 int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t size)
 {
     if (bytes == nullptr || size == 0)
-        return -1;
+        return (int) CacheMemoryError::nullBytes;
     {
         std::lock_guard lock (engine.engineMutex);
         if (! engine.hasDevice())
-            return -2;
+            return (int) CacheMemoryError::notReady;
     }
     if (size > std::numeric_limits<std::size_t>::max())
-        return -3;
+        return (int) CacheMemoryError::notAudio;
     auto decoded = io::decodeAudioMemory (bytes, (std::size_t) size);
     if (decoded.stage != Stage::ok)
-        return StageCodes { -3, -4, -5, -6 }.of (decoded.stage);
+    {
+        using E = CacheMemoryError;
+        return StageCodes<E> { E::notAudio, E::badShape, E::readFailed, E::badRate }.of (decoded.stage);
+    }
 
     std::lock_guard lock (engine.engineMutex);
     if (! engine.hasDevice())
-        return -2;
+        return (int) CacheMemoryError::notReady;
     return (int) insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, memoryLabel });
 }
 
 int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs)
 {
     if (! engine.isReady())
-        return -2;
+        return (int) TrimmedIntakeError::notReady;
     if (path == nullptr || *path == '\0')
-        return -1;
+        return (int) TrimmedIntakeError::nullSource;
     return trimAndInsert (engine, io::decodeAudioFile (juce::File (juce::String::fromUTF8 (path))), trimStartMs,
                           fadeInMs, path);
 }
@@ -208,11 +217,11 @@ int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint
                            float fadeInMs)
 {
     if (! engine.isReady())
-        return -2;
+        return (int) TrimmedIntakeError::notReady;
     if (bytes == nullptr || size == 0)
-        return -1;
+        return (int) TrimmedIntakeError::nullSource;
     if (size > std::numeric_limits<std::size_t>::max())
-        return -3;
+        return (int) TrimmedIntakeError::notAudio;
     return trimAndInsert (engine, io::decodeAudioMemory (bytes, (std::size_t) size), trimStartMs, fadeInMs,
                           memoryLabel);
 }

@@ -63,7 +63,35 @@ enum class CloneError : std::int32_t
 };
 // The copy's new id, or a CloneError.
 
-// Intakes: the new (or, for a cached path, existing) id, or a negative code.
+// Intakes: the new (or, for a cached path, existing) id, or one of these codes.
+enum class CacheWavError : std::int32_t
+{
+    nullPath = -1,
+    notReady = -2,
+    missing = -3,
+    notAudio = -4,
+    badShape = -5,   // no channels or no frame
+    readFailed = -6, // or out of memory
+    badRate = -7,
+};
+enum class CacheMemoryError : std::int32_t
+{
+    nullBytes = -1, // or size 0
+    notReady = -2,
+    notAudio = -3, // or too large to address
+    badShape = -4,
+    readFailed = -5,
+    badRate = -6,
+};
+// Both trimmed intakes.
+enum class TrimmedIntakeError : std::int32_t
+{
+    nullSource = -1, // path null or empty, bytes null or size 0
+    notReady = -2,
+    notAudio = -3,
+    badShapeOrRate = -4,
+    readFailed = -5, // or out of memory
+};
 int cacheWav (QuorvalenEngine& engine, const char* path);
 int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t size);
 int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs);

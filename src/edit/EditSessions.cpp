@@ -87,7 +87,7 @@ CacheEntry* usableWork (QuorvalenEngine& engine, const EditSession& session, boo
 }
 
 // An edit's session and work entry (engineMutex held): code 0 when both are there,
-// -1 for an unknown session, `missingWork` when the work entry has no usable audio.
+// else the operation's `unknownSession` or `noWorkAudio`.
 struct EditTarget
 {
     EditSession* session = nullptr;
@@ -95,14 +95,15 @@ struct EditTarget
     int code = 0;
 };
 
-EditTarget findEditTarget (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork)
+template <typename Code>
+EditTarget findEditTarget (QuorvalenEngine& engine, std::int32_t id, bool needsRate)
 {
     EditTarget target;
     target.session = findSession (engine, id);
     if (target.session == nullptr)
-        target.code = -1;
+        target.code = (int) Code::unknownSession;
     else if ((target.work = usableWork (engine, *target.session, needsRate)) == nullptr)
-        target.code = missingWork;
+        target.code = (int) Code::noWorkAudio;
     return target;
 }
 
@@ -112,20 +113,20 @@ void detachIfPlaying (QuorvalenEngine& engine, const EditSession& session)
 }
 
 // Moves the newest snapshot of `from` into the work entry; the current buffer's
-// copy goes onto `to`. -2 nothing to move, -3 no work audio, -4 out of memory.
+// copy goes onto `to`. The work id or a HistoryMoveError.
 int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
 {
     const auto lock = lockEngine (engine);
     auto* session = findSession (engine, id);
     if (session == nullptr)
-        return -1;
+        return (int) HistoryMoveError::unknownSession;
     auto& from = undo ? session->undoStack : session->redoStack;
     auto& to = undo ? session->redoStack : session->undoStack;
     if (from.empty())
-        return -2;
+        return (int) HistoryMoveError::nothingToMove;
     auto* work = usableWork (engine, *session, false);
     if (work == nullptr)
-        return -3;
+        return (int) HistoryMoveError::noWorkAudio;
     try
     {
         detachIfPlaying (engine, *session);
@@ -138,7 +139,7 @@ int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
     }
     catch (...)
     {
-        return -4;
+        return (int) HistoryMoveError::outOfMemory;
     }
 }
 } // namespace
@@ -167,24 +168,24 @@ int beginProcessingEditSession (QuorvalenEngine& engine, std::int32_t cacheId, s
 int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float start, float end)
 {
     if (! std::isfinite (start) || ! std::isfinite (end))
-        return -2;
+        return (int) EditShapeError::badArgument;
     const float s = std::clamp (start, 0.0f, 1.0f), e = std::clamp (end, 0.0f, 1.0f);
     if (s >= e)
-        return -2;
+        return (int) EditShapeError::badArgument;
 
     const auto lock = lockEngine (engine);
-    const auto [session, work, code] = findEditTarget (engine, id, true, -3);
+    const auto [session, work, code] = findEditTarget<EditShapeError> (engine, id, true);
     if (code != 0)
         return code;
     auto& old = *work->buffer;
     if (old.getNumChannels() < 1)
-        return -2;
+        return (int) EditShapeError::badArgument;
 
     const auto n = old.getNumSamples();
     const int first = (int) std::trunc ((double) s * n);
     const int len = (int) std::trunc ((double) e * n) - first;
     if (len < 1)
-        return -2;
+        return (int) EditShapeError::badArgument;
 
     try
     {
@@ -213,7 +214,7 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
     }
     catch (...)
     {
-        return -4;
+        return (int) EditShapeError::outOfMemory;
     }
 }
 
@@ -221,13 +222,12 @@ namespace
 {
 // The frame of an in-place edit: the lock, the target, its playback detached and its
 // audio pushed for undo, then `edit (work entry)`. The work id, the target's code,
-// or `outOfMemory` when the undo copy could not be made (nothing changed).
-template <typename Edit>
-int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int missingWork, int outOfMemory,
-                 Edit&& edit)
+// or `Code::outOfMemory` when the undo copy could not be made (nothing changed).
+template <typename Code, typename Edit>
+int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, Edit&& edit)
 {
     const auto lock = lockEngine (engine);
-    const auto [session, work, code] = findEditTarget (engine, id, needsRate, missingWork);
+    const auto [session, work, code] = findEditTarget<Code> (engine, id, needsRate);
     if (code != 0)
         return code;
     try
@@ -237,7 +237,7 @@ int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int m
     }
     catch (...)
     {
-        return outOfMemory;
+        return (int) Code::outOfMemory;
     }
     edit (*work);
     return (int) session->workCacheId;
@@ -247,8 +247,8 @@ int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, int m
 int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float fadeMs)
 {
     if (! std::isfinite (fadeMs) || ! (fadeMs > 0.0f))
-        return -2;
-    return editInPlace (engine, id, true, -3, -4, [&] (CacheEntry& work) {
+        return (int) EditShapeError::badArgument;
+    return editInPlace<EditShapeError> (engine, id, true, [&] (CacheEntry& work) {
         auto& b = *work.buffer;
         const int n = b.getNumSamples();
         // A huge fade fades the whole sound.
@@ -267,7 +267,7 @@ int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, floa
 
 int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
-    return editInPlace (engine, id, false, -2, -3, [&] (CacheEntry& work) {
+    return editInPlace<ReverseError> (engine, id, false, [&] (CacheEntry& work) {
         auto& b = *work.buffer;
         for (int ch = 0; ch < b.getNumChannels(); ++ch)
             std::reverse (b.getWritePointer (ch), b.getWritePointer (ch) + b.getNumSamples());
@@ -290,16 +290,16 @@ void setEditHistoryBudgetFloor (std::size_t bytes)
     budgetFloor.store (bytes);
 }
 
-int endProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
+EndEditResult endProcessingEditSession (QuorvalenEngine& engine, std::int32_t id)
 {
     const auto lock = lockEngine (engine);
     auto* session = findSession (engine, id);
     if (session == nullptr)
-        return 1;
+        return EndEditResult::unknownSession;
     detachIfPlaying (engine, *session);
     eraseCacheEntry (engine, session->workCacheId);
     editSessionTable (engine).erase ((std::uint32_t) id);
-    return 0;
+    return EndEditResult::ok;
 }
 
 } // namespace quorvalen

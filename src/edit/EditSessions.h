@@ -25,12 +25,43 @@ inline constexpr std::size_t editHistoryBudgetFloor = std::size_t { 512 } << 20;
 // Tests lower the floor to reach the budget with small sounds.
 void setEditHistoryBudgetFloor (std::size_t bytes);
 
+// The edits answer with the work entry's id or one of these codes; the numbers are
+// those the public header documents. Beginning answers like every session opening
+// (`SessionOpenCode`).
+// Crop (bad bounds) and end fade (a length not above 0).
+enum class EditShapeError : std::int32_t
+{
+    unknownSession = -1,
+    badArgument = -2,
+    noWorkAudio = -3,
+    outOfMemory = -4,
+};
+enum class ReverseError : std::int32_t
+{
+    unknownSession = -1,
+    noWorkAudio = -2,
+    outOfMemory = -3,
+};
+// Undo and redo.
+enum class HistoryMoveError : std::int32_t
+{
+    unknownSession = -1,
+    nothingToMove = -2,
+    noWorkAudio = -3,
+    outOfMemory = -4,
+};
+enum class EndEditResult : std::int32_t
+{
+    ok = 0,
+    unknownSession = 1,
+};
+
 int beginProcessingEditSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outWorkCacheId);
 int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t session, float start, float end);
 int endFadeProcessingEditSession (QuorvalenEngine& engine, std::int32_t session, float fadeMs);
 int reverseProcessingEditSession (QuorvalenEngine& engine, std::int32_t session);
 int undoProcessingEditSession (QuorvalenEngine& engine, std::int32_t session);
 int redoProcessingEditSession (QuorvalenEngine& engine, std::int32_t session);
-int endProcessingEditSession (QuorvalenEngine& engine, std::int32_t session);
+EndEditResult endProcessingEditSession (QuorvalenEngine& engine, std::int32_t session);
 
 } // namespace quorvalen
