@@ -62,7 +62,7 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     changed = false;
     auto* live = sessionLiveBuffer (engine, session);
     if (live == nullptr || ! (session.sampleRate > 0.0))
-        return -4;
+        return (int) StrokeError::liveGone;
     const ReleaseCqt release { session };
     try
     {
@@ -70,13 +70,13 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     }
     catch (const cqt::Error&)
     {
-        return -5; // no analyzer for this rate
+        return (int) StrokeError::strokeFailed; // no analyzer for this rate
     }
     // No bandpass band (an absurd rate): nothing to address.
     if (session.cqtBandCount < 1)
-        return -5;
+        return (int) StrokeError::strokeFailed;
     if (! reanalyseSessionCqt (session, *live))
-        return -4;
+        return (int) StrokeError::liveGone;
 
     const auto plan = makePlan (session);
     const auto touched = scaleCoefficients (session, plan);
@@ -88,7 +88,7 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     if (! edit.takeSnapshot())
     {
         edit.abandon();
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
     // Synthesised before playback is detached: a failure here changes nothing.
     const auto synthesis = synthesiseSessionRange (session, edit.start(), touched.end);
@@ -102,9 +102,9 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
             out[i] = std::clamp (in[i], -0.999f, 0.999f);
     }
     if (! refreshStftState (session, *live, touched.start, touched.end))
-        return -5; // rolled back by the edit frame
+        return (int) StrokeError::strokeFailed; // rolled back by the edit frame
     if (! edit.commit ({}, plan.laser))
-        return -5;
+        return (int) StrokeError::strokeFailed;
     changed = true;
     return (int) session.liveCacheId;
 }
@@ -120,7 +120,7 @@ int runCqtCoefficientStroke (QuorvalenEngine& engine, SpectralSession& session,
     catch (...)
     {
         changed = false;
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
 }
 

@@ -27,30 +27,30 @@ std::unique_ptr<juce::AudioBuffer<float>> roundTrip (const juce::AudioBuffer<flo
 }
 } // namespace
 
-int playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId)
+RoundTripResult playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId)
 {
     const auto lock = lockEngine (engine);
     if (! engineHasDevice (engine))
-        return 1;
+        return RoundTripResult::notReady;
     SpectralEntry entry;
     if (! findSpectralEntry (engine, cacheId, entry))
-        return 2;
+        return RoundTripResult::unknownId;
     if (entry.buffer == nullptr)
-        return 3;
+        return RoundTripResult::noBuffer;
     if (! (entry.sampleRate > 0.0))
-        return 4;
+        return RoundTripResult::badRate;
     if (entry.buffer->getNumChannels() < 1 || entry.buffer->getNumSamples() < 1)
-        return 5;
+        return RoundTripResult::empty;
     try
     {
         stopPlayback (engine);
         playSpectralRender (engine, roundTrip (*entry.buffer, entry.sampleRate), entry.sampleRate);
-        return 0;
+        return RoundTripResult::playing;
     }
     catch (...)
     {
         stopPlayback (engine);
-        return 6;
+        return RoundTripResult::outOfMemory;
     }
 }
 

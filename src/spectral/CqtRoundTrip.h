@@ -8,10 +8,17 @@ namespace quorvalen
 
 class QuorvalenEngine;
 
-// Takes engineMutex for the whole call. 0 playing; 1 not ready or no device; 2
-// unknown id (ids below 1 included); 3 no buffer; 4 rate not above 0; 5 no
-// channels or samples; 6 out of memory or no analysis at this rate (playback
-// stopped).
-int playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId);
+// Takes engineMutex for the whole call.
+enum class RoundTripResult : std::int32_t
+{
+    playing = 0,
+    notReady = 1,  // or no device
+    unknownId = 2, // ids below 1 included
+    noBuffer = 3,
+    badRate = 4,     // not above 0
+    empty = 5,       // no channels or samples
+    outOfMemory = 6, // or no analysis at this rate (playback stopped)
+};
+RoundTripResult playCachedGaboratorRoundtrip (QuorvalenEngine& engine, std::int32_t cacheId);
 
 } // namespace quorvalen

@@ -103,26 +103,26 @@ std::vector<float> smooth (const std::vector<float>& in, int width, int height)
 }
 } // namespace
 
-int analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t cacheId, float* out, std::uint32_t width,
-                           std::int32_t height, float* outSeconds)
+SpectrogramResult analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t cacheId, float* out, std::uint32_t width,
+                                         std::int32_t height, float* outSeconds)
 {
     if (out == nullptr || outSeconds == nullptr)
-        return -1;
+        return SpectrogramResult::nullOutput;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
-        return -2;
+        return SpectrogramResult::badSize;
     std::vector<float> mix;
     double rate = 0.0;
     {
         const auto lock = lockEngine (engine);
         if (! engineReady (engine))
-            return -3;
+            return SpectrogramResult::notReady;
         SpectralEntry entry;
         if (! findSpectralEntry (engine, cacheId, entry))
-            return -4;
+            return SpectrogramResult::unknownId;
         if (entry.buffer == nullptr || ! (entry.sampleRate > 0.0))
-            return -5;
+            return SpectrogramResult::noAudio;
         if (entry.buffer->getNumChannels() < 1 || entry.buffer->getNumSamples() < 1)
-            return -6;
+            return SpectrogramResult::empty;
         rate = entry.sampleRate;
         try
         {
@@ -130,7 +130,7 @@ int analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t cacheId, float*
         }
         catch (...)
         {
-            return -7;
+            return SpectrogramResult::outOfMemory;
         }
     }
     try
@@ -145,11 +145,11 @@ int analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t cacheId, float*
             out[i] = cqtBrightness (smoothed[i], ref);
         *outSeconds = (float) ((double) mix.size() / rate);
         logOut ("[QUORVALEN CQT SPECTROGRAM 0.1.0] analysed cache %d (%d x %d)\n", (int) cacheId, w, h);
-        return 0;
+        return SpectrogramResult::ok;
     }
     catch (...)
     {
-        return -7;
+        return SpectrogramResult::outOfMemory;
     }
 }
 

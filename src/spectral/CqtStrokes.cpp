@@ -4,6 +4,7 @@
 #include "spectral/CqtCoefficientStroke.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
+#include "spectral/SpectralStrokeEdit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -151,7 +152,7 @@ int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::
                         std::int32_t count, float gain, const char* modeName)
 {
     if (points == nullptr || count < 1)
-        return -4;
+        return (int) StrokeError::liveGone;
     bool changed = false;
     const int result = runCqtCoefficientStroke (
         engine, session, [&] (const SpectralSession& s) { return regionGainPlan (s, points, count, gain); }, changed);

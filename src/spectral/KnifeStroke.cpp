@@ -131,13 +131,13 @@ int knife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sess
     const auto records = knifePoints (points, tools, count);
     auto* live = sessionLiveBuffer (engine, session);
     if (live == nullptr)
-        return -5;
+        return (int) StrokeError::strokeFailed;
 
     SpectralStrokeEdit edit (engine, session, *live);
     if (! edit.takeSnapshot())
     {
         edit.abandon();
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
 
     edit.markStftTouched();
@@ -166,12 +166,12 @@ int knife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sess
     const auto start = firstFrame * stftHop - stftSize / 2;
     const auto end = (endFrame - 1) * stftHop + stftSize / 2;
     if (resynthesiseSessionStft (session, *live, start, end) != 0)
-        return -5; // rolled back by the edit frame
+        return (int) StrokeError::strokeFailed; // rolled back by the edit frame
 
     // A huge depth can overflow the bins; such audio is refused rather than kept.
     const float peak = livePeak (*live);
     if (! std::isfinite (peak))
-        return -5;
+        return (int) StrokeError::strokeFailed;
     if (peak > 0.0f)
     {
         const float gain = peakTarget / peak;
@@ -181,7 +181,7 @@ int knife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sess
                 v *= gain;
     }
     if (! edit.commit())
-        return -5;
+        return (int) StrokeError::strokeFailed;
 
     logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d stroke applied (%d edits)\n", (int) sessionId,
             (int) count);
@@ -198,7 +198,7 @@ int applyWebStftDoubleKnife (QuorvalenEngine& engine, SpectralSession& session, 
     }
     catch (...)
     {
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
 }
 

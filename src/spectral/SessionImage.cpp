@@ -63,28 +63,28 @@ void render (QuorvalenEngine& engine, SpectralSession& session, std::int32_t ses
 }
 } // namespace
 
-int renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out, std::uint32_t width,
-                                   std::int32_t height)
+SessionImageResult renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out,
+                                                  std::uint32_t width, std::int32_t height)
 {
     if (out == nullptr)
-        return -1;
+        return SessionImageResult::nullOutput;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
-        return -2;
+        return SessionImageResult::badSize;
     const auto lock = lockEngine (engine);
     auto* session = sessionId >= 1 ? findSpectralSession (engine, (std::uint32_t) sessionId) : nullptr;
     if (session == nullptr)
-        return -3;
+        return SessionImageResult::unknownSession;
     const auto* live = sessionLiveBuffer (engine, *session);
     if (live == nullptr || live->getNumSamples() < 1 || ! (session->sampleRate > 0.0))
-        return -4;
+        return SessionImageResult::liveGone;
     try
     {
         render (engine, *session, sessionId, *live, out, (int) width, (int) height);
-        return 0;
+        return SessionImageResult::ok;
     }
     catch (...)
     {
-        return -5;
+        return SessionImageResult::outOfMemory;
     }
 }
 

@@ -11,11 +11,17 @@ namespace quorvalen
 
 class QuorvalenEngine;
 
-// 0; -1 out null; -2 width outside 32..2048 or height outside 32..1024 (both
-// before the lock); -3 unknown session (ids below 1 included); -4 the live copy
-// is gone, reshaped, empty or the rate not above 0; -5 out of memory or no
-// constant-Q analysis at this rate. Takes engineMutex.
-int renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out, std::uint32_t width,
-                                   std::int32_t height);
+// Takes engineMutex; the size is checked before it.
+enum class SessionImageResult : std::int32_t
+{
+    ok = 0,
+    nullOutput = -1,
+    badSize = -2,        // width outside 32..2048 or height outside 32..1024
+    unknownSession = -3, // ids below 1 included
+    liveGone = -4,       // the live copy is gone, reshaped, empty or the rate not above 0
+    outOfMemory = -5,    // or no constant-Q analysis at this rate
+};
+SessionImageResult renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out,
+                                                  std::uint32_t width, std::int32_t height);
 
 } // namespace quorvalen

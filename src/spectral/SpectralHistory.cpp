@@ -39,14 +39,14 @@ int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
     const auto lock = lockEngine (engine);
     auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
     if (session == nullptr)
-        return -1;
+        return (int) SpectralHistoryError::unknownSession;
     auto& from = redo ? session->redoStack : session->undoStack;
     auto& to = redo ? session->undoStack : session->redoStack;
     if (from.empty())
-        return -2;
+        return (int) SpectralHistoryError::nothingToMove;
     to.reserve (to.size() + 1); // nothing may fail once the audio has moved
     if (! applySpectralUndoRecord (engine, *session, from.back(), redo))
-        return -3;
+        return (int) SpectralHistoryError::notApplied;
     // The two stacks together never hold more than the limit: no trimming here.
     to.push_back (std::move (from.back()));
     from.pop_back();

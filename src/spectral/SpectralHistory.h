@@ -32,8 +32,13 @@ void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record);
 bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session, const SpectralUndoRecord& record,
                               bool redo);
 
-// Take engineMutex. Live cache id; -1 unknown session; -2 nothing to undo or
-// redo; -3 the record could not be applied (it stays where it was).
+// Take engineMutex. The live cache id or one of these.
+enum class SpectralHistoryError : std::int32_t
+{
+    unknownSession = -1,
+    nothingToMove = -2,
+    notApplied = -3, // the record stays where it was
+};
 int undoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
 int redoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
 

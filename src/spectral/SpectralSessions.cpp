@@ -97,18 +97,18 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
     });
 }
 
-int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
+EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
 {
     const auto lock = lockEngine (engine);
     auto& table = spectralSessionTable (engine);
     const auto* session = table.find ((std::uint32_t) sessionId);
     if (session == nullptr)
-        return 1;
+        return EndSpectralResult::unknownSession;
     const auto liveId = session->liveCacheId;
     stopPlaybackOf (engine, liveId);
     eraseCacheEntry (engine, liveId);
     table.erase ((std::uint32_t) sessionId);
-    return 0;
+    return EndSpectralResult::ok;
 }
 
 } // namespace quorvalen

@@ -21,8 +21,13 @@ SessionTable<SpectralSession>& spectralSessionTable (QuorvalenEngine& engine);
 // built or out of memory (nothing inserted).
 int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
                              float* outSeconds);
-// 0 ended (its live copy removed, playback of it stopped); 1 unknown session.
-int endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
+// ok: ended (its live copy removed, playback of it stopped).
+enum class EndSpectralResult : std::int32_t
+{
+    ok = 0,
+    unknownSession = 1,
+};
+EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
 
 // engineMutex held by the caller for these two.
 SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId);

@@ -37,7 +37,7 @@ int ensureStftState (QuorvalenEngine& engine, SpectralSession& session)
         return 0;
     auto* live = sessionLiveBuffer (engine, session);
     if (live == nullptr || ! buildStftState (session, *live))
-        return -4;
+        return (int) StrokeError::liveGone;
     return 0;
 }
 } // namespace
@@ -46,19 +46,19 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
                                    const std::uint32_t* tools, std::int32_t count)
 {
     if (points == nullptr || tools == nullptr || count < 1)
-        return -1;
+        return (int) StrokeError::badPoints;
     if (count > maxStrokePoints)
-        return -2;
+        return (int) StrokeError::tooManyPoints;
     if (! allFinite (points, count))
-        return -1;
+        return (int) StrokeError::badPoints;
 
     const auto lock = lockEngine (engine);
     auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
     if (session == nullptr)
-        return -3;
+        return (int) StrokeError::unknownSession;
     const auto tool = tools[0];
     if (tool > zSculptTool || ! std::all_of (tools, tools + count, [tool] (std::uint32_t t) { return t == tool; }))
-        return -6;
+        return (int) StrokeError::badTools;
 
     switch (tool)
     {
@@ -72,7 +72,7 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
             return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 0.7f, "REDUCER");
         case harmonikTool:
             return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 1.3f, "HARMONIK");
-        default: return -6;
+        default: return (int) StrokeError::badTools;
     }
 }
 

@@ -5,6 +5,7 @@
 // neither committed nor rolled back (an exception left the stroke) rolls back.
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralUndoRecord.h"
+#include "spectral/StrokeError.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

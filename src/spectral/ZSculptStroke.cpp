@@ -241,13 +241,13 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
 {
     auto* live = sessionLiveBuffer (engine, session);
     if (live == nullptr || points == nullptr || count < 1 || ! (session.sampleRate > 0.0))
-        return -4;
+        return (int) StrokeError::liveGone;
 
     auto boxes = zSculptBoxes (points, count);
     const auto index = timeIndex (boxes);
     const auto axis = frequencyAxis (session.sampleRate);
     if (! axis)
-        return -5;
+        return (int) StrokeError::strokeFailed;
 
     const auto numSamples = (std::int64_t) session.numSamples;
     const auto frameCount = std::max<std::int64_t> (1, numSamples / hop + 1);
@@ -267,7 +267,7 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
     if (! edit.takeSnapshot())
     {
         edit.abandon();
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
     edit.detachPlayback();
     const int channels = std::min (edit.channels(), 2);
@@ -280,10 +280,10 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
         const auto start = firstCarved * hop - centreOffset;
         const auto end = lastCarved * hop + centreOffset;
         if (! refreshStftState (session, *live, start, end))
-            return -5; // rolled back by the edit frame
+            return (int) StrokeError::strokeFailed; // rolled back by the edit frame
     }
     if (! edit.commit (std::move (boxes)))
-        return -5;
+        return (int) StrokeError::strokeFailed;
 
     logOut ("[QUORVALEN Z SCULPT STFT 1.9.0] session %d applied (%d points, FFT %d, hop %d, %.1f -> %.1f Hz)\n",
             (int) sessionId, (int) count, fftSize, hop, axis->fHigh, axis->fLow);
@@ -320,7 +320,7 @@ int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::ui
     }
     catch (...)
     {
-        return -5;
+        return (int) StrokeError::strokeFailed;
     }
 }
 
