@@ -32,9 +32,6 @@ EXCEPTIONS = {
     # The Foundry's lanes, generation and audition stages sit in the engine's chain;
     # this is the Foundry's one access file.
     ("foundry/FoundryEngineAccess.cpp", "engine/QuorvalenEngine.h"),
-    # Its playback half: the refresh swaps in a crossfading source of the Foundry's
-    # own, which playback's gapless swap (plain memory sources only) cannot build yet.
-    ("foundry/FoundryEngineAccessPlayback.cpp", "engine/QuorvalenEngine.h"),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

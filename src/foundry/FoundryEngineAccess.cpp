@@ -150,4 +150,61 @@ double finishedPreviewRateOf (QuorvalenEngine& engine)
     return engine.finishedPreviewSampleRate;
 }
 
+std::unique_lock<std::recursive_mutex> lockRender (QuorvalenEngine& engine)
+{
+    return std::unique_lock (engine.renderLock);
+}
+
+void neutraliseFoundryAudition (QuorvalenEngine& engine)
+{
+    engine.auditionHighPass.makeInactive();
+    engine.auditionLowPass.makeInactive();
+    // The main preview's speed is 1 after any stop; a refresh keeps what plays at
+    // its live pitch instead of jumping to 1 while the speed says otherwise.
+    setResamplingRatio (engine, engine.foundryMainPreviewSpeed.load());
+    auto& c = engine.auditionCharacterSource;
+    c.level.exchange (1.0f);
+    c.mode.exchange (0);
+    c.transientAmount.exchange (0.0f);
+    c.bodyHeat.exchange (0.0f);
+    c.tailHeat.exchange (0.0f);
+    c.heatMode.exchange (0);
+    c.overtoneDrive.exchange (0.0f);
+    c.width.exchange (0.0f);
+}
+
+void setFinishedPreviewRate (QuorvalenEngine& engine, double rate)
+{
+    engine.finishedPreviewSampleRate = rate;
+}
+
+void publishPreviewPosition (QuorvalenEngine& engine, double lengthSeconds, bool loop, double position)
+{
+    auto& region = engine.regionFilterSource;
+    region.speed.exchange (std::clamp (engine.foundryMainPreviewSpeed.load(), 0.25, 4.0));
+    region.previewLengthSeconds.exchange (std::max (lengthSeconds, 0.0));
+    region.looping.exchange (loop);
+    region.playbackPositionSeconds.exchange (position);
+}
+
+bool previewDeviceReady (QuorvalenEngine& engine)
+{
+    return engine.hasDevice();
+}
+
+bool previewLooping (QuorvalenEngine& engine)
+{
+    return engine.foundryMainPreviewLooping;
+}
+
+void setPreviewLooping (QuorvalenEngine& engine, bool loop)
+{
+    engine.foundryMainPreviewLooping = loop;
+}
+
+bool previewAttached (QuorvalenEngine& engine)
+{
+    return engine.hasDevice() && engine.playbackBuffer != nullptr && engine.currentSource != nullptr;
+}
+
 } // namespace quorvalen::foundry

@@ -124,6 +124,13 @@ std::unique_lock<std::recursive_mutex> lockRender (QuorvalenEngine& engine);
 void neutraliseFoundryAudition (QuorvalenEngine& engine);
 // Caller holds the engine mutex.
 void setFinishedPreviewRate (QuorvalenEngine& engine, double rate);
+// The region filter's view of the main preview: speed, length, loop, position.
+void publishPreviewPosition (QuorvalenEngine& engine, double lengthSeconds, bool loop, double position);
+// Ready and holding a device.
+bool previewDeviceReady (QuorvalenEngine& engine);
+// Whether the main preview loops.
+bool previewLooping (QuorvalenEngine& engine);
+void setPreviewLooping (QuorvalenEngine& engine, bool loop);
 
 // Installing a finished preview; the caller holds the engine mutex.
 // Detaches playback and plays the preview from its start as the main preview.

@@ -75,6 +75,39 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
     return true;
 }
 
+void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio, double sourceRate,
+                        const std::function<BuiltSource (const RunningSource&)>& build,
+                        const std::function<void (double)>& duringSwap)
+{
+    auto& transport = engine.transportSource;
+    // Destroyed after the callback lock is released.
+    std::unique_ptr<juce::PositionableAudioSource> retiredSource;
+    std::unique_ptr<juce::AudioBuffer<float>> retiredBuffer;
+    // The audio thread stays outside the chain while its source is swapped, so no
+    // block is skipped and nothing reads the old buffer afterwards.
+    const juce::ScopedLock callbackLock (engine.deviceManager->getAudioCallbackLock());
+    RunningSource running;
+    running.wasPlaying = transport.isPlaying();
+    running.readPosition = std::max<juce::int64> (engine.currentSource->getNextReadPosition(), 0);
+    running.playbackAudio = engine.playbackBuffer.get();
+    auto built = build (running);
+
+    transport.setSource (built.source.get(), 0, nullptr, sourceRate, 2);
+    transport.setPosition (built.positionSeconds);
+    transport.setGain (1.0f);
+    retiredSource = std::exchange (engine.currentSource, std::move (built.source));
+    retiredBuffer = std::exchange (engine.playbackBuffer, std::move (audio));
+    engine.playingCacheId = 0;
+    duringSwap (built.positionSeconds);
+    if (running.wasPlaying)
+        transport.start();
+}
+
+void stopTransport (QuorvalenEngine& engine)
+{
+    engine.transportSource.stop();
+}
+
 void detachSource (QuorvalenEngine& engine)
 {
     engine.transportSource.stop();

@@ -57,6 +57,32 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
                         const std::function<std::optional<double> (double)>& placeAt,
                         const std::function<void (double)>& duringSwap);
 
+// What a caller's own replacement source is built from, inside the swap.
+struct RunningSource
+{
+    bool wasPlaying = false;
+    // The old source's next read position, in samples (not below 0).
+    juce::int64 readPosition = 0;
+    // The engine's playback buffer being replaced (may be null).
+    const juce::AudioBuffer<float>* playbackAudio = nullptr;
+};
+struct BuiltSource
+{
+    std::unique_ptr<juce::PositionableAudioSource> source;
+    double positionSeconds = 0.0;
+};
+// The same swap with a source of the caller's own (a crossfade, say): `audio`
+// becomes the engine's playback buffer and `build` makes the source that reads it
+// from the running source's state, under the callback lock. Unlike the swap above
+// an attached but paused source is replaced too (and stays paused), the ratio is
+// kept, the gain goes to 1 and the cache id to 0. `duringSwap (position)` runs
+// inside. The caller makes sure a source is attached.
+void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> audio, double sourceRate,
+                        const std::function<BuiltSource (const RunningSource&)>& build,
+                        const std::function<void (double)>& duringSwap);
+// Stops the transport, keeping its source.
+void stopTransport (QuorvalenEngine& engine);
+
 // Stops the transport and lets go of the source, the playback buffer and the
 // playing flags (the engine's stopPlayback also resets the chain's stages).
 void detachSource (QuorvalenEngine& engine);
