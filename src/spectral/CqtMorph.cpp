@@ -197,27 +197,27 @@ int createCqtMorph (QuorvalenEngine& engine, const MorphRequest& r)
 {
     auto lock = lockEngine (engine);
     if (! engineReadyWithDevice (engine))
-        return -1;
+        return (int) MorphError::notReady;
     if (r.kind > 1)
-        return -8;
+        return (int) MorphError::badKind;
     if ((std::uint32_t) r.preset > 14)
-        return -9;
+        return (int) MorphError::badPreset;
 
     Inputs in;
     const auto lookA = lookupSource (engine, r.idA, in.a);
     const auto lookB = lookupSource (engine, r.idB, in.b);
     if (lookA == SourceLookup::unknownId)
-        return -2;
+        return (int) MorphError::unknownA;
     if (lookB == SourceLookup::unknownId)
-        return -3;
+        return (int) MorphError::unknownB;
     if (lookA == SourceLookup::noBuffer || lookB == SourceLookup::noBuffer)
-        return -4;
+        return (int) MorphError::noBuffer;
     if (lookA == SourceLookup::badRate || lookB == SourceLookup::badRate)
-        return -5;
+        return (int) MorphError::badRate;
     const auto& A = *in.a.buffer;
     const auto& B = *in.b.buffer;
     if (A.getNumChannels() < 1 || A.getNumSamples() < 1 || B.getNumChannels() < 1 || B.getNumSamples() < 1)
-        return -6;
+        return (int) MorphError::empty;
 
     in.sr = in.a.sampleRate;
     const double bAtRate = std::round (B.getNumSamples() / (in.b.sampleRate / in.sr));
@@ -230,7 +230,7 @@ int createCqtMorph (QuorvalenEngine& engine, const MorphRequest& r)
     }
     catch (...)
     {
-        return -7;
+        return (int) MorphError::renderFailed;
     }
 }
 

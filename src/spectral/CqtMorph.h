@@ -24,9 +24,20 @@ struct MorphRequest
     std::int32_t preset = 0; // note length of the swing, 0..14
 };
 
-// The new id, or -1 not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
-// unknown; -3 idB unknown; -4 a buffer missing; -5 a bad rate; -6 no channels or
-// samples; -7 failure while rendering. Holds the engine lock throughout.
+// The new id, or one of these (tested in the order: not ready, kind, preset,
+// then the entries). Holds the engine lock throughout.
+enum class MorphError : std::int32_t
+{
+    notReady = -1,
+    unknownA = -2,
+    unknownB = -3,
+    noBuffer = -4,
+    badRate = -5,
+    empty = -6, // no channels or samples
+    renderFailed = -7,
+    badKind = -8,   // above 1
+    badPreset = -9, // outside 0..14
+};
 int createCqtMorph (QuorvalenEngine& engine, const MorphRequest& request);
 
 // Note length of a swing preset in beats: 4, 2, 1, 1/2, 1/4, straight, triplet or dotted.

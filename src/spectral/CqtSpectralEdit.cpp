@@ -66,9 +66,9 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
                            const std::uint32_t* modes, int count)
 {
     if (edits == nullptr || modes == nullptr || count < 1)
-        return -1;
+        return (int) SpectralEditError::badArrays;
     if (count > maxSpectralEdits)
-        return -2;
+        return (int) SpectralEditError::tooManyEdits;
     auto brushes = makeBrushRecords (edits, modes, count);
 
     // Copy the source under the lock; render without it.
@@ -78,13 +78,13 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
     {
         auto lock = lockEngine (engine);
         if (! engineReady (engine))
-            return -3;
+            return (int) SpectralEditError::notReady;
         SourceAudio source;
         switch (lookupSource (engine, cacheId, source))
         {
-            case SourceLookup::unknownId: return -4;
+            case SourceLookup::unknownId: return (int) SpectralEditError::unknownId;
             case SourceLookup::noBuffer:
-            case SourceLookup::badRate: return -5;
+            case SourceLookup::badRate: return (int) SpectralEditError::noAudio;
             case SourceLookup::ok: break;
         }
         try
@@ -93,13 +93,13 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
         }
         catch (...)
         {
-            return -7;
+            return (int) SpectralEditError::renderFailed;
         }
         sampleRate = source.sampleRate;
         generation = cacheGeneration (engine);
     }
     if (input->getNumChannels() < 1 || input->getNumSamples() < 1)
-        return -6;
+        return (int) SpectralEditError::empty;
 
     try
     {
@@ -109,16 +109,16 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
         auto lock = lockEngine (engine);
         // A shutdown or a clear during the render: the result has nowhere to go.
         if (! engineReady (engine))
-            return -3;
+            return (int) SpectralEditError::notReady;
         if (cacheGeneration (engine) != generation)
-            return -4;
+            return (int) SpectralEditError::unknownId;
         const auto id = insertRendered (engine, std::move (out), sampleRate, editLabel);
         logOut ("[QUORVALEN CQT SPECTROGRAM 0.1.0] rendered cache %d from %d edits\n", (int) id, count);
         return (int) id;
     }
     catch (...)
     {
-        return -7;
+        return (int) SpectralEditError::renderFailed;
     }
 }
 

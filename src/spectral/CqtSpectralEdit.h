@@ -17,9 +17,17 @@ namespace quorvalen::spectral
 
 inline constexpr int maxSpectralEdits = 20000;
 
-// The new id, or -1 null array or count < 1; -2 count above 20000; -3 not ready;
-// -4 unknown id (or the cache was cleared during the render); -5 no buffer or bad
-// rate; -6 no channels or samples; -7 failure while copying or rendering.
+// The new id, or one of these.
+enum class SpectralEditError : std::int32_t
+{
+    badArrays = -1,    // a null array or a count below 1
+    tooManyEdits = -2, // above maxSpectralEdits
+    notReady = -3,
+    unknownId = -4,    // or the cache was cleared during the render
+    noAudio = -5,      // no buffer or a bad rate
+    empty = -6,        // no channels or samples
+    renderFailed = -7, // while copying or rendering
+};
 int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const float* edits,
                            const std::uint32_t* modes, int count);
 

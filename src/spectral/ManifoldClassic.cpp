@@ -83,16 +83,16 @@ int lookupSources (QuorvalenEngine& engine, const ManifoldRequest& r, std::vecto
         auto& s = sources[(std::size_t) i];
         switch (lookupSource (engine, r.ids[i], s.audio))
         {
-            case SourceLookup::unknownId: return -3;
-            case SourceLookup::noBuffer: return -4;
-            case SourceLookup::badRate: return -5;
+            case SourceLookup::unknownId: return (int) ManifoldError::unknownId;
+            case SourceLookup::noBuffer: return (int) ManifoldError::noBuffer;
+            case SourceLookup::badRate: return (int) ManifoldError::badRate;
             case SourceLookup::ok: break;
         }
         const auto& b = *s.audio.buffer;
         const double atManifoldRate = b.getNumSamples() * manifoldRate / s.audio.sampleRate;
         if (b.getNumChannels() < 1 || b.getNumSamples() < 1 || ! (atManifoldRate > 0.0)
             || atManifoldRate > 2147483647.0)
-            return -6;
+            return (int) ManifoldError::empty;
         s.length = std::max<std::int64_t> (1, std::llround (atManifoldRate));
     }
     return 0;
@@ -167,10 +167,10 @@ int createManifoldClassic (QuorvalenEngine& engine, const ManifoldRequest& r)
 {
     auto lock = lockEngine (engine);
     if (! engineReadyWithDevice (engine))
-        return -1;
+        return (int) ManifoldError::notReady;
     if (r.ids == nullptr || r.gains == nullptr || r.roles == nullptr || r.count < 1 || r.count > manifoldMaxSources
         || r.primary < 0 || r.primary >= r.count)
-        return -2;
+        return (int) ManifoldError::badArguments;
     try
     {
         std::vector<Source> sources ((std::size_t) r.count);
@@ -181,7 +181,7 @@ int createManifoldClassic (QuorvalenEngine& engine, const ManifoldRequest& r)
     }
     catch (...)
     {
-        return -7;
+        return (int) ManifoldError::outOfMemory;
     }
 }
 

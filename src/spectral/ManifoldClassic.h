@@ -28,9 +28,17 @@ struct ManifoldRequest
     std::uint32_t loopMask = 0;
 };
 
-// The new id, or -1 not ready; -2 bad arrays, count or primary; -3 unknown id;
-// -4 entry without buffer; -5 bad rate; -6 no channels or samples, or a length at
-// 44.1 kHz out of range; -7 out of memory. Holds the engine lock throughout.
+// The new id, or one of these. Holds the engine lock throughout.
+enum class ManifoldError : std::int32_t
+{
+    notReady = -1,
+    badArguments = -2, // arrays, count or primary
+    unknownId = -3,
+    noBuffer = -4,
+    badRate = -5,
+    empty = -6, // no channels or samples, or a length at 44.1 kHz out of range
+    outOfMemory = -7,
+};
 int createManifoldClassic (QuorvalenEngine& engine, const ManifoldRequest& request);
 
 } // namespace quorvalen::spectral
