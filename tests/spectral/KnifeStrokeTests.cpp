@@ -123,23 +123,13 @@ TEST_F (KnifeStroke, AChangingStrokeSetsThePeakAndResynthesisesTheRest)
 
 TEST_F (KnifeStroke, PlaybackResumesInPlaceWhileAStrokeLandsOnThePlayingLiveCopy)
 {
-    const auto r = open (cache (positionRamp(), 48000.0));
-    ASSERT_EQ (quorvalen_engine_play_cached ((int) r.live, 0.0f, 100.0f), 0);
-    std::this_thread::sleep_for (300ms);
-    StderrCapture err;
-    int result = 0;
-    const auto out = record (
-        200ms,
-        [&] {
-        result = stroke (r.session, { { 0.9f, 0.1f, 0.01f, 0.01f, 1.0f } }, 0);
-        },
-        300ms);
-    const auto log = err.finish();
-    ASSERT_EQ (result, (int) r.live);
-    EXPECT_NE (log.find ("s (loop 0, processing 0)\n"), std::string::npos);
+    const auto r = strokeWhilePlaying ([] (int live) { return quorvalen_engine_play_cached (live, 0.0f, 100.0f); },
+                                       { 0.9f, 0.1f, 0.01f, 0.01f, 1.0f }, 0);
+    ASSERT_EQ (r.result, (int) r.live);
+    EXPECT_NE (r.log.find ("s (loop 0, processing 0)\n"), std::string::npos);
     EXPECT_FALSE (engine().playingThroughRack);
     // The knife rescaled the ramp to a 0.97 peak.
-    const float skipped = rampSecondsSkipped (out.left, 0.97f / 0.35f);
+    const float skipped = rampSecondsSkipped (r.out.left, 0.97f / 0.35f);
     EXPECT_GT (skipped, 0.0f);
     EXPECT_LT (skipped, 0.15f);
 }

@@ -122,22 +122,13 @@ TEST_F (ZSculptStroke, ShortSoundsAndRatesWithoutBands)
 TEST_F (ZSculptStroke, PlaybackThroughTheRackResumesInPlace)
 {
     // A small box high up barely touches a ramp; the playback position is what counts.
-    const auto r = open (cache (positionRamp(), 48000.0));
-    ASSERT_EQ (quorvalen_engine_play_cached_with_processing ((int) r.live, "{}", 100.0f, 0), 0);
-    std::this_thread::sleep_for (300ms);
-    StderrCapture err;
-    int result = 0;
-    const auto out = record (
-        200ms,
-        [&] {
-        result = stroke (r.session, { { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f } }, 4);
-        },
-        300ms);
-    const auto log = err.finish();
-    ASSERT_EQ (result, (int) r.live);
-    EXPECT_NE (log.find ("s (loop 0, processing 1)\n"), std::string::npos);
+    const auto r = strokeWhilePlaying (
+        [] (int live) { return quorvalen_engine_play_cached_with_processing (live, "{}", 100.0f, 0); },
+        { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f }, 4);
+    ASSERT_EQ (r.result, (int) r.live);
+    EXPECT_NE (r.log.find ("s (loop 0, processing 1)\n"), std::string::npos);
     EXPECT_TRUE (engine().playingThroughRack);
-    const float skipped = rampSecondsSkipped (out.left);
+    const float skipped = rampSecondsSkipped (r.out.left);
     EXPECT_GT (skipped, 0.0f);
     EXPECT_LT (skipped, 0.15f);
 }

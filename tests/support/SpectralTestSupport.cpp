@@ -1,5 +1,7 @@
 #include "SpectralTestSupport.h"
 
+#include "EngineTestSupport.h"
+
 #include "engine/QuorvalenEngine.h"
 
 #include <cmath>
@@ -44,6 +46,23 @@ quorvalen::platform::CapturedAudio SpectralFixture::record (std::chrono::millise
     during();
     std::this_thread::sleep_for (after);
     return quorvalen::platform::stopCapture();
+}
+
+SpectralFixture::StrokeWhilePlaying SpectralFixture::strokeWhilePlaying (const std::function<int (int)>& play,
+                                                                         StrokePoint point, std::uint32_t tool)
+{
+    StrokeWhilePlaying done;
+    const auto r = open (cache (positionRamp(), 48000.0));
+    done.live = r.live;
+    if (play ((int) r.live) != 0)
+        return done;
+    std::this_thread::sleep_for (std::chrono::milliseconds (300));
+    StderrCapture err;
+    done.out = record (
+        std::chrono::milliseconds (200), [&] { done.result = stroke (r.session, { point }, tool); },
+        std::chrono::milliseconds (300));
+    done.log = err.finish();
+    return done;
 }
 
 StdoutCapture::StdoutCapture()

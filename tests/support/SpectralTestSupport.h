@@ -42,6 +42,18 @@ protected:
     // Device output recorded while `during` runs and for `after` beyond it.
     static quorvalen::platform::CapturedAudio
     record (std::chrono::milliseconds before, const std::function<void()>& during, std::chrono::milliseconds after);
+
+    // A session on the position ramp, played by `play (liveId)`; one stroke of `point`
+    // with `tool` lands while the device output is recorded.
+    struct StrokeWhilePlaying
+    {
+        int result = 0;
+        std::uint32_t live = 0;
+        std::string log; // standard error during the stroke (the resume line)
+        quorvalen::platform::CapturedAudio out;
+    };
+    static StrokeWhilePlaying strokeWhilePlaying (const std::function<int (int)>& play, StrokePoint point,
+                                                  std::uint32_t tool);
 };
 
 // Standard output written while the object lives (the spectral log lines).
