@@ -104,7 +104,8 @@ int main()
         live (modes[mode + 1], character, total);
     }
     NoiseSource input (5);
-    FoundryRegionFilterSource regions (&input, nullptr);
+    PreviewPlayhead playhead;
+    FoundryRegionFilterSource regions (&input, nullptr, playhead);
     for (std::uint32_t s = 0; s < 3; ++s)
         regions.setFoundryMainPreviewRegionFilter (s, true, 150.0f * (float) (s + 1), 40.0f, true, 6000.0f, 60.0f);
     regions.region1On = regions.region2On = true;
@@ -168,7 +169,7 @@ int main()
     stage ("edge fades", source, [&] { return applyFoundryEdgeFades (engine(), id, 3.0f); });
     {
         std::lock_guard lock (engine().engineMutex);
-        engine().playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (noise (offlineSamples));
+        engine().playback.playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (noise (offlineSamples));
     }
     OvertoneOverlay o;
     o.sourceId = source;

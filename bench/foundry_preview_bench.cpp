@@ -137,7 +137,7 @@ double longestStageHold (int body)
         for (const auto& stage : stages)
             longest = std::max (longest, millisOf ([&] { stage(); }));
     std::lock_guard lock (e.engineMutex);
-    e.cacheMap.erase ((std::uint32_t) id);
+    e.cache.entries.erase ((std::uint32_t) id);
     return longest;
 }
 

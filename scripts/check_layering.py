@@ -23,17 +23,6 @@ LEVELS = [
 ]
 LEVEL = {folder: depth for depth, level in enumerate(LEVELS) for folder in level}
 
-# Files allowed one include above their level, each with its reason.
-EXCEPTIONS = {
-    # The state of the cache and of playback still lives on the engine object;
-    # these are the narrow interfaces that read and write it for every subsystem.
-    ("cache/AudioCache.cpp", "engine/QuorvalenEngine.h"),
-    ("playback/Playback.cpp", "engine/QuorvalenEngine.h"),
-    # The Foundry's lanes, generation and audition stages sit in the engine's chain;
-    # this is the Foundry's one access file.
-    ("foundry/FoundryEngineAccess.cpp", "engine/QuorvalenEngine.h"),
-}
-
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
@@ -59,7 +48,7 @@ def main(root):
             target = folder_of(header)
             if target not in LEVEL or "/" not in header:
                 continue  # a system or library header
-            if target == own or (relative, header) in EXCEPTIONS:
+            if target == own:
                 continue
             if LEVEL[target] <= LEVEL[own]:
                 faults.append(f"{relative}: includes {header} ({target}/ is not below {own}/)")

@@ -1,8 +1,7 @@
 #include "cache/AudioCache.h"
 
+#include "cache/CacheState.h"
 #include "core/Units.h"
-
-#include "engine/QuorvalenEngine.h"
 #include "io/AudioDecode.h"
 #include "io/AudioIntake.h"
 #include "io/WavWriter.h"
@@ -72,9 +71,9 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
                 x[i] *= (float) i / (float) (fade - 1);
         }
 
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     // A shutdown may have run while we decoded: nothing may appear after it.
-    if (! engine.hasDevice())
+    if (! engineHasDevice (engine))
         return (int) TrimmedIntakeError::notReady;
     return (int) insertCacheEntry (engine, CacheEntry { std::move (buffer), rate, std::move (name) });
 }
@@ -83,27 +82,30 @@ int trimAndInsert (QuorvalenEngine& engine, DecodedAudio decoded, float trimStar
 // The caller holds engineMutex.
 std::uint32_t cachedPathId (QuorvalenEngine& engine, const std::string& fullPath)
 {
-    const auto hit = engine.pathMap.find (fullPath);
-    if (hit == engine.pathMap.end())
+    auto& cache = cacheState (engine);
+    const auto hit = cache.pathIds.find (fullPath);
+    if (hit == cache.pathIds.end())
         return 0;
-    if (engine.cacheMap.count (hit->second) != 0)
+    if (cache.entries.count (hit->second) != 0)
         return hit->second;
-    engine.pathMap.erase (hit);
+    cache.pathIds.erase (hit);
     return 0;
 }
 } // namespace
 
 CacheEntry* findCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
 {
-    const auto it = engine.cacheMap.find (id);
-    return it != engine.cacheMap.end() ? &it->second : nullptr;
+    auto& entries = cacheState (engine).entries;
+    const auto it = entries.find (id);
+    return it != entries.end() ? &it->second : nullptr;
 }
 
 std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
 {
-    const auto id = engine.cacheIdCounter;
-    engine.cacheMap.emplace (id, std::move (entry));
-    ++engine.cacheIdCounter;
+    auto& cache = cacheState (engine);
+    const auto id = cache.nextId;
+    cache.entries.emplace (id, std::move (entry));
+    ++cache.nextId;
     return id;
 }
 
@@ -121,12 +123,12 @@ EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry
 
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry)
 {
-    engine.cacheMap[id] = std::move (entry);
+    cacheState (engine).entries[id] = std::move (entry);
 }
 
 void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
 {
-    engine.cacheMap.erase (id);
+    cacheState (engine).entries.erase (id);
 }
 
 SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
@@ -148,8 +150,8 @@ int cacheWav (QuorvalenEngine& engine, const char* path)
     std::string fullPath;
     juce::File file;
     {
-        std::lock_guard lock (engine.engineMutex);
-        if (! engine.hasDevice())
+        const auto lock = lockEngine (engine);
+        if (! engineHasDevice (engine))
             return (int) CacheWavError::notReady;
         file = juce::File (juce::String::fromUTF8 (path));
         if (! file.existsAsFile())
@@ -168,14 +170,14 @@ int cacheWav (QuorvalenEngine& engine, const char* path)
         return StageCodes<E> { E::notAudio, E::badShape, E::readFailed, E::badRate }.of (decoded.stage);
     }
 
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return (int) CacheWavError::notReady;
     // Another intake of the same path may have finished first: one path, one id.
     if (const auto id = cachedPathId (engine, fullPath); id != 0)
         return (int) id;
     const auto id = insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, fullPath });
-    engine.pathMap[fullPath] = id;
+    cacheState (engine).pathIds[fullPath] = id;
     return (int) id;
 }
 
@@ -184,8 +186,8 @@ int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t si
     if (bytes == nullptr || size == 0)
         return (int) CacheMemoryError::nullBytes;
     {
-        std::lock_guard lock (engine.engineMutex);
-        if (! engine.hasDevice())
+        const auto lock = lockEngine (engine);
+        if (! engineHasDevice (engine))
             return (int) CacheMemoryError::notReady;
     }
     if (size > std::numeric_limits<std::size_t>::max())
@@ -197,15 +199,15 @@ int cacheWavMemory (QuorvalenEngine& engine, const void* bytes, std::uint64_t si
         return StageCodes<E> { E::notAudio, E::badShape, E::readFailed, E::badRate }.of (decoded.stage);
     }
 
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return (int) CacheMemoryError::notReady;
     return (int) insertCacheEntry (engine, CacheEntry { std::move (decoded.buffer), decoded.sampleRate, memoryLabel });
 }
 
 int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartMs, float fadeInMs)
 {
-    if (! engine.isReady())
+    if (! engineReady (engine))
         return (int) TrimmedIntakeError::notReady;
     if (path == nullptr || *path == '\0')
         return (int) TrimmedIntakeError::nullSource;
@@ -216,7 +218,7 @@ int cacheWavTrimmed (QuorvalenEngine& engine, const char* path, float trimStartM
 int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint64_t size, float trimStartMs,
                            float fadeInMs)
 {
-    if (! engine.isReady())
+    if (! engineReady (engine))
         return (int) TrimmedIntakeError::notReady;
     if (bytes == nullptr || size == 0)
         return (int) TrimmedIntakeError::nullSource;
@@ -228,7 +230,7 @@ int cacheWavMemoryTrimmed (QuorvalenEngine& engine, const void* bytes, std::uint
 
 int cloneCached (QuorvalenEngine& engine, std::int32_t id)
 {
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     CacheEntry* entry = nullptr;
     switch (findAudioEntry (engine, (std::uint32_t) id, entry))
     {
@@ -252,7 +254,7 @@ ExportResult exportCachedWav (QuorvalenEngine& engine, std::int32_t id, const ch
 {
     if (path == nullptr)
         return ExportResult::nullPath;
-    std::lock_guard lock (engine.engineMutex);
+    const auto lock = lockEngine (engine);
     CacheEntry* entry = nullptr;
     switch (findAudioEntry (engine, (std::uint32_t) id, entry))
     {

@@ -12,15 +12,16 @@ UnloadResult unloadCached (QuorvalenEngine& engine, std::int32_t id)
 {
     std::lock_guard lock (engine.engineMutex);
     const auto key = (std::uint32_t) id;
-    const auto it = engine.cacheMap.find (key);
-    if (it == engine.cacheMap.end())
+    auto& cache = engine.cache;
+    const auto it = cache.entries.find (key);
+    if (it == cache.entries.end())
         return UnloadResult::unknownId;
     stopPlaybackOf (engine, key);
     // A trimmed entry carries the path as its name too: drop the key only when it is
     // this entry's own, or the untrimmed entry of that path would lose it.
-    if (const auto hit = engine.pathMap.find (it->second.name); hit != engine.pathMap.end() && hit->second == key)
-        engine.pathMap.erase (hit);
-    engine.cacheMap.erase (it);
+    if (const auto hit = cache.pathIds.find (it->second.name); hit != cache.pathIds.end() && hit->second == key)
+        cache.pathIds.erase (hit);
+    cache.entries.erase (it);
     return UnloadResult::ok;
 }
 
@@ -28,8 +29,8 @@ int clearCache (QuorvalenEngine& engine)
 {
     std::lock_guard lock (engine.engineMutex);
     stopPlayback (engine);
-    engine.resetFoundryPreviewCache (nullptr);
-    ++engine.foundryGeneration;
+    engine.foundry.previewCache.reset();
+    ++engine.foundry.generation;
     engine.clearSessionsAndCache();
     return 0;
 }

@@ -37,10 +37,10 @@ int QuorvalenEngine::initialise()
         return 1;
     }
 
-    auditionHighPass.makeInactive();
-    auditionLowPass.makeInactive();
-    regionFilterSource.enabled.exchange (false);
-    regionFilterSource.resetRequested.exchange (true);
+    foundry.auditionHighPass.makeInactive();
+    foundry.auditionLowPass.makeInactive();
+    foundry.regionFilterSource.enabled.exchange (false);
+    foundry.regionFilterSource.resetRequested.exchange (true);
     sourcePlayer.setSource (&masterTap);
     deviceManager->addAudioCallback (&sourcePlayer);
     ready.exchange (1);
@@ -54,29 +54,24 @@ int QuorvalenEngine::initialise()
 void QuorvalenEngine::stopPlayback()
 {
     rackSource.setProcessingEnabled (false);
-    regionFilterSource.enabled.exchange (false);
-    regionFilterSource.resetRequested.exchange (true);
+    foundry.regionFilterSource.enabled.exchange (false);
+    foundry.regionFilterSource.resetRequested.exchange (true);
 
     detachSource (*this);
 
-    regionFilterSource.speed.exchange (1.0);
-    regionFilterSource.previewLengthSeconds.exchange (0.0);
-    regionFilterSource.looping.exchange (false);
-    regionFilterSource.playbackPositionSeconds.exchange (0.0);
-}
-
-void QuorvalenEngine::resetFoundryPreviewCache (std::unique_ptr<FoundryPreviewCache> replacement)
-{
-    foundryPreviewCache = std::move (replacement);
+    playback.playhead.speed.exchange (1.0);
+    foundry.regionFilterSource.previewLengthSeconds.exchange (0.0);
+    playback.playhead.looping.exchange (false);
+    playback.playhead.positionSeconds.exchange (0.0);
 }
 
 void QuorvalenEngine::clearSessionsAndCache()
 {
     spectralSessions.clear();
     editSessions.clear();
-    cacheMap.clear();
-    pathMap.clear();
-    ++cacheGeneration;
+    cache.entries.clear();
+    cache.pathIds.clear();
+    ++cache.generation;
 }
 
 int QuorvalenEngine::shutdown()
@@ -86,8 +81,8 @@ int QuorvalenEngine::shutdown()
         return 0;
 
     stopPlayback();
-    resetFoundryPreviewCache (nullptr);
-    ++foundryGeneration;
+    foundry.previewCache.reset();
+    ++foundry.generation;
     clearSessionsAndCache();
 
     // Lock-free exports read only the flag, so it drops before the device goes away.

@@ -19,7 +19,7 @@ int setFoundryAuditionCharacter (QuorvalenEngine& engine, const AuditionCharacte
     if (a.mode == FoundryAuditionCharacterSource::mainPreview)
     {
         setMainPreviewSpeed (engine, ratio);
-        stages.regionFilter.speed.exchange (std::clamp (ratio, 0.25, 4.0));
+        stages.regionFilter.playhead.speed.exchange (std::clamp (ratio, 0.25, 4.0));
     }
     // Amounts go through as given (the audio thread scales and clamps them); NaN
     // takes the neutral value here so that it never reaches the audio thread.

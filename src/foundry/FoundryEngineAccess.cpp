@@ -1,8 +1,9 @@
 #include "foundry/FoundryEngineAccess.h"
 
 #include "cache/AudioCache.h"
-#include "engine/QuorvalenEngine.h"
+#include "foundry/FoundryState.h"
 #include "playback/Playback.h"
+#include "playback/PlaybackState.h"
 
 namespace quorvalen::foundry
 {
@@ -65,7 +66,7 @@ std::unique_ptr<juce::AudioBuffer<float>>& writablePlaybackBufferSlot (Quorvalen
 {
     // Lengthening replaces the buffer, so no playback may read it.
     quorvalen::writablePlaybackBuffer (engine);
-    return engine.playbackBuffer;
+    return playbackState (engine).playbackBuffer;
 }
 
 void stopEnginePlayback (QuorvalenEngine& engine)
@@ -92,18 +93,18 @@ double currentDeviceRate (QuorvalenEngine& engine)
 
 LayerLanes& layerLanes (QuorvalenEngine& engine, std::uint32_t layer)
 {
-    return engine.automationLanes[layer];
+    return foundryState (engine).automationLanes[layer];
 }
 
 void advanceFoundryGeneration (QuorvalenEngine& engine)
 {
-    ++engine.foundryGeneration;
+    ++foundryState (engine).generation;
 }
 
 AuditionStages auditionStages (QuorvalenEngine& engine)
 {
-    return { engine.auditionCharacterSource, engine.auditionHighPass, engine.auditionLowPass,
-             engine.regionFilterSource };
+    auto& state = foundryState (engine);
+    return { state.auditionCharacterSource, state.auditionHighPass, state.auditionLowPass, state.regionFilterSource };
 }
 
 int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
@@ -113,31 +114,23 @@ int playEntry (QuorvalenEngine& engine, std::int32_t id, float semitones, float 
 
 std::uint64_t foundryGenerationOf (QuorvalenEngine& engine)
 {
-    return engine.foundryGeneration;
+    return foundryState (engine).generation;
 }
 
 FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine)
 {
-    return engine.foundryPreviewCache.get();
+    return foundryState (engine).previewCache.get();
 }
 
 void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record)
 {
-    engine.resetFoundryPreviewCache (std::move (record));
+    foundryState (engine).previewCache = std::move (record);
 }
 
 const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&
 automationLanesOf (QuorvalenEngine& engine)
 {
-    return engine.automationLanes;
-}
-
-bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id)
-{
-    // Edit and spectral sessions change their copies in place at any time.
-    const auto copy = (std::uint32_t) id;
-    return engine.editSessions.any ([copy] (const auto& s) { return s.workCacheId == copy; })
-        || engine.spectralSessions.any ([copy] (const auto& s) { return s.liveCacheId == copy; });
+    return foundryState (engine).automationLanes;
 }
 
 const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine)
@@ -147,22 +140,23 @@ const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine)
 
 double finishedPreviewRateOf (QuorvalenEngine& engine)
 {
-    return engine.finishedPreviewSampleRate;
+    return playbackState (engine).finishedPreviewSampleRate;
 }
 
 std::unique_lock<std::recursive_mutex> lockRender (QuorvalenEngine& engine)
 {
-    return std::unique_lock (engine.renderLock);
+    return std::unique_lock (foundryState (engine).renderLock);
 }
 
 void neutraliseFoundryAudition (QuorvalenEngine& engine)
 {
-    engine.auditionHighPass.makeInactive();
-    engine.auditionLowPass.makeInactive();
+    auto& state = foundryState (engine);
+    state.auditionHighPass.makeInactive();
+    state.auditionLowPass.makeInactive();
     // The main preview's speed is 1 after any stop; a refresh keeps what plays at
     // its live pitch instead of jumping to 1 while the speed says otherwise.
-    setResamplingRatio (engine, engine.foundryMainPreviewSpeed.load());
-    auto& c = engine.auditionCharacterSource;
+    setResamplingRatio (engine, playbackState (engine).mainPreviewSpeed.load());
+    auto& c = state.auditionCharacterSource;
     c.level.exchange (1.0f);
     c.mode.exchange (0);
     c.transientAmount.exchange (0.0f);
@@ -175,36 +169,37 @@ void neutraliseFoundryAudition (QuorvalenEngine& engine)
 
 void setFinishedPreviewRate (QuorvalenEngine& engine, double rate)
 {
-    engine.finishedPreviewSampleRate = rate;
+    playbackState (engine).finishedPreviewSampleRate = rate;
 }
 
 void publishPreviewPosition (QuorvalenEngine& engine, double lengthSeconds, bool loop, double position)
 {
-    auto& region = engine.regionFilterSource;
-    region.speed.exchange (std::clamp (engine.foundryMainPreviewSpeed.load(), 0.25, 4.0));
-    region.previewLengthSeconds.exchange (std::max (lengthSeconds, 0.0));
-    region.looping.exchange (loop);
-    region.playbackPositionSeconds.exchange (position);
+    auto& playback = playbackState (engine);
+    auto& playhead = playback.playhead;
+    playhead.speed.exchange (std::clamp (playback.mainPreviewSpeed.load(), 0.25, 4.0));
+    foundryState (engine).regionFilterSource.previewLengthSeconds.exchange (std::max (lengthSeconds, 0.0));
+    playhead.looping.exchange (loop);
+    playhead.positionSeconds.exchange (position);
 }
 
 bool previewDeviceReady (QuorvalenEngine& engine)
 {
-    return engine.hasDevice();
+    return engineHasDevice (engine);
 }
 
 bool previewLooping (QuorvalenEngine& engine)
 {
-    return engine.foundryMainPreviewLooping;
+    return playbackState (engine).mainPreviewLooping;
 }
 
 void setPreviewLooping (QuorvalenEngine& engine, bool loop)
 {
-    engine.foundryMainPreviewLooping = loop;
+    playbackState (engine).mainPreviewLooping = loop;
 }
 
 bool previewAttached (QuorvalenEngine& engine)
 {
-    return engine.hasDevice() && engine.playbackBuffer != nullptr && engine.currentSource != nullptr;
+    return engineHasDevice (engine) && playbackBuffer (engine) != nullptr && hasSource (engine);
 }
 
 } // namespace quorvalen::foundry

@@ -88,7 +88,7 @@ using quorvalen::engineHasDevice;
 // The running device's sample rate, 0 without one. Caller holds the engine mutex.
 double currentDeviceRate (QuorvalenEngine& engine);
 
-// The Foundry's state held by the engine: the automation lanes of each layer (the
+// The Foundry's state (FoundryState, held by the engine): the automation lanes of each layer (the
 // caller holds the engine mutex), the generation that every lane edit advances, and
 // the audition stages of the playback chain.
 using LayerLanes = std::array<FoundryAutomationLane, foundryParameterCount>;
@@ -111,7 +111,8 @@ FoundryPreviewCache* previewCacheOf (QuorvalenEngine& engine);
 void setPreviewCache (QuorvalenEngine& engine, std::unique_ptr<FoundryPreviewCache> record);
 const std::array<std::array<FoundryAutomationLane, foundryParameterCount>, foundryLayerCount>&
 automationLanesOf (QuorvalenEngine& engine);
-// The working entry of a processing edit session or the live copy of a spectral session.
+// The working entry of a processing edit session or the live copy of a spectral
+// session (the engine defines it: the Foundry does not see the sessions).
 bool isSessionWorkEntry (QuorvalenEngine& engine, std::int32_t id);
 // The finished preview: the playback buffer (may be null) and its rate.
 const juce::AudioBuffer<float>* playbackBufferOf (QuorvalenEngine& engine);

@@ -55,18 +55,18 @@ void FoundryRegionFilterSource::advancePosition (double p0, int samples) noexcep
     if (samples < 1 || ! (sampleRate > 0.0) || (transport != nullptr && ! transport->isPlaying()))
         return;
     const double length = previewLengthSeconds.load();
-    double p = p0 + samples * speed.load() / sampleRate;
-    if (looping.load() && length > 0.0)
+    double p = p0 + samples * playhead.speed.load() / sampleRate;
+    if (playhead.looping.load() && length > 0.0)
         p = std::fmod (p, length);
     else if (length > 0.0)
         p = std::min (length, p);
-    playbackPositionSeconds.store (std::max (p, 0.0));
+    playhead.positionSeconds.store (std::max (p, 0.0));
 }
 
 void FoundryRegionFilterSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
 {
     juce::ScopedNoDenormals noDenormals;
-    const double p0 = playbackPositionSeconds.load();
+    const double p0 = playhead.positionSeconds.load();
     if (! pullInput (info))
         return;
     advancePosition (p0, info.numSamples);

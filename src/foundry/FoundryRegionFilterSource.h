@@ -2,9 +2,10 @@
 // Per-region filters of the Foundry main preview, chosen by playback position: a
 // resonant high-pass and low-pass per region slot at four times the rate, gliding
 // to their settings. The stage also keeps the main preview's playback position
-// (for loop telemetry) from the transport's progress.
+// (for loop telemetry) from the transport's progress, in playback's playhead.
 #include "dsp/Biquad.h"
 #include "foundry/FoundryOversampledStage.h"
+#include "playback/PlaybackState.h"
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -18,8 +19,9 @@ namespace quorvalen
 class FoundryRegionFilterSource final : public FoundryOversampledStage
 {
 public:
-    FoundryRegionFilterSource (juce::AudioSource* input, juce::AudioTransportSource* transport)
-            : FoundryOversampledStage (input), transport (transport)
+    FoundryRegionFilterSource (juce::AudioSource* input, juce::AudioTransportSource* transport,
+                               PreviewPlayhead& playhead)
+            : FoundryOversampledStage (input), playhead (playhead), transport (transport)
     {}
 
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
@@ -39,9 +41,8 @@ public:
     std::atomic<bool> region1On { false };
     std::atomic<bool> region2On { false };
     std::atomic<double> previewLengthSeconds { 0.0 };
-    std::atomic<double> playbackPositionSeconds { 0.0 };
-    std::atomic<double> speed { 1.0 };
-    std::atomic<bool> looping { false };
+    // Its position, speed and loop (playback owns them).
+    PreviewPlayhead& playhead;
 
     struct Slot
     {

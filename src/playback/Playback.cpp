@@ -1,8 +1,8 @@
 #include "playback/Playback.h"
 
 #include "cache/AudioCache.h"
-#include "engine/QuorvalenEngine.h"
 #include "io/AudioIntake.h"
+#include "playback/PlaybackState.h"
 
 #include <chrono>
 #include <cmath>
@@ -14,10 +14,9 @@ namespace quorvalen
 
 double outputDeviceRate (QuorvalenEngine& engine, double fallback)
 {
-    if (engine.deviceManager != nullptr)
-        if (auto* device = engine.deviceManager->getCurrentAudioDevice())
-            if (const double rate = device->getCurrentSampleRate(); std::isfinite (rate) && rate > 0.0)
-                return rate;
+    if (auto* device = outputDevice (engine))
+        if (const double rate = device->getCurrentSampleRate(); std::isfinite (rate) && rate > 0.0)
+            return rate;
     return fallback;
 }
 
@@ -29,33 +28,35 @@ float volumeGain (float volumePercent)
 
 void startSource (QuorvalenEngine& engine, const SourceStart& start, const std::function<void()>& beforeStart)
 {
-    engine.currentSource = std::make_unique<EngineMemorySource> (*start.audio, start.loop);
-    engine.transportSource.setSource (engine.currentSource.get(), 0, nullptr, start.sourceRate, 2);
+    auto& state = playbackState (engine);
+    state.currentSource = std::make_unique<EngineMemorySource> (*start.audio, start.loop);
+    state.transportSource.setSource (state.currentSource.get(), 0, nullptr, start.sourceRate, 2);
     if (start.gain.has_value())
-        engine.transportSource.setGain (*start.gain);
-    engine.transportSource.setPosition (start.positionSeconds);
+        state.transportSource.setGain (*start.gain);
+    state.transportSource.setPosition (start.positionSeconds);
     if (start.resetRatio)
-        engine.resamplingSource.setResamplingRatio (1.0);
-    engine.playingCacheId = start.cacheId;
-    engine.playingLoops = start.loop;
-    engine.playingThroughRack = start.throughRack;
+        state.resamplingSource.setResamplingRatio (1.0);
+    state.playingCacheId = start.cacheId;
+    state.playingLoops = start.loop;
+    state.playingThroughRack = start.throughRack;
     if (beforeStart)
         beforeStart();
-    engine.transportSource.start();
+    state.transportSource.start();
 }
 
 bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
                         const std::function<std::optional<double> (double)>& placeAt,
                         const std::function<void (double)>& duringSwap)
 {
-    auto& transport = engine.transportSource;
+    auto& state = playbackState (engine);
+    auto& transport = state.transportSource;
     // Built before the lock so that the swap stays short.
     auto source = std::make_unique<EngineMemorySource> (*swap.audio, swap.loop);
     // Destroyed after the callback lock is released.
     std::unique_ptr<juce::PositionableAudioSource> retiredSource;
     std::unique_ptr<juce::AudioBuffer<float>> retiredBuffer;
     // The audio thread stays outside the chain while its source is swapped.
-    const juce::ScopedLock callbackLock (engine.deviceManager->getAudioCallbackLock());
+    const juce::ScopedLock callbackLock (audioCallbackLock (engine));
     if (! transport.isPlaying())
         return false;
     const auto start = placeAt (transport.getCurrentPosition());
@@ -65,11 +66,11 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
     transport.setSource (source.get(), 0, nullptr, swap.sourceRate, 2);
     transport.setPosition (*start);
     transport.setGain (swap.gain);
-    retiredSource = std::exchange (engine.currentSource, std::move (source));
+    retiredSource = std::exchange (state.currentSource, std::move (source));
     // A tail copy from the earlier play goes: the swapped-in playback has no tail.
-    retiredBuffer = std::move (engine.playbackBuffer);
-    engine.playingCacheId = swap.cacheId;
-    engine.resamplingSource.setResamplingRatio (1.0);
+    retiredBuffer = std::move (state.playbackBuffer);
+    state.playingCacheId = swap.cacheId;
+    state.resamplingSource.setResamplingRatio (1.0);
     duringSwap (*start);
     transport.start();
     return true;
@@ -79,25 +80,26 @@ void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuff
                         const std::function<BuiltSource (const RunningSource&)>& build,
                         const std::function<void (double)>& duringSwap)
 {
-    auto& transport = engine.transportSource;
+    auto& state = playbackState (engine);
+    auto& transport = state.transportSource;
     // Destroyed after the callback lock is released.
     std::unique_ptr<juce::PositionableAudioSource> retiredSource;
     std::unique_ptr<juce::AudioBuffer<float>> retiredBuffer;
     // The audio thread stays outside the chain while its source is swapped, so no
     // block is skipped and nothing reads the old buffer afterwards.
-    const juce::ScopedLock callbackLock (engine.deviceManager->getAudioCallbackLock());
+    const juce::ScopedLock callbackLock (audioCallbackLock (engine));
     RunningSource running;
     running.wasPlaying = transport.isPlaying();
-    running.readPosition = std::max<juce::int64> (engine.currentSource->getNextReadPosition(), 0);
-    running.playbackAudio = engine.playbackBuffer.get();
+    running.readPosition = std::max<juce::int64> (state.currentSource->getNextReadPosition(), 0);
+    running.playbackAudio = state.playbackBuffer.get();
     auto built = build (running);
 
     transport.setSource (built.source.get(), 0, nullptr, sourceRate, 2);
     transport.setPosition (built.positionSeconds);
     transport.setGain (1.0f);
-    retiredSource = std::exchange (engine.currentSource, std::move (built.source));
-    retiredBuffer = std::exchange (engine.playbackBuffer, std::move (audio));
-    engine.playingCacheId = 0;
+    retiredSource = std::exchange (state.currentSource, std::move (built.source));
+    retiredBuffer = std::exchange (state.playbackBuffer, std::move (audio));
+    state.playingCacheId = 0;
     duringSwap (built.positionSeconds);
     if (running.wasPlaying)
         transport.start();
@@ -105,68 +107,65 @@ void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuff
 
 void stopTransport (QuorvalenEngine& engine)
 {
-    engine.transportSource.stop();
+    playbackState (engine).transportSource.stop();
 }
 
 void detachSource (QuorvalenEngine& engine)
 {
-    engine.transportSource.stop();
-    engine.transportSource.setPosition (0.0);
-    engine.transportSource.setSource (nullptr);
+    auto& state = playbackState (engine);
+    state.transportSource.stop();
+    state.transportSource.setPosition (0.0);
+    state.transportSource.setSource (nullptr);
 
-    engine.currentSource.reset();
-    engine.playbackBuffer.reset();
+    state.currentSource.reset();
+    state.playbackBuffer.reset();
 
-    engine.playingCacheId = 0;
-    engine.playingLoops = false;
-    engine.playingThroughRack = false;
-    engine.foundryMainPreviewLooping = false;
-    engine.foundryMainPreviewSpeed.store (1.0);
-}
-
-void stopPlayback (QuorvalenEngine& engine)
-{
-    engine.stopPlayback();
+    state.playingCacheId = 0;
+    state.playingLoops = false;
+    state.playingThroughRack = false;
+    state.mainPreviewLooping = false;
+    state.mainPreviewSpeed.store (1.0);
 }
 
 void stopPlaybackOf (QuorvalenEngine& engine, std::uint32_t id)
 {
-    if (engine.playingCacheId == id)
-        engine.stopPlayback();
+    if (playbackState (engine).playingCacheId == id)
+        stopPlayback (engine);
 }
 
 std::uint32_t playingEntry (const QuorvalenEngine& engine)
 {
-    return engine.playingCacheId;
+    return playbackState (engine).playingCacheId;
 }
 
 bool hasSource (const QuorvalenEngine& engine)
 {
-    return engine.currentSource != nullptr;
+    return playbackState (engine).currentSource != nullptr;
 }
 
 RunningPlayback runningPlayback (QuorvalenEngine& engine)
 {
-    RunningPlayback state;
-    auto& transport = engine.transportSource;
+    RunningPlayback running;
+    const auto& state = playbackState (engine);
+    const auto& transport = state.transportSource;
     if (! transport.isPlaying())
-        return state;
-    state.wasPlaying = true;
-    state.positionSeconds = transport.getCurrentPosition();
-    state.gain = transport.getGain();
-    state.loops = engine.playingLoops;
-    state.throughRack = engine.playingThroughRack;
-    return state;
+        return running;
+    running.wasPlaying = true;
+    running.positionSeconds = transport.getCurrentPosition();
+    running.gain = transport.getGain();
+    running.loops = state.playingLoops;
+    running.throughRack = state.playingThroughRack;
+    return running;
 }
 
 double playbackPosition (QuorvalenEngine& engine)
 {
-    return engine.transportSource.getCurrentPosition();
+    return playbackState (engine).transportSource.getCurrentPosition();
 }
 
 juce::AudioBuffer<float>* playbackBuffer (QuorvalenEngine& engine)
 {
-    return engine.playbackBuffer.get();
+    return playbackState (engine).playbackBuffer.get();
 }
 
 namespace
@@ -174,42 +173,45 @@ namespace
 // Playback of the owned buffer is the only kind without a cache id.
 bool playbackReadsPlaybackBuffer (const QuorvalenEngine& engine)
 {
-    return engine.currentSource != nullptr && engine.playingCacheId == 0;
+    const auto& state = playbackState (engine);
+    return state.currentSource != nullptr && state.playingCacheId == 0;
 }
 } // namespace
 
 juce::AudioBuffer<float>* writablePlaybackBuffer (QuorvalenEngine& engine)
 {
+    auto& state = playbackState (engine);
     if (playbackReadsPlaybackBuffer (engine))
     {
-        auto keep = std::move (engine.playbackBuffer);
-        engine.stopPlayback();
-        engine.playbackBuffer = std::move (keep);
+        auto keep = std::move (state.playbackBuffer);
+        stopPlayback (engine);
+        state.playbackBuffer = std::move (keep);
     }
-    return engine.playbackBuffer.get();
+    return state.playbackBuffer.get();
 }
 
 void replacePlaybackBuffer (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer)
 {
+    auto& state = playbackState (engine);
     if (playbackReadsPlaybackBuffer (engine))
-        engine.stopPlayback();
-    engine.playbackBuffer = std::move (buffer);
+        stopPlayback (engine);
+    state.playbackBuffer = std::move (buffer);
 }
 
 void setMainPreviewSpeed (QuorvalenEngine& engine, double ratio)
 {
-    engine.foundryMainPreviewSpeed.exchange (ratio);
+    playbackState (engine).mainPreviewSpeed.exchange (ratio);
 }
 
 void setResamplingRatio (QuorvalenEngine& engine, double ratio)
 {
-    engine.resamplingSource.setResamplingRatio (ratio);
+    playbackState (engine).resamplingSource.setResamplingRatio (ratio);
 }
 
 PlayCachedResult playCached (QuorvalenEngine& engine, std::int32_t id, float semitones, float volumePercent)
 {
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return PlayCachedResult::notReady;
     auto* entry = findCacheEntry (engine, (std::uint32_t) id);
     if (entry == nullptr)
@@ -217,7 +219,7 @@ PlayCachedResult playCached (QuorvalenEngine& engine, std::int32_t id, float sem
     if (entry->buffer == nullptr)
         return PlayCachedResult::noAudio;
 
-    engine.stopPlayback();
+    stopPlayback (engine);
     SourceStart start;
     start.audio = entry->buffer.get();
     // The transport resamples, so the pitch moves with the speed.
@@ -234,8 +236,8 @@ PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path)
         return PlayFileResult::nullPath;
     juce::File file;
     {
-        std::lock_guard lock (engine.engineMutex);
-        if (! engine.hasDevice())
+        const auto lock = lockEngine (engine);
+        if (! engineHasDevice (engine))
             return PlayFileResult::notReady;
         file = juce::File (juce::String::fromUTF8 (path));
         if (! file.existsAsFile())
@@ -253,10 +255,10 @@ PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path)
         case io::DecodedAudio::Stage::ok: break;
     }
 
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return PlayFileResult::notReady;
-    engine.stopPlayback();
+    stopPlayback (engine);
     replacePlaybackBuffer (engine, std::move (decoded.buffer));
     SourceStart start;
     start.audio = playbackBuffer (engine);
@@ -267,67 +269,70 @@ PlayFileResult playWavFile (QuorvalenEngine& engine, const char* path)
 
 PlaybackSetResult stopWithFade (QuorvalenEngine& engine)
 {
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.isReady())
+    auto& state = playbackState (engine);
+    const auto lock = lockEngine (engine);
+    if (! engineReady (engine))
         return PlaybackSetResult::notReady;
-    if (engine.transportSource.isPlaying())
+    if (state.transportSource.isPlaying())
     {
-        const float gain = engine.transportSource.getGain();
+        const float gain = state.transportSource.getGain();
         for (int i = 23; i >= 0; --i)
         {
-            engine.transportSource.setGain (gain * (float) i / 24.0f);
+            state.transportSource.setGain (gain * (float) i / 24.0f);
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
         }
     }
-    engine.stopPlayback();
-    engine.transportSource.setGain (1.0f);
+    stopPlayback (engine);
+    state.transportSource.setGain (1.0f);
     return PlaybackSetResult::ok;
 }
 
 PlaybackSetResult setMainPreviewLooping (QuorvalenEngine& engine, bool looping)
 {
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.hasDevice())
+    auto& state = playbackState (engine);
+    const auto lock = lockEngine (engine);
+    if (! engineHasDevice (engine))
         return PlaybackSetResult::notReady;
-    engine.foundryMainPreviewLooping = looping;
-    engine.regionFilterSource.looping.store (looping);
-    if (engine.currentSource != nullptr)
-        engine.currentSource->setLooping (looping);
+    state.mainPreviewLooping = looping;
+    state.playhead.looping.store (looping);
+    if (state.currentSource != nullptr)
+        state.currentSource->setLooping (looping);
     return PlaybackSetResult::ok;
 }
 
 PlaybackSetResult setMainPreviewPitch (QuorvalenEngine& engine, float semitones)
 {
+    auto& state = playbackState (engine);
     // No lock: only the ready flag, the resampler's own lock and atomics are touched.
-    if (! engine.isReady())
+    if (! engineReady (engine))
         return PlaybackSetResult::notReady;
     const double ratio = pitchRatio (semitones);
     setResamplingRatio (engine, ratio);
-    engine.foundryMainPreviewSpeed.store (ratio);
-    engine.regionFilterSource.speed.store (std::clamp (ratio, 0.25, 4.0));
+    state.mainPreviewSpeed.store (ratio);
+    state.playhead.speed.store (std::clamp (ratio, 0.25, 4.0));
     return PlaybackSetResult::ok;
 }
 
 TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position, double* length, std::uint32_t* playing)
 {
+    auto& state = playbackState (engine);
     if (position == nullptr || length == nullptr || playing == nullptr)
         return TelemetryResult::nullPointer;
-    std::lock_guard lock (engine.engineMutex);
-    if (! engine.isReady())
+    const auto lock = lockEngine (engine);
+    if (! engineReady (engine))
         return TelemetryResult::notReady;
 
-    const double p = std::max (engine.transportSource.getCurrentPosition(), 0.0);
-    const double total = std::max (engine.transportSource.getLengthInSeconds(), 0.0);
-    const bool loopMode = engine.foundryMainPreviewLooping && engine.currentSource != nullptr
-        && engine.finishedPreviewSampleRate > 0.0 && total > 0.0;
-    double x = loopMode ? engine.regionFilterSource.playbackPositionSeconds.load() : p;
+    const double p = std::max (state.transportSource.getCurrentPosition(), 0.0);
+    const double total = std::max (state.transportSource.getLengthInSeconds(), 0.0);
+    const bool loopMode = state.mainPreviewLooping && state.currentSource != nullptr
+        && state.finishedPreviewSampleRate > 0.0 && total > 0.0;
+    double x = loopMode ? state.playhead.positionSeconds.load() : p;
 
     double latency = 0.0;
-    if (engine.deviceManager != nullptr)
-        if (auto* device = engine.deviceManager->getCurrentAudioDevice())
-            if (const double rate = device->getCurrentSampleRate(); rate > 0.0)
-                latency = device->getOutputLatencyInSamples() / rate;
-    x -= engine.foundryMainPreviewSpeed.load() * latency;
+    if (auto* device = outputDevice (engine))
+        if (const double rate = device->getCurrentSampleRate(); rate > 0.0)
+            latency = device->getOutputLatencyInSamples() / rate;
+    x -= state.mainPreviewSpeed.load() * latency;
 
     if (loopMode)
     {
@@ -337,7 +342,7 @@ TelemetryResult getPlaybackTelemetry (QuorvalenEngine& engine, double* position,
     }
     *position = std::max (x, 0.0);
     *length = total;
-    *playing = engine.transportSource.isPlaying() ? 1u : 0u;
+    *playing = state.transportSource.isPlaying() ? 1u : 0u;
     return TelemetryResult::ok;
 }
 

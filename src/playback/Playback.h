@@ -86,7 +86,7 @@ void stopTransport (QuorvalenEngine& engine);
 // Stops the transport and lets go of the source, the playback buffer and the
 // playing flags (the engine's stopPlayback also resets the chain's stages).
 void detachSource (QuorvalenEngine& engine);
-// Detaches the whole chain (QuorvalenEngine::stopPlayback).
+// Detaches the whole chain (QuorvalenEngine::stopPlayback; the engine defines it).
 void stopPlayback (QuorvalenEngine& engine);
 // Stops playback when it reads the cache entry `id`.
 void stopPlaybackOf (QuorvalenEngine& engine, std::uint32_t id);

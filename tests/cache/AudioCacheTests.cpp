@@ -81,7 +81,7 @@ TEST_F (AudioCache, FileIntakeDedupesByFullPathAndRecachesStaleKeys)
     EXPECT_GT (again, trimmed);
 
     // A path key whose entry has gone is dropped and the file decoded anew.
-    engine().cacheMap.erase ((std::uint32_t) again);
+    engine().cache.entries.erase ((std::uint32_t) again);
     const int fresh = quorvalen_engine_cache_wav (path.c_str());
     EXPECT_GT (fresh, again);
     EXPECT_NE (quorvalen::findCacheEntry (engine(), (std::uint32_t) fresh), nullptr);
@@ -114,7 +114,7 @@ TEST_F (AudioCache, IntakeFailureCodesInOrder)
     EXPECT_EQ (quorvalen_engine_cache_wav_memory ("not audio at all", 16), -3);
     EXPECT_EQ (quorvalen_engine_cache_wav_trimmed ("", 0, 0), -1);
     EXPECT_EQ (quorvalen_engine_cache_wav_trimmed ((dir + "/missing.wav").c_str(), 0, 0), -3);
-    EXPECT_TRUE (engine().cacheMap.empty());
+    EXPECT_TRUE (engine().cache.entries.empty());
 
     quorvalen_engine_shutdown();
     const auto path = writeWav (dir + "/a.wav", ramp (10), 44100.0);
@@ -128,8 +128,8 @@ TEST_F (AudioCache, MemoryIntakesAndTrimAndFade)
     const auto bytes = wavBytes (ramp (1000), 1000.0, 24);
     const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
     ASSERT_GT (id, 0);
-    EXPECT_EQ (engine().cacheMap[(std::uint32_t) id].name, "encrypted-memory-cache");
-    EXPECT_EQ (engine().cacheMap[(std::uint32_t) id].sampleRate, 1000.0);
+    EXPECT_EQ (engine().cache.entries[(std::uint32_t) id].name, "encrypted-memory-cache");
+    EXPECT_EQ (engine().cache.entries[(std::uint32_t) id].sampleRate, 1000.0);
 
     // 1000 Hz: one sample per millisecond. Trim 100, fade over 10 (0 .. full).
     const int t = quorvalen_engine_cache_wav_memory_trimmed (bytes.getData(), bytes.getSize(), 100.0f, 10.0f);
@@ -162,22 +162,22 @@ TEST_F (AudioCache, CloneUnloadClear)
     const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
     const int clone = quorvalen_engine_clone_cached (id);
     ASSERT_GT (clone, id);
-    EXPECT_EQ (engine().cacheMap[(std::uint32_t) clone].name, "__native_cache_clone__");
+    EXPECT_EQ (engine().cache.entries[(std::uint32_t) clone].name, "__native_cache_clone__");
     for (int i = 0; i < 100; ++i)
         ASSERT_EQ (entry (clone).getSample (1, i), entry (id).getSample (1, i));
     EXPECT_NE (entry (clone).getReadPointer (0), entry (id).getReadPointer (0));
 
     EXPECT_EQ (quorvalen_engine_clone_cached (999), -1);
-    engine().cacheMap[(std::uint32_t) clone].buffer.reset();
+    engine().cache.entries[(std::uint32_t) clone].buffer.reset();
     EXPECT_EQ (quorvalen_engine_clone_cached (clone), -2);
-    engine().cacheMap[(std::uint32_t) id].sampleRate = 0.0;
+    engine().cache.entries[(std::uint32_t) id].sampleRate = 0.0;
     EXPECT_EQ (quorvalen_engine_clone_cached (id), -3);
 
     EXPECT_EQ (quorvalen_engine_unload_cached (clone), 0);
     EXPECT_EQ (quorvalen_engine_unload_cached (clone), 1);
     EXPECT_EQ (quorvalen_engine_clear_cache(), 0);
-    EXPECT_TRUE (engine().cacheMap.empty());
-    const auto next = engine().cacheIdCounter;
+    EXPECT_TRUE (engine().cache.entries.empty());
+    const auto next = engine().cache.nextId;
     quorvalen_engine_shutdown();
     EXPECT_EQ (quorvalen_engine_clear_cache(), 0); // no ready test
     ASSERT_EQ (quorvalen_engine_init(), 0);

@@ -33,7 +33,7 @@ protected:
     }
     void TearDown() override { quorvalen_engine_shutdown(); }
 
-    juce::AudioBuffer<float>& buffer() { return *engine().cacheMap[work].buffer; }
+    juce::AudioBuffer<float>& buffer() { return *engine().cache.entries[work].buffer; }
 
     int source = 0, session = 0;
     uint32_t work = 0;
@@ -49,9 +49,9 @@ TEST_F (EditSession, BeginCopiesTheSourceAndLogs)
                "[QUORVALEN EDIT 1.0.0] session " + std::to_string (second) + " opened for cache "
                    + std::to_string (source) + "\n");
     EXPECT_EQ (second, session + 1);
-    EXPECT_NE (engine().cacheMap[other].buffer->getReadPointer (0),
-               engine().cacheMap[(uint32_t) source].buffer->getReadPointer (0));
-    EXPECT_EQ (engine().cacheMap[other].name, "__native_processing_edit_session__");
+    EXPECT_NE (engine().cache.entries[other].buffer->getReadPointer (0),
+               engine().cache.entries[(uint32_t) source].buffer->getReadPointer (0));
+    EXPECT_EQ (engine().cache.entries[other].name, "__native_processing_edit_session__");
 
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session (source, nullptr), -1);
     EXPECT_EQ (quorvalen_engine_begin_processing_edit_session (4242, &other), -3);
@@ -79,7 +79,7 @@ TEST_F (EditSession, CropKeepsTheRangeWithDeclickFades)
     EXPECT_EQ (b.getSample (0, 280), 0.5f); // the end fade starts at gain 1
     EXPECT_LT (b.getSample (0, 281), 0.5f);
     // The source entry is untouched.
-    EXPECT_EQ (engine().cacheMap[(uint32_t) source].buffer->getNumSamples(), 1000);
+    EXPECT_EQ (engine().cache.entries[(uint32_t) source].buffer->getNumSamples(), 1000);
 }
 
 TEST_F (EditSession, BadCropsAndFadesChangeNothing)
@@ -142,11 +142,11 @@ TEST_F (EditSession, EndingStopsPlaybackOfTheWorkEntryAndDropsIt)
 {
     ASSERT_EQ (quorvalen_engine_play_cached ((int) work, 0.0f, 100.0f), 0);
     ASSERT_EQ (quorvalen_engine_reverse_processing_edit_session (session), (int) work);
-    EXPECT_EQ (engine().playingCacheId, 0u); // edits detach playback of the work entry
+    EXPECT_EQ (engine().playback.playingCacheId, 0u); // edits detach playback of the work entry
     ASSERT_EQ (quorvalen_engine_play_cached ((int) work, 0.0f, 100.0f), 0);
     EXPECT_EQ (quorvalen_engine_end_processing_edit_session (session), 0);
-    EXPECT_EQ (engine().currentSource, nullptr);
-    EXPECT_EQ (engine().cacheMap.count (work), 0u);
+    EXPECT_EQ (engine().playback.currentSource, nullptr);
+    EXPECT_EQ (engine().cache.entries.count (work), 0u);
     EXPECT_EQ (quorvalen_engine_end_processing_edit_session (session), 1);
     EXPECT_EQ (quorvalen_engine_reverse_processing_edit_session (session), -1);
 }
@@ -192,7 +192,7 @@ TEST (EditSessionBudget, LongSoundHistoryStaysWithinTheByteBudgetAndUndoesExactl
                std::string::npos);
 
     // Every kept step restores exactly: reversed and forward alternate.
-    const auto& now = [&]() -> const juce::AudioBuffer<float>& { return *engine().cacheMap.at (work).buffer; };
+    const auto& now = [&]() -> const juce::AudioBuffer<float>& { return *engine().cache.entries.at (work).buffer; };
     for (int i = 0; i < 8; ++i)
     {
         ASSERT_EQ (quorvalen_engine_undo_processing_edit_session (session), (int) work) << i;

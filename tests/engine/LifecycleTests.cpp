@@ -66,17 +66,17 @@ TEST (Lifecycle, ShutdownClearsStateButIdCountersGoOn)
     ASSERT_EQ (quorvalen_engine_init(), 0);
     {
         std::lock_guard lock (e.engineMutex);
-        e.cacheMap[e.cacheIdCounter++] =
+        e.cache.entries[e.cache.nextId++] =
             quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (1, 4), 44100.0, "x" };
-        e.pathMap["x"] = 1;
+        e.cache.pathIds["x"] = 1;
     }
     quorvalen_engine_shutdown();
-    EXPECT_TRUE (e.cacheMap.empty());
-    EXPECT_TRUE (e.pathMap.empty());
-    EXPECT_EQ (e.cacheIdCounter, 2u);
-    EXPECT_EQ (e.foundryGeneration, 1u);
+    EXPECT_TRUE (e.cache.entries.empty());
+    EXPECT_TRUE (e.cache.pathIds.empty());
+    EXPECT_EQ (e.cache.nextId, 2u);
+    EXPECT_EQ (e.foundry.generation, 1u);
     ASSERT_EQ (quorvalen_engine_init(), 0);
-    EXPECT_EQ (e.cacheIdCounter, 2u);
+    EXPECT_EQ (e.cache.nextId, 2u);
     quorvalen_engine_shutdown();
 }
 

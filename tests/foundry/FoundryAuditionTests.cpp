@@ -72,24 +72,24 @@ TEST_F (FoundryAudition, CharacterGainLevelAndClamps)
     Region r;
     r.id = cache (sine (500.0, 48000.0, 48000 * 3, 0.01f));
     ASSERT_EQ (r.play(), 0);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) quorvalen::foundry::regionAuditionId);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) quorvalen::foundry::regionAuditionId);
     EXPECT_NEAR (peak (steady ([] {})), 0.01f * 1.334f, 3e-4f);
 
     // Level 200 % is stored as 1.5 and multiplies the lift of the ceiling.
     r.level = 200.0f;
     EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (r.play(), 0); })), 0.015f * 1.334f, 4e-4f);
-    EXPECT_FLOAT_EQ (engine().auditionCharacterSource.level.load(), 1.5f);
+    EXPECT_FLOAT_EQ (engine().foundry.auditionCharacterSource.level.load(), 1.5f);
     ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (0, -20.0f, 0, 0, 0, 0, 0, 0, 0), 0);
-    EXPECT_EQ (engine().auditionCharacterSource.level.load(), 0.0f);
+    EXPECT_EQ (engine().foundry.auditionCharacterSource.level.load(), 0.0f);
     EXPECT_LT (peak (steady ([] {})), 1e-6f);
     ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (0, std::nanf (""), 0, 0, 0, 0, 0, 0, 0), 0);
-    EXPECT_EQ (engine().auditionCharacterSource.level.load(), 1.0f);
+    EXPECT_EQ (engine().foundry.auditionCharacterSource.level.load(), 1.0f);
 
     // Semitones 30 clamp to 24: ratio 4, and in mode -1 the region filter's speed.
     ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (30.0f, 100.0f, -1, 0, 0, 0, 0, 0, 0), 0);
-    EXPECT_DOUBLE_EQ (engine().resamplingSource.getResamplingRatio(), 4.0);
-    EXPECT_DOUBLE_EQ (engine().regionFilterSource.speed.load(), 4.0);
-    EXPECT_DOUBLE_EQ (engine().foundryMainPreviewSpeed.load(), 4.0);
+    EXPECT_DOUBLE_EQ (engine().playback.resamplingSource.getResamplingRatio(), 4.0);
+    EXPECT_DOUBLE_EQ (engine().playback.playhead.speed.load(), 4.0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 4.0);
     quorvalen_engine_set_foundry_audition_character (0, 100.0f, 0, 0, 0, 0, 0, 0, 0);
 
     // A loud sound meets the soft ceiling.
@@ -158,7 +158,7 @@ TEST_F (FoundryAudition, LiveAuditionFiltersAndCodes)
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_region_filters (3, 1, 100, 0, 0, 0, 0), 8);
     ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_region_filters (1, 1, 5.0f, 300.0f, 1, 1.0e6f, std::nanf ("")),
                0);
-    const auto& slot = engine().regionFilterSource.slots[1];
+    const auto& slot = engine().foundry.regionFilterSource.slots[1];
     EXPECT_EQ (slot.highPassHz.load(), 20.0f);
     EXPECT_EQ (slot.highPassResonance.load(), 100.0f);
     EXPECT_EQ (slot.lowPassHz.load(), 20000.0f);
@@ -193,7 +193,7 @@ TEST_F (FoundryAudition, LoopTelemetryFollowsTheRegionFilterPosition)
     // the preview's finish would).
     const int id = cache (sine (300.0, 48000.0, 12000, 0.4f));
     ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
-    engine().regionFilterSource.previewLengthSeconds.store (0.25);
+    engine().foundry.regionFilterSource.previewLengthSeconds.store (0.25);
     ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_looping (1), 0);
 
     double p = 0, l = 0, last = 0;
@@ -210,12 +210,12 @@ TEST_F (FoundryAudition, LoopTelemetryFollowsTheRegionFilterPosition)
         std::this_thread::sleep_for (2ms);
     }
     EXPECT_TRUE (wrapped);
-    EXPECT_GT (engine().regionFilterSource.playbackPositionSeconds.load(), 0.0);
+    EXPECT_GT (engine().playback.playhead.positionSeconds.load(), 0.0);
 
     // Paused: the position stands still.
-    engine().transportSource.stop();
+    engine().playback.transportSource.stop();
     std::this_thread::sleep_for (30ms);
-    const double held = engine().regionFilterSource.playbackPositionSeconds.load();
+    const double held = engine().playback.playhead.positionSeconds.load();
     std::this_thread::sleep_for (60ms);
-    EXPECT_EQ (engine().regionFilterSource.playbackPositionSeconds.load(), held);
+    EXPECT_EQ (engine().playback.playhead.positionSeconds.load(), held);
 }

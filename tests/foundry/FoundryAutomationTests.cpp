@@ -14,7 +14,7 @@ namespace
 {
 const quorvalen::FoundryAutomationLane& laneOf (int layer, int parameter)
 {
-    return engine().automationLanes[(size_t) layer][(size_t) parameter];
+    return engine().foundry.automationLanes[(size_t) layer][(size_t) parameter];
 }
 
 LayerLanes lanesWith (int parameter, std::vector<float> times, std::vector<float> values)
@@ -30,10 +30,10 @@ TEST (FoundryAutomation, SetterCodesGenerationAndMerging)
 {
     const float t[] = { 0.3f, 0.1f, 0.1000001f };
     const float v[] = { 1.0f, 2.0f, 0.0f };
-    auto generation = engine().foundryGeneration;
+    auto generation = engine().foundry.generation;
 
     ASSERT_EQ (quorvalen_engine_set_foundry_automation (1, 4, t, v, 3), 0);
-    EXPECT_EQ (engine().foundryGeneration, ++generation);
+    EXPECT_EQ (engine().foundry.generation, ++generation);
     EXPECT_EQ (laneOf (1, 4).times, (std::vector<float> { 0.1f, 0.3f }));
     EXPECT_EQ (laneOf (1, 4).values, (std::vector<float> { 0.0f, 1.0f }));
 
@@ -41,7 +41,7 @@ TEST (FoundryAutomation, SetterCodesGenerationAndMerging)
     EXPECT_EQ (quorvalen_engine_set_foundry_automation (3, 0, t, v, 3), 8);
     EXPECT_EQ (quorvalen_engine_set_foundry_automation (0, 8, t, v, 3), 8);
     EXPECT_EQ (quorvalen_engine_set_foundry_automation ((uint32_t) -1, 0, t, v, 3), 8);
-    EXPECT_EQ (engine().foundryGeneration, generation);
+    EXPECT_EQ (engine().foundry.generation, generation);
     EXPECT_TRUE (laneOf (1, 4).hasPoints());
 
     // Too many points or a null array: 8, and the old lane is gone.
@@ -51,7 +51,7 @@ TEST (FoundryAutomation, SetterCodesGenerationAndMerging)
     ASSERT_EQ (quorvalen_engine_set_foundry_automation (1, 4, t, v, 3), 0);
     EXPECT_EQ (quorvalen_engine_set_foundry_automation (1, 4, nullptr, v, 1), 8);
     EXPECT_FALSE (laneOf (1, 4).hasPoints());
-    EXPECT_EQ (engine().foundryGeneration, generation + 3);
+    EXPECT_EQ (engine().foundry.generation, generation + 3);
 
     // Clearing, and pairs that are all non-finite.
     ASSERT_EQ (quorvalen_engine_set_foundry_automation (2, 7, t, v, 3), 0);

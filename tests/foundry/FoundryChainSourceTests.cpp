@@ -12,6 +12,7 @@ using namespace qvtest;
 using quorvalen::FoundryAuditionCharacterSource;
 using quorvalen::FoundryRefreshMemoryAudioSource;
 using quorvalen::FoundryRegionFilterSource;
+using quorvalen::PreviewPlayhead;
 
 namespace
 {
@@ -40,12 +41,13 @@ TEST (FoundryChainSources, AudioThreadAllocatesNothing)
 {
     BlockSource tone (sine (700.0, 48000.0, 48000, 0.3f));
     FoundryAuditionCharacterSource character (&tone);
-    FoundryRegionFilterSource regions (&tone, nullptr);
+    PreviewPlayhead playhead;
+    FoundryRegionFilterSource regions (&tone, nullptr, playhead);
     character.prepareToPlay (512, 48000.0);
     regions.prepareToPlay (512, 48000.0);
     enableAllSlots (regions);
     regions.previewLengthSeconds = 0.05;
-    regions.looping = true;
+    playhead.looping = true;
 
     juce::AudioBuffer<float> fresh (2, 48000), previous (2, 48000);
     fresh.clear();
@@ -113,7 +115,8 @@ TEST (FoundryChainSources, CharacterModesAndWidth)
 TEST (FoundryChainSources, RegionFiltersColourAndFollowTheSlot)
 {
     BlockSource tone (sine (1000.0, 48000.0, 48000, 0.5f));
-    FoundryRegionFilterSource regions (&tone, nullptr);
+    PreviewPlayhead playhead;
+    FoundryRegionFilterSource regions (&tone, nullptr, playhead);
     regions.prepareToPlay (512, 48000.0);
     const auto dry = pull (regions, 4); // disabled: passes through
     tone.pos = 0;
@@ -134,8 +137,8 @@ TEST (FoundryChainSources, RegionFiltersColourAndFollowTheSlot)
     regions.previewLengthSeconds = 1.0;
     auto out = pull (regions, 20); // 0.043 .. 0.256 s
     EXPECT_GT (peakAbs (out.getReadPointer (0), 512), 0.3f);
-    EXPECT_LT (peakAbs (out.getReadPointer (1) + 8192, 2048), 0.03f);                   // 12 dB per octave: about 1/25
-    EXPECT_NEAR (regions.playbackPositionSeconds.load(), 28.0 * 512.0 / 48000.0, 1e-9); // disabled blocks count too
+    EXPECT_LT (peakAbs (out.getReadPointer (1) + 8192, 2048), 0.03f);            // 12 dB per octave: about 1/25
+    EXPECT_NEAR (playhead.positionSeconds.load(), 28.0 * 512.0 / 48000.0, 1e-9); // disabled blocks count too
 }
 
 TEST (FoundryChainSources, RefreshCrossfadeLengths)

@@ -18,7 +18,7 @@ class FoundryLayerStages : public HeadlessEngineTest
 protected:
     static const juce::AudioBuffer<float>& audioOf (std::int32_t id)
     {
-        return *engine().cacheMap.at ((std::uint32_t) id).buffer;
+        return *engine().cache.entries.at ((std::uint32_t) id).buffer;
     }
     static int samplesOf (std::int32_t id) { return audioOf (id).getNumSamples(); }
 
@@ -43,7 +43,7 @@ TEST_F (FoundryLayerStages, CutLengthsPitchLevelAndCodes)
     const int id = cache (sine (300.0, 48000.0, 48000, 0.5f));
     ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, 12.0f, 100.0f, 500.0f, false), 0);
     EXPECT_EQ (samplesOf (layer), 12000);
-    EXPECT_EQ (engine().cacheMap.at ((std::uint32_t) layer).name, "__foundry_processed_region__");
+    EXPECT_EQ (engine().cache.entries.at ((std::uint32_t) layer).name, "__foundry_processed_region__");
     ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, -12.0f, 50.0f, 500.0f, false), 0);
     EXPECT_EQ (samplesOf (layer), 48000);
     EXPECT_NEAR (peakAbs (audioOf (layer).getReadPointer (0), 48000), 0.25f, 1e-3f);
@@ -189,8 +189,8 @@ TEST_F (FoundryLayerStages, OvertoneOverlayBeforeAndAfterTheEnd)
     const int overtone = cache (ones (1, 4800));
     auto preview = [] (int samples) {
         std::lock_guard lock (engine().engineMutex);
-        engine().playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (2, samples);
-        engine().playbackBuffer->clear();
+        engine().playback.playbackBuffer = std::make_unique<juce::AudioBuffer<float>> (2, samples);
+        engine().playback.playbackBuffer->clear();
     };
 
     OvertoneOverlay o;
@@ -199,16 +199,16 @@ TEST_F (FoundryLayerStages, OvertoneOverlayBeforeAndAfterTheEnd)
     o.overlayEndMs = 5.0f; // before its start: nothing mixed, nothing lengthened
     preview (4800);
     ASSERT_EQ (overlayFoundryOvertone (engine(), o, 48000.0), 0);
-    EXPECT_EQ (engine().playbackBuffer->getNumSamples(), 4800);
-    EXPECT_EQ (peakAbs (engine().playbackBuffer->getReadPointer (0), 4800), 0.0f);
-    EXPECT_EQ (engine().cacheMap.count ((std::uint32_t) overtoneLayerId), 0u);
+    EXPECT_EQ (engine().playback.playbackBuffer->getNumSamples(), 4800);
+    EXPECT_EQ (peakAbs (engine().playback.playbackBuffer->getReadPointer (0), 4800), 0.0f);
+    EXPECT_EQ (engine().cache.entries.count ((std::uint32_t) overtoneLayerId), 0u);
 
     // Starting past the preview's end lengthens it up to the overlay's end.
     o.overlayStartMs = 200.0f;
     o.overlayEndMs = 250.0f;
     preview (4800);
     ASSERT_EQ (overlayFoundryOvertone (engine(), o, 48000.0), 0);
-    const auto& b = *engine().playbackBuffer;
+    const auto& b = *engine().playback.playbackBuffer;
     ASSERT_EQ (b.getNumSamples(), 12000);
     EXPECT_EQ (peakAbs (b.getReadPointer (0), 9600), 0.0f);
     EXPECT_NEAR (b.getSample (1, 9600 + 1200), 1.0f, 1e-6f); // the overtone over silence
@@ -218,7 +218,7 @@ TEST_F (FoundryLayerStages, OvertoneOverlayBeforeAndAfterTheEnd)
     o.overlayEndMs = std::nanf ("");
     preview (4800);
     EXPECT_EQ (overlayFoundryOvertone (engine(), o, 48000.0), 0);
-    EXPECT_EQ (engine().playbackBuffer->getNumSamples(), 9600);
+    EXPECT_EQ (engine().playback.playbackBuffer->getNumSamples(), 9600);
     o.overlayEndMs = 1.0e12f;
     EXPECT_EQ (overlayFoundryOvertone (engine(), o, 48000.0), 7);
     o.sourceId = 0;

@@ -18,8 +18,8 @@ juce::AudioBuffer<float> joined()
 {
     std::lock_guard lock (engine().engineMutex);
     juce::AudioBuffer<float> copy;
-    if (engine().playbackBuffer != nullptr)
-        copy.makeCopyOf (*engine().playbackBuffer);
+    if (engine().playback.playbackBuffer != nullptr)
+        copy.makeCopyOf (*engine().playback.playbackBuffer);
     return copy;
 }
 

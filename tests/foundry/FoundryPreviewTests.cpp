@@ -30,7 +30,7 @@ bool has (const std::string& log, const std::string& line)
 bool hasNegativeIds()
 {
     std::lock_guard lock (engine().engineMutex);
-    for (const auto& [id, entry] : engine().cacheMap)
+    for (const auto& [id, entry] : engine().cache.entries)
         if ((std::int32_t) id < 0 && (std::int32_t) id != -1000021)
             return true;
     return false;

@@ -47,14 +47,14 @@ protected:
 TEST_F (RenderSurprise, CodesAndTheUntouchedCases)
 {
     EXPECT_EQ (quorvalen_engine_apply_render_surprise (4242, 50, 50, 0, 0), -2);
-    const std::uint64_t generation = engine().foundryGeneration;
+    const std::uint64_t generation = engine().foundry.generation;
     const int id = cache (sine (300.0, 48000.0, 4800, 0.3f));
     const auto before = readBack (id);
     EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, 0, 0, 0, 0), 0);
     EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, -5, NAN, 1, 1), 0);
     EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, INFINITY, -INFINITY, 0, 0), 0);
     EXPECT_TRUE (same (before, readBack (id)));
-    EXPECT_GT (engine().foundryGeneration, generation); // counted even when nothing changes
+    EXPECT_GT (engine().foundry.generation, generation); // counted even when nothing changes
 }
 
 TEST_F (RenderSurprise, ResultPeaksAt095EvenForAQuietSound)

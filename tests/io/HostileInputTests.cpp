@@ -161,10 +161,10 @@ TEST_F (HostileInput, ConcurrentIntakesOfOnePathShareOneId)
             ids.insert (f.get());
         ASSERT_EQ (ids.size(), 1u);
         EXPECT_GT (*ids.begin(), 0);
-        EXPECT_EQ (engine().pathMap.size(), 1u);
+        EXPECT_EQ (engine().cache.pathIds.size(), 1u);
         EXPECT_EQ (quorvalen_engine_unload_cached (*ids.begin()), 0);
     }
-    EXPECT_TRUE (engine().cacheMap.empty());
+    EXPECT_TRUE (engine().cache.entries.empty());
 }
 
 TEST_F (HostileInput, AnIntakeStuckOnAPipeLeavesTheOtherExportsFree)
@@ -190,5 +190,5 @@ TEST_F (HostileInput, AShutdownDuringADecodeInsertsNothing)
     const auto path = writeWav (dir + "/a.wav", sine (440.0, 44100.0, 100), 44100.0);
     quorvalen_engine_shutdown();
     EXPECT_EQ (quorvalen_engine_cache_wav (path.c_str()), -2);
-    EXPECT_TRUE (engine().cacheMap.empty());
+    EXPECT_TRUE (engine().cache.entries.empty());
 }

@@ -52,7 +52,7 @@ TEST_F (Playback, ShortSoundPlaysToItsEndAndTelemetryFollows)
     EXPECT_EQ (on, 1u);
     EXPECT_NEAR (l, 0.1, 1e-9);
     EXPECT_GE (p, 0.0);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) id);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) id);
     EXPECT_TRUE (waitFor ([] { return playing() == 0; }, 1000ms));
 }
 
@@ -104,7 +104,7 @@ TEST_F (Playback, StopFadesWhilePlayingAndReturnsAtOnceWhenIdle)
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ (quorvalen_engine_stop(), 0);
     EXPECT_LT (std::chrono::steady_clock::now() - t0, 10ms);
-    EXPECT_EQ (engine().transportSource.getGain(), 1.0f);
+    EXPECT_EQ (engine().playback.transportSource.getGain(), 1.0f);
 
     const int id = cache (sine (440.0, 48000.0, 48000 * 2), 48000.0);
     ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 50.0f), 0);
@@ -115,8 +115,8 @@ TEST_F (Playback, StopFadesWhilePlayingAndReturnsAtOnceWhenIdle)
     EXPECT_GE (took, 24ms);
     EXPECT_LT (took, 500ms);
     EXPECT_EQ (playing(), 0u);
-    EXPECT_EQ (engine().currentSource, nullptr);
-    EXPECT_EQ (engine().transportSource.getGain(), 1.0f);
+    EXPECT_EQ (engine().playback.currentSource, nullptr);
+    EXPECT_EQ (engine().playback.transportSource.getGain(), 1.0f);
 }
 
 TEST_F (Playback, FileGainFollowsThePreviousCachedVolumeUntilAStop)
@@ -126,11 +126,11 @@ TEST_F (Playback, FileGainFollowsThePreviousCachedVolumeUntilAStop)
     const int id = cache (sine (440.0, 48000.0, 48000), 48000.0);
     ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 50.0f), 0);
     ASSERT_EQ (quorvalen_engine_play_wav (path.c_str()), 0);
-    EXPECT_FLOAT_EQ (engine().transportSource.getGain(), 0.5f);
-    EXPECT_EQ (engine().playingCacheId, 0u);
+    EXPECT_FLOAT_EQ (engine().playback.transportSource.getGain(), 0.5f);
+    EXPECT_EQ (engine().playback.playingCacheId, 0u);
     ASSERT_EQ (quorvalen_engine_stop(), 0);
     ASSERT_EQ (quorvalen_engine_play_wav (path.c_str()), 0);
-    EXPECT_FLOAT_EQ (engine().transportSource.getGain(), 1.0f);
+    EXPECT_FLOAT_EQ (engine().playback.transportSource.getGain(), 1.0f);
 
     EXPECT_EQ (quorvalen_engine_play_wav (nullptr), 1);
     EXPECT_EQ (quorvalen_engine_play_wav ((dir + "/missing.wav").c_str()), 3);
@@ -147,25 +147,25 @@ TEST_F (Playback, UnloadStopsOnlyThePlayingEntryAndFailedPlaysChangeNothing)
     const int b = cache (sine (440.0, 48000.0, 100), 48000.0);
     ASSERT_EQ (quorvalen_engine_play_cached (a, 0.0f, 100.0f), 0);
     EXPECT_EQ (quorvalen_engine_play_cached (9999, 0.0f, 100.0f), 2);
-    engine().cacheMap[(uint32_t) b].buffer.reset();
+    engine().cache.entries[(uint32_t) b].buffer.reset();
     EXPECT_EQ (quorvalen_engine_play_cached (b, 0.0f, 100.0f), 3);
     EXPECT_EQ (playing(), 1u);
     EXPECT_EQ (quorvalen_engine_unload_cached (b), 0);
     EXPECT_EQ (playing(), 1u);
     EXPECT_EQ (quorvalen_engine_unload_cached (a), 0);
     EXPECT_EQ (playing(), 0u);
-    EXPECT_EQ (engine().currentSource, nullptr);
+    EXPECT_EQ (engine().playback.currentSource, nullptr);
 }
 
 TEST_F (Playback, MainPreviewSetters)
 {
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (12.0f), 0);
-    EXPECT_DOUBLE_EQ (engine().foundryMainPreviewSpeed.load(), 2.0);
-    EXPECT_DOUBLE_EQ (engine().regionFilterSource.speed.load(), 2.0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 2.0);
+    EXPECT_DOUBLE_EQ (engine().playback.playhead.speed.load(), 2.0);
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (-30.0f), 0);
-    EXPECT_DOUBLE_EQ (engine().foundryMainPreviewSpeed.load(), 0.25);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 0.25);
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_looping (1), 0);
-    EXPECT_TRUE (engine().regionFilterSource.looping.load());
+    EXPECT_TRUE (engine().playback.playhead.looping.load());
     quorvalen_engine_shutdown();
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (0.0f), 1);
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_looping (0), 1);
@@ -194,13 +194,13 @@ TEST_F (Playback, LoopedPositionWrapsWithTheLatencyCorrection)
     const int id = cache (sine (440.0, 48000.0, 48000), 48000.0);
     ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
     quorvalen_engine_set_foundry_main_preview_looping (1);
-    engine().transportSource.stop(); // paused: the audio thread leaves the position alone
-    engine().regionFilterSource.playbackPositionSeconds.store (0.005);
+    engine().playback.transportSource.stop(); // paused: the audio thread leaves the position alone
+    engine().playback.playhead.positionSeconds.store (0.005);
     double p, l;
     uint32_t on;
     ASSERT_EQ (quorvalen_engine_get_playback_telemetry (&p, &l, &on), 0);
     EXPECT_EQ (p, 0.0); // 5 ms minus 10.7 ms of latency, transport near the start
-    engine().regionFilterSource.playbackPositionSeconds.store (0.5);
+    engine().playback.playhead.positionSeconds.store (0.5);
     quorvalen_engine_get_playback_telemetry (&p, &l, &on);
     EXPECT_NEAR (p, 0.5 - 512.0 / 48000.0, 1e-9);
 }
@@ -231,7 +231,7 @@ TEST_F (Playback, LoopModeTelemetryFollowsTheLoopingPlayhead)
     EXPECT_LT (p, 1.0);
 
     // Paused: the playhead stands still.
-    engine().transportSource.stop();
+    engine().playback.transportSource.stop();
     std::this_thread::sleep_for (50ms);
     const double held = read();
     std::this_thread::sleep_for (100ms);

@@ -78,8 +78,8 @@ TEST_F (RackPlayback, PlayCodesFollowTheOrderOfTests)
     int empty = 0;
     {
         std::lock_guard lock (engine().engineMutex);
-        empty = (int) engine().cacheIdCounter++;
-        engine().cacheMap[(uint32_t) empty] = quorvalen::CacheEntry { nullptr, 48000.0, "x" };
+        empty = (int) engine().cache.nextId++;
+        engine().cache.entries[(uint32_t) empty] = quorvalen::CacheEntry { nullptr, 48000.0, "x" };
     }
     EXPECT_EQ (play (empty, "{}"), 3);
 
@@ -89,11 +89,11 @@ TEST_F (RackPlayback, PlayCodesFollowTheOrderOfTests)
     ASSERT_EQ (play (other, "{}"), 0);
     {
         std::lock_guard lock (engine().engineMutex);
-        engine().cacheMap[(uint32_t) empty].buffer = std::make_unique<juce::AudioBuffer<float>> (2, 0);
+        engine().cache.entries[(uint32_t) empty].buffer = std::make_unique<juce::AudioBuffer<float>> (2, 0);
     }
     EXPECT_EQ (play (empty, R"({"heatDrive": 77})"), 5);
     EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 77.0f);
-    EXPECT_FALSE (engine().transportSource.isPlaying());
+    EXPECT_FALSE (engine().playback.transportSource.isPlaying());
     EXPECT_FALSE (engine().rackSource.isProcessingEnabled());
 
     StderrCapture log;
@@ -105,9 +105,9 @@ TEST_F (RackPlayback, PlayCodesFollowTheOrderOfTests)
     EXPECT_EQ (text.substr (text.size() - started.size()), started);
     EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 12.0f);
     EXPECT_TRUE (engine().rackSource.isProcessingEnabled());
-    EXPECT_TRUE (engine().playingThroughRack);
-    EXPECT_TRUE (engine().playingLoops);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) id);
+    EXPECT_TRUE (engine().playback.playingThroughRack);
+    EXPECT_TRUE (engine().playback.playingLoops);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) id);
 }
 
 TEST_F (RackPlayback, SpaceAddsATenSecondTailUnlessLooping)
@@ -116,9 +116,9 @@ TEST_F (RackPlayback, SpaceAddsATenSecondTailUnlessLooping)
     ASSERT_EQ (play (id, R"({"spaceEnabled": true})"), 0);
     {
         std::lock_guard lock (engine().engineMutex);
-        ASSERT_NE (engine().playbackBuffer, nullptr);
-        EXPECT_EQ (engine().playbackBuffer->getNumSamples(), 44100 * 11);
-        EXPECT_EQ (engine().currentSource->getTotalLength(), 44100 * 11);
+        ASSERT_NE (engine().playback.playbackBuffer, nullptr);
+        EXPECT_EQ (engine().playback.playbackBuffer->getNumSamples(), 44100 * 11);
+        EXPECT_EQ (engine().playback.currentSource->getTotalLength(), 44100 * 11);
     }
     // Lengths in device samples: 48000 of sound, 528000 with the tail.
     EXPECT_EQ (rack().playLength, 48000);
@@ -129,36 +129,36 @@ TEST_F (RackPlayback, SpaceAddsATenSecondTailUnlessLooping)
     ASSERT_EQ (play (id, R"({"rackModules": [{"effect": "space", "settings": {"spaceEnabled": true}}]})"), 0);
     {
         std::lock_guard lock (engine().engineMutex);
-        EXPECT_EQ (engine().currentSource->getTotalLength(), 44100 * 11);
+        EXPECT_EQ (engine().playback.currentSource->getTotalLength(), 44100 * 11);
     }
 
     ASSERT_EQ (play (id, R"({"spaceEnabled": true})", 100.0f, true), 0);
     {
         std::lock_guard lock (engine().engineMutex);
-        EXPECT_EQ (engine().playbackBuffer, nullptr);
-        EXPECT_EQ (engine().currentSource->getTotalLength(), 44100);
+        EXPECT_EQ (engine().playback.playbackBuffer, nullptr);
+        EXPECT_EQ (engine().playback.currentSource->getTotalLength(), 44100);
     }
     EXPECT_TRUE (rack().looping);
     EXPECT_EQ (rack().loopLength, 48000);
 
     ASSERT_EQ (play (id, "{}"), 0);
     std::lock_guard lock (engine().engineMutex);
-    EXPECT_EQ (engine().currentSource->getTotalLength(), 44100);
+    EXPECT_EQ (engine().playback.currentSource->getTotalLength(), 44100);
 }
 
 TEST_F (RackPlayback, VolumeIsClampedAndTheResamplerLeftAtUnity)
 {
     const int id = cache (sine (440.0, 48000.0, 48000), 48000.0);
-    engine().resamplingSource.setResamplingRatio (0.5); // as a Foundry pitch change leaves it
+    engine().playback.resamplingSource.setResamplingRatio (0.5); // as a Foundry pitch change leaves it
     ASSERT_EQ (play (id, "{}", 150.0f), 0);
-    EXPECT_EQ (engine().transportSource.getGain(), 1.0f);
-    EXPECT_EQ (engine().resamplingSource.getResamplingRatio(), 1.0);
+    EXPECT_EQ (engine().playback.transportSource.getGain(), 1.0f);
+    EXPECT_EQ (engine().playback.resamplingSource.getResamplingRatio(), 1.0);
     ASSERT_EQ (play (id, "{}", -5.0f), 0);
-    EXPECT_EQ (engine().transportSource.getGain(), 0.0f);
+    EXPECT_EQ (engine().playback.transportSource.getGain(), 0.0f);
     ASSERT_EQ (play (id, "{}", std::nanf ("")), 0);
-    EXPECT_EQ (engine().transportSource.getGain(), 0.0f);
+    EXPECT_EQ (engine().playback.transportSource.getGain(), 0.0f);
     ASSERT_EQ (play (id, "{}", 40.0f), 0);
-    EXPECT_FLOAT_EQ (engine().transportSource.getGain(), 0.4f);
+    EXPECT_FLOAT_EQ (engine().playback.transportSource.getGain(), 0.4f);
 }
 
 TEST_F (RackPlayback, RefreshCodesFollowTheOrderOfTests)
@@ -185,29 +185,29 @@ TEST_F (RackPlayback, RefreshCodesFollowTheOrderOfTests)
     int hollow = 0;
     {
         std::lock_guard lock (engine().engineMutex);
-        hollow = (int) engine().cacheIdCounter++;
-        engine().cacheMap[(uint32_t) hollow] =
+        hollow = (int) engine().cache.nextId++;
+        engine().cache.entries[(uint32_t) hollow] =
             quorvalen::CacheEntry { std::make_unique<juce::AudioBuffer<float>> (2, 0), 48000.0, "x" };
     }
     EXPECT_EQ (play (hollow, refresh (a), 100.0f, true), 3);
     {
         std::lock_guard lock (engine().engineMutex);
-        engine().cacheMap[(uint32_t) hollow].buffer->setSize (2, 100);
-        engine().cacheMap[(uint32_t) hollow].sampleRate = std::nan ("");
+        engine().cache.entries[(uint32_t) hollow].buffer->setSize (2, 100);
+        engine().cache.entries[(uint32_t) hollow].sampleRate = std::nan ("");
     }
     EXPECT_EQ (play (hollow, refresh (a), 100.0f, true), 3);
 
     // Refused refreshes left settings and playback as they were.
     EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 25.0f);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) a);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) a);
 
     EXPECT_EQ (play (b, refresh (a, ", \"heatDrive\": 3"), 30.0f, true), 0);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) b);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) b);
     EXPECT_EQ (engine().rackSource.currentSettings()->heat.drive, 3.0f);
-    EXPECT_FLOAT_EQ (engine().transportSource.getGain(), 0.3f);
+    EXPECT_FLOAT_EQ (engine().playback.transportSource.getGain(), 0.3f);
     EXPECT_EQ (play (a, refresh (a), 100.0f, true), 6); // a no longer plays
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) b);
-    EXPECT_TRUE (engine().transportSource.isPlaying());
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) b);
+    EXPECT_TRUE (engine().playback.transportSource.isPlaying());
 }
 
 TEST_F (RackPlayback, RefreshPastTheEndOfAShorterSoundIsRefusedUnlessLooping)
@@ -219,12 +219,12 @@ TEST_F (RackPlayback, RefreshPastTheEndOfAShorterSoundIsRefusedUnlessLooping)
     const auto before = engine().rackSource.currentSettings();
     EXPECT_EQ (play (shortSound, refresh (longSound, ", \"heatDrive\": 3")), 6);
     EXPECT_EQ (engine().rackSource.currentSettings(), before);
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) longSound);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) longSound);
 
     ASSERT_EQ (play (longSound, "{}", 100.0f, true), 0);
     std::this_thread::sleep_for (300ms);
     ASSERT_EQ (play (shortSound, refresh (longSound), 100.0f, true), 0);
-    const double position = engine().transportSource.getCurrentPosition();
+    const double position = engine().playback.transportSource.getCurrentPosition();
     EXPECT_LT (position, 0.1 + 1e-9); // wrapped into the new length
     // Another length: the rack was prepared afresh for it.
     EXPECT_EQ (rack().playLength, 4800);
@@ -280,7 +280,7 @@ quorvalen::platform::CapturedAudio recordPlayback (const std::function<int()>& s
 {
     quorvalen::platform::startCapture (48000 * 6);
     EXPECT_EQ (start(), 0);
-    EXPECT_TRUE (waitFor ([] { return ! engine().transportSource.isPlaying(); }, limit));
+    EXPECT_TRUE (waitFor ([] { return ! engine().playback.transportSource.isPlaying(); }, limit));
     std::this_thread::sleep_for (100ms);
     return quorvalen::platform::stopCapture();
 }
@@ -331,7 +331,7 @@ TEST_F (RackPlayback, LiveFrequencyShiftPlaysOutAShortSoundInBothModes)
     ASSERT_EQ (play (id, R"({"freqShiftEnabled": true})", 100.0f, true), 0);
     EXPECT_EQ (rack().loopLength, 7200);
     std::lock_guard lock (engine().engineMutex);
-    EXPECT_EQ (engine().currentSource->getTotalLength(), 7200);
+    EXPECT_EQ (engine().playback.currentSource->getTotalLength(), 7200);
 }
 
 TEST_F (RackPlayback, ASecondIdenticalPlayReusesTheLoadedResponse)
@@ -357,5 +357,5 @@ TEST_F (RackPlayback, ARefusedRefreshPreparesNothing)
     StderrCapture log;
     EXPECT_EQ (play (shortSound, refresh (longSound, R"(, "spaceEnabled": true)")), 6); // past its end
     EXPECT_EQ (log.finish(), "");
-    EXPECT_EQ (engine().playingCacheId, (uint32_t) longSound);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) longSound);
 }

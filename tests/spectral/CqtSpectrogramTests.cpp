@@ -97,10 +97,10 @@ TEST_F (CqtSpectrogram, RoundTripPlaysTheResynthesisedSound)
     auto& engine = quorvalen::engine();
     {
         std::lock_guard lock (engine.engineMutex);
-        ASSERT_NE (engine.playbackBuffer, nullptr);
-        EXPECT_EQ (engine.playbackBuffer->getNumSamples(), 30000);
-        EXPECT_LT (maxAbsDifference (*engine.playbackBuffer, tone), 1e-5f);
-        EXPECT_EQ (engine.playingCacheId, 0u);
+        ASSERT_NE (engine.playback.playbackBuffer, nullptr);
+        EXPECT_EQ (engine.playback.playbackBuffer->getNumSamples(), 30000);
+        EXPECT_LT (maxAbsDifference (*engine.playback.playbackBuffer, tone), 1e-5f);
+        EXPECT_EQ (engine.playback.playingCacheId, 0u);
     }
     double position = 0.0, length = 0.0;
     uint32_t playing = 0;

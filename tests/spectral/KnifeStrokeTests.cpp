@@ -127,7 +127,7 @@ TEST_F (KnifeStroke, PlaybackResumesInPlaceWhileAStrokeLandsOnThePlayingLiveCopy
                                        { 0.9f, 0.1f, 0.01f, 0.01f, 1.0f }, 0);
     ASSERT_EQ (r.result, (int) r.live);
     EXPECT_NE (r.log.find ("s (loop 0, processing 0)\n"), std::string::npos);
-    EXPECT_FALSE (engine().playingThroughRack);
+    EXPECT_FALSE (engine().playback.playingThroughRack);
     // The knife rescaled the ramp to a 0.97 peak.
     const float skipped = rampSecondsSkipped (r.out.left, 0.97f / 0.35f);
     EXPECT_GT (skipped, 0.0f);
@@ -144,6 +144,6 @@ TEST_F (KnifeStroke, AStrokeThatCannotBeCarriedThroughLeavesAudioBinsAndPlayback
     EXPECT_EQ (maxAbsDifference (audio (s.live), before), 0.0f);
     EXPECT_EQ (session (s.session).stftBins, bins);
     EXPECT_TRUE (session (s.session).undoStack.empty());
-    EXPECT_TRUE (engine().transportSource.isPlaying());
-    EXPECT_EQ (engine().playingCacheId, s.live);
+    EXPECT_TRUE (engine().playback.transportSource.isPlaying());
+    EXPECT_EQ (engine().playback.playingCacheId, s.live);
 }

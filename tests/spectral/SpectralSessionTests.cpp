@@ -48,7 +48,7 @@ TEST_F (SpectralSession, BeginMakesATwoChannelLiveCopyAndLogsOnStandardOutput)
                    + " STFT/CQT display switching ready\n[QUORVALEN CQT LASER 1.3.2] session " + s
                    + " laser coefficient targeting ready\n");
     EXPECT_FLOAT_EQ (a.seconds, 0.1f);
-    EXPECT_EQ (engine().cacheMap.at (a.live).name, "__native_web_stft_live_session__");
+    EXPECT_EQ (engine().cache.entries.at (a.live).name, "__native_web_stft_live_session__");
     const auto& live = audio (a.live);
     ASSERT_EQ (live.getNumChannels(), 2);
     EXPECT_EQ (maxAbsDifference (live, mono), 0.0f);
@@ -129,7 +129,7 @@ TEST_F (SpectralSession, AFailedUndoKeepsTheAudioAndTheStep)
     const juce::AudioBuffer<float> edited (audio (s.live));
 
     // Another operation reshaped the live copy: nothing may be read or written.
-    auto& entry = engine().cacheMap.at (s.live);
+    auto& entry = engine().cache.entries.at (s.live);
     auto kept = std::exchange (entry.buffer, std::make_unique<juce::AudioBuffer<float>> (2, 100));
     entry.buffer->clear();
     EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), -3);
@@ -148,10 +148,10 @@ TEST_F (SpectralSession, EndRemovesTheLiveCopyAndStopsItsPlayback)
     const auto s = open (source);
     ASSERT_EQ (quorvalen_engine_play_cached ((int) s.live, 0.0f, 100.0f), 0);
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (s.session), 0);
-    EXPECT_EQ (engine().playingCacheId, 0u);
-    EXPECT_FALSE (engine().transportSource.isPlaying());
-    EXPECT_EQ (engine().cacheMap.count (s.live), 0u);
-    EXPECT_EQ (engine().cacheMap.count ((uint32_t) source), 1u);
+    EXPECT_EQ (engine().playback.playingCacheId, 0u);
+    EXPECT_FALSE (engine().playback.transportSource.isPlaying());
+    EXPECT_EQ (engine().cache.entries.count (s.live), 0u);
+    EXPECT_EQ (engine().cache.entries.count ((uint32_t) source), 1u);
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (s.session), 1);
 
     // The session outlives a host that unloaded its live copy; its calls fail cleanly.
@@ -188,8 +188,8 @@ TEST_F (SpectralSession, PlaybackThroughTheRackResumesInPlaceAfterAnUndo)
     EXPECT_NE (log.find ("[QUORVALEN SPECTRAL LOOP RESUME 1.4.4] cache " + std::to_string (s.live) + " resumed at "),
                std::string::npos);
     EXPECT_NE (log.find ("s (loop 1, processing 1)\n"), std::string::npos);
-    EXPECT_TRUE (engine().playingThroughRack);
-    EXPECT_TRUE (engine().playingLoops);
+    EXPECT_TRUE (engine().playback.playingThroughRack);
+    EXPECT_TRUE (engine().playback.playingLoops);
     EXPECT_TRUE (engine().rackSource.isProcessingEnabled());
 
     // The ramp tells the position: playback went on from where it was, not from the start.

@@ -127,7 +127,7 @@ TEST_F (ZSculptStroke, PlaybackThroughTheRackResumesInPlace)
         { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f }, 4);
     ASSERT_EQ (r.result, (int) r.live);
     EXPECT_NE (r.log.find ("s (loop 0, processing 1)\n"), std::string::npos);
-    EXPECT_TRUE (engine().playingThroughRack);
+    EXPECT_TRUE (engine().playback.playingThroughRack);
     const float skipped = rampSecondsSkipped (r.out.left);
     EXPECT_GT (skipped, 0.0f);
     EXPECT_LT (skipped, 0.15f);

@@ -34,7 +34,7 @@ quorvalen::SpectralSession& SpectralFixture::session (int id)
 
 juce::AudioBuffer<float>& SpectralFixture::audio (std::uint32_t cacheId)
 {
-    return *quorvalen::engine().cacheMap.at (cacheId).buffer;
+    return *quorvalen::engine().cache.entries.at (cacheId).buffer;
 }
 
 quorvalen::platform::CapturedAudio SpectralFixture::record (std::chrono::milliseconds before,
