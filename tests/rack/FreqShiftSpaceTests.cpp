@@ -24,15 +24,9 @@ std::shared_ptr<const QuorvalenRackSettings> settings (const std::string& json)
     return s;
 }
 
-juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude = 0.4f, float decay = 0.0f)
+juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude = 0.4f)
 {
-    juce::AudioBuffer<float> b (channels, samples);
-    juce::Random random (samples);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < samples; ++i)
-            b.setSample (
-                c, i, amplitude * (2.0f * random.nextFloat() - 1.0f) * std::exp (-decay * (float) i / (float) samples));
-    return b;
+    return qvtest::noiseBuffer (samples, (std::uint64_t) samples, amplitude, channels);
 }
 
 // A folder named by the variable holding a.wav, b.wav, ... of the given lengths.
@@ -42,7 +36,7 @@ void responses (std::initializer_list<int> lengths)
     char name[] = "a.wav";
     for (int length : lengths)
     {
-        qvtest::writeWav (dir.getChildFile (name).getFullPathName().toStdString(), noise (length, 2, 1.0f, 3.0f), rate);
+        qvtest::writeWav (dir.getChildFile (name).getFullPathName().toStdString(), qvtest::decayingNoise (length, (std::uint64_t) length, (float) length / 3.0f), rate);
         ++name[0];
     }
     setenv (impulseResponseDirVariable, dir.getFullPathName().toRawUTF8(), 1);
