@@ -35,16 +35,6 @@ double sineGain (const std::string& json, double hz)
     render (*makeState(), out, *record (json));
     return out.getRMSLevel (0, 12000, 12000) / in.getRMSLevel (0, 12000, 12000);
 }
-
-bool allFinite (const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < b.getNumChannels(); ++c)
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            if (! std::isfinite (b.getSample (c, i)))
-                return false;
-    return true;
-}
-
 } // namespace
 
 TEST (FilterModule, IdentitySettingsLeaveTheSignalBitForBit)
@@ -183,7 +173,7 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     auto out = in;
     render (*state, out,
             *record (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
-    ASSERT_TRUE (allFinite (out));
+    ASSERT_TRUE (qvtest::allFinite (out));
 
     // Band energies over the last second by 4096-point spectra.
     const auto bandPower = [] (const juce::AudioBuffer<float>& b, double lo, double hi) {
@@ -275,18 +265,18 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         render (*state, poisoned, *settings);
         qvtest::heap::watching = false;
         EXPECT_EQ (qvtest::heap::allocations.load(), 0) << mode;
-        EXPECT_TRUE (allFinite (poisoned)) << mode;
+        EXPECT_TRUE (qvtest::allFinite (poisoned)) << mode;
 
         // Input large enough to overflow the integrators.
         auto bad = noise (2048, 2, 6);
         for (int i = 1000; i < 1100; ++i)
             bad.setSample (0, i, 3.0e38f);
         render (*state, bad, *settings);
-        EXPECT_TRUE (allFinite (bad)) << mode;
+        EXPECT_TRUE (qvtest::allFinite (bad)) << mode;
 
         auto after = noise (4096, 2, 7);
         render (*state, after, *settings);
-        EXPECT_TRUE (allFinite (after)) << mode;
+        EXPECT_TRUE (qvtest::allFinite (after)) << mode;
         EXPECT_GT (after.getRMSLevel (0, 2048, 2048), 0.01f) << mode;
         if (std::string (mode) == "CEPS")
             EXPECT_TRUE (std::isfinite (state->filter.cepstralState().kernel[7]));

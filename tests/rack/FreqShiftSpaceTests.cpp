@@ -67,15 +67,6 @@ bool identical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float
                         sizeof (float) * (size_t) a.getNumSamples())
         == 0;
 }
-
-bool allFinite (const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < b.getNumChannels(); ++c)
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            if (! std::isfinite (b.getSample (c, i)))
-                return false;
-    return true;
-}
 } // namespace
 
 TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
@@ -103,7 +94,7 @@ TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
     EXPECT_TRUE (identical (burst, processed, 2) && identical (burst, processed, 3));
     EXPECT_FALSE (identical (burst, processed, 0));
     EXPECT_GT (qvtest::rms (processed.getReadPointer (0, 6000), 2400), 1.0e-4f); // the tail rings on after the sound
-    EXPECT_TRUE (allFinite (processed));
+    EXPECT_TRUE (qvtest::allFinite (processed));
 }
 
 TEST (SpaceModule, WetPathIsTheBandLimitedConvolutionMixedAtFixedGains)
@@ -324,7 +315,7 @@ TEST (FreqShiftAndSpace, PoisonedStatesResetInsteadOfSpreadingNaN)
     b.setSample (0, 24100, std::nanf ("")); // and a bad sample from upstream
     for (int start = 24000; start < 96000; start += 512)
         processRackBlock (*st, b, start, std::min (512, 96000 - start), *s);
-    EXPECT_TRUE (allFinite (b));
+    EXPECT_TRUE (qvtest::allFinite (b));
     // Both modules start over and are heard again within a second.
     EXPECT_GT (qvtest::rms (b.getReadPointer (0, 86000), 8000), 0.05f);
     EXPECT_GT (qvtest::rms (b.getReadPointer (1, 86000), 8000), 0.05f);

@@ -135,6 +135,15 @@ float rms (const float* x, int n)
     return n > 0 ? (float) std::sqrt (s / n) : 0.0f;
 }
 
+bool allFinite (const juce::AudioBuffer<float>& b)
+{
+    for (int c = 0; c < b.getNumChannels(); ++c)
+        for (int i = 0; i < b.getNumSamples(); ++i)
+            if (! std::isfinite (b.getSample (c, i)))
+                return false;
+    return true;
+}
+
 float throughCharacterCeiling (float x)
 {
     return std::tanh (1.035f * x) / std::tanh (1.035f);

@@ -30,6 +30,7 @@ std::string tempDir();
 double dominantFrequency (const float* x, int n, double rate);
 float peakAbs (const float* x, int n);
 float rms (const float* x, int n);
+bool allFinite (const juce::AudioBuffer<float>& b);
 
 // Every playback passes the audition character's soft ceiling,
 // tanh(1.035 x) / tanh(1.035): what a sample x sounds as, and back.
