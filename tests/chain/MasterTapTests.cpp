@@ -1,3 +1,4 @@
+#include "BlockSource.h"
 #include "EngineTestSupport.h"
 #include "TestAudio.h"
 
@@ -10,24 +11,7 @@ using namespace qvtest;
 
 namespace
 {
-// Feeds a signal through a master tap as the device would, in 512-frame blocks.
-class ToneSource final : public juce::AudioSource
-{
-public:
-    explicit ToneSource (juce::AudioBuffer<float> a) : audio (std::move (a)) {}
-    void prepareToPlay (int, double) override {}
-    void releaseResources() override {}
-    void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override
-    {
-        for (int ch = 0; ch < info.buffer->getNumChannels(); ++ch)
-            info.buffer->copyFrom (ch, info.startSample, audio, std::min (ch, audio.getNumChannels() - 1), pos,
-                                   info.numSamples);
-        pos += info.numSamples;
-    }
-    juce::AudioBuffer<float> audio;
-    int pos = 0;
-};
-
+// Pulls `frames` through the tap as the device would, in 512-frame blocks.
 void run (quorvalen::MasterSpectrumSource& tap, int frames, int channels = 2)
 {
     juce::AudioBuffer<float> block (channels, 512);
@@ -38,7 +22,7 @@ void run (quorvalen::MasterSpectrumSource& tap, int frames, int channels = 2)
 
 TEST (MasterTap, ScopePadsWithZerosAndKeepsTheLastFrames)
 {
-    ToneSource source (sine (1000.0, 44100.0, 44100, 0.5f));
+    BlockSource source (sine (1000.0, 44100.0, 44100, 0.5f));
     quorvalen::MasterSpectrumSource tap (&source);
     tap.prepareToPlay (512, 44100.0);
     std::vector<float> l (20000, 1.0f), r (20000, 1.0f);
@@ -56,7 +40,7 @@ TEST (MasterTap, ScopePadsWithZerosAndKeepsTheLastFrames)
 
 TEST (MasterTap, MonoOutputFeedsBothRings)
 {
-    ToneSource source (sine (300.0, 48000.0, 4096, 0.25f, 1));
+    BlockSource source (sine (300.0, 48000.0, 4096, 0.25f, 1));
     quorvalen::MasterSpectrumSource tap (&source);
     tap.prepareToPlay (512, 48000.0);
     run (tap, 1024, 1);
@@ -69,7 +53,7 @@ TEST (MasterTap, MonoOutputFeedsBothRings)
 TEST (MasterTap, SpectrumPeaksAtTheToneAndMapsBinsByIntegerIndex)
 {
     // Quiet enough that only the tone's own bins approach the top of the scale.
-    ToneSource source (sine (1000.0, 44100.0, 44100, 0.001f));
+    BlockSource source (sine (1000.0, 44100.0, 44100, 0.001f));
     quorvalen::MasterSpectrumSource tap (&source);
     tap.prepareToPlay (512, 44100.0);
     float one = -1.0f;
@@ -98,7 +82,7 @@ TEST (MasterTap, PitchDetectorFindsTonesInRangeOnly)
     };
     for (const auto c : { Case { 440.0, 1 }, Case { 110.0, 1 }, Case { 30.0, 0 } })
     {
-        ToneSource source (sine (c.hz, 44100.0, 44100, 0.5f));
+        BlockSource source (sine (c.hz, 44100.0, 44100, 0.5f));
         quorvalen::MasterSpectrumSource tap (&source);
         tap.prepareToPlay (512, 44100.0);
         run (tap, 8192 + 512);
@@ -109,7 +93,7 @@ TEST (MasterTap, PitchDetectorFindsTonesInRangeOnly)
         else
             EXPECT_EQ (hz, 0.0f);
     }
-    ToneSource silence (juce::AudioBuffer<float> (2, 44100));
+    BlockSource silence (juce::AudioBuffer<float> (2, 44100));
     silence.audio.clear();
     quorvalen::MasterSpectrumSource tap (&silence);
     tap.prepareToPlay (512, 44100.0);

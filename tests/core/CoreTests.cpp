@@ -1,35 +1,35 @@
 // The shared lane cursor against the plain search, units and the JSON guard.
+#include "TestNoise.h"
 #include "core/AutomationLane.h"
 #include "core/JsonFields.h"
 #include "core/Units.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <algorithm>
 #include <string>
 
 namespace
 {
 using namespace quorvalen;
 
-AutomationLane randomLane (std::mt19937& rng, int points)
+AutomationLane randomLane (qvtest::NoiseStream& noise, int points)
 {
-    std::uniform_real_distribution<float> unit (0.0f, 1.0f);
     AutomationLane lane;
     for (int i = 0; i < points; ++i)
-        lane.times.push_back (i % 5 == 4 && i > 0 ? lane.times.back() : unit (rng)); // some equal times
+        lane.times.push_back (i % 5 == 4 && i > 0 ? lane.times.back() : noise.between (0.0f, 1.0f)); // some equal times
     std::sort (lane.times.begin(), lane.times.end());
     for (int i = 0; i < points; ++i)
-        lane.values.push_back (unit (rng));
+        lane.values.push_back (noise.between (0.0f, 1.0f));
     return lane;
 }
 
 TEST (AutomationLaneCursor, GivesTheLinearSearchValueForwardBackwardAndAcrossLanes)
 {
-    std::mt19937 rng (7);
+    qvtest::NoiseStream noise (7);
     for (int points : { 1, 2, 3, 17, 1024 })
     {
-        const auto lane = randomLane (rng, points);
+        const auto lane = randomLane (noise, points);
         AutomationLaneCursor cursor;
         // In order, at the breakpoints themselves, then jumping back and forth.
         for (int i = 0; i <= 4000; ++i)
@@ -39,14 +39,13 @@ TEST (AutomationLaneCursor, GivesTheLinearSearchValueForwardBackwardAndAcrossLan
         }
         for (float t : lane.times)
             ASSERT_EQ (cursor.valueAt (lane, t), automationLaneValue (lane, t));
-        std::uniform_real_distribution<float> unit (-0.1f, 1.1f);
         for (int i = 0; i < 2000; ++i)
         {
-            const float t = unit (rng);
+            const float t = noise.between (-0.1f, 1.1f);
             ASSERT_EQ (cursor.valueAt (lane, t), automationLaneValue (lane, t)) << points << " " << t;
         }
         // A shorter lane after a long one must not index past its end.
-        const auto other = randomLane (rng, 2);
+        const auto other = randomLane (noise, 2);
         ASSERT_EQ (cursor.valueAt (other, 1.0f), automationLaneValue (other, 1.0f));
     }
 }

@@ -1,4 +1,5 @@
 #include "HeapWatch.h"
+#include "TestNoise.h"
 #include "dsp/stretch/LiveShifter.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
-#include <random>
 #include <vector>
 
 using quorvalen::platform::LiveShifter;
@@ -15,16 +15,6 @@ using quorvalen::platform::LiveShifter;
 namespace
 {
 constexpr int block = LiveShifter::blockFrames;
-
-std::vector<float> noise (int samples, unsigned seed)
-{
-    std::mt19937 random (seed);
-    std::uniform_real_distribution<float> uniform (-0.5f, 0.5f);
-    std::vector<float> x ((size_t) samples);
-    for (auto& v : x)
-        v = uniform (random);
-    return x;
-}
 
 // Shifts `left` and `right` block by block; returns the left output.
 std::vector<float> run (LiveShifter& shifter, const std::vector<float>& left, const std::vector<float>& right)
@@ -68,7 +58,7 @@ TEST (LiveShifter, ReportedStartDelayIsTheMeasuredDelay)
             ASSERT_EQ (shifter.getBlockSize(), block);
             const int delay = shifter.getStartDelay();
             ASSERT_GT (delay, 0);
-            const auto left = noise (block * 60, 1), right = noise (block * 60, 2);
+            const auto left = qvtest::testNoise (block * 60, 1, 0.5f), right = qvtest::testNoise (block * 60, 2, 0.5f);
             const auto out = run (shifter, left, right);
             EXPECT_EQ (correlationPeak (left, out, delay + 2048), delay) << rate << " Hz, options " << options;
             EXPECT_EQ (shifter.getUnderrunCount(), 0u);
@@ -129,12 +119,11 @@ TEST (LiveShifter, ShiftAllocatesNothingWhilePitchMovesAndAfterAReset)
          { (int) LiveShifter::channelsTogether, LiveShifter::channelsTogether | LiveShifter::windowMedium })
     {
         LiveShifter shifter (44100.0, 2, options);
-        const auto left = noise (block, 3), right = noise (block, 4);
+        const auto left = qvtest::testNoise (block, 3, 0.5f), right = qvtest::testNoise (block, 4, 0.5f);
         std::vector<float> outLeft ((size_t) block), outRight ((size_t) block);
         const float* in[2] = { left.data(), right.data() };
         float* out[2] = { outLeft.data(), outRight.data() };
-        std::mt19937 random (9);
-        std::uniform_real_distribution<double> semitones (-24.0, 24.0);
+        qvtest::NoiseStream semitones (9);
 
         qvtest::heap::resetCounts();
         qvtest::heap::watching = true;
@@ -142,7 +131,7 @@ TEST (LiveShifter, ShiftAllocatesNothingWhilePitchMovesAndAfterAReset)
         {
             // Jumps (past the octave limit too), then smooth sweeps, with a reset (the
             // audio thread's recovery) between.
-            const double st = k < 700 ? semitones (random) : 24.0 * std::sin (k * 0.03);
+            const double st = k < 700 ? 24.0 * semitones.next() : 24.0 * std::sin (k * 0.03);
             shifter.setPitchScale (std::exp2 (st / 12.0));
             shifter.shift (in, out);
             if (k == 700)

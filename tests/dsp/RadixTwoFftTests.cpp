@@ -1,11 +1,11 @@
 // The spectral editor's radix-2 FFT against the direct transform.
+#include "TestNoise.h"
 #include "dsp/RadixTwoFft.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
-#include <random>
 #include <vector>
 
 namespace
@@ -15,11 +15,10 @@ using Spectrum = std::vector<std::complex<float>>;
 
 Spectrum noise (std::size_t n, unsigned seed)
 {
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> u (-1.0f, 1.0f);
+    qvtest::NoiseStream draws (seed);
     Spectrum x (n);
     for (auto& v : x)
-        v = { u (rng), u (rng) };
+        v = { draws.next(), draws.next() };
     return x;
 }
 

@@ -1,56 +1,19 @@
 // Rack module 1: the oversampled state-variable filter and the cepstral envelope
 // filter, driven directly on a processing state.
 #include "HeapWatch.h"
-#include "rack/RackProcessingState.h"
+#include "RackModuleTestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
-#include <string>
 
-
-using namespace quorvalen;
+using namespace qvrack;
 
 namespace
 {
 constexpr double rate = 48000.0;
 
-std::unique_ptr<RackProcessingState> makeState (std::int64_t length = 1 << 22)
+juce::AudioBuffer<float> noise (int n, int channels = 2, std::uint64_t seed = 3)
 {
-    auto state = std::make_unique<RackProcessingState> (false);
-    prepareRackState (*state, rate, 512);
-    state->playLength = state->loopLength = length;
-    return state;
-}
-
-std::shared_ptr<QuorvalenRackSettings> settings (const std::string& json)
-{
-    auto record = parseRackSettings (json.c_str());
-    EXPECT_NE (record, nullptr) << json;
-    return record;
-}
-
-juce::AudioBuffer<float> sine (double hz, int n, int channels = 2)
-{
-    juce::AudioBuffer<float> b (channels, n);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < n; ++i)
-            b.setSample (c, i, 0.1f * (float) std::sin (juce::MathConstants<double>::twoPi * hz * i / rate + c));
-    return b;
-}
-
-juce::AudioBuffer<float> noise (int n, int channels = 2, int seed = 3)
-{
-    juce::Random random (seed);
-    juce::AudioBuffer<float> b (channels, n);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < n; ++i)
-            b.setSample (c, i, random.nextFloat() - 0.5f);
-    return b;
+    return qvtest::noiseBuffer (n, seed, 0.5f, channels);
 }
 
 // Runs module 1 block by block, advancing the position as the block path does.
@@ -67,35 +30,10 @@ void render (RackProcessingState& state, juce::AudioBuffer<float>& b, const Quor
 // Output over input level of a 0.1 sine, over the second half (once settled).
 double sineGain (const std::string& json, double hz)
 {
-    const auto in = sine (hz, 24000);
+    const auto in = signal (hz, 24000, 0.1f);
     auto out = in;
-    render (*makeState(), out, *settings (json));
+    render (*makeState(), out, *record (json));
     return out.getRMSLevel (0, 12000, 12000) / in.getRMSLevel (0, 12000, 12000);
-}
-
-bool sameSamples (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < a.getNumChannels(); ++c)
-        if (std::memcmp (a.getReadPointer (c), b.getReadPointer (c), sizeof (float) * (size_t) a.getNumSamples()) != 0)
-            return false;
-    return true;
-}
-
-bool allFinite (const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < b.getNumChannels(); ++c)
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            if (! std::isfinite (b.getSample (c, i)))
-                return false;
-    return true;
-}
-
-std::uint32_t seedAfter (int draws)
-{
-    std::uint32_t seed = rackNoiseSeedStart;
-    while (draws-- > 0)
-        seed = seed * 1664525u + 1013904223u;
-    return seed;
 }
 } // namespace
 
@@ -109,17 +47,17 @@ TEST (FilterModule, IdentitySettingsLeaveTheSignalBitForBit)
         auto state = makeState();
         auto out = in;
         render (*state, out,
-                *settings (std::string ("{\"filterMode\":\"") + mode
+                *record (std::string ("{\"filterMode\":\"") + mode
                            + "\",\"filterDrive\":60,\"filterDirtboxEnabled\":true,"
                              "\"filterCepsAmount\":100,\"filterCepsShift\":7}"));
-        EXPECT_TRUE (sameSamples (in, out)) << mode;
+        EXPECT_TRUE (identical (in, out)) << mode;
     }
 
     // Full amount without shift or warp: the kernel stays a unit impulse.
     auto state = makeState();
     auto out = in;
-    render (*state, out, *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100})"));
-    EXPECT_TRUE (sameSamples (in, out));
+    render (*state, out, *record (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100})"));
+    EXPECT_TRUE (identical (in, out));
 }
 
 TEST (FilterModule, ResonanceModePeaksTwelveDecibelsAtTheCutoff)
@@ -177,13 +115,13 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
         "filterEnvTargetDrive":true,"automation":{"filterFreq":[{"x":0,"y":0.2},{"x":1,"y":0.9}]}})";
     juce::AudioBuffer<float> outputs[2] = { noise (30000), noise (30000) };
     for (auto& out : outputs)
-        render (*makeState (30000), out, *settings (busy), 333);
-    EXPECT_TRUE (sameSamples (outputs[0], outputs[1]));
+        render (*makeState (30000), out, *record (busy), 333);
+    EXPECT_TRUE (identical (outputs[0], outputs[1]));
 
     // Dirtbox: one draw per work channel per oversampled sample, even for a mono buffer.
     auto state = makeState();
     auto mono = noise (1000, 1);
-    render (*state, mono, *settings (R"({"deEssEnabled":true,"filterDirtboxEnabled":true})"));
+    render (*state, mono, *record (R"({"deEssEnabled":true,"filterDirtboxEnabled":true})"));
     EXPECT_EQ (state->noise.state(), seedAfter (8 * 1000));
 
     // Random LFO at 10 Hz holds 4 x 48000 / 10 oversampled samples (a second draw
@@ -195,7 +133,7 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
         {
             auto s = makeState();
             auto b = noise (n);
-            render (*s, b, *settings (rnd + ",\"filterMode\":\"" + mode + "\"}"));
+            render (*s, b, *record (rnd + ",\"filterMode\":\"" + mode + "\"}"));
             EXPECT_EQ (s->noise.state(), seedAfter (n == 4800 ? 1 : 2)) << mode << " " << n;
         }
     }
@@ -208,7 +146,7 @@ TEST (FilterModule, LfoAndNoiseDrawsAreDeterministic)
         auto b = noise (4096);
         render (
             *s, b,
-            *settings (std::string (R"({"deEssEnabled":true,"filterLfoRate":100,"filterLfoTiming":)") + timing + "}"));
+            *record (std::string (R"({"deEssEnabled":true,"filterLfoRate":100,"filterLfoTiming":)") + timing + "}"));
         const double cycles = 4096.0 * hz / rate;
         EXPECT_NEAR (s->filter.lfo().phase, cycles - std::floor (cycles), 1e-4) << timing;
     }
@@ -234,8 +172,8 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     auto state = makeState();
     auto out = in;
     render (*state, out,
-            *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
-    ASSERT_TRUE (allFinite (out));
+            *record (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
+    ASSERT_TRUE (qvtest::allFinite (out));
 
     // Band energies over the last second by 4096-point spectra.
     const auto bandPower = [] (const juce::AudioBuffer<float>& b, double lo, double hi) {
@@ -263,7 +201,7 @@ TEST (CepstralFilter, ShiftMovesTheSpectralEnvelopeWithinTwelveDecibels)
     juce::AudioBuffer<float> zeros (2, 8192);
     zeros.clear();
     render (*quiet, zeros,
-            *settings (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
+            *record (R"({"deEssEnabled":true,"filterMode":"CEPS","filterCepsAmount":100,"filterCepsShift":12})"));
     EXPECT_EQ (quiet->filter.cepstralState().kernel[0], 1.0f);
     EXPECT_EQ (
         std::count (quiet->filter.cepstralState().kernel.begin(), quiet->filter.cepstralState().kernel.end(), 0.0f),
@@ -278,7 +216,7 @@ TEST (FilterModule, NoModeAllocatesOnTheAudioPath)
         "automation":{"filterFreq":[{"x":0,"y":0.1},{"x":1,"y":1}],"filterCepsWarp":[{"x":0,"y":0},{"x":1,"y":1}]})";
     for (const char* mode : { "LP", "HP", "BP", "N", "RES", "CEPS" })
     {
-        auto record = settings (std::string ("{\"filterMode\":\"") + mode + "\"," + common + "}");
+        auto settings = record (std::string ("{\"filterMode\":\"") + mode + "\"," + common + "}");
         auto state = makeState (40000);
         state->looping = true;
         auto stereo = noise (512);
@@ -286,7 +224,7 @@ TEST (FilterModule, NoModeAllocatesOnTheAudioPath)
         qvtest::heap::resetCounts();
         qvtest::heap::watching = true;
         for (int block = 0; block < 200; ++block)
-            processRackBlock (*state, block % 3 == 0 ? mono : stereo, 0, block % 3 == 0 ? 300 : 512, *record);
+            processRackBlock (*state, block % 3 == 0 ? mono : stereo, 0, block % 3 == 0 ? 300 : 512, *settings);
         qvtest::heap::watching = false;
         EXPECT_EQ (qvtest::heap::allocations.load(), 0) << mode;
     }
@@ -302,7 +240,7 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
     constexpr float nan = std::numeric_limits<float>::quiet_NaN();
     for (const char* mode : { "LP", "CEPS" })
     {
-        auto record = settings (std::string ("{\"filterMode\":\"") + mode
+        auto settings = record (std::string ("{\"filterMode\":\"") + mode
                                 + "\",\"deEssEnabled\":true,\"filterDirtboxEnabled\":true,"
                                   "\"filterCepsAmount\":100,\"filterCepsShift\":6}");
         // A non-finite input sample counts as silence and costs nothing else.
@@ -310,12 +248,12 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         blocks[0].setSample (0, 100, nan);
         blocks[1].setSample (0, 100, 0.0f);
         for (auto& b : blocks)
-            render (*makeState(), b, *record);
-        EXPECT_TRUE (sameSamples (blocks[0], blocks[1])) << mode;
+            render (*makeState(), b, *settings);
+        EXPECT_TRUE (identical (blocks[0], blocks[1])) << mode;
 
         auto state = makeState();
         auto warm = noise (4096);
-        render (*state, warm, *record);
+        render (*state, warm, *settings);
 
         state->filter.state().channels[1].ic2 = nan;
         state->filter.lfo().phase = nan;
@@ -324,21 +262,21 @@ TEST (FilterModule, PoisonedStateOrInputRecovers)
         auto poisoned = noise (2048, 2, 5);
         qvtest::heap::resetCounts();
         qvtest::heap::watching = true; // recovery happens on the audio thread
-        render (*state, poisoned, *record);
+        render (*state, poisoned, *settings);
         qvtest::heap::watching = false;
         EXPECT_EQ (qvtest::heap::allocations.load(), 0) << mode;
-        EXPECT_TRUE (allFinite (poisoned)) << mode;
+        EXPECT_TRUE (qvtest::allFinite (poisoned)) << mode;
 
         // Input large enough to overflow the integrators.
         auto bad = noise (2048, 2, 6);
         for (int i = 1000; i < 1100; ++i)
             bad.setSample (0, i, 3.0e38f);
-        render (*state, bad, *record);
-        EXPECT_TRUE (allFinite (bad)) << mode;
+        render (*state, bad, *settings);
+        EXPECT_TRUE (qvtest::allFinite (bad)) << mode;
 
         auto after = noise (4096, 2, 7);
-        render (*state, after, *record);
-        EXPECT_TRUE (allFinite (after)) << mode;
+        render (*state, after, *settings);
+        EXPECT_TRUE (qvtest::allFinite (after)) << mode;
         EXPECT_GT (after.getRMSLevel (0, 2048, 2048), 0.01f) << mode;
         if (std::string (mode) == "CEPS")
             EXPECT_TRUE (std::isfinite (state->filter.cepstralState().kernel[7]));

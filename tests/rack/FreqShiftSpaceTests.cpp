@@ -24,15 +24,9 @@ std::shared_ptr<const QuorvalenRackSettings> settings (const std::string& json)
     return s;
 }
 
-juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude = 0.4f, float decay = 0.0f)
+juce::AudioBuffer<float> noise (int samples, int channels = 2, float amplitude = 0.4f)
 {
-    juce::AudioBuffer<float> b (channels, samples);
-    juce::Random random (samples);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < samples; ++i)
-            b.setSample (
-                c, i, amplitude * (2.0f * random.nextFloat() - 1.0f) * std::exp (-decay * (float) i / (float) samples));
-    return b;
+    return qvtest::noiseBuffer (samples, (std::uint64_t) samples, amplitude, channels);
 }
 
 // A folder named by the variable holding a.wav, b.wav, ... of the given lengths.
@@ -42,7 +36,7 @@ void responses (std::initializer_list<int> lengths)
     char name[] = "a.wav";
     for (int length : lengths)
     {
-        qvtest::writeWav (dir.getChildFile (name).getFullPathName().toStdString(), noise (length, 2, 1.0f, 3.0f), rate);
+        qvtest::writeWav (dir.getChildFile (name).getFullPathName().toStdString(), qvtest::decayingNoise (length, (std::uint64_t) length, (float) length / 3.0f), rate);
         ++name[0];
     }
     setenv (impulseResponseDirVariable, dir.getFullPathName().toRawUTF8(), 1);
@@ -73,15 +67,6 @@ bool identical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float
                         sizeof (float) * (size_t) a.getNumSamples())
         == 0;
 }
-
-bool allFinite (const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < b.getNumChannels(); ++c)
-        for (int i = 0; i < b.getNumSamples(); ++i)
-            if (! std::isfinite (b.getSample (c, i)))
-                return false;
-    return true;
-}
 } // namespace
 
 TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
@@ -109,7 +94,7 @@ TEST (SpaceModule, WetZeroIsTheInputAndChannelsPastTheSecondPassUntouched)
     EXPECT_TRUE (identical (burst, processed, 2) && identical (burst, processed, 3));
     EXPECT_FALSE (identical (burst, processed, 0));
     EXPECT_GT (qvtest::rms (processed.getReadPointer (0, 6000), 2400), 1.0e-4f); // the tail rings on after the sound
-    EXPECT_TRUE (allFinite (processed));
+    EXPECT_TRUE (qvtest::allFinite (processed));
 }
 
 TEST (SpaceModule, WetPathIsTheBandLimitedConvolutionMixedAtFixedGains)
@@ -330,7 +315,7 @@ TEST (FreqShiftAndSpace, PoisonedStatesResetInsteadOfSpreadingNaN)
     b.setSample (0, 24100, std::nanf ("")); // and a bad sample from upstream
     for (int start = 24000; start < 96000; start += 512)
         processRackBlock (*st, b, start, std::min (512, 96000 - start), *s);
-    EXPECT_TRUE (allFinite (b));
+    EXPECT_TRUE (qvtest::allFinite (b));
     // Both modules start over and are heard again within a second.
     EXPECT_GT (qvtest::rms (b.getReadPointer (0, 86000), 8000), 0.05f);
     EXPECT_GT (qvtest::rms (b.getReadPointer (1, 86000), 8000), 0.05f);

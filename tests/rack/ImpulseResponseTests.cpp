@@ -22,12 +22,7 @@ void touch (const juce::File& root, const char* relative)
 
 void writeResponse (const juce::File& file)
 {
-    juce::AudioBuffer<float> b (2, 2400);
-    juce::Random random (1);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 2400; ++i)
-            b.setSample (c, i, (2.0f * random.nextFloat() - 1.0f) * std::exp (-i / 600.0f));
-    qvtest::writeWav (file.getFullPathName().toStdString(), b, 48000.0, 24);
+    qvtest::writeWav (file.getFullPathName().toStdString(), qvtest::decayingNoise (2400, 1, 600.0f), 48000.0, 24);
 }
 
 // Works in an empty folder with the variable unset; false when this library's own

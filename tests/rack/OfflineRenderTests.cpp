@@ -306,11 +306,8 @@ TEST_F (OfflineRender, RenderingTwiceWritesTheSameFile)
     // An impulse response for the space module, through the folder variable.
     const auto irs = path ("irs");
     juce::File (irs).createDirectory();
-    juce::AudioBuffer<float> ir (2, 4000);
-    juce::Random random (3);
-    for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < 4000; ++i)
-            ir.setSample (ch, i, (random.nextFloat() - 0.5f) * std::exp (-i / 800.0f));
+    auto ir = decayingNoise (4000, 3, 800.0f);
+    ir.applyGain (0.5f);
     writeWav (irs + "/room.wav", ir, 48000.0);
     setenv ("QUORVALEN_IR_DIR", irs.c_str(), 1);
 

@@ -2,6 +2,7 @@
 // replaces the global allocation functions and the mutex lock, counting only calls
 // made inside the wrapped audio callback.
 #include "HeapWatch.h"
+#include "TestNoise.h"
 #include "rack/QuorvalenProcessingRackSource.h"
 
 #include <gtest/gtest.h>
@@ -45,11 +46,11 @@ public:
     {
         for (int c = 0; c < info.buffer->getNumChannels(); ++c)
             for (int i = 0; i < info.numSamples; ++i)
-                info.buffer->setSample (c, info.startSample + i, random.nextFloat() - 0.5f);
+                info.buffer->setSample (c, info.startSample + i, 0.5f * noise.next());
     }
 
 private:
-    juce::Random random { 7 };
+    qvtest::NoiseStream noise { 7 };
 };
 
 // The device side of the stage: what the audio thread runs each block.

@@ -1,5 +1,6 @@
 // The laser and region-gain strokes through the exports.
 #include "SpectralTestSupport.h"
+#include "TestNoise.h"
 
 #include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
@@ -9,7 +10,6 @@
 
 #include <quorvalen_dsp.h>
 
-#include <random>
 #include <set>
 
 using namespace qvtest;
@@ -269,13 +269,12 @@ quorvalen::SpectralSession bandPlanSession (std::int32_t numSamples)
 
 std::vector<float> randomPoints (int count, unsigned seed)
 {
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> unit (-0.1f, 1.1f), small (0.0f, 0.03f);
+    NoiseStream noise (seed);
+    const auto unit = [&] { return noise.between (-0.1f, 1.1f); };
+    const auto small = [&] { return noise.between (0.0f, 0.03f); };
     std::vector<float> p;
     for (int i = 0; i < count; ++i)
-        p.insert (p.end(),
-                  { unit (rng), unit (rng), i % 3 == 0 ? 0.0f : small (rng), small (rng) * 5.0f,
-                    i % 4 == 0 ? 0.0f : unit (rng) });
+        p.insert (p.end(), { unit(), unit(), i % 3 == 0 ? 0.0f : small(), small() * 5.0f, i % 4 == 0 ? 0.0f : unit() });
     return p;
 }
 } // namespace

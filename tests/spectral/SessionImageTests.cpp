@@ -46,10 +46,9 @@ protected:
     static juce::AudioBuffer<float> toneAndNoise()
     {
         auto b = sine (1000.0, 48000.0, 48000, 0.3f);
-        juce::Random random (7);
+        const auto hiss = noiseBuffer (48000, 7, 0.025f);
         for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < b.getNumSamples(); ++i)
-                b.setSample (c, i, b.getSample (c, i) + 0.05f * (random.nextFloat() - 0.5f));
+            b.addFrom (c, 0, hiss, c, 0, 48000);
         return b;
     }
 };

@@ -1,5 +1,7 @@
 #include "TestAudio.h"
 
+#include "TestNoise.h"
+
 #include <juce_dsp/juce_dsp.h>
 
 #include <cmath>
@@ -18,6 +20,25 @@ juce::AudioBuffer<float> sine (double frequency, double rate, int samples, float
         for (int ch = 0; ch < channels; ++ch)
             b.setSample (ch, i, v);
     }
+    return b;
+}
+
+juce::AudioBuffer<float> noiseBuffer (int samples, std::uint64_t seed, float amplitude, int channels)
+{
+    juce::AudioBuffer<float> b (channels, samples);
+    NoiseStream stream (seed);
+    for (int ch = 0; ch < channels; ++ch)
+        for (int i = 0; i < samples; ++i)
+            b.setSample (ch, i, amplitude * stream.next());
+    return b;
+}
+
+juce::AudioBuffer<float> decayingNoise (int samples, std::uint64_t seed, float decaySamples, int channels)
+{
+    auto b = noiseBuffer (samples, seed, 1.0f, channels);
+    for (int ch = 0; ch < channels; ++ch)
+        for (int i = 0; i < samples; ++i)
+            b.setSample (ch, i, b.getSample (ch, i) * std::exp (-(float) i / decaySamples));
     return b;
 }
 
@@ -112,6 +133,15 @@ float rms (const float* x, int n)
     for (int i = 0; i < n; ++i)
         s += (double) x[i] * x[i];
     return n > 0 ? (float) std::sqrt (s / n) : 0.0f;
+}
+
+bool allFinite (const juce::AudioBuffer<float>& b)
+{
+    for (int c = 0; c < b.getNumChannels(); ++c)
+        for (int i = 0; i < b.getNumSamples(); ++i)
+            if (! std::isfinite (b.getSample (c, i)))
+                return false;
+    return true;
 }
 
 float throughCharacterCeiling (float x)

@@ -2,6 +2,7 @@
 // Signals and files for tests.
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,11 @@ namespace qvtest
 {
 
 juce::AudioBuffer<float> sine (double frequency, double rate, int samples, float amplitude = 0.5f, int channels = 2);
+
+// White noise from the shared source (TestNoise.h), channel after channel from one seed.
+juce::AudioBuffer<float> noiseBuffer (int samples, std::uint64_t seed, float amplitude = 0.5f, int channels = 2);
+// Noise falling by e every `decaySamples`: a stand-in room response.
+juce::AudioBuffer<float> decayingNoise (int samples, std::uint64_t seed, float decaySamples, int channels = 2);
 
 // Writes a WAV file (16, 24 or 32-bit integer) and returns its path.
 std::string writeWav (const std::string& path, const juce::AudioBuffer<float>& audio, double rate, int bits = 24);
@@ -24,6 +30,7 @@ std::string tempDir();
 double dominantFrequency (const float* x, int n, double rate);
 float peakAbs (const float* x, int n);
 float rms (const float* x, int n);
+bool allFinite (const juce::AudioBuffer<float>& b);
 
 // Every playback passes the audition character's soft ceiling,
 // tanh(1.035 x) / tanh(1.035): what a sample x sounds as, and back.

@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the rack module tests: a prepared state, records from JSON, renders
 // and latency-aligned comparisons.
+#include "TestAudio.h"
 #include "rack/RackProcessingState.h"
 
 #include <gtest/gtest.h>
@@ -37,17 +38,15 @@ inline void render (RackProcessingState& state, juce::AudioBuffer<float>& b, con
         processRackBlock (state, b, start, std::min (512, b.getNumSamples() - start), *r);
 }
 
-// Sine at `frequency` (48 kHz), or uniform noise when frequency is 0.
+// Sine at `frequency` (48 kHz), or the shared white noise when frequency is 0.
 inline juce::AudioBuffer<float> signal (double frequency, int samples, float amplitude, int channels = 2, int seed = 1)
 {
+    if (frequency <= 0.0)
+        return qvtest::noiseBuffer (samples, (std::uint64_t) seed, amplitude, channels);
     juce::AudioBuffer<float> b (channels, samples);
-    juce::Random random (seed);
     for (int c = 0; c < channels; ++c)
         for (int i = 0; i < samples; ++i)
-            b.setSample (c, i,
-                         amplitude
-                             * (frequency > 0.0 ? (float) std::sin (2.0 * M_PI * frequency * i / 48000.0 + c)
-                                                : 2.0f * random.nextFloat() - 1.0f));
+            b.setSample (c, i, amplitude * (float) std::sin (2.0 * M_PI * frequency * i / 48000.0 + c));
     return b;
 }
 
@@ -87,12 +86,15 @@ inline bool identical (const juce::AudioBuffer<float>& a, const juce::AudioBuffe
     return a.getNumChannels() == b.getNumChannels();
 }
 
+// The rack generator's state after `draws` draws from a fresh state (its sequence
+// itself is pinned by the dsp tests).
 inline std::uint32_t seedAfter (long draws)
 {
-    std::uint32_t seed = rackNoiseSeedStart;
+    dsp::NoiseGenerator noise;
+    noise.reset (rackNoiseSeedStart);
     while (draws-- > 0)
-        seed = seed * 1664525u + 1013904223u;
-    return seed;
+        noise.next();
+    return noise.state();
 }
 
 inline float softCeiling (float v)
