@@ -1,5 +1,7 @@
 #include "chain/MasterSpectrumSource.h"
 
+#include "dsp/RadixTwoFft.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -207,41 +209,9 @@ int MasterSpectrumSource::getMasterPitch (float* outHz) const
 
 void fft2048 (float* data)
 {
-    constexpr int n = 2048, bits = 11;
-    for (int i = 0; i < n; ++i)
-    {
-        int j = 0;
-        for (int b = 0; b < bits; ++b)
-            j |= ((i >> b) & 1) << (bits - 1 - b);
-        if (j > i)
-        {
-            std::swap (data[2 * i], data[2 * j]);
-            std::swap (data[2 * i + 1], data[2 * j + 1]);
-        }
-    }
-    for (int length = 2; length <= n; length <<= 1)
-    {
-        const float angle = -6.2831855f / (float) length;
-        const float wRe = std::cos (angle), wIm = std::sin (angle);
-        for (int start = 0; start < n; start += length)
-        {
-            float cRe = 1.0f, cIm = 0.0f;
-            for (int k = 0; k < length / 2; ++k)
-            {
-                float* a = data + 2 * (start + k);
-                float* b = data + 2 * (start + k + length / 2);
-                const float tRe = b[0] * cRe - b[1] * cIm;
-                const float tIm = b[0] * cIm + b[1] * cRe;
-                b[0] = a[0] - tRe;
-                b[1] = a[1] - tIm;
-                a[0] += tRe;
-                a[1] += tIm;
-                const float next = cRe * wRe - cIm * wIm;
-                cIm = cRe * wIm + cIm * wRe;
-                cRe = next;
-            }
-        }
-    }
+    // The spectral editor's transform, arithmetic for arithmetic the one this tap
+    // always used, so the spectrum it publishes is unchanged to the bit.
+    dsp::fftComplexInPlace (reinterpret_cast<std::complex<float>*> (data), 2048, false);
 }
 
 } // namespace quorvalen
