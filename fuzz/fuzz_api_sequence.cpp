@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -101,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
             const auto path = dir + "/qv-fuzz-api-" + std::to_string (getpid()) + "-" + std::to_string (t) + ".wav";
             for (int ops = 0; ! in.empty() && ops < 64; ++ops)
                 runOp (in, path);
+            std::remove (path.c_str()); // no file left behind per input
         });
     for (auto& th : pool)
         th.join();

@@ -1,6 +1,7 @@
 // The offline render of a short cached sound with fuzzed rack settings.
 #include "FuzzSupport.h"
 
+#include <cstdio>
 #include <juce_core/juce_core.h>
 #include <unistd.h>
 
@@ -29,5 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                                 .getFullPathName()
                                 .toStdString();
     quorvalen_engine_render_cached_with_processing (id, json.c_str(), out.c_str());
+    std::remove (out.c_str()); // no file left behind
     return 0;
 }

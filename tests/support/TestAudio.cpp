@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <complex>
+#include <filesystem>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace qvtest
@@ -80,14 +83,34 @@ juce::AudioBuffer<float> readAudio (const std::string& path, double* rate)
     return b;
 }
 
+namespace
+{
+// Every folder a test process made, removed when the process ends: a test run
+// leaves nothing behind in the temporary folder.
+struct TempDirs
+{
+    std::vector<std::string> paths;
+    ~TempDirs()
+    {
+        for (const auto& path : paths)
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all (path, ignored);
+        }
+    }
+};
+} // namespace
+
 std::string tempDir()
 {
+    static TempDirs made;
     static int counter = 0;
     auto dir = juce::File::getSpecialLocation (juce::File::tempDirectory)
                    .getChildFile ("qvtest-" + juce::String (getpid()) + "-" + juce::String (counter++));
     dir.deleteRecursively();
     dir.createDirectory();
-    return dir.getFullPathName().toStdString();
+    made.paths.push_back (dir.getFullPathName().toStdString());
+    return made.paths.back();
 }
 
 double dominantFrequency (const float* x, int n, double rate)
