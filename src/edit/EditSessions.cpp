@@ -2,6 +2,7 @@
 
 #include "cache/AudioCache.h"
 #include "cache/SessionTable.h"
+#include "core/HistoryBudget.h"
 #include "core/Log.h"
 #include "core/Units.h"
 #include "edit/EditSession.h"
@@ -31,19 +32,10 @@ std::size_t bufferBytes (const juce::AudioBuffer<float>& b)
     return (std::size_t) b.getNumChannels() * (std::size_t) b.getNumSamples() * sizeof (float);
 }
 
-std::size_t historyBytes (const EditSession& session)
-{
-    std::size_t sum = 0;
-    for (const auto* stack : { &session.undoStack, &session.redoStack })
-        for (const auto& snapshot : *stack)
-            sum += bufferBytes (*snapshot);
-    return sum;
-}
-
 // Pushes onto `stack` and holds the session's history to 48 steps a stack and to
-// its byte budget: the larger of the floor and 8 x the work buffer. Over budget,
-// the oldest steps go first, those of `stack` before the other's; the step just
-// pushed always stays, so the last change can always be taken back.
+// its byte budget. Over budget, the oldest steps go first, those of `stack` before
+// the other's; the step just pushed always stays, so the last change can always
+// be taken back.
 void pushBounded (EditSession& session, History& stack, Snapshot snapshot, const juce::AudioBuffer<float>& work,
                   std::int32_t id)
 {
@@ -51,17 +43,10 @@ void pushBounded (EditSession& session, History& stack, Snapshot snapshot, const
     if (stack.size() > editUndoLimit)
         stack.erase (stack.begin());
 
-    const auto budget = std::max (budgetFloor.load(), 8 * bufferBytes (work));
-    auto bytes = historyBytes (session);
-    int dropped = 0;
+    const auto budget = historyBudget (budgetFloor.load(), bufferBytes (work));
     auto& other = &stack == &session.undoStack ? session.redoStack : session.undoStack;
-    for (auto* from : { &stack, &other })
-        while (bytes > budget && from->size() > (from == &stack ? 1u : 0u))
-        {
-            bytes -= bufferBytes (*from->front());
-            from->erase (from->begin());
-            ++dropped;
-        }
+    const int dropped =
+        trimHistoryToBudget (stack, other, budget, 1, [] (const Snapshot& step) { return bufferBytes (*step); });
     if (dropped > 0)
         logLine ("[QUORVALEN EDIT 1.0.0] session %d history over its %.1f MB budget; %d oldest steps dropped\n",
                  (int) id, (double) budget / 1.0e6, dropped);

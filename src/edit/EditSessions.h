@@ -1,6 +1,8 @@
 #pragma once
 // Processing edit sessions: crop, end fade and reverse of a work copy of a cached
 // sound, with whole-buffer undo and redo.
+#include "core/HistoryBudget.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -17,11 +19,9 @@ SessionTable<EditSession>& editSessionTable (QuorvalenEngine& engine);
 
 inline constexpr std::size_t editUndoLimit = 48;
 // History memory of one session (undo and redo snapshots together) stays within the
-// larger of this floor and 8 x the work buffer (512 MB holds 48 steps of a sound up
-// to about 5.6 MB, 30 s of 48 kHz stereo; a 10-minute sound keeps 8 steps, 1.8 GB,
-// instead of 48 at 11 GB). The oldest steps go first, with a log line; the newest
-// step always stays.
-inline constexpr std::size_t editHistoryBudgetFloor = std::size_t { 512 } << 20;
+// larger of this floor and 8 x the work buffer. The oldest steps go first, with a
+// log line; the newest step always stays.
+inline constexpr std::size_t editHistoryBudgetFloor = historyBudgetFloor;
 // Tests lower the floor to reach the budget with small sounds.
 void setEditHistoryBudgetFloor (std::size_t bytes);
 

@@ -1,17 +1,28 @@
 #include "spectral/SpectralHistory.h"
 
 #include "cache/AudioCache.h"
+#include "core/HistoryBudget.h"
+#include "core/Log.h"
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace quorvalen
 {
 namespace
 {
+std::atomic<std::size_t> budgetFloor { spectralHistoryBudgetFloor };
+
+std::size_t recordBytes (const SpectralUndoRecord& record)
+{
+    return record.delta.size() * sizeof (float) + record.laser.size() * sizeof (LaserStrokeRecord)
+        + record.boxes.size() * sizeof (ZSculptBox);
+}
+
 // The record fits the live buffer: a range inside the session and a delta of the
 // right size over channels the buffer has.
 bool recordFits (const SpectralSession& session, const juce::AudioBuffer<float>& live, const SpectralUndoRecord& record)
@@ -47,7 +58,8 @@ int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
     to.reserve (to.size() + 1); // nothing may fail once the audio has moved
     if (! applySpectralUndoRecord (engine, *session, from.back(), redo))
         return (int) SpectralHistoryError::notApplied;
-    // The two stacks together never hold more than the limit: no trimming here.
+    // Moving a record changes neither the stacks' total count nor their bytes, and
+    // both were within their limits after the last push: no trimming here.
     to.push_back (std::move (from.back()));
     from.pop_back();
     return (int) session->liveCacheId;
@@ -100,6 +112,21 @@ void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record)
     if (session.undoStack.size() > spectralUndoLimit)
         session.undoStack.erase (session.undoStack.begin());
     session.redoStack.clear();
+
+    // Knife and Z sculpt records hold whole-file deltas: 48 of a long sound would
+    // exhaust memory. The record just pushed always stays.
+    const auto liveBytes = (std::size_t) session.numChannels * (std::size_t) session.numSamples * sizeof (float);
+    const auto budget = historyBudget (budgetFloor.load(), liveBytes);
+    const int dropped = trimHistoryToBudget (session.undoStack, session.redoStack, budget, 1, recordBytes);
+    if (dropped > 0)
+        logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d history over its %.1f MB budget; %d oldest steps "
+                "dropped\n",
+                (int) session.id, (double) budget / 1.0e6, dropped);
+}
+
+void setSpectralHistoryBudgetFloor (std::size_t bytes)
+{
+    budgetFloor.store (bytes);
 }
 
 bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session, const SpectralUndoRecord& record,

@@ -2,8 +2,10 @@
 // Undo and redo of spectral sessions by audio deltas: the before-snapshot, the
 // delta, the push rule and applying a record. engineMutex is held by the caller
 // of every routine here except the two exported operations, which take it.
+#include "core/HistoryBudget.h"
 #include "spectral/SpectralUndoRecord.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,8 +25,13 @@ std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSes
 bool buildSessionDelta (QuorvalenEngine& engine, const SpectralSession& session, SpectralUndoRecord& record,
                         const std::vector<float>& snapshot);
 
-// Appends the record (dropping the oldest beyond 48) and empties the redo stack.
+// Appends the record (dropping the oldest beyond 48) and empties the redo stack;
+// then drops the oldest records, with a log line, while the history is over its
+// byte budget: the larger of this floor and 8 x the live copy. The new record stays.
 void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record);
+inline constexpr std::size_t spectralHistoryBudgetFloor = historyBudgetFloor;
+// Tests lower the floor to reach the budget with small sounds.
+void setSpectralHistoryBudgetFloor (std::size_t bytes);
 
 // Adds (redo) or subtracts (undo) the delta while playback of the live copy is
 // detached, rebuilds the STFT state and resumes playback. On false the audio is

@@ -23,6 +23,7 @@ inline constexpr int stftBinCount = stftSize / 2 + 1;
 
 struct SpectralSession
 {
+    std::uint32_t id = 0; // its key in the session table, for its log lines
     std::uint32_t sourceCacheId = 0;
     std::uint32_t liveCacheId = 0;
     std::int32_t numSamples = 0; // fixed for the session's life

@@ -86,7 +86,9 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
         liveId = insertCacheEntry (engine, CacheEntry { std::move (live), sampleRate, spectralLiveLabel });
         session->liveCacheId = liveId;
         const auto seconds = (float) (session->numSamples / sampleRate);
+        auto& opened = *session;
         const auto sessionId = table.add (std::move (session));
+        opened.id = sessionId;
         *outLiveCacheId = liveId;
         *outSeconds = seconds;
         logOut ("[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session %d opened for cache %d (FFT 1024, hop 174)\n",

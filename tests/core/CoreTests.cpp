@@ -1,6 +1,8 @@
-// The shared lane cursor against the plain search, units and the JSON guard.
+// The shared lane cursor against the plain search, units, the JSON guard and the
+// history byte budget.
 #include "TestNoise.h"
 #include "core/AutomationLane.h"
+#include "core/HistoryBudget.h"
 #include "core/JsonFields.h"
 #include "core/Units.h"
 
@@ -108,6 +110,21 @@ TEST (JsonFields, GuardNestingAndReadClampedFields)
     EXPECT_EQ (e, Count::two);
     in.readEnum ("n", e, { { "two", Count::two } });
     EXPECT_EQ (e, Count::one); // no match: the first enumerator
+}
+
+TEST (HistoryBudget, DropsTheOldestOfTheFirstStackThenOfTheSecond)
+{
+    EXPECT_EQ (historyBudget (100, 10), 100u);
+    EXPECT_EQ (historyBudget (0, 10), 80u);
+    const auto bytes = [] (int step) { return (std::size_t) step; };
+    std::vector<int> first { 1, 2, 3 }, second { 4, 5 };
+    EXPECT_EQ (trimHistoryToBudget (first, second, 15, 1, bytes), 0); // 15 bytes fit
+    EXPECT_EQ (trimHistoryToBudget (first, second, 9, 1, bytes), 3);
+    EXPECT_EQ (first, std::vector<int> { 3 }); // the newest of `first` stays
+    EXPECT_EQ (second, std::vector<int> { 5 });
+    EXPECT_EQ (trimHistoryToBudget (first, second, 0, 1, bytes), 1);
+    EXPECT_EQ (first, std::vector<int> { 3 }); // kept even over budget
+    EXPECT_TRUE (second.empty());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
+#include "spectral/SpectralHistory.h"
 #include "spectral/SpectralPlayback.h"
 
 #include <quorvalen_dsp.h>
@@ -120,6 +121,54 @@ TEST_F (SpectralSession, HistoryKeepsTheLast48Strokes)
         ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
     EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), -2);
     EXPECT_EQ (session (s.session).redoStack.size(), 48u);
+}
+
+TEST_F (SpectralSession, LongHistoryStaysWithinTheByteBudgetAndUndoesExactly)
+{
+    // Twin sessions take the same knife cuts: `full` under the default floor keeps
+    // all 12, `bounded` under a floor of 0 keeps 8 x its live copy: 8 whole-file steps.
+    const int source = cache (sine (200.0, 48000.0, 4800, 0.4f), 48000.0);
+    const auto full = open (source), bounded = open (source);
+    const auto cut = [] (int i) {
+        return std::vector<StrokePoint> { { 0.05f + 0.075f * (float) i, 0.1f, 0.02f, 0.02f, 1.0f } };
+    };
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ (stroke (full.session, cut (i), 0), (int) full.live);
+
+    struct FloorGuard
+    {
+        FloorGuard() { quorvalen::setSpectralHistoryBudgetFloor (0); }
+        ~FloorGuard() { quorvalen::setSpectralHistoryBudgetFloor (quorvalen::spectralHistoryBudgetFloor); }
+    } floor;
+    StdoutCapture out;
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ (stroke (bounded.session, cut (i), 0), (int) bounded.live);
+    const auto log = out.finish();
+    const std::string dropped = "[QUORVALEN WEB STFT DOUBLE KNIFE 1.0.2] session " + std::to_string (bounded.session)
+        + " history over its 0.3 MB budget; 1 oldest steps dropped\n";
+    int lines = 0;
+    for (auto at = log.find (dropped); at != std::string::npos; at = log.find (dropped, at + 1))
+        ++lines;
+    EXPECT_EQ (lines, 4);
+    ASSERT_EQ (maxAbsDifference (audio (bounded.live), audio (full.live)), 0.0f);
+
+    // Every kept step undoes and redoes exactly as in the untrimmed history.
+    for (int i = 0; i < 8; ++i)
+    {
+        ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (bounded.session), (int) bounded.live) << i;
+        ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (full.session), (int) full.live) << i;
+        ASSERT_EQ (maxAbsDifference (audio (bounded.live), audio (full.live)), 0.0f) << i;
+    }
+    EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (bounded.session), -2);
+    for (int i = 0; i < 8; ++i)
+    {
+        ASSERT_EQ (quorvalen_engine_redo_cqt_spectral_session (bounded.session), (int) bounded.live) << i;
+        ASSERT_EQ (quorvalen_engine_redo_cqt_spectral_session (full.session), (int) full.live) << i;
+    }
+    EXPECT_EQ (quorvalen_engine_redo_cqt_spectral_session (bounded.session), -2);
+    EXPECT_EQ (maxAbsDifference (audio (bounded.live), audio (full.live)), 0.0f);
+    for (int i = 0; i < 12; ++i) // the untrimmed twin still reaches its oldest steps
+        ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (full.session), (int) full.live) << i;
 }
 
 TEST_F (SpectralSession, AFailedUndoKeepsTheAudioAndTheStep)
