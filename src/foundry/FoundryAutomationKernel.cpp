@@ -12,16 +12,16 @@ namespace quorvalen::foundry
 namespace
 {
 // Cutoff and resonance of one filter at t: each from its lane when present.
-dsp::BiquadCoefficients laneFilter (const AutomatedLayerContext& k, bool highPass, double t) noexcept
+dsp::BiquadCoefficients laneFilter (AutomatedLayerContext& k, bool highPass, double t) noexcept
 {
     const auto& lanes = *k.lanes;
     const int cutoffLane = highPass ? lane::highPassCutoff : lane::lowPassCutoff;
     const int resonanceLane = highPass ? lane::highPassResonance : lane::lowPassResonance;
     const double f = lanes[(size_t) cutoffLane].hasPoints()
-        ? laneCutoffHz (evaluateFoundryAutomationLane (lanes, cutoffLane, t))
+        ? laneCutoffHz (k.cursors[(size_t) cutoffLane].valueAt (t))
         : (highPass ? k.highPassHz : k.lowPassHz);
     const float r = lanes[(size_t) resonanceLane].hasPoints()
-        ? 100.0f * evaluateFoundryAutomationLane (lanes, resonanceLane, t)
+        ? 100.0f * k.cursors[(size_t) resonanceLane].valueAt (t)
         : (highPass ? k.highPassResonance : k.lowPassResonance);
     return makeFoundryFilterBiquad (highPass, k.oversampledRate, f, r);
 }
@@ -31,6 +31,12 @@ void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock
                                  std::int64_t position) noexcept
 {
     const bool heat = (*k.lanes)[(size_t) lane::heat].hasPoints();
+    if (k.cursorLanes != k.lanes)
+    {
+        k.cursorLanes = k.lanes;
+        for (size_t p = 0; p < k.cursors.size(); ++p)
+            k.cursors[p] = FoundryLaneCursor ((*k.lanes)[p]);
+    }
     const size_t channels = std::min (block.getNumChannels(), k.channels.size());
     for (size_t j = 0; j < block.getNumSamples(); ++j)
     {
@@ -59,7 +65,7 @@ void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock
         if (heat)
         {
             // The shaper's constants change only with the lane's value.
-            const float a = evaluateFoundryAutomationLane (*k.lanes, lane::heat, t);
+            const float a = k.cursors[(size_t) lane::heat].valueAt (t);
             if (a != k.heatAmount)
             {
                 k.heatAmount = a;
@@ -85,6 +91,7 @@ void automatedLayerOversampled (juce::AudioBuffer<float>& buffer, AutomatedLayer
         return;
     context.channels.assign ((size_t) std::max (buffer.getNumChannels(), 0), {});
     context.lastRefresh = -1;
+    context.cursorLanes = nullptr;
     context.heatAmount = -1.0f;
     dsp::runOversampledOffline (buffer, [&] (juce::dsp::AudioBlock<float>& up, std::int64_t position) {
         processAutomatedLayerBlock (context, up, position);

@@ -7,6 +7,7 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct AutomatedLayerContext
     };
     std::vector<ChannelState> channels; // sized by the runner
     std::int64_t lastRefresh = -1;
+    std::array<FoundryLaneCursor, foundryParameterCount> cursors; // over `cursorLanes`
+    const LayerLanes* cursorLanes = nullptr;
     float heatAmount = -1.0f; // the amount heatShaper was made for
     HeatShaper heatShaper { HeatParams {} };
 };
