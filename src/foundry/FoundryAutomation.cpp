@@ -94,16 +94,6 @@ FoundryLaneSegment::FoundryLaneSegment (const float* T, const float* V, std::siz
     turnOut = c != 0 && next != 0 && next != c;
 }
 
-float FoundryLaneSegment::valueAt (double t) const noexcept
-{
-    const double u = (t - start) / span;
-    const double s = turnIn && turnOut ? u * u * (3.0 - 2.0 * u)
-        : turnIn                       ? u * u * (2.0 - u)
-        : turnOut                      ? u + u * u - u * u * u
-                                       : u;
-    return (float) (base + (u + 0.18 * (s - u)) * rise);
-}
-
 float evaluateFoundryAutomationLane (const LayerLanes& lanes, int parameter, double t) noexcept
 {
     if (parameter < 0 || parameter >= foundryParameterCount)
@@ -121,7 +111,7 @@ FoundryLaneCursor::FoundryLaneCursor (const FoundryAutomationLane& l) noexcept
         ordered = ordered && ! std::isnan (times[i]) && (i == 0 || times[i] >= times[i - 1]);
 }
 
-float FoundryLaneCursor::valueAt (double t) noexcept
+float FoundryLaneCursor::walk (double t) noexcept
 {
     if (! ordered)
         return searchLane (times, values, n, t);
@@ -140,6 +130,7 @@ float FoundryLaneCursor::valueAt (double t) noexcept
     if (next != k)
     {
         k = next;
+        end = times[k];
         segment = FoundryLaneSegment (times, values, n, k);
     }
     return segment.valueAt (t);

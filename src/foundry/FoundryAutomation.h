@@ -48,7 +48,15 @@ struct FoundryLaneSegment
     FoundryLaneSegment() = default;
     // times/values hold at least n points and 1 <= k < n.
     FoundryLaneSegment (const float* times, const float* values, std::size_t n, std::size_t k) noexcept;
-    float valueAt (double t) const noexcept;
+    float valueAt (double t) const noexcept
+    {
+        const double u = (t - start) / span;
+        const double s = turnIn && turnOut ? u * u * (3.0 - 2.0 * u)
+            : turnIn                       ? u * u * (2.0 - u)
+            : turnOut                      ? u + u * u - u * u * u
+                                           : u;
+        return (float) (base + (u + 0.18 * (s - u)) * rise);
+    }
 };
 
 // Reads one lane with exactly the values of evaluateFoundryAutomationLane, keeping
@@ -59,15 +67,28 @@ class FoundryLaneCursor
 public:
     FoundryLaneCursor() = default; // reads as an empty lane
     explicit FoundryLaneCursor (const FoundryAutomationLane& lane) noexcept;
-    float valueAt (double t) noexcept;
+    float valueAt (double t) noexcept
+    {
+        // Still inside the segment of the last read (which lay between the first and
+        // the last point).
+        if (k != 0 && t >= lastT && t < end)
+        {
+            lastT = t;
+            return segment.valueAt (t);
+        }
+        return walk (t);
+    }
 
 private:
+    float walk (double t) noexcept;
+
     const float* times = nullptr;
     const float* values = nullptr;
     std::size_t n = 0;
     bool ordered = true;
     std::size_t k = 0; // 0: no segment yet
     double lastT = 0.0;
+    double end = 0.0; // time of point k
     FoundryLaneSegment segment;
 };
 

@@ -28,7 +28,7 @@ dsp::BiquadCoefficients laneFilter (AutomatedLayerContext& k, bool highPass, dou
 } // namespace
 
 void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock<float>& block,
-                                 std::int64_t position) noexcept
+                                 std::int64_t position)
 {
     const bool heat = (*k.lanes)[(size_t) lane::heat].hasPoints();
     if (k.cursorLanes != k.lanes)
@@ -37,51 +37,91 @@ void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock
         for (size_t p = 0; p < k.cursors.size(); ++p)
             k.cursors[p] = FoundryLaneCursor ((*k.lanes)[p]);
     }
-    const size_t channels = std::min (block.getNumChannels(), k.channels.size());
-    for (size_t j = 0; j < block.getNumSamples(); ++j)
+    const size_t samples = block.getNumSamples();
+    if (heat && k.drive.size() < samples)
+        for (auto* v : { &k.drive, &k.mix, &k.norm, &k.expInput })
+            v->resize (samples);
+
+    // First what the lanes say for each sample, shared by every channel: the filter
+    // coefficients every 32 base-rate samples and the heat curve per sample.
+    k.refreshes.clear();
+    auto& heatCursor = k.cursors[(size_t) lane::heat];
+    float amount = k.heatAmount;
+    HeatDriveMix curve = k.heatCurve;
+    float expDrive = k.heatExpDrive;
+    for (size_t j = 0; j < samples; ++j)
     {
         const double p = (double) position + (double) j / 4.0;
         const double t = laneTime (p, k.timeBase);
 
-        // Coefficients follow the lanes every 32 base-rate samples.
         const auto refresh = (std::int64_t) std::floor (std::max (p, 0.0) / 32.0);
         if (refresh != k.lastRefresh)
         {
             k.lastRefresh = refresh;
+            AutomatedLayerContext::Refresh r { j, {}, {} };
             if (k.highPassOn)
-            {
-                const auto c = laneFilter (k, true, t);
-                for (auto& s : k.channels)
-                    s.highPass.setCoefficients (c);
-            }
+                r.highPass = laneFilter (k, true, t);
             if (k.lowPassOn)
-            {
-                const auto c = laneFilter (k, false, t);
-                for (auto& s : k.channels)
-                    s.lowPass.setCoefficients (c);
-            }
+                r.lowPass = laneFilter (k, false, t);
+            k.refreshes.push_back (r);
         }
 
         if (heat)
         {
-            // The shaper's constants change only with the lane's value.
-            const float a = k.cursors[(size_t) lane::heat].valueAt (t);
-            if (a != k.heatAmount)
+            // The curve's constants change only with the lane's value.
+            const float a = heatCursor.valueAt (t);
+            if (a != amount)
             {
-                k.heatAmount = a;
-                k.heatShaper = HeatShaper ({ k.heatVariant, a, k.heatMode });
+                amount = a;
+                curve = HeatDriveMix ({ k.heatVariant, a, k.heatMode });
+                expDrive = curve.hardClip ? 1.0f : std::exp (2.0f * curve.drive);
             }
+            k.drive[j] = curve.drive;
+            k.mix[j] = curve.mix;
+            k.norm[j] = expDrive;
         }
-        for (size_t c = 0; c < channels; ++c)
+    }
+    k.heatAmount = amount;
+    k.heatCurve = curve;
+    k.heatExpDrive = expDrive;
+    // The divisions run over the whole block at once (1 / tanh(drive)).
+    const bool tanhHeat = heat && ! curve.hardClip;
+    if (tanhHeat)
+        for (size_t j = 0; j < samples; ++j)
+            k.norm[j] = 1.0f / tanhFromExp2x (k.norm[j]);
+
+    // Then each channel through its filters and the heat curve.
+    const size_t channels = std::min (block.getNumChannels(), k.channels.size());
+    for (size_t c = 0; c < channels; ++c)
+    {
+        auto& state = k.channels[c];
+        float* x = block.getChannelPointer (c);
+        size_t next = 0;
+        for (size_t j = 0; j < samples; ++j)
         {
-            float& x = block.getChannelPointer (c)[j];
-            double v = x;
+            if (next < k.refreshes.size() && k.refreshes[next].sample == j)
+            {
+                if (k.highPassOn)
+                    state.highPass.setCoefficients (k.refreshes[next].highPass);
+                if (k.lowPassOn)
+                    state.lowPass.setCoefficients (k.refreshes[next].lowPass);
+                ++next;
+            }
+            double v = x[j];
             if (k.highPassOn)
-                v = foundrySoftClip (k.channels[c].highPass.process (v));
+                v = foundrySoftClip (state.highPass.process (v));
             if (k.lowPassOn)
-                v = foundrySoftClip (k.channels[c].lowPass.process (v));
-            x = heat ? k.heatShaper ((float) v) : (float) v;
+                v = foundrySoftClip (state.lowPass.process (v));
+            x[j] = (float) v;
+            if (tanhHeat)
+                k.expInput[j] = std::exp (2.0f * (k.drive[j] * x[j]));
         }
+        if (tanhHeat)
+            for (size_t j = 0; j < samples; ++j)
+                x[j] = heatBlend (x[j], tanhFromExp2x (k.expInput[j]) * k.norm[j], k.mix[j]);
+        else if (heat)
+            for (size_t j = 0; j < samples; ++j)
+                x[j] = heatBlend (x[j], heatHardClip (x[j], k.drive[j]), k.mix[j]);
     }
 }
 
@@ -92,7 +132,7 @@ void automatedLayerOversampled (juce::AudioBuffer<float>& buffer, AutomatedLayer
     context.channels.assign ((size_t) std::max (buffer.getNumChannels(), 0), {});
     context.lastRefresh = -1;
     context.cursorLanes = nullptr;
-    context.heatAmount = -1.0f;
+    context.heatAmount = std::numeric_limits<float>::quiet_NaN();
     dsp::runOversampledOffline (buffer, [&] (juce::dsp::AudioBlock<float>& up, std::int64_t position) {
         processAutomatedLayerBlock (context, up, position);
     });
