@@ -72,8 +72,7 @@ float searchLane (const float* T, const float* V, std::size_t n, double t) noexc
         return V[0];
     if (t >= T[n - 1])
         return V[n - 1];
-    const size_t k =
-        (size_t) (std::upper_bound (T, T + n, t, [] (double x, float y) { return x < (double) y; }) - T);
+    const size_t k = (size_t) (std::upper_bound (T, T + n, t, [] (double x, float y) { return x < (double) y; }) - T);
     return FoundryLaneSegment (T, V, n, k).valueAt (t);
 }
 
@@ -84,8 +83,8 @@ std::size_t pointCount (const FoundryAutomationLane& lane) noexcept
 } // namespace
 
 FoundryLaneSegment::FoundryLaneSegment (const float* T, const float* V, std::size_t n, std::size_t k) noexcept
-    : start (T[k - 1]), span (std::max ((double) T[k] - (double) T[k - 1], 1.0e-6)), base (V[k - 1]),
-      rise ((double) V[k] - (double) V[k - 1])
+        : start (T[k - 1]), span (std::max ((double) T[k] - (double) T[k - 1], 1.0e-6)), base (V[k - 1]),
+          rise ((double) V[k] - (double) V[k - 1])
 {
     const int c = slopeSign (rise);
     const int p = k - 1 == 0 ? 0 : slopeSign ((double) V[k - 1] - (double) V[k - 2]);
@@ -103,7 +102,7 @@ float evaluateFoundryAutomationLane (const LayerLanes& lanes, int parameter, dou
 }
 
 FoundryLaneCursor::FoundryLaneCursor (const FoundryAutomationLane& l) noexcept
-    : times (l.times.data()), values (l.values.data()), n (pointCount (l))
+        : times (l.times.data()), values (l.values.data()), n (pointCount (l))
 {
     // The walk below finds the search's segment only when the times are numbers that
     // never go back.

@@ -61,7 +61,8 @@ struct FoundryLaneSegment
 
 // Reads one lane with exactly the values of evaluateFoundryAutomationLane, keeping
 // the segment of the last read: reads at non-decreasing t cost O(1) amortised. An
-// earlier t, or a lane whose times are out of order, is searched as usual.
+// earlier t, or a lane whose times are out of order, is searched as usual. The lane
+// must not change while the cursor reads it.
 class FoundryLaneCursor
 {
 public:

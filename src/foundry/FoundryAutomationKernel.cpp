@@ -25,6 +25,7 @@ dsp::BiquadCoefficients laneFilter (AutomatedLayerContext& k, bool highPass, dou
         : (highPass ? k.highPassResonance : k.lowPassResonance);
     return makeFoundryFilterBiquad (highPass, k.oversampledRate, f, r);
 }
+
 // The loops below run four samples at a time on pointers that do not alias, so that
 // the compiler vectorises their divisions at any optimisation level.
 
@@ -52,8 +53,7 @@ void tanhHeatBlock (float* __restrict x, const float* __restrict expInput, const
 }
 } // namespace
 
-void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock<float>& block,
-                                 std::int64_t position)
+void processAutomatedLayerBlock (AutomatedLayerContext& k, juce::dsp::AudioBlock<float>& block, std::int64_t position)
 {
     const bool heat = (*k.lanes)[(size_t) lane::heat].hasPoints();
     if (k.cursorLanes != k.lanes)

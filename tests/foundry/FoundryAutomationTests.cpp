@@ -198,7 +198,8 @@ TEST (FoundryAutomation, BlockKernelEqualsTheCurveSampleBySample)
                         hp[c].setCoefficients (filter (true, t));
                         lp[c].setCoefficients (filter (false, t));
                     }
-                const HeatShaper heat ({ k.heatVariant, evaluateFoundryAutomationLane (lanes, lane::heat, t), k.heatMode });
+                const HeatShaper heat (
+                    { k.heatVariant, evaluateFoundryAutomationLane (lanes, lane::heat, t), k.heatMode });
                 for (size_t c = 0; c < hp.size(); ++c)
                 {
                     float& x = up.getChannelPointer (c)[j];
@@ -229,7 +230,8 @@ TEST (FoundryAutomation, BlockKernelEqualsTheCurveSampleBySample)
         automatedLayerOversampled (blockwise, k);
         reference (expected, k);
         for (int c = 0; c < 2; ++c)
-            ASSERT_EQ (std::memcmp (blockwise.getReadPointer (c), expected.getReadPointer (c), 9000 * sizeof (float)), 0)
+            ASSERT_EQ (std::memcmp (blockwise.getReadPointer (c), expected.getReadPointer (c), 9000 * sizeof (float)),
+                       0)
                 << "mode " << mode << " channel " << c;
     }
 }
