@@ -62,16 +62,25 @@ int slopeSign (double d) noexcept
     return std::abs (d) < 1.0e-6 ? 0 : (d > 0.0 ? 1 : -1);
 }
 
-// Ahead of the first point the first value, past the last the last value, else the
-// segment that ends at the first point after t.
+// The value a lane holds outside its segments (0 without points, the first value up
+// to the first point, the last from the last point on), or null when t lies between.
+const float* heldValue (const float* T, const float* V, std::size_t n, double t) noexcept
+{
+    static constexpr float none = 0.0f;
+    if (n == 0)
+        return &none;
+    if (t <= T[0])
+        return V;
+    if (t >= T[n - 1])
+        return V + n - 1;
+    return nullptr;
+}
+
+// Between points, the segment that ends at the first point after t.
 float searchLane (const float* T, const float* V, std::size_t n, double t) noexcept
 {
-    if (n == 0)
-        return 0.0f;
-    if (t <= T[0])
-        return V[0];
-    if (t >= T[n - 1])
-        return V[n - 1];
+    if (const float* held = heldValue (T, V, n, t))
+        return *held;
     const size_t k = (size_t) (std::upper_bound (T, T + n, t, [] (double x, float y) { return x < (double) y; }) - T);
     return FoundryLaneSegment (T, V, n, k).valueAt (t);
 }
@@ -114,12 +123,8 @@ float FoundryLaneCursor::walk (double t) noexcept
 {
     if (! ordered)
         return searchLane (times, values, n, t);
-    if (n == 0)
-        return 0.0f;
-    if (t <= times[0])
-        return values[0];
-    if (t >= times[n - 1])
-        return values[n - 1];
+    if (const float* held = heldValue (times, values, n, t))
+        return *held;
     if (! (t >= lastT))
         k = 0;
     lastT = t;
