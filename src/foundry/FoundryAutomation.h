@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace quorvalen
@@ -36,6 +37,61 @@ bool hasFoundryAutomationLane (QuorvalenEngine& engine, std::uint32_t layer, std
 // The value of lane `parameter` at t (0 for an empty lane): linear between points,
 // eased by 18 % towards a flat slope where the movement turns.
 float evaluateFoundryAutomationLane (const LayerLanes& lanes, int parameter, double t) noexcept;
+
+// One segment of a lane, from point k - 1 to point k, with the shape its
+// neighbours give it.
+struct FoundryLaneSegment
+{
+    double start = 0.0, span = 1.0e-6, base = 0.0, rise = 0.0;
+    bool turnIn = false, turnOut = false;
+
+    FoundryLaneSegment() = default;
+    // times/values hold at least n points and 1 <= k < n.
+    FoundryLaneSegment (const float* times, const float* values, std::size_t n, std::size_t k) noexcept;
+    float valueAt (double t) const noexcept
+    {
+        const double u = (t - start) / span;
+        const double s = turnIn && turnOut ? u * u * (3.0 - 2.0 * u)
+            : turnIn                       ? u * u * (2.0 - u)
+            : turnOut                      ? u + u * u - u * u * u
+                                           : u;
+        return (float) (base + (u + 0.18 * (s - u)) * rise);
+    }
+};
+
+// Reads one lane with exactly the values of evaluateFoundryAutomationLane, keeping
+// the segment of the last read: reads at non-decreasing t cost O(1) amortised. An
+// earlier t, or a lane whose times are out of order, is searched as usual. The lane
+// must not change while the cursor reads it.
+class FoundryLaneCursor
+{
+public:
+    FoundryLaneCursor() = default; // reads as an empty lane
+    explicit FoundryLaneCursor (const FoundryAutomationLane& lane) noexcept;
+    float valueAt (double t) noexcept
+    {
+        // Still inside the segment of the last read (which lay between the first and
+        // the last point).
+        if (k != 0 && t >= lastT && t < end)
+        {
+            lastT = t;
+            return segment.valueAt (t);
+        }
+        return walk (t);
+    }
+
+private:
+    float walk (double t) noexcept;
+
+    const float* times = nullptr;
+    const float* values = nullptr;
+    std::size_t n = 0;
+    bool ordered = true;
+    std::size_t k = 0; // 0: no segment yet
+    double lastT = 0.0;
+    double end = 0.0; // time of point k
+    FoundryLaneSegment segment;
+};
 
 // Normalised lane time of base-rate position p over a time base of `timeBase` samples.
 inline double laneTime (double p, std::int64_t timeBase) noexcept

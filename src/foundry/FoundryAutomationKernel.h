@@ -7,7 +7,9 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace quorvalen::foundry
@@ -33,13 +35,28 @@ struct AutomatedLayerContext
     };
     std::vector<ChannelState> channels; // sized by the runner
     std::int64_t lastRefresh = -1;
-    float heatAmount = -1.0f; // the amount heatShaper was made for
-    HeatShaper heatShaper { HeatParams {} };
+    std::array<FoundryLaneCursor, foundryParameterCount> cursors; // over `cursorLanes`
+    const LayerLanes* cursorLanes = nullptr;
+    // The amount heatCurve was made for; NaN: none yet, so that the first sample
+    // of a render makes the curve whatever its amount.
+    float heatAmount = std::numeric_limits<float>::quiet_NaN();
+    HeatDriveMix heatCurve { HeatParams {} };
+    float heatExpDrive = 1.0f; // exp(2 drive) of heatCurve
+
+    // Per block: where coefficients change, and per oversampled sample the heat
+    // curve's drive, mix and normaliser and the exponential each channel needs.
+    struct Refresh
+    {
+        size_t sample;
+        dsp::BiquadCoefficients highPass, lowPass;
+    };
+    std::vector<Refresh> refreshes;
+    std::vector<float> drive, mix, norm, expInput;
 };
 
 // One oversampled block whose first sample lies at base-rate `position`.
 void processAutomatedLayerBlock (AutomatedLayerContext& context, juce::dsp::AudioBlock<float>& block,
-                                 std::int64_t position) noexcept;
+                                 std::int64_t position);
 
 // The kernel over a whole layer, in place, 4x and latency compensated.
 void automatedLayerOversampled (juce::AudioBuffer<float>& buffer, AutomatedLayerContext& context);

@@ -15,11 +15,11 @@ void applyPitchLane (juce::AudioBuffer<float>& b, const LayerLanes& lanes, std::
 {
     const juce::AudioBuffer<float> copy (b);
     const std::int64_t samples = b.getNumSamples();
+    FoundryLaneCursor pitch (lanes[(size_t) lane::pitch]);
     double x = 0.0;
     for (std::int64_t i = 0; i < samples; ++i)
     {
-        const double ratio =
-            lanePitchRatio (evaluateFoundryAutomationLane (lanes, lane::pitch, laneTime ((double) i, timeBase)));
+        const double ratio = lanePitchRatio (pitch.valueAt (laneTime ((double) i, timeBase)));
         for (int c = 0; c < b.getNumChannels(); ++c)
             b.setSample (c, (int) i,
                          x >= (double) (samples - 1) ? 0.0f
@@ -74,19 +74,20 @@ int renderFoundryLayerStage (QuorvalenEngine& engine, std::int32_t id, std::uint
 
     const bool level = has (lane::level);
     const bool width = has (lane::width) && b.getNumChannels() >= 2;
+    FoundryLaneCursor levelCursor (lanes[(size_t) lane::level]), widthCursor (lanes[(size_t) lane::width]);
     if (level || width)
         for (std::int64_t i = 0; i < samples; ++i)
         {
             const double t = laneTime ((double) i, timeBase);
             if (level)
             {
-                const float g = laneLevelGain (evaluateFoundryAutomationLane (lanes, lane::level, t));
+                const float g = laneLevelGain (levelCursor.valueAt (t));
                 for (int c = 0; c < b.getNumChannels(); ++c)
                     b.getWritePointer (c)[i] *= g;
             }
             if (width)
                 scaleSide (b.getWritePointer (0)[i], b.getWritePointer (1)[i],
-                           std::clamp (2.0f * evaluateFoundryAutomationLane (lanes, lane::width, t), 0.0f, 2.0f));
+                           std::clamp (2.0f * widthCursor.valueAt (t), 0.0f, 2.0f));
         }
     return done;
 }

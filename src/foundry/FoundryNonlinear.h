@@ -10,11 +10,17 @@
 namespace quorvalen::foundry
 {
 
+// tanh(x) given exp(2x).
+inline float tanhFromExp2x (float e) noexcept
+{
+    return 1.0f - 2.0f / (e + 1.0f);
+}
+
 // tanh through one exponential: within about 1e-7 of std::tanh, several times
 // cheaper, and the Foundry's curves run it for every sample at four times the rate.
 inline float fastTanh (float x) noexcept
 {
-    return 1.0f - 2.0f / (std::exp (2.0f * x) + 1.0f);
+    return tanhFromExp2x (std::exp (2.0f * x));
 }
 
 // After every Foundry biquad.
@@ -30,13 +36,15 @@ struct HeatParams
     int mode = 0;         // 0..2, mode form only
 };
 
-// The heat curve for one amount, with its constants worked out once.
+// Drive and mix of the heat curve for one amount.
 // Variant: a mix of 0.15 + 0.7a of tanh(d x)/tanh(d), d = 1 + 7a (15 % even at a = 0).
 // Mode form: drive 2.2/5/10 and mix 0.35/0.62/0.86 by mode; at a = 0 the output is x.
-class HeatShaper
+struct HeatDriveMix
 {
-public:
-    explicit HeatShaper (const HeatParams& p) noexcept
+    float drive = 1.0f, mix = 0.0f;
+    bool hardClip = false; // mode 2: clamp(d x) (1 - 0.12 |x|) instead of tanh(d x)/tanh(d)
+
+    explicit HeatDriveMix (const HeatParams& p) noexcept
     {
         const float a = p.amount;
         if (p.variant)
@@ -53,19 +61,34 @@ public:
             drive = (drives[mode] - 1.0f) * a + 1.0f;
             mix = a * mixes[mode];
         }
-        norm = 1.0f / fastTanh (drive);
     }
+};
+
+inline float heatHardClip (float x, float drive) noexcept
+{
+    return std::clamp (drive * x, -1.0f, 1.0f) * (1.0f - 0.12f * std::abs (x));
+}
+
+inline float heatBlend (float x, float shaped, float mix) noexcept
+{
+    return (1.0f - mix) * x + mix * shaped;
+}
+
+// The heat curve for one amount, with its constants worked out once.
+class HeatShaper
+{
+public:
+    explicit HeatShaper (const HeatParams& p) noexcept : curve (p), norm (1.0f / fastTanh (curve.drive)) {}
 
     float operator() (float x) const noexcept
     {
-        const float y = hardClip ? std::clamp (drive * x, -1.0f, 1.0f) * (1.0f - 0.12f * std::abs (x))
-                                 : fastTanh (drive * x) * norm;
-        return (1.0f - mix) * x + mix * y;
+        const float y = curve.hardClip ? heatHardClip (x, curve.drive) : fastTanh (curve.drive * x) * norm;
+        return heatBlend (x, y, curve.mix);
     }
 
 private:
-    float drive = 1.0f, mix = 0.0f, norm = 1.0f;
-    bool hardClip = false;
+    HeatDriveMix curve;
+    float norm = 1.0f;
 };
 
 inline float heatCurve (float x, const HeatParams& p) noexcept
