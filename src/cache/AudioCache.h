@@ -1,6 +1,7 @@
 #pragma once
 // The in-memory cache of decoded audio, addressed by 32-bit ids.
 #include "cache/CacheEntry.h"
+#include "core/FairMutex.h"
 
 #include <cstdint>
 #include <mutex>
@@ -14,7 +15,7 @@ class QuorvalenEngine;
 // ready state and the cache's generation (advanced by every clear of the cache, so
 // that work which copied an entry out and ran unlocked inserts nothing into a
 // cleared cache). The composition root implements these.
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine);
+std::unique_lock<FairMutex> lockEngine (QuorvalenEngine& engine);
 bool engineReady (const QuorvalenEngine& engine);
 // Ready and holding a device manager; the caller holds the engine lock.
 bool engineHasDevice (const QuorvalenEngine& engine);

@@ -13,9 +13,9 @@
 namespace quorvalen
 {
 
-std::unique_lock<std::mutex> lockEngine (QuorvalenEngine& engine)
+std::unique_lock<FairMutex> lockEngine (QuorvalenEngine& engine)
 {
-    return std::unique_lock<std::mutex> (engine.engineMutex);
+    return std::unique_lock<FairMutex> (engine.engineMutex);
 }
 
 bool engineReady (const QuorvalenEngine& engine)

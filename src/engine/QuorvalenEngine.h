@@ -4,6 +4,7 @@
 #include "cache/CacheState.h"
 #include "cache/SessionTable.h"
 #include "chain/MasterSpectrumSource.h"
+#include "core/FairMutex.h"
 #include "edit/EditSession.h"
 #include "foundry/FoundryState.h"
 #include "platform/JuceInitialiser.h"
@@ -45,7 +46,7 @@ public:
     // Members in construction order; destruction runs in reverse. The chain runs
     // from playback's transport and resampler through the Foundry's stages and the
     // rack to the master tap; shutdown closes the device before any of it goes.
-    std::mutex engineMutex;
+    FairMutex engineMutex;
     platform::JuceInitialiserPtr juceInitialiser;
     std::unique_ptr<juce::AudioDeviceManager> deviceManager;
     juce::AudioSourcePlayer sourcePlayer;

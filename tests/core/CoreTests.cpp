@@ -2,6 +2,7 @@
 // history byte budget.
 #include "TestNoise.h"
 #include "core/AutomationLane.h"
+#include "core/FairMutex.h"
 #include "core/HistoryBudget.h"
 #include "core/JsonFields.h"
 #include "core/Units.h"
@@ -9,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -128,3 +132,33 @@ TEST (HistoryBudget, DropsTheOldestOfTheFirstStackThenOfTheSecond)
 }
 
 } // namespace
+
+// Exclusion under contention, and a try that never jumps the queue.
+TEST (FairMutex, ExcludesAndTriesOnlyWhenFree)
+{
+    quorvalen::FairMutex m;
+    ASSERT_TRUE (m.try_lock());
+    EXPECT_FALSE (m.try_lock());
+    m.unlock();
+
+    long counter = 0;
+    std::atomic<int> inside { 0 };
+    bool overlapped = false;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back ([&] {
+            for (int i = 0; i < 2000; ++i)
+            {
+                const std::lock_guard lock (m);
+                overlapped |= inside.fetch_add (1) != 0;
+                ++counter;
+                inside.fetch_sub (1);
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_FALSE (overlapped);
+    EXPECT_EQ (counter, 8000);
+    EXPECT_TRUE (m.try_lock());
+    m.unlock();
+}
