@@ -1,3 +1,4 @@
+#include "FoundryPreviewCall.h"
 #include "HeadlessEngineFixture.h"
 
 #include "engine/QuorvalenEngine.h"
@@ -53,15 +54,9 @@ protected:
     }
     static float peak (const std::vector<float>& x) { return x.empty() ? -1.0f : peakAbs (x.data(), (int) x.size()); }
 
-    static void clearLanes()
-    {
-        for (uint32_t l = 0; l < 3; ++l)
-            for (uint32_t p = 0; p < 8; ++p)
-                quorvalen_engine_set_foundry_automation (l, p, nullptr, nullptr, 0);
-    }
     void TearDown() override
     {
-        clearLanes();
+        clearFoundryLanes();
         HeadlessEngineTest::TearDown();
     }
 };
@@ -112,13 +107,13 @@ TEST_F (FoundryAudition, LanesAndLiveCharacterReachTheOutput)
     EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (r.play(), 0); })), ceiling (heated), 0.02f);
 
     // A level lane at 0 (-60 dB) replaces the level argument, which is ignored.
-    clearLanes();
+    clearFoundryLanes();
     ASSERT_EQ (quorvalen_engine_set_foundry_automation (2, 1, t, zero, 1), 0);
     r.level = 40.0f;
     EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (r.play(), 0); })), 0.0005f * 1.334f, 5e-5f);
 
     // Overtone kind: no lanes, the drive acts live.
-    clearLanes();
+    clearFoundryLanes();
     Region o;
     o.id = r.id;
     o.kind = 3;
@@ -128,7 +123,7 @@ TEST_F (FoundryAudition, LanesAndLiveCharacterReachTheOutput)
                  0.02f);
 
     // Mono and invert, and the region window (a 50 % fade-in of a 3 s region).
-    clearLanes();
+    clearFoundryLanes();
     Region w;
     auto lr = sine (500.0, 48000.0, 48000 * 3, 0.2f);
     lr.clear (1, 0, lr.getNumSamples());

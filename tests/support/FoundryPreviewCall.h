@@ -1,6 +1,6 @@
 #pragma once
-// The 57 arguments of the Foundry preview exports with neutral defaults, and the
-// three calls.
+// The 57 arguments of the Foundry preview exports with neutral defaults, the three
+// calls, and a reset of the Foundry's automation lanes.
 #include <quorvalen_dsp.h>
 
 namespace qvtest
@@ -68,33 +68,29 @@ struct FoundryPreviewCall
 
     int play (bool loop = false) const
     {
-        return quorvalen_engine_play_foundry_preview (
-            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
-            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
-            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
-            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
-            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
-            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, loop ? 1 : 0);
+        return withArguments ([&] (auto... a) { return quorvalen_engine_play_foundry_preview (a..., loop ? 1 : 0); });
     }
     int refresh() const
     {
-        return quorvalen_engine_refresh_foundry_preview (
-            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
-            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
-            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
-            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
-            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
-            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character);
+        return withArguments ([] (auto... a) { return quorvalen_engine_refresh_foundry_preview (a...); });
     }
     int exportTo (const char* path) const
     {
-        return quorvalen_engine_export_foundry_preview (
-            transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel, tStartMs,
-            tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat, bHpOn, bHpHz, bHpRes,
-            bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat, tailHeatMode, tailWidth, monoMask,
-            overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn, tailLpHz, tailLpRes, overtoneId, overlayStartMs,
-            overlayEndMs, overtoneStartMs, overtonePitch, overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut,
-            overtoneHpOn, overtoneHpHz, overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character, path);
+        return withArguments ([&] (auto... a) { return quorvalen_engine_export_foundry_preview (a..., path); });
+    }
+
+private:
+    // The 57 arguments the three calls share, in their order.
+    template <typename Call>
+    int withArguments (Call call) const
+    {
+        return call (transientId, bodyId, tailId, bodyJoinMs, tailJoinMs, tbXfadeMs, ctXfadeMs, tPitch, tLevel,
+                     tStartMs, tShaping, tHpOn, tHpHz, tHpRes, tLpOn, tLpHz, tLpRes, bPitch, bLevel, bStartMs, bHeat,
+                     bHpOn, bHpHz, bHpRes, bLpOn, bLpHz, bLpRes, tailPitch, tailLevel, tailStartMs, tailHeat,
+                     tailHeatMode, tailWidth, monoMask, overtoneInvert, tailHpOn, tailHpHz, tailHpRes, tailLpOn,
+                     tailLpHz, tailLpRes, overtoneId, overlayStartMs, overlayEndMs, overtoneStartMs, overtonePitch,
+                     overtoneLevel, overtoneDrive, overtoneFadeIn, overtoneFadeOut, overtoneHpOn, overtoneHpHz,
+                     overtoneLpOn, overtoneLpHz, lengthMs, finalPitch, character);
     }
 };
 
