@@ -1,6 +1,7 @@
 #include "EngineTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <thread>
 
 namespace qvtest
@@ -24,21 +25,27 @@ bool waitFor (const std::function<bool()>& condition, std::chrono::milliseconds 
     return true;
 }
 
-StderrCapture::StderrCapture()
+StreamCapture::StreamCapture (Stream which) : stream (which)
 {
-    testing::internal::CaptureStderr();
+    if (stream == Stream::out)
+        testing::internal::CaptureStdout();
+    else
+        testing::internal::CaptureStderr();
 }
 
-StderrCapture::~StderrCapture()
+StreamCapture::~StreamCapture()
 {
     if (active)
-        testing::internal::GetCapturedStderr();
+        finish();
 }
 
-std::string StderrCapture::finish()
+std::string StreamCapture::finish()
 {
     active = false;
-    return testing::internal::GetCapturedStderr();
+    if (stream == Stream::err)
+        return testing::internal::GetCapturedStderr();
+    std::fflush (stdout);
+    return testing::internal::GetCapturedStdout();
 }
 
 } // namespace qvtest

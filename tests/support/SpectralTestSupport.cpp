@@ -65,24 +65,6 @@ SpectralFixture::StrokeWhilePlaying SpectralFixture::strokeWhilePlaying (const s
     return done;
 }
 
-StdoutCapture::StdoutCapture()
-{
-    testing::internal::CaptureStdout();
-}
-
-StdoutCapture::~StdoutCapture()
-{
-    if (active)
-        testing::internal::GetCapturedStdout();
-}
-
-std::string StdoutCapture::finish()
-{
-    std::fflush (stdout);
-    active = false;
-    return testing::internal::GetCapturedStdout();
-}
-
 juce::AudioBuffer<float> positionRamp()
 {
     const int samples = 48000 * 3;

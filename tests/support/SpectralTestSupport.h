@@ -56,18 +56,6 @@ protected:
                                                   std::uint32_t tool);
 };
 
-// Standard output written while the object lives (the spectral log lines).
-class StdoutCapture
-{
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    std::string finish();
-
-private:
-    bool active = true;
-};
-
 // 3 s at 48 kHz of a ramp from 0.05 rising 0.1 a second, the same on both
 // channels: a sample's value tells its position.
 juce::AudioBuffer<float> positionRamp();
