@@ -56,7 +56,9 @@ QUORVALEN_API int32_t quorvalen_engine_shutdown (void);
 
 /* ---- Audio cache --------------------------------------------------------- */
 /* Decoded sounds live in memory under positive ids until unloaded or cleared.
-   Intakes return the id (> 0) or a negative code, tested in this order. */
+   Intakes return the id (> 0) or a negative code, tested in this order. A
+   sample that is not finite (NaN, infinity) is decoded as 0, and one log line
+   gives their count; both file players decode the same way. */
 
 /* -1 path null; -2 engine not ready; -3 file missing; -4 not audio;
    -5 no channels or no frame; -6 read failed or out of memory; -7 sample rate

@@ -2,6 +2,8 @@
 // Linear-interpolation reads: whole resampling as the offline constant-Q renders
 // read their sources, and single reads at a position as the Foundry's pitch stages
 // make them.
+#include "core/FiniteSamples.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +12,7 @@ namespace quorvalen::dsp
 {
 
 // Output sample j reads position j * step, held at the last sample beyond the end.
+// A non-finite source sample reads as 0.
 inline void resampleLinear (const float* source, int samples, double step, float* out, std::int64_t count)
 {
     for (std::int64_t j = 0; j < count; ++j)
@@ -17,7 +20,8 @@ inline void resampleLinear (const float* source, int samples, double step, float
         const double p = (double) j * step;
         const int i0 = (int) std::min<double> (std::floor (p), samples - 1);
         const int i1 = std::min (i0 + 1, samples - 1);
-        out[j] = source[i0] + (source[i1] - source[i0]) * (float) (p - i0);
+        const float x0 = finiteOrZero (source[i0]), x1 = finiteOrZero (source[i1]);
+        out[j] = x0 + (x1 - x0) * (float) (p - i0);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "io/AudioIntake.h"
 
+#include "core/FiniteSamples.h"
+#include "core/Log.h"
 #include "io/AudioDecode.h"
 #include "io/CompressedDecode.h"
 #include "io/ContainerWalker.h"
@@ -25,6 +27,12 @@ DecodedAudio finishWithRate (std::unique_ptr<juce::AudioBuffer<float>> buffer, d
 {
     if (! isPlausibleSampleRate (rate))
         return fail (Stage::rate);
+    // A float file may carry NaN or infinity; nothing downstream could undo one.
+    std::size_t nonFinite = 0;
+    for (int ch = 0; ch < buffer->getNumChannels(); ++ch)
+        nonFinite += zeroNonFinite (buffer->getWritePointer (ch), (std::size_t) buffer->getNumSamples());
+    if (nonFinite > 0)
+        logLine ("[QUORVALEN API] audio intake: %zu non-finite samples set to 0\n", nonFinite);
     DecodedAudio d;
     d.stage = Stage::ok;
     d.buffer = std::move (buffer);

@@ -34,6 +34,7 @@ struct DecodedAudio
     double sampleRate = 0.0;
 };
 
+// Non-finite samples are decoded as 0, with one log line giving their count.
 // The caller's block is read in place, never copied or retained.
 DecodedAudio decodeAudioMemory (const void* bytes, std::size_t size);
 DecodedAudio decodeAudioFile (const juce::File& file);

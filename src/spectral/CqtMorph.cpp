@@ -1,5 +1,6 @@
 #include "spectral/CqtMorph.h"
 
+#include "core/FiniteSamples.h"
 #include "dsp/Fades.h"
 #include "dsp/LinearResample.h"
 #include "dsp/OfflineOversampler.h"
@@ -48,7 +49,7 @@ juce::AudioBuffer<float> resampleB (const Inputs& in)
     return out;
 }
 
-// Mean over the output channels, each reading its source channel.
+// Mean over the output channels, each reading its source channel (non-finite samples as 0).
 std::vector<float> monoMix (const juce::AudioBuffer<float>& x, int channels, int length)
 {
     std::vector<float> m ((std::size_t) length, 0.0f);
@@ -56,7 +57,7 @@ std::vector<float> monoMix (const juce::AudioBuffer<float>& x, int channels, int
     {
         const float* s = x.getReadPointer (std::min (c, x.getNumChannels() - 1));
         for (int i = 0; i < length; ++i)
-            m[(std::size_t) i] += s[i] / (float) channels;
+            m[(std::size_t) i] += finiteOrZero (s[i]) / (float) channels;
     }
     return m;
 }
@@ -160,7 +161,7 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
             float previous = 0.0f;
             for (int i = 0; i < len; ++i)
             {
-                const float s = (1.0f - a) * x[i] + a * h[(std::size_t) i];
+                const float s = (1.0f - a) * finiteOrZero (x[i]) + a * h[(std::size_t) i];
                 y[i] += edgeTermGain * (s - previous);
                 previous = s;
             }

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 #include "HeadlessEngineFixture.h"
+#include "HostileAudio.h"
 #include "TestAudio.h"
 
 #include "cache/AudioCache.h"
@@ -154,6 +155,55 @@ TEST_F (AudioCache, MemoryIntakesAndTrimAndFade)
     EXPECT_EQ (entry (whole).getSample (0, 0), 0.0f);
     EXPECT_NEAR (entry (whole).getSample (0, 999), 0.5f, 1e-6f);
     EXPECT_NEAR (entry (whole).getSample (1, 499), -0.5f * 500.0f / 1000.0f * 499.0f / 999.0f, 1e-6f);
+}
+
+TEST_F (AudioCache, NonFiniteSamplesBecomeSilenceWithOneLineOnEveryIntake)
+{
+    // 50 stereo frames of a ramp with NaN, +inf and -inf among them.
+    std::vector<float> frames;
+    for (int i = 0; i < 50; ++i)
+        frames.insert (frames.end(), { 0.01f * (float) (i + 1), -0.01f * (float) (i + 1) });
+    frames[2 * 10] = std::numeric_limits<float>::quiet_NaN();
+    frames[2 * 20 + 1] = std::numeric_limits<float>::infinity();
+    frames[2 * 30] = -std::numeric_limits<float>::infinity();
+    const auto bytes = floatWav (frames, 2, 48000);
+    const auto path = dir + "/nan.wav";
+    ASSERT_TRUE (writeBytes (path, bytes));
+    const std::string line = "[QUORVALEN API] audio intake: 3 non-finite samples set to 0\n";
+
+    const auto expectSilenced = [&] (int id) {
+        ASSERT_GT (id, 0);
+        const auto& b = entry (id);
+        ASSERT_EQ (b.getNumSamples(), 50);
+        for (int i = 0; i < 50; ++i)
+            for (int ch = 0; ch < 2; ++ch)
+            {
+                const float x = frames[(size_t) (2 * i + ch)];
+                EXPECT_EQ (b.getSample (ch, i), std::isfinite (x) ? x : 0.0f) << "frame " << i;
+            }
+    };
+    const std::vector<std::function<int()>> intakes {
+        [&] { return quorvalen_engine_cache_wav_memory (bytes.data(), bytes.size()); },
+        [&] { return quorvalen_engine_cache_wav (path.c_str()); },
+        [&] { return quorvalen_engine_cache_wav_memory_trimmed (bytes.data(), bytes.size(), 0.0f, 0.0f); },
+        [&] { return quorvalen_engine_cache_wav_trimmed (path.c_str(), 0.0f, 0.0f); },
+    };
+    for (const auto& intake : intakes)
+    {
+        StderrCapture err;
+        const int id = intake();
+        EXPECT_EQ (err.finish(), line);
+        expectSilenced (id);
+    }
+    StderrCapture err;
+    EXPECT_EQ (quorvalen_engine_play_wav (path.c_str()), 0);
+    EXPECT_EQ (err.finish(), line);
+
+    // Finite audio says nothing.
+    const auto clean = wavBytes (ramp (10), 48000.0, 32);
+    StderrCapture quiet;
+    EXPECT_GT (quorvalen_engine_cache_wav_memory (clean.getData(), clean.getSize()), 0);
+    EXPECT_EQ (quiet.finish(), "");
 }
 
 TEST_F (AudioCache, CloneUnloadClear)

@@ -2,6 +2,7 @@
 #include "dsp/Biquad.h"
 #include "dsp/Fades.h"
 #include "dsp/Fft.h"
+#include "dsp/LinearResample.h"
 #include "dsp/NoiseGenerator.h"
 #include "dsp/OnePole.h"
 #include "dsp/OversamplingFrame.h"
@@ -56,6 +57,16 @@ TEST (Fades, RampsReachTheirEnds)
     EXPECT_EQ (y, (std::vector<float> { 2.0f, 1.5f, 1.0f, 0.5f, 0.0f }));
     EXPECT_EQ (rampPosition (3, 4), 1.0f);
     EXPECT_EQ (rampMix (1.0f, 3.0f, 0.25f), 1.5f);
+}
+
+TEST (LinearResample, InterpolatesAndReadsNonFiniteSamplesAsSilence)
+{
+    const float x[] { 0.0f, 1.0f, std::nanf (""), 3.0f, INFINITY };
+    float y[9];
+    quorvalen::dsp::resampleLinear (x, 5, 0.5, y, 9);
+    const float expected[] { 0.0f, 0.5f, 1.0f, 0.5f, 0.0f, 1.5f, 3.0f, 1.5f, 0.0f };
+    for (int j = 0; j < 9; ++j)
+        EXPECT_EQ (y[j], expected[j]) << j;
 }
 
 TEST (NoiseGenerator, DrawsTheLinearCongruentialSequenceInRange)

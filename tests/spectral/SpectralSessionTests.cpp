@@ -1,5 +1,6 @@
 // Spectral sessions through the exports: opening, the STFT state, undo and redo
 // by deltas, ending, and playback resuming in place after an edit.
+#include "HostileAudio.h"
 #include "SpectralTestSupport.h"
 
 #include "cache/AudioCache.h"
@@ -108,6 +109,60 @@ TEST_F (SpectralSession, UndoAndRedoMoveTheAudioByItsDeltas)
     EXPECT_TRUE (session (s.session).redoStack.empty());
     EXPECT_EQ (quorvalen_engine_redo_cqt_spectral_session (s.session), -2);
     EXPECT_EQ (quorvalen_engine_undo_cqt_spectral_session (999), -1);
+}
+
+TEST_F (SpectralSession, NonFiniteSourceSamplesStayContainedInEveryEdit)
+{
+    // 0.5 s of a stereo 440 Hz tone in a float WAV, with NaN and infinities among it.
+    std::vector<float> frames;
+    for (int i = 0; i < 24000; ++i)
+    {
+        const float x = 0.3f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 440.0 * i / 48000.0);
+        frames.insert (frames.end(), { x, x });
+    }
+    for (const int i : { 1000, 9000, 17000 })
+    {
+        frames[(size_t) (2 * i)] = std::numeric_limits<float>::quiet_NaN();
+        frames[(size_t) (2 * i + 3)] = std::numeric_limits<float>::infinity();
+        frames[(size_t) (2 * i + 6)] = -std::numeric_limits<float>::infinity();
+    }
+    const auto bytes = floatWav (frames, 2, 48000);
+    const auto path = tempDir() + "/nan.wav";
+    ASSERT_TRUE (writeBytes (path, bytes));
+    const int byMemory = quorvalen_engine_cache_wav_memory (bytes.data(), bytes.size());
+    const int byFile = quorvalen_engine_cache_wav (path.c_str());
+
+    for (const int id : { byMemory, byFile })
+    {
+        const auto s = open (id);
+        ASSERT_GT (s.session, 0);
+        const juce::AudioBuffer<float> original (audio (s.live));
+        ASSERT_EQ (stroke (s.session, { { 0.5f, 0.5f, 0.2f, 0.2f, 0.0f } }, 4), (int) s.live); // Z sculpt
+        EXPECT_TRUE (allFinite (audio (s.live)));
+        ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+        EXPECT_TRUE (allFinite (audio (s.live)));
+        EXPECT_LT (maxAbsDifference (audio (s.live), original), 1e-6f);
+        for (const float x : { 0.3f, 0.7f })
+            EXPECT_EQ (stroke (s.session, { { x, 0.3f, 0.01f, 0.01f, 1.0f } }, 0), (int) s.live); // knife
+        EXPECT_TRUE (allFinite (audio (s.live)));
+    }
+
+    const auto peak = [] (int id) {
+        const auto& b = audio ((uint32_t) id);
+        return b.getMagnitude (0, b.getNumSamples());
+    };
+    const int mangle = quorvalen_engine_create_manifold_cqt_morph (byMemory, byFile, 50.0f, 0, 120.0f, 0);
+    ASSERT_GT (mangle, 0);
+    EXPECT_TRUE (allFinite (audio ((uint32_t) mangle)));
+    EXPECT_NEAR (peak (mangle), 0.9942601f, 1e-4f);
+
+    const uint32_t ids[] { (uint32_t) byMemory, (uint32_t) byFile };
+    const float gains[] { 1.0f, 1.0f };
+    const int32_t roles[] { 0, 1 };
+    const int mix = quorvalen_engine_create_manifold_classic (ids, gains, roles, 2, 0, 60.0f, 0.0f, 0, 0);
+    ASSERT_GT (mix, 0);
+    EXPECT_TRUE (allFinite (audio ((uint32_t) mix)));
+    EXPECT_NEAR (peak (mix), 0.977f, 1e-4f);
 }
 
 TEST_F (SpectralSession, HistoryKeepsTheLast48Strokes)

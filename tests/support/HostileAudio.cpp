@@ -193,6 +193,18 @@ Bytes pcmFrames (int frames, int channels, int bits, bool bigEndian, bool isFloa
     return b;
 }
 
+Bytes floatWav (const std::vector<float>& interleaved, int channels, std::uint32_t rate)
+{
+    Bytes data;
+    for (const float f : interleaved)
+    {
+        std::uint32_t word;
+        std::memcpy (&word, &f, 4);
+        put32 (data, word, false);
+    }
+    return riffWave ({ fmtChunk (channels, rate, 32, 3), { "data", data } });
+}
+
 Bytes flacFile (int frames, double rate, int channels)
 {
     juce::FlacAudioFormat flac;

@@ -30,6 +30,9 @@ Chunk ssndChunk (const Bytes& audio);
 // A ramp of `frames` frames: little-endian (WAV) or big-endian (AIFF) integers, or floats.
 Bytes pcmFrames (int frames, int channels, int bits, bool bigEndian = false, bool isFloat = false);
 
+// A 32-bit float WAV of the interleaved samples exactly as given, NaN and infinity included.
+Bytes floatWav (const std::vector<float>& interleaved, int channels, std::uint32_t rate);
+
 // Encoded with the audio library's own writers.
 Bytes flacFile (int frames, double rate, int channels = 1);
 Bytes oggFile (int frames, double rate, int channels = 2);
