@@ -315,7 +315,8 @@ QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId
    kind 0 (mangle) keeps A below about 100 Hz, smears magnitudes across nearby
    bands, blends phases and adds an edge term. The result is faded out over its
    last 10 ms, soft-limited at -1 dB and levelled to a peak of -0.05 dB.
-   Out-of-range values are clamped; NaN or infinity takes the low end.
+   Out-of-range values are clamped (an infinity to the end on its side); NaN
+   takes the low end.
    -1 engine not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
    unknown; -3 idB unknown; -4 an entry without audio; -5 a bad rate; -6 no
    channels or samples; -7 out of memory. */
@@ -335,7 +336,8 @@ QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph (int32_t cacheIdA,
    at most the primary's own length unless every role is 8; the primary's own
    length when it is the only source not of role 8 and its role is 4, 5 or 6;
    fixedSeconds (0.001..60) overrides all of this when above 0. Out-of-range
-   values are clamped; NaN or infinity takes the low end.
+   values are clamped (an infinity to the end on its side); NaN takes the low
+   end.
    -1 engine not ready; -2 an array null, count outside 1..16 or primary outside
    0..count-1; -3 an unknown id; -4 entry without audio; -5 bad rate; -6 no
    channels or samples, or too long; -7 out of memory. */

@@ -121,9 +121,9 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
     const cqt::Analyzer analyzer (cqtParamsFor (in.sr, cqtOverlapShared));
     MorphContext context;
     context.kind = r.kind == 1 ? MorphKind::covalent : MorphKind::mangle;
-    context.amount = clampOrLow (r.amount / 100.0f, 0.0f, 1.0f);
+    context.amount = clampToRange (r.amount / 100.0f, 0.0f, 1.0f);
     context.swing = std::min (context.amount, 1.0f - context.amount);
-    const float tempo = clampOrLow (r.tempo, 20.0f, 400.0f);
+    const float tempo = clampToRange (r.tempo, 20.0f, 400.0f);
     context.period = std::max (in.sr * 60.0 / tempo * morphPresetBeats (r.preset), 1.0);
     context.referenceBand = referenceBandOf (analyzer, in.sr);
     context.length = len;

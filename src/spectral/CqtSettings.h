@@ -29,4 +29,11 @@ inline float clampOrLow (float v, float lo, float hi)
     return std::isfinite (v) ? std::clamp (v, lo, hi) : lo;
 }
 
+// clamp(v, lo, hi) with an infinity taking the bound on its side and a NaN the low
+// bound.
+inline float clampToRange (float v, float lo, float hi)
+{
+    return std::isnan (v) ? lo : std::clamp (v, lo, hi);
+}
+
 } // namespace quorvalen::spectral

@@ -100,7 +100,7 @@ int lookupSources (QuorvalenEngine& engine, const ManifoldRequest& r, std::vecto
 
 std::int64_t outputLength (const ManifoldRequest& r, const std::vector<Source>& sources)
 {
-    const std::int64_t asked = secondsToSamples (clampOrLow (r.lengthSeconds, 0.1f, 60.0f));
+    const std::int64_t asked = secondsToSamples (clampToRange (r.lengthSeconds, 0.1f, 60.0f));
     int mainSources = 0;
     for (int i = 0; i < r.count; ++i)
         mainSources += r.roles[i] != manifoldOwnLayerRole ? 1 : 0;
@@ -113,7 +113,7 @@ std::int64_t outputLength (const ManifoldRequest& r, const std::vector<Source>& 
     else if (mainSources > 0)
         length = std::min (asked, primaryLength);
     if (r.fixedSeconds > 0.0f)
-        length = secondsToSamples (clampOrLow (r.fixedSeconds, 0.001f, 60.0f));
+        length = secondsToSamples (clampToRange (r.fixedSeconds, 0.001f, 60.0f));
     return length;
 }
 
@@ -143,7 +143,7 @@ std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest&
         head.setSize (2, (int) readable, false, false, true);
         resampleHead (s, readable, head);
 
-        const float g = clampOrLow (r.gains[i], 0.0f, 1.0f);
+        const float g = clampToRange (r.gains[i], 0.0f, 1.0f);
         const bool own = r.roles[i] == manifoldOwnLayerRole;
         auto& dest = own ? ownLayer : *main;
         ownLayerUsed = ownLayerUsed || own;

@@ -190,7 +190,7 @@ TEST_F (ManifoldClassic, OwnLayerIsAddedAfterTheMainLayerIsLevelled)
     EXPECT_NEAR (raw.getSample (0, 0), 0.977f * 0.1f / 0.5f, 1e-5f);
 }
 
-TEST_F (ManifoldClassic, NonFiniteArgumentsTakeTheirLowBound)
+TEST_F (ManifoldClassic, NaNTakesTheLowBoundAndInfinityTheBoundOnItsSide)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const int a = cacheAudio (constant (4410, 0.5f), 44100.0);
@@ -209,10 +209,23 @@ TEST_F (ManifoldClassic, NonFiniteArgumentsTakeTheirLowBound)
     lengths.lengthSeconds = nan;
     EXPECT_EQ (lengths.render().getNumSamples(), 4410);
     lengths.fixedSeconds = inf;
-    EXPECT_EQ (lengths.render().getNumSamples(), 44);
+    EXPECT_EQ (lengths.render().getNumSamples(), 2646000);
     lengths.fixedSeconds = nan; // not above 0: no fixed length
     lengths.lengthSeconds = -inf;
     EXPECT_EQ (lengths.render().getNumSamples(), 4410);
+    lengths.lengthSeconds = inf;
+    EXPECT_EQ (lengths.render().getNumSamples(), 2646000);
+
+    // An infinite gain is full gain: the constant weighs as much as the sine.
+    Mix loud;
+    loud.add (a, 0, inf).add (b, 1, 1.0f);
+    loud.rawLevels = 1;
+    Mix full;
+    full.add (a, 0, 1.0f).add (b, 1, 1.0f);
+    full.rawLevels = 1;
+    const auto l = loud.render(), f = full.render();
+    for (int i = 0; i < 4410; i += 441)
+        EXPECT_EQ (l.getSample (0, i), f.getSample (0, i));
 }
 
 TEST_F (ManifoldClassic, ExhaustedMemoryInsertsNothing)
