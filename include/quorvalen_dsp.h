@@ -89,7 +89,8 @@ QUORVALEN_API int32_t quorvalen_engine_export_cached_wav (int32_t cacheId, const
 /* ---- Playback and telemetry ---------------------------------------------- */
 
 /* Plays a cached sound; semitones (-24..24) change speed and pitch together,
-   volume is a percentage (0..100). 0; 1 not ready; 2 unknown id; 3 no audio. */
+   volume is a percentage (0..100). A mono sound plays on both channels, here as
+   on every other playback. 0; 1 not ready; 2 unknown id; 3 no audio. */
 QUORVALEN_API int32_t quorvalen_engine_play_cached (int32_t cacheId, float semitones, float volumePercent);
 /* Decodes and plays a file at its own rate. 0; 1 path null; 2 not ready;
    3 missing; 4 not audio; 5 bad shape; 6 read failed; 7 sample rate outside

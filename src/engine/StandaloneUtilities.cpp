@@ -5,6 +5,7 @@
 #include "io/AudioIntake.h"
 #include "platform/DeviceManagerFactory.h"
 #include "platform/JuceInitialiser.h"
+#include "playback/PlaybackTransport.h"
 
 #include <chrono>
 #include <cmath>
@@ -98,8 +99,9 @@ int playWavBlocking (const char* path)
         return 5;
 
     juce::AudioSourcePlayer player;
-    juce::AudioTransportSource transport;
+    PlaybackTransport transport;
     EngineMemorySource source (*buffer, false);
+    transport.setSourceChannels (buffer->getNumChannels());
     transport.setSource (&source, 0, nullptr, rate, 2);
     player.setSource (&transport);
     manager->addAudioCallback (&player);

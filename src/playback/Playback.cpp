@@ -29,6 +29,7 @@ float volumeGain (float volumePercent)
 void startSource (QuorvalenEngine& engine, const SourceStart& start, const std::function<void()>& beforeStart)
 {
     auto& state = playbackState (engine);
+    state.transportSource.setSourceChannels (start.audio->getNumChannels());
     state.currentSource = std::make_unique<EngineMemorySource> (*start.audio, start.loop);
     state.transportSource.setSource (state.currentSource.get(), 0, nullptr, start.sourceRate, 2);
     if (start.gain.has_value())
@@ -63,6 +64,7 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
     if (! start.has_value())
         return false;
 
+    transport.setSourceChannels (swap.audio->getNumChannels());
     transport.setSource (source.get(), 0, nullptr, swap.sourceRate, 2);
     transport.setPosition (*start);
     transport.setGain (swap.gain);
@@ -94,6 +96,7 @@ void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuff
     running.playbackAudio = state.playbackBuffer.get();
     auto built = build (running);
 
+    transport.setSourceChannels (audio->getNumChannels());
     transport.setSource (built.source.get(), 0, nullptr, sourceRate, 2);
     transport.setPosition (built.positionSeconds);
     transport.setGain (1.0f);
@@ -116,6 +119,7 @@ void detachSource (QuorvalenEngine& engine)
     state.transportSource.stop();
     state.transportSource.setPosition (0.0);
     state.transportSource.setSource (nullptr);
+    state.transportSource.setSourceChannels (0);
 
     state.currentSource.reset();
     state.playbackBuffer.reset();

@@ -3,6 +3,8 @@
 // chain), the source they read, the engine's own playback buffer, the playing flags
 // and the main preview's state. The engine owns it; playback reaches it and the
 // output device through these functions, which the engine defines.
+#include "playback/PlaybackTransport.h"
+
 #include <juce_audio_devices/juce_audio_devices.h>
 
 #include <atomic>
@@ -26,7 +28,7 @@ struct PreviewPlayhead
 struct PlaybackState
 {
     // The transport is built first and goes last: every later stage reads it.
-    juce::AudioTransportSource transportSource;
+    PlaybackTransport transportSource;
     juce::ResamplingAudioSource resamplingSource { &transportSource, false, 2 };
     PreviewPlayhead playhead;
     // The source reads the buffer, so it goes first.

@@ -133,6 +133,26 @@ TEST (Concurrency, SpectralEditsOfAPlayingLiveCopy)
     quorvalen_engine_shutdown();
 }
 
+TEST (Concurrency, TransportGainChangesWhileTheAudioThreadPlays)
+{
+    // Every road that sets the transport's gain while the device pulls the chain:
+    // a play at a new volume, the resume after a stroke and the stop fade.
+    const auto [id, live, session] = startSpectralSession();
+    ASSERT_GT (session, 0);
+    const float box[5] = { 0.3f, 0.4f, 0.1f, 0.1f, 0.0f };
+    const uint32_t sculptTool = 4;
+    for (int round = 0; round < 4; ++round)
+    {
+        ASSERT_EQ (quorvalen_engine_play_cached ((int) live, 0.0f, 40.0f + 20.0f * (float) round), 0);
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+        EXPECT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, box, &sculptTool, 1), (int) live);
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+        EXPECT_EQ (quorvalen_engine_stop(), 0);
+    }
+    EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
+    quorvalen_engine_shutdown();
+}
+
 TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
 {
     // Laser and region strokes rewrite the playing live copy while another host

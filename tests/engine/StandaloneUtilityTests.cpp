@@ -62,6 +62,14 @@ TEST (BlockingPlayer, PlaysAShortFileToItsEnd)
     EXPECT_LT (elapsed, 1.5);
     EXPECT_NEAR (peakAbs (c.left.data(), (int) c.left.size()), 0.5f, 1e-3f);
     EXPECT_NEAR (dominantFrequency (c.left.data(), 4096, 48000.0), 1000.0, 2.0);
+
+    // A mono file plays on both channels alike.
+    const auto mono = writeWav (dir + "/mono.wav", sine (1000.0, 48000.0, 9600, 0.5f, 1), 48000.0, 24);
+    quorvalen::platform::startCapture (96000);
+    EXPECT_EQ (quorvalen_play_wav (mono.c_str()), 0);
+    const auto m = quorvalen::platform::stopCapture();
+    EXPECT_NEAR (peakAbs (m.right.data(), (int) m.right.size()), 0.5f, 1e-3f);
+    EXPECT_EQ (m.left, m.right);
 }
 
 TEST (BlockingPlayer, RefusesBadInputsWithTheirCodes)

@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "FoundryPreviewCall.h"
 #include "HeadlessEngineFixture.h"
 #include "TestAudio.h"
 
@@ -169,6 +170,40 @@ TEST_F (Playback, MainPreviewSetters)
     quorvalen_engine_shutdown();
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (0.0f), 1);
     EXPECT_EQ (quorvalen_engine_set_foundry_main_preview_looping (0), 1);
+}
+
+TEST_F (Playback, MonoPlaysOnBothChannelsAtOneLevelOnEveryRoad)
+{
+    const auto mono = sine (300.0, 48000.0, 48000, 0.4f, 1);
+    const int id = cache (mono, 48000.0);
+    const auto path = writeWav (tempDir() + "/mono.wav", mono, 48000.0);
+    FoundryPreviewCall preview;
+    preview.transientId = id;
+    const std::vector<std::pair<const char*, std::function<int()>>> roads {
+        { "cached", [&] { return quorvalen_engine_play_cached (id, 0.0f, 100.0f); } },
+        { "file", [&] { return quorvalen_engine_play_wav (path.c_str()); } },
+        { "preview", [&] { return preview.play(); } },
+        { "region",
+          [&] {
+        return quorvalen_engine_play_foundry_region (id, 0, 100, 0, 0, 20, 0, 0, 20000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                     0);
+         } },
+        };
+    for (const auto& [name, play] : roads)
+    {
+        int code = -1;
+        const auto heard = recordFrames (14400, [&] { code = play(); });
+        ASSERT_EQ (code, 0) << name;
+        ASSERT_GE (heard.left.size(), 14400u) << name;
+        // From 0.1 s on, past the start of each road.
+        const float* l = heard.left.data() + 4800;
+        const float* r = heard.right.data() + 4800;
+        EXPECT_GT (rms (l, 9600), 0.1f) << name;
+        float worst = 0.0f;
+        for (int i = 0; i < 9600; ++i)
+            worst = std::max (worst, std::abs (l[i] - r[i]));
+        EXPECT_LT (worst, 1e-6f) << name;
+    }
 }
 
 TEST (PlaybackBeforeInit, CodesAndNullPointers)
