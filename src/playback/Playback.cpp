@@ -32,9 +32,14 @@ void startSource (QuorvalenEngine& engine, const SourceStart& start, const std::
     state.transportSource.setSourceChannels (start.audio->getNumChannels());
     state.currentSource = std::make_unique<EngineMemorySource> (*start.audio, start.loop);
     state.transportSource.setSource (state.currentSource.get(), 0, nullptr, start.sourceRate, 2);
+    state.sourceRate = start.sourceRate;
     if (start.gain.has_value())
         state.transportSource.setGain (*start.gain);
-    state.transportSource.setPosition (start.positionSeconds);
+    // The transport's own seek passes through the device rate and may land a sample early.
+    if (start.positionSample.has_value())
+        state.currentSource->setNextReadPosition (*start.positionSample);
+    else
+        state.transportSource.setPosition (start.positionSeconds);
     if (start.resetRatio)
         state.resamplingSource.setResamplingRatio (1.0);
     state.playingCacheId = start.cacheId;
@@ -66,6 +71,7 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
 
     transport.setSourceChannels (swap.audio->getNumChannels());
     transport.setSource (source.get(), 0, nullptr, swap.sourceRate, 2);
+    state.sourceRate = swap.sourceRate;
     transport.setPosition (*start);
     transport.setGain (swap.gain);
     retiredSource = std::exchange (state.currentSource, std::move (source));
@@ -93,11 +99,13 @@ void swapRunningSource (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuff
     RunningSource running;
     running.wasPlaying = transport.isPlaying();
     running.readPosition = std::max<juce::int64> (state.currentSource->getNextReadPosition(), 0);
+    running.sourceRate = state.sourceRate;
     running.playbackAudio = state.playbackBuffer.get();
     auto built = build (running);
 
     transport.setSourceChannels (audio->getNumChannels());
     transport.setSource (built.source.get(), 0, nullptr, sourceRate, 2);
+    state.sourceRate = sourceRate;
     transport.setPosition (built.positionSeconds);
     transport.setGain (1.0f);
     retiredSource = std::exchange (state.currentSource, std::move (built.source));
@@ -120,6 +128,7 @@ void detachSource (QuorvalenEngine& engine)
     state.transportSource.setPosition (0.0);
     state.transportSource.setSource (nullptr);
     state.transportSource.setSourceChannels (0);
+    state.sourceRate = 0.0;
 
     state.currentSource.reset();
     state.playbackBuffer.reset();
@@ -156,6 +165,9 @@ RunningPlayback runningPlayback (QuorvalenEngine& engine)
         return running;
     running.wasPlaying = true;
     running.positionSeconds = transport.getCurrentPosition();
+    if (state.currentSource != nullptr)
+        running.readPosition = std::max<juce::int64> (state.currentSource->getNextReadPosition(), 0);
+    running.sourceRate = state.sourceRate;
     running.gain = transport.getGain();
     running.loops = state.playingLoops;
     running.throughRack = state.playingThroughRack;

@@ -26,6 +26,8 @@ struct SourceStart
     // Unset: the transport keeps the gain it has.
     std::optional<float> gain;
     double positionSeconds = 0.0;
+    // When set, the sample of `audio` to start at, exactly (positionSeconds unused).
+    std::optional<juce::int64> positionSample;
     bool loop = false;
     bool throughRack = false;
     // 0 for the engine's own playback buffer.
@@ -61,8 +63,10 @@ bool swapRunningSource (QuorvalenEngine& engine, const SourceSwap& swap,
 struct RunningSource
 {
     bool wasPlaying = false;
-    // The old source's next read position, in samples (not below 0).
+    // The old source's next read position, in its own samples (not below 0), and
+    // the rate the transport read it at.
     juce::int64 readPosition = 0;
+    double sourceRate = 0.0;
     // The engine's playback buffer being replaced (may be null).
     const juce::AudioBuffer<float>* playbackAudio = nullptr;
 };
@@ -98,7 +102,11 @@ bool hasSource (const QuorvalenEngine& engine);
 struct RunningPlayback
 {
     bool wasPlaying = false;
+    // The transport's position: the source's sample over the rate it is read at.
     double positionSeconds = 0.0;
+    // The source's next sample (not below 0) and the rate it is read at, a pitch included.
+    juce::int64 readPosition = 0;
+    double sourceRate = 0.0;
     float gain = 1.0f;
     bool loops = false;
     bool throughRack = false;

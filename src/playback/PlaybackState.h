@@ -34,6 +34,8 @@ struct PlaybackState
     // The source reads the buffer, so it goes first.
     std::unique_ptr<juce::AudioBuffer<float>> playbackBuffer;
     std::unique_ptr<juce::PositionableAudioSource> currentSource;
+    // The rate the transport reads the current source at (a pitch included); 0 without one.
+    double sourceRate = 0.0;
     std::uint32_t playingCacheId = 0;
     bool playingLoops = false;
     bool playingThroughRack = false;

@@ -7,6 +7,7 @@
 #include "rack/RackPlayback.h"
 #include "spectral/SpectralSession.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorvalen
@@ -20,25 +21,31 @@ void restartLivePlayback (QuorvalenEngine& engine, const SpectralSession& sessio
         return;
 
     const double length = session.numSamples / session.sampleRate;
+    // The rate playback read the live copy at, a pitch included: the resume keeps it.
+    const double sourceRate =
+        std::isfinite (playback.sourceRate) && playback.sourceRate > 0.0 ? playback.sourceRate : session.sampleRate;
+    // Seconds of the sound itself, whatever speed it played at.
+    const double start =
+        spectralResumePosition ((double) playback.readPosition / session.sampleRate, length, playback.loops);
+    const auto startSample =
+        std::clamp<juce::int64> (std::llround (start * session.sampleRate), 0, (juce::int64) session.numSamples);
     SourceStart resume;
     resume.audio = live->buffer.get();
-    // No pitch: the live copy restarts at its own rate.
-    resume.sourceRate = session.sampleRate;
+    resume.sourceRate = sourceRate;
     resume.gain = playback.gain;
-    resume.positionSeconds = spectralResumePosition (playback.positionSeconds, length, playback.loops);
+    resume.positionSample = startSample;
     resume.loop = playback.loops;
     resume.throughRack = playback.throughRack;
     resume.cacheId = session.liveCacheId;
-    const double start = resume.positionSeconds;
     startSource (engine, resume, [&] {
         if (playback.throughRack)
         {
             // The rack counts samples after the chain's resampling, at the device's rate.
-            const double rate = outputDeviceRate (engine, session.sampleRate);
-            const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / session.sampleRate));
+            const double rate = outputDeviceRate (engine, sourceRate);
+            const auto n = std::max<std::int64_t> (1, std::llround (session.numSamples * rate / sourceRate));
             liveRack (engine).prepareRackPlayback (n, playback.loops, n, false);
             // Rack automation and loop pieces follow the transport, which resumes mid-sound.
-            liveRack (engine).seekRack (std::llround (start * rate));
+            liveRack (engine).seekRack (std::llround ((double) startSample * rate / sourceRate));
             liveRack (engine).setProcessingEnabled (true);
         }
         else

@@ -20,8 +20,9 @@ using LivePlayback = RunningPlayback;
 // Otherwise wasPlaying is false and nothing changes. engineMutex held.
 LivePlayback stopLivePlayback (QuorvalenEngine& engine, const SpectralSession& session);
 
-// Restarts captured playback over the live copy at the captured position (wrapped
-// into the sound when looping, clamped to it otherwise), at the session's rate.
+// Restarts captured playback over the live copy at the captured sample (wrapped
+// into the sound when looping, clamped to it otherwise) and at the captured rate,
+// so a pitched playback keeps its pitch.
 // Nothing when it was not playing or the live copy is gone. engineMutex held.
 void resumeSpectralLoop (QuorvalenEngine& engine, const SpectralSession& session,
                          const LivePlayback& playback) noexcept;

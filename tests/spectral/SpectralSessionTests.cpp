@@ -276,6 +276,23 @@ TEST (SpectralResume, StartPositionWrapsWhenLoopingAndClampsOtherwise)
     EXPECT_EQ (spectralResumePosition (std::nan (""), 2.0, true), 0.0);
 }
 
+TEST_F (SpectralSession, AStrokeWhilePlayingAnOctaveUpResumesInPlaceAtThatPitch)
+{
+    // A small Z sculpt box high up barely touches the ramp.
+    const auto r = strokeWhilePlaying ([] (int live) { return quorvalen_engine_play_cached (live, 12.0f, 100.0f); },
+                                       { 0.9f, 0.05f, 0.01f, 0.01f, 0.0f }, 4);
+    ASSERT_EQ (r.result, (int) r.live);
+    const float skipped = rampSecondsSkipped (r.out.left);
+    EXPECT_GT (skipped, 0.0f);
+    EXPECT_LT (skipped, 0.3f);
+    // Still twice the speed: the ramp (0.1 a second of sound) climbs 0.2 a second.
+    const auto& y = r.out.left;
+    const size_t n = y.size();
+    ASSERT_GT (n, 4801u);
+    const float climb = beforeCharacterCeiling (y[n - 1]) - beforeCharacterCeiling (y[n - 4801]);
+    EXPECT_NEAR (climb / 0.1f, 0.2f, 0.01f);
+}
+
 TEST_F (SpectralSession, PlaybackThroughTheRackResumesInPlaceAfterAnUndo)
 {
     const auto s = open (cache (positionRamp(), 48000.0));
