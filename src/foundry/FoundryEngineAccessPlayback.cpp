@@ -50,8 +50,10 @@ void swapPreviewIntoPlayback (QuorvalenEngine& engine, std::unique_ptr<juce::Aud
         engine, std::move (audio), r,
         [&] (const RunningSource& running) {
         // The transport's read position, in both the crossfade and the new start,
-        // so that the new sound continues exactly where the old one was.
-        const double q = (double) running.readPosition / r;
+        // so that the new sound continues exactly where the old one was: in seconds
+        // at the old source's own rate, which the new preview's may differ from.
+        const double oldRate = running.sourceRate > 0.0 && std::isfinite (running.sourceRate) ? running.sourceRate : r;
+        const double q = (double) running.readPosition / oldRate;
         const double p = loop ? std::fmod (q, length) : std::min (length, q);
         const auto& old = running.wasPlaying && running.playbackAudio != nullptr ? *running.playbackAudio : none;
         return BuiltSource { std::make_unique<FoundryRefreshMemoryAudioSource> (fresh, old, running.readPosition, loop),

@@ -114,6 +114,26 @@ TEST_F (FoundryRefresh, WhileStoppedStaysStoppedAtAClippedPosition)
     EXPECT_LE (t.position, 0.05 + 1e-6);
 }
 
+TEST_F (FoundryRefresh, ARateChangeKeepsThePlayhead)
+{
+    call.transientId = cache (sine (400.0, 48000.0, 48000 * 3));
+    ASSERT_EQ (call.play(), 0);
+    std::this_thread::sleep_for (1500ms);
+    call.transientId = cache (sine (400.0, 44100.0, 44100 * 3), 44100.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto before = telemetry();
+    ASSERT_EQ (call.refresh(), 0);
+    const auto after = telemetry();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
+    ASSERT_EQ (before.playing, 1u);
+    EXPECT_EQ (after.playing, 1u);
+    EXPECT_NEAR (after.length, 3.0, 1e-6);
+    // The new preview goes on from the old one's place in seconds: at most the time
+    // the refresh took later, give or take a few device blocks.
+    EXPECT_GT (after.position, before.position - 0.05);
+    EXPECT_LT (after.position, before.position + elapsed.count() + 0.05);
+}
+
 TEST_F (FoundryRefresh, AFailedRenderLeavesPlaybackAlone)
 {
     ASSERT_EQ (call.play (true), 0);
