@@ -143,8 +143,12 @@ std::shared_ptr<const BandPlan> buildPlan (const CqtParams& params)
     const auto& s = params.scale;
     const double bpo = s.bandsPerOctave;
     const double eps = params.maxError;
-    p.sigma = 1.0 / std::sqrt (-2.0 * std::log (params.overlap));
-    p.window = WindowShape (params.overlap, eps);
+    // The published meaning of overlap: a band's Gaussian window has the
+    // standard deviation overlap * (2^(1/bpo) - 1) * its centre frequency, that
+    // is sigma bands on the log-frequency axis. Our windows answer a neighbour's
+    // centre as that Gaussian does.
+    p.sigma = params.overlap * (std::exp2 (1.0 / bpo) - 1.0) * bpo / std::numbers::ln2;
+    p.window = WindowShape (std::exp (-0.5 / (p.sigma * p.sigma)), eps);
     p.halfWidth = p.window.halfWidth();
 
     const double top = std::floor (bpo * std::log2 (0.5 / s.refFreq) + kPositionTolerance);
