@@ -14,20 +14,29 @@ namespace quorvalen
 {
 namespace
 {
-struct ReleaseCqt
-{
-    SpectralSession& session;
-    ~ReleaseCqt() { releaseSessionCqt (session); }
-};
-
 struct Touched
 {
     std::int64_t start, end;
 };
 
-// Scales the planned coefficients of every store; the samples that the changed
-// coefficients reach in resynthesis, [start, end) (empty when nothing changed).
-Touched scaleCoefficients (SpectralSession& session, const CqtStrokePlan& plan)
+// Per band, the times the stroke may edit: from its first span to its last.
+std::vector<cqt::TimeSpan> editedTimes (const SpectralSession& session, const CqtStrokePlan& plan)
+{
+    const std::int64_t n = session.numSamples;
+    const int bands = std::min<int> (session.cqtBandCount, (int) plan.bands.size());
+    std::vector<cqt::TimeSpan> times ((std::size_t) std::max (bands, 0));
+    for (int b = 0; b < bands; ++b)
+        if (const auto& spans = plan.bands[(std::size_t) b]; ! spans.empty())
+            times[(std::size_t) b] = { std::max<std::int64_t> (spans.front().first, 0),
+                                       std::min (spans.back().last + 1, n) };
+    return times;
+}
+
+// Turns the analysed coefficients into what the stroke adds to them (scaled
+// minus as analysed; 0 where it does not reach), so that their synthesis is
+// the change to the audio. Returns the samples that the changed coefficients
+// reach in resynthesis, [start, end) (empty when nothing changed).
+Touched toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
 {
     const std::int64_t n = session.numSamples;
     Touched touched { n, 0 };
@@ -39,19 +48,27 @@ Touched scaleCoefficients (SpectralSession& session, const CqtStrokePlan& plan)
             continue;
         const auto support = (std::int64_t) std::ceil (session.analyzer->bandSupport (b, 1.0));
         for (auto& store : session.coefficients)
-            for (const auto& span : spans)
-                cqt::visit (*store, b, b + 1, std::max<std::int64_t> (span.first, 0), std::min (span.last + 1, n),
-                            [&] (int, std::int64_t tau, std::complex<float>& c) {
-                    const auto old = c;
-                    c *= span.factor;
-                    // |change| > 1e-12, squared in double (exact products of floats).
-                    const double dr = (double) c.real() - old.real(), di = (double) c.imag() - old.imag();
-                    if (dr * dr + di * di > 1e-24)
-                    {
-                        touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
-                        touched.end = std::max (touched.end, std::min (n, tau + support + 1));
-                    }
-                });
+        {
+            auto span = spans.begin();
+            cqt::visit (*store, b, b + 1, 0, n, [&] (int, std::int64_t tau, std::complex<float>& c) {
+                while (span != spans.end() && span->last < tau)
+                    ++span;
+                if (span == spans.end() || tau < span->first)
+                {
+                    c = {};
+                    return;
+                }
+                const auto scaled = c * span->factor;
+                // |change| > 1e-12, squared in double (exact products of floats).
+                const double dr = (double) scaled.real() - c.real(), di = (double) scaled.imag() - c.imag();
+                if (dr * dr + di * di > 1e-24)
+                {
+                    touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
+                    touched.end = std::max (touched.end, std::min (n, tau + support + 1));
+                }
+                c = scaled - c;
+            });
+        }
     }
     return touched;
 }
@@ -63,7 +80,6 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     auto* live = sessionLiveBuffer (engine, session);
     if (live == nullptr || ! (session.sampleRate > 0.0))
         return (int) StrokeError::liveGone;
-    const ReleaseCqt release { session };
     try
     {
         prepareSessionCqt (session);
@@ -74,12 +90,17 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     }
     // No bandpass band (an absurd rate): nothing to address.
     if (session.cqtBandCount < 1)
+    {
+        releaseSessionCqt (session);
         return (int) StrokeError::strokeFailed;
-    if (! reanalyseSessionCqt (session, *live))
-        return (int) StrokeError::liveGone;
+    }
 
     const auto plan = makePlan (session);
-    const auto touched = scaleCoefficients (session, plan);
+    // Only the coefficients the stroke edits are analysed: by linearity their
+    // change alone, resynthesised, is what the stroke adds to the audio.
+    if (! analyseSessionParts (session, *live, editedTimes (session, plan)))
+        return (int) StrokeError::liveGone;
+    const auto touched = toStrokeDeltas (session, plan);
     if (touched.end <= touched.start)
         return (int) session.liveCacheId;
 
@@ -91,15 +112,15 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
         return (int) StrokeError::strokeFailed;
     }
     // Synthesised before playback is detached: a failure here changes nothing.
-    const auto synthesis = synthesiseSessionRange (session, edit.start(), touched.end);
+    const auto change = synthesiseSessionRange (session, edit.start(), touched.end);
     const auto length = (std::size_t) (touched.end - edit.start());
     edit.detachPlayback();
     for (int c = 0; c < edit.channels() && (std::size_t) c < session.coefficients.size(); ++c)
     {
         float* out = live->getWritePointer (c) + edit.start();
-        const float* in = synthesis.data() + (std::size_t) c * length;
+        const float* in = change.data() + (std::size_t) c * length;
         for (std::size_t i = 0; i < length; ++i)
-            out[i] = std::clamp (in[i], -0.999f, 0.999f);
+            out[i] = std::clamp (out[i] + in[i], -0.999f, 0.999f);
     }
     if (! refreshStftState (session, *live, touched.start, touched.end))
         return (int) StrokeError::strokeFailed; // rolled back by the edit frame
@@ -119,6 +140,8 @@ int runCqtCoefficientStroke (QuorvalenEngine& engine, SpectralSession& session,
     }
     catch (...)
     {
+        // Most likely memory: give back what the session keeps.
+        releaseSessionCqt (session);
         changed = false;
         return (int) StrokeError::strokeFailed;
     }

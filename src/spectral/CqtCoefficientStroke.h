@@ -1,7 +1,7 @@
 #pragma once
 // The pipeline of the strokes that edit constant-Q coefficients (laser, region
-// gain): analyse the live copy, scale the coefficients the stroke reaches,
-// resynthesise only the samples those coefficients reach and record them for undo.
+// gain): analyse the coefficients the stroke reaches, scale them, resynthesise
+// their change over the samples they reach and record those for undo.
 #include "spectral/SpectralUndoRecord.h"
 
 #include <cstdint>
@@ -32,8 +32,8 @@ struct CqtStrokePlan
 // engineMutex held. `plan` is called once the session's band tables are filled.
 // The live cache id (changed tells whether anything was written); -4 the live
 // copy does not match the session or cannot be analysed; -5 the edit cannot be
-// carried through (nothing changed). The session holds no analyzer or
-// coefficient store afterwards, whatever the outcome.
+// carried through (nothing changed). The session keeps its analyzer, stores and
+// workspace for the next stroke.
 int runCqtCoefficientStroke (QuorvalenEngine& engine, SpectralSession& session,
                              const std::function<CqtStrokePlan (const SpectralSession&)>& plan, bool& changed);
 

@@ -19,7 +19,8 @@ cqt::CqtParams spectralCqtParams (double sampleRate, double overlap, double refH
 
 void prepareSessionCqt (SpectralSession& session)
 {
-    releaseSessionCqt (session);
+    if (session.analyzer != nullptr)
+        return;
     auto analyzer = std::make_unique<cqt::Analyzer> (spectralCqtParams (session.sampleRate));
     const int bands = analyzer->bandCount();
     const auto tableSize = (std::size_t) std::max (1, bands);
@@ -37,28 +38,31 @@ void prepareSessionCqt (SpectralSession& session)
     session.analyzer = std::move (analyzer);
 }
 
-bool reanalyseSessionCqt (SpectralSession& session, const juce::AudioBuffer<float>& live)
+bool analyseSessionParts (SpectralSession& session, const juce::AudioBuffer<float>& live,
+                          std::span<const cqt::TimeSpan> bandTimes)
 {
     const int channels = std::min (live.getNumChannels(), session.numChannels);
     if (session.analyzer == nullptr || channels < 1 || live.getNumSamples() != session.numSamples)
         return false;
-    std::vector<std::unique_ptr<cqt::CoefStore>> stores;
-    for (int c = 0; c < channels; ++c)
+    if (session.coefficients.size() != (std::size_t) channels)
     {
-        auto store = std::make_unique<cqt::CoefStore> (*session.analyzer);
-        session.analyzer->analyze ({ live.getReadPointer (c), (std::size_t) session.numSamples }, *store);
-        stores.push_back (std::move (store));
+        session.coefficients.clear();
+        for (int c = 0; c < channels; ++c)
+            session.coefficients.push_back (std::make_unique<cqt::CoefStore> (*session.analyzer));
     }
-    session.coefficients = std::move (stores);
+    for (int c = 0; c < channels; ++c)
+        session.analyzer->analyze ({ live.getReadPointer (c), (std::size_t) session.numSamples }, bandTimes,
+                                   *session.coefficients[(std::size_t) c], session.cqtWork);
     return true;
 }
 
-std::vector<float> synthesiseSessionRange (const SpectralSession& session, std::int64_t start, std::int64_t end)
+std::vector<float> synthesiseSessionRange (SpectralSession& session, std::int64_t start, std::int64_t end)
 {
     const auto length = (std::size_t) std::max<std::int64_t> (0, end - start);
     std::vector<float> out (session.coefficients.size() * length);
     for (std::size_t c = 0; c < session.coefficients.size(); ++c)
-        session.analyzer->synthesize (*session.coefficients[c], start, { out.data() + c * length, length });
+        session.analyzer->synthesize (*session.coefficients[c], start, { out.data() + c * length, length },
+                                      session.cqtWork);
     return out;
 }
 
@@ -66,6 +70,7 @@ void releaseSessionCqt (SpectralSession& session) noexcept
 {
     session.coefficients.clear();
     session.analyzer.reset();
+    session.cqtWork = {};
 }
 
 } // namespace quorvalen

@@ -20,21 +20,25 @@ struct SpectralSession;
 cqt::CqtParams spectralCqtParams (double sampleRate, double overlap = 0.7, double refHz = 440.0,
                                   bool resynthesis = true);
 
-// Builds the session's analyzer for its rate and fills its band tables (first
-// band 0, the band count, time shifts and centre frequencies). Throws
-// cqt::Error or std::bad_alloc; on a throw the session holds no analyzer.
+// Builds the session's analyzer for its rate, once, and fills its band tables
+// (first band 0, the band count, time shifts and centre frequencies): the
+// session keeps it, its coefficient stores and its workspace from stroke to
+// stroke. Throws cqt::Error or std::bad_alloc; on a throw the session holds no
+// analyzer.
 void prepareSessionCqt (SpectralSession& session);
 
-// Analyses every channel of the live copy into fresh coefficient stores, which
-// replace the session's. False without an analyzer, channels or matching length.
-bool reanalyseSessionCqt (SpectralSession& session, const juce::AudioBuffer<float>& live);
+// Analyses, for every channel of the live copy, the coefficients of band b at
+// times in bandTimes[b] into the session's stores (reused), exactly as an
+// analysis of the whole channel gives them. False without an analyzer,
+// channels or matching length.
+bool analyseSessionParts (SpectralSession& session, const juce::AudioBuffer<float>& live,
+                          std::span<const cqt::TimeSpan> bandTimes);
 
-// Synthesis of every coefficient store over [start, end), channel-major: the
-// samples a stroke writes back. Nothing is written to the live copy here.
-std::vector<float> synthesiseSessionRange (const SpectralSession& session, std::int64_t start, std::int64_t end);
+// Synthesis of every coefficient store over [start, end), channel-major. Nothing
+// is written to the live copy here.
+std::vector<float> synthesiseSessionRange (SpectralSession& session, std::int64_t start, std::int64_t end);
 
-// Drops the analyzer and the coefficient stores: a session holds no constant-Q
-// data between strokes.
+// Drops the analyzer, the coefficient stores and the workspace.
 void releaseSessionCqt (SpectralSession& session) noexcept;
 
 // Position along the file of sample time tau, as the strokes compare it.

@@ -33,8 +33,11 @@ struct SpectralSession
     double sampleRate = 0.0;
     std::vector<std::int32_t> bandTimeShift;
     std::vector<float> bandHz;
+    // Kept from one constant-Q stroke to the next: built once, and the stores
+    // hold only the coefficients the last stroke edited.
     std::unique_ptr<cqt::Analyzer> analyzer;
     std::vector<std::unique_ptr<cqt::CoefStore>> coefficients;
+    cqt::Workspace cqtWork;
 
     // 0 frames (and no bins) until built, and again after a build failed.
     std::int32_t stftFrames = 0;

@@ -329,10 +329,24 @@ void Analyzer::analyze (std::span<const float> signal, CoefStore& out) const
 
 void Analyzer::analyze (std::span<const float> signal, CoefStore& out, Workspace& work) const
 {
+    analyzeInto (signal, nullptr, out, work);
+}
+
+void Analyzer::analyze (std::span<const float> signal, std::span<const TimeSpan> bandTimes, CoefStore& out,
+                        Workspace& work) const
+{
+    analyzeInto (signal, &bandTimes, out, work);
+}
+
+void Analyzer::analyzeInto (std::span<const float> signal, const std::span<const TimeSpan>* bandTimes, CoefStore& out,
+                            Workspace& work) const
+{
     if (! detail::sameScale (out.plan_->params, plan_->params))
         throw Error ("cqt: the store belongs to an analyzer with other parameters");
-    out.layout (static_cast<std::int64_t> (signal.size()));
-    if (signal.empty())
+    // The blocks analysed are those the stored coefficients need, each on the
+    // same grid as in a whole analysis: a part comes out as the whole would.
+    out.layout (static_cast<std::int64_t> (signal.size()), bandTimes);
+    if (signal.empty() || out.offset_.back() == 0)
         return;
     work.state_->prepare (plan_);
     // A store larger than the caches is written past them.
@@ -386,16 +400,18 @@ CoefStore::CoefStore (const Analyzer& analyzer) : plan_ (analyzer.plan_)
 
 bool CoefStore::sameLayout (const CoefStore& other) const noexcept
 {
-    return length_ == other.length_ && detail::sameScale (plan_->params, other.plan_->params);
+    return length_ == other.length_ && detail::sameScale (plan_->params, other.plan_->params) && first_ == other.first_
+        && offset_ == other.offset_;
 }
 
-void CoefStore::layout (std::int64_t length)
+void CoefStore::layout (std::int64_t length, const std::span<const TimeSpan>* bandTimes)
 {
     const BandPlan& plan = *plan_;
     const std::size_t bands = plan.bands.size();
-    if (length == length_ && offset_.size() == bands + 1)
+    if (bandTimes == nullptr && whole_ && length == length_ && offset_.size() == bands + 1)
         return;
     length_ = length;
+    whole_ = bandTimes == nullptr;
     shift_.resize (bands);
     first_.resize (bands);
     offset_.assign (bands + 1, 0);
@@ -405,8 +421,16 @@ void CoefStore::layout (std::int64_t length)
         const std::int64_t reach = plan.bands[b].reach;
         shift_[b] = shift;
         // Every coefficient whose time lies within the band's reach of the signal.
-        const std::int64_t first = length > 0 ? -(reach >> shift) : 0;
-        const std::int64_t last = length > 0 ? (length - 1 + reach) >> shift : -1;
+        std::int64_t first = length > 0 ? -(reach >> shift) : 0;
+        std::int64_t last = length > 0 ? (length - 1 + reach) >> shift : -1;
+        if (bandTimes != nullptr)
+        {
+            const TimeSpan part = b < bandTimes->size() ? (*bandTimes)[b] : TimeSpan {};
+            const auto r =
+                detail::indexRange (first, static_cast<std::size_t> (last - first + 1), shift, part.begin, part.end);
+            first = r.begin;
+            last = r.end - 1;
+        }
         first_[b] = first;
         offset_[b + 1] = offset_[b] + static_cast<std::size_t> (last - first + 1);
     }

@@ -48,8 +48,11 @@ struct LogScale
 struct CqtParams
 {
     LogScale scale;
-    // Amplitude response of a band at its neighbour's centre: sets the width of
-    // the Gaussian (in log frequency) windows. 0.7 gives Q about 25, 0.85 about 17.
+    // Width of the bands, in the usual constant-Q sense: a band's window is
+    // Gaussian-shaped with a standard deviation of overlap * (2^(1/bpo) - 1) times
+    // its centre frequency, sigma = overlap * (2^(1/bpo) - 1) * bpo / ln 2 bands
+    // on the log-frequency axis. A band answers its neighbour's centre with
+    // exp(-1 / (2 sigma^2)): 0.366 at overlap 0.7, 0.506 at 0.85 (48 per octave).
     double overlap = 0.7;
     // Windows are cut where they fall below this; it also sets what a band's
     // support bounds (see Analyzer::bandSupport).
@@ -66,6 +69,12 @@ struct WorkState;
 } // namespace detail
 
 class CoefStore;
+
+// Coefficient times [begin, end) of one band, in samples.
+struct TimeSpan
+{
+    std::int64_t begin = 0, end = 0;
+};
 
 // Scratch space of analysis and synthesis: about 1.3 MB for the engine's
 // scales, whatever the signal's length. Calls without one use a
@@ -117,6 +126,13 @@ public:
     // with the same parameters (else Error).
     void analyze (std::span<const float> signal, CoefStore& out) const;
     void analyze (std::span<const float> signal, CoefStore& out, Workspace& work) const;
+    // Analyses only part of signal: band b's coefficients at times in
+    // bandTimes[b] (clipped to what a whole analysis holds; bands past the
+    // span's end hold none). out then holds just those, with the values a
+    // whole analysis gives them, bit for bit, at the cost of the blocks they
+    // depend on: an edit of a few coefficients analyses seconds, not the sound.
+    void analyze (std::span<const float> signal, std::span<const TimeSpan> bandTimes, CoefStore& out,
+                  Workspace& work) const;
 
     // Writes to out[i] the synthesis of coefs at time t0 + i, for every i: the
     // same samples a synthesis of the whole signal would give there, with the
@@ -127,6 +143,8 @@ public:
 
 private:
     friend class CoefStore;
+    void analyzeInto (std::span<const float> signal, const std::span<const TimeSpan>* bandTimes, CoefStore& out,
+                      Workspace& work) const;
     CqtParams params_;
     std::shared_ptr<const detail::BandPlan> plan_;
 };
@@ -157,15 +175,18 @@ public:
         return { data_.data() + offset_.at (b), offset_.at (b + 1) - offset_[b] };
     }
     // True when both hold the same coefficient positions (same scale and
-    // parameters, same signal length), as two-store visits require.
+    // parameters, same signal length and parts), as two-store visits require.
     bool sameLayout (const CoefStore& other) const noexcept;
 
 private:
     friend class Analyzer;
-    void layout (std::int64_t length);
+    // Every coefficient of a signal of this length, or (bandTimes given) those
+    // of the parts.
+    void layout (std::int64_t length, const std::span<const TimeSpan>* bandTimes = nullptr);
 
     std::shared_ptr<const detail::BandPlan> plan_;
     std::int64_t length_ = 0;
+    bool whole_ = true; // every coefficient of the signal, not parts
     std::vector<int> shift_;
     std::vector<std::int64_t> first_;
     std::vector<std::size_t> offset_;

@@ -34,8 +34,15 @@ constexpr double kGridFill = 0.99;
 constexpr double kPassEdge = 0.21;
 constexpr double kStopEdge = 0.25;
 // Blocks are at least this many times their margins (a seventh or less of the
-// work is then on margins), and at least kMinBlock samples.
-constexpr std::int64_t kBlockPerMargin = 16;
+// work is then on margins), and at least kMinBlock samples. From kLocalLevel
+// on, where a level's share of the work is small, blocks are shorter: an
+// analysis of a few coefficients there (an edit) reads seconds of the signal
+// through every level above, not minutes.
+constexpr double kBlockPerMargin = 16;
+constexpr double kLocalBlockPerMargin = 4;
+constexpr int kLocalLevel = 4;
+constexpr double kDeepBlockPerMargin = 2.5;
+constexpr int kDeepLevel = 7;
 constexpr std::int64_t kMinBlock = 1024;
 
 void validate (const CqtParams& p)
@@ -143,8 +150,12 @@ std::shared_ptr<const BandPlan> buildPlan (const CqtParams& params)
     const auto& s = params.scale;
     const double bpo = s.bandsPerOctave;
     const double eps = params.maxError;
-    p.sigma = 1.0 / std::sqrt (-2.0 * std::log (params.overlap));
-    p.window = WindowShape (params.overlap, eps);
+    // The published meaning of overlap: a band's Gaussian window has the
+    // standard deviation overlap * (2^(1/bpo) - 1) * its centre frequency, that
+    // is sigma bands on the log-frequency axis. Our windows answer a neighbour's
+    // centre as that Gaussian does.
+    p.sigma = params.overlap * (std::exp2 (1.0 / bpo) - 1.0) * bpo / std::numbers::ln2;
+    p.window = WindowShape (std::exp (-0.5 / (p.sigma * p.sigma)), eps);
     p.halfWidth = p.window.halfWidth();
 
     const double top = std::floor (bpo * std::log2 (0.5 / s.refFreq) + kPositionTolerance);
@@ -477,7 +488,10 @@ void buildLevels (BandPlan& p)
         const std::int64_t step = std::int64_t { 1 } << maxShift;
         lv.margin = (margin + step - 1) / step * step;
         std::int64_t size = kMinBlock;
-        while (size < kBlockPerMargin * lv.margin || ! p.fits (size << l, lv.bandBegin, lv.bandEnd))
+        const double perMargin = l < kLocalLevel ? kBlockPerMargin
+            : l < kDeepLevel                     ? kLocalBlockPerMargin
+                                                 : kDeepBlockPerMargin;
+        while ((double) size < perMargin * (double) lv.margin || ! p.fits (size << l, lv.bandBegin, lv.bandEnd))
             size *= 2;
         lv.size = size;
         lv.keep = size - 2 * lv.margin;

@@ -78,7 +78,7 @@ struct Level
 struct BandPlan
 {
     CqtParams params;            // resynthesis flag cleared: it does not shape the plan
-    double sigma = 0.0;          // width in bands of the Gaussian the windows resemble (for estimates)
+    double sigma = 0.0;          // standard deviation in bands of the Gaussian the windows resemble
     double halfWidth = 0.0;      // windows are zero beyond this many bands from their centre
     int topPosition = 0;         // band axis position of band 0
     int bandpass = 0;            // B

@@ -21,14 +21,14 @@ double neighbourRatio (double width)
 
 } // namespace
 
-WindowShape::WindowShape (double overlap, double maxError)
+WindowShape::WindowShape (double neighbourResponse, double maxError)
 {
-    // The ratio grows with the width: bisect for the overlap.
+    // The ratio grows with the width: bisect for the response.
     double lo = 1e-3, hi = 100.0;
     for (int i = 0; i < 200; ++i)
     {
         const double mid = 0.5 * (lo + hi);
-        (neighbourRatio (mid) < overlap ? lo : hi) = mid;
+        (neighbourRatio (mid) < neighbourResponse ? lo : hi) = mid;
     }
     width_ = 0.5 * (lo + hi);
     // w is about the square root of the bump: cutting the bump at maxError^2

@@ -18,8 +18,8 @@ class WindowShape
 {
 public:
     WindowShape() = default;
-    // w(0) = 1 and w(1) = overlap.
-    WindowShape (double overlap, double maxError);
+    // w(0) = 1 and w(1) = neighbourResponse.
+    WindowShape (double neighbourResponse, double maxError);
 
     double operator() (double d) const;
     // w is 0 from this distance on.
