@@ -408,49 +408,62 @@ void printCases (const std::vector<CaseResult>& cases, bool withRef)
             }
 }
 
-const char* verdict (double value, double goal)
+// "0.71 ✗" against an upper bound; the bare value where no goal applies.
+std::string against (double value, double goal, const char* format = "%.2f")
 {
     if (std::isnan (value))
         return "–";
-    return value <= goal ? "met" : "**not met**";
+    char buf[48];
+    std::snprintf (buf, sizeof buf, format, value);
+    if (std::isnan (goal))
+        return buf;
+    return std::string (buf) + (value <= goal ? " ✓" : " ✗");
 }
 
 void printGoals (const std::vector<CaseResult>& cases, const std::vector<std::pair<double, Response>>& responses)
 {
-    std::printf ("\n### Against the goals\n\n");
-    std::printf ("| overlap | check | goal | value | |\n|---|---|---|---|---|\n");
+    std::printf ("\n### Against the goals (ours / reference, medians; ✓ met, ✗ not met)\n");
     for (const auto& [overlap, r] : responses)
     {
+        std::vector<const CaseResult*> mine;
+        for (const auto& c : cases)
+            if (c.overlap == overlap)
+                mine.push_back (&c);
         const double ours = 0.5 * (r.side[0].above1 + r.side[0].below1);
         const double ref = 0.5 * (r.side[1].above1 + r.side[1].below1);
-        std::printf ("| %.2f | response one band away, ours - ref | within 0.02 | %+.3f | %s |\n", overlap, ours - ref,
-                     verdict (std::fabs (ours - ref), 0.02));
-    }
-    for (const auto& c : cases)
-    {
-        const auto& a = c.side[0];
-        const auto& b = c.side[1];
-        const double firstGoal = c.seconds < 10 ? 0.8 : 0.7;
-        const double memoryGoal = c.seconds < 10 ? 1.3 : 1.0;
-        char label[32];
-        std::snprintf (label, sizeof label, "%.2f | %g s", c.overlap, c.seconds);
-        if (c.seconds >= 10)
-        {
-            const double fresh = median (a.fresh) / median (b.fresh);
-            const double reused = median (a.reused) / median (b.reused);
-            std::printf ("| %s: new store per call, ours / ref | at most 0.6 | %.2f | %s |\n", label, fresh,
-                         verdict (fresh, 0.6));
-            std::printf ("| %s: reused, ours / ref | at most 0.6 | %.2f | %s |\n", label, reused,
-                         verdict (reused, 0.6));
-        }
-        const double first = median (a.first) / median (b.first);
-        const double memory = median (a.firstPeak) / median (b.firstPeak);
-        std::printf ("| %s: first call, ours / ref | at most %.1f | %.2f | %s |\n", label, firstGoal, first,
-                     verdict (first, firstGoal));
-        std::printf ("| %s: peak memory, ours / ref | at most %.1f | %.2f | %s |\n", label, memoryGoal, memory,
-                     verdict (memory, memoryGoal));
-        std::printf ("| %s: error / peak, ours / ref | at most 1 | %.2f | %s |\n", label, a.error / b.error,
-                     verdict (a.error / b.error, 1.0));
+        std::printf ("\nOverlap %.2f: response one band away, ours - reference %+.3f (goal: within 0.02) %s\n\n",
+                     overlap, ours - ref, std::fabs (ours - ref) <= 0.02 ? "✓" : "✗");
+        std::printf ("| check | goal |");
+        for (const auto* c : mine)
+            std::printf (" %g s |", c->seconds);
+        std::printf ("\n|---|---|");
+        for (std::size_t k = 0; k < mine.size(); ++k)
+            std::printf ("---|");
+        std::printf ("\n");
+        const auto row =
+            [&] (const char* check, const char* goal, const std::function<std::string (const CaseResult&)>& cell) {
+            std::printf ("| %s | %s |", check, goal);
+            for (const auto* c : mine)
+                std::printf (" %s |", cell (*c).c_str());
+            std::printf ("\n");
+        };
+        const auto ratioOf = [] (const std::vector<double>& a, const std::vector<double>& b) {
+            return median (a) / median (b);
+        };
+        row ("new analyzer and store per call", "at most 0.6 from 10 s", [&] (const CaseResult& c) {
+            return against (ratioOf (c.side[0].fresh, c.side[1].fresh), c.seconds >= 10 ? 0.6 : NAN, "%.3f");
+        });
+        row ("reused", "at most 0.6 from 10 s", [&] (const CaseResult& c) {
+            return against (ratioOf (c.side[0].reused, c.side[1].reused), c.seconds >= 10 ? 0.6 : NAN, "%.3f");
+        });
+        row ("first call at a new length", "at most 0.8 at 1 s, 0.7 from 10 s", [&] (const CaseResult& c) {
+            return against (ratioOf (c.side[0].first, c.side[1].first), c.seconds >= 10 ? 0.7 : 0.8, "%.3f");
+        });
+        row ("peak memory", "at most 1.3 at 1 s, 1.0 from 10 s", [&] (const CaseResult& c) {
+            return against (ratioOf (c.side[0].firstPeak, c.side[1].firstPeak), c.seconds >= 10 ? 1.0 : 1.3);
+        });
+        row ("max error / peak", "at most 1",
+             [&] (const CaseResult& c) { return against (c.side[0].error / c.side[1].error, 1.0); });
     }
 }
 
