@@ -121,7 +121,8 @@ Extent atomExtent (Spectrum&& spectrum, double lo, double hi, bool twoSided, std
         for (std::int64_t i = first; i <= last; ++i)
             place (i, spectrum (static_cast<double> (i) / period));
     }
-    FftPlan<double>::get (FftKind::Backward, k)->run (buf.get());
+    // A plan of its own: sizes used only while a scale is planned need not stay.
+    FftPlan<double> (FftKind::Backward, k, true).run (buf.get());
     double peak = 0.0;
     for (std::size_t j = 0; j < k; ++j)
         peak = std::max (peak, std::abs (buf[j]));
@@ -428,7 +429,8 @@ std::int64_t filterReach (double threshold)
         const std::int64_t f = i < kk / 2 ? i : i - kk;
         buf[static_cast<std::size_t> (i)] = passGain (static_cast<double> (f) / static_cast<double> (kk));
     }
-    FftPlan<double>::get (FftKind::Backward, k)->run (buf.get());
+    // A plan of its own: sizes used only while a scale is planned need not stay.
+    FftPlan<double> (FftKind::Backward, k, true).run (buf.get());
     double peak = 0.0;
     for (std::size_t j = 0; j < k; ++j)
         peak = std::max (peak, std::abs (buf[j]));

@@ -31,9 +31,12 @@ WindowShape::WindowShape (double neighbourResponse, double maxError)
         (neighbourRatio (mid) < neighbourResponse ? lo : hi) = mid;
     }
     width_ = 0.5 * (lo + hi);
-    // w is about the square root of the bump: cutting the bump at maxError^2
-    // cuts w near maxError.
-    floor_ = maxError * maxError;
+    // w is about the square root of the bump: cutting the bump at (3 maxError)^2
+    // cuts w near 3 maxError. Reconstruction stays exact (the duals divide by
+    // the sampled windows), the atoms keep their supports within the budget,
+    // and the bands are as wide as the published transform's (as many
+    // coefficients per sample).
+    floor_ = 9.0 * maxError * maxError;
     cut_ = width_ * std::sqrt (2.0 * std::log (1.0 / floor_));
 
     // Integrals from each node to the cut, by Simpson's rule from the top.
