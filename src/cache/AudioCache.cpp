@@ -104,6 +104,7 @@ std::uint32_t insertCacheEntry (QuorvalenEngine& engine, CacheEntry entry)
 {
     auto& cache = cacheState (engine);
     const auto id = cache.nextId;
+    entry.revision = ++cache.revisions;
     cache.entries.emplace (id, std::move (entry));
     ++cache.nextId;
     return id;
@@ -123,12 +124,21 @@ EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry
 
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry)
 {
-    cacheState (engine).entries[id] = std::move (entry);
+    auto& cache = cacheState (engine);
+    entry.revision = ++cache.revisions;
+    cache.entries[id] = std::move (entry);
 }
 
 void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id)
 {
-    cacheState (engine).entries.erase (id);
+    auto& cache = cacheState (engine);
+    if (cache.entries.erase (id) != 0)
+        cache.removals.fetch_add (1);
+}
+
+void markCacheEntryChanged (QuorvalenEngine& engine, CacheEntry& entry)
+{
+    entry.revision = ++cacheState (engine).revisions;
 }
 
 SessionOpenCode findSessionSource (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)

@@ -39,6 +39,9 @@ EntryCheck findAudioEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry
 // Playback of the entry is the caller's to detach first.
 void putCacheEntry (QuorvalenEngine& engine, std::uint32_t id, CacheEntry entry);
 void eraseCacheEntry (QuorvalenEngine& engine, std::uint32_t id);
+// Every writer of an entry's audio calls this (engine lock held) once it has
+// changed it in place or given it a new buffer.
+void markCacheEntryChanged (QuorvalenEngine& engine, CacheEntry& entry);
 // Opening a session (edit or spectral) on a cached sound answers with the new
 // session's id, or with one of these.
 enum class SessionOpenCode : std::int32_t

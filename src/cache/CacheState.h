@@ -4,6 +4,7 @@
 // `cacheState` (the caller holds the engine lock).
 #include "cache/CacheEntry.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -21,6 +22,11 @@ struct CacheState
     // Advanced by every clear of the cache (clear and shutdown), so that work which
     // copied an entry out and ran unlocked inserts nothing into a cleared cache.
     std::uint64_t generation = 0;
+    // The last revision handed to an entry.
+    std::uint64_t revisions = 0;
+    // Advanced by every removal of entries (unload, erase, clear, shutdown) and
+    // read without the lock: long work looks again only when it moved.
+    std::atomic<std::uint64_t> removals { 0 };
 };
 
 CacheState& cacheState (QuorvalenEngine& engine);

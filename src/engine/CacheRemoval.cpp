@@ -22,6 +22,7 @@ UnloadResult unloadCached (QuorvalenEngine& engine, std::int32_t id)
     if (const auto hit = cache.pathIds.find (it->second.name); hit != cache.pathIds.end() && hit->second == key)
         cache.pathIds.erase (hit);
     cache.entries.erase (it);
+    cache.removals.fetch_add (1);
     return UnloadResult::ok;
 }
 

@@ -72,6 +72,7 @@ void QuorvalenEngine::clearSessionsAndCache()
     cache.entries.clear();
     cache.pathIds.clear();
     ++cache.generation;
+    cache.removals.fetch_add (1);
 }
 
 int QuorvalenEngine::shutdown()
