@@ -1,7 +1,7 @@
 #include "spectral/SpectralStft.h"
 
-#include "dsp/RadixTwoFft.h"
 #include "spectral/SpectralSession.h"
+#include "spectral/stft/StftTransform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -72,7 +72,7 @@ void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& bu
                 frame[(std::size_t) i] = { inside ? finiteOrZero (x0[s]) * w[i] : 0.0f,
                                            inside && pair ? finiteOrZero (x1[s]) * w[i] : 0.0f };
             }
-            dsp::fftComplexInPlace (frame, false);
+            stftTransform (frame, false);
             Complex* b0 = session.stftBins[c].data() + f * stftBinCount;
             if (! pair)
             {
@@ -210,7 +210,7 @@ int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>&
                 frame[(std::size_t) (stftSize - k)] =
                     pair ? Complex (m0.real() + b1[k].imag(), m0.imag() + b1[k].real()) : m0;
             }
-            dsp::fftComplexInPlace (frame, true);
+            stftTransform (frame, true);
             const auto origin = f * stftHop - stftSize / 2;
             const auto from = std::max (origin, s), to = std::min (origin + stftSize, e);
             for (auto n = from; n < to; ++n)

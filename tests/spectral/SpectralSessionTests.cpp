@@ -3,14 +3,17 @@
 #include "SpectralTestSupport.h"
 
 #include "cache/AudioCache.h"
+#include "dsp/RadixTwoFft.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralStft.h"
+#include "spectral/stft/StftTransform.h"
 
 #include <quorvalen_dsp.h>
 
 #include <complex>
+#include <cstring>
 #include <thread>
 #include <tuple>
 
@@ -35,6 +38,22 @@ std::vector<std::vector<std::complex<float>>> fullBuild (const juce::AudioBuffer
     return fresh.stftBins;
 }
 } // namespace
+
+TEST (StftTransform, MatchesTheRadixTwoFftBitForBit)
+{
+    juce::Random r (17);
+    for (const std::size_t size : { 1024u, 4096u, 512u, 1000u })
+        for (const bool inverse : { false, true })
+        {
+            std::vector<std::complex<float>> data (size);
+            for (auto& v : data)
+                v = { (r.nextFloat() - 0.5f) * 1e3f, (r.nextFloat() - 0.5f) * 1e-3f };
+            auto expected = data;
+            quorvalen::dsp::fftComplexInPlace (expected, inverse);
+            quorvalen::stftTransform (data, inverse);
+            EXPECT_EQ (std::memcmp (data.data(), expected.data(), size * sizeof (data[0])), 0) << size << inverse;
+        }
+}
 
 TEST (StftState, ReadsNonFiniteSamplesAsZero)
 {

@@ -109,10 +109,10 @@ private:
     std::size_t kept = 0;
 };
 
-// One point's gains over frame f of its box, applied to every channel; the
-// largest |g - 1| among them.
-float cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBox& box, std::int64_t f,
-              const float* weights, float halfDepth, std::vector<float>& gains)
+// One point's gains over frame f of its box, applied to every channel. `changed`
+// is set once some gain differs from 1 by more than 1e-7 (then it is not tested again).
+void cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBox& box, std::int64_t f,
+             const float* weights, float halfDepth, std::vector<float>& gains, bool& changed)
 {
     const auto width = box.b1 - box.b0;
     gains.resize ((std::size_t) width);
@@ -129,9 +129,8 @@ float cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBo
         const float h = 1.0f - halfDepth * weights[b - cb];
         g[b - box.b0] = h * h;
     }
-    float deviation = 0.0f;
-    for (std::int64_t k = 0; k < width; ++k)
-        deviation = std::max (deviation, std::abs (g[k] - 1.0f));
+    for (std::int64_t k = 0; k < width && ! changed; ++k)
+        changed = std::abs (g[k] - 1.0f) > 1e-7f;
     for (auto& channel : bins)
     {
         auto* x = reinterpret_cast<float*> (channel.data() + f * stftBinCount + box.b0);
@@ -141,7 +140,6 @@ float cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBo
             x[2 * k + 1] *= g[k];
         }
     }
-    return deviation;
 }
 } // namespace
 
@@ -182,7 +180,7 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
             last = std::max (last, box.t1);
         }
     WeightTables tables (boxes, keptWeights);
-    std::vector<float> deviation (boxes.size(), 0.0f);
+    std::vector<char> changed (boxes.size(), 0);
     std::vector<float> gains;
     // Block by block, and within a block point after point in input order: every
     // bin meets its points in the order of a point-by-point cut.
@@ -198,15 +196,17 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
             for (auto f = std::max (start, box.t0); f < std::min (end, box.t1); ++f)
             {
                 const float* w = tables.row (p, box, std::abs (f - box.centreFrame));
-                deviation[p] = std::max (deviation[p], cutRow (bins, box, f, w, halfDepth, gains));
+                bool rowChanged = changed[p] != 0;
+                cutRow (bins, box, f, w, halfDepth, gains, rowChanged);
+                changed[p] = rowChanged ? 1 : 0;
             }
         }
     }
-    std::vector<IndexSpan> changed;
+    std::vector<IndexSpan> spans;
     for (std::size_t p = 0; p < boxes.size(); ++p)
-        if (deviation[p] > 1e-7f)
-            changed.push_back ({ boxes[p].t0, boxes[p].t1 });
-    return mergeSpans (std::move (changed));
+        if (changed[p])
+            spans.push_back ({ boxes[p].t0, boxes[p].t1 });
+    return mergeSpans (std::move (spans));
 }
 
 } // namespace quorvalen

@@ -1,6 +1,6 @@
 #include "spectral/stft/ZSculptCarve.h"
 
-#include "dsp/RadixTwoFft.h"
+#include "spectral/stft/StftTransform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -255,7 +255,7 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
             frame[(std::size_t) i] = { inside ? finiteOrZero (dry[0][n]) * w[i] : 0.0f,
                                        inside && channels > 1 ? finiteOrZero (dry[1][n]) * w[i] : 0.0f };
         }
-        dsp::fftComplexInPlace (frame, false);
+        stftTransform (frame, false);
         frame[0] *= gains[0];
         frame[zSculptFftSize / 2] *= gains[zSculptFftSize / 2];
         for (int k = 1; k < zSculptFftSize / 2; ++k)
@@ -264,7 +264,7 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
                 frame[(std::size_t) k] *= g;
                 frame[(std::size_t) (zSculptFftSize - k)] *= g;
             }
-        dsp::fftComplexInPlace (frame, true);
+        stftTransform (frame, true);
         for (auto n = from; n < to; ++n)
         {
             const auto j = (std::size_t) (n - origin);
