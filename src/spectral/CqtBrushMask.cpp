@@ -18,46 +18,71 @@ constexpr std::array<float, 4> harmonicRatios { 2.0f, 3.0f, 4.0f, 5.0f };
 constexpr std::array<float, 4> harmonicWeights { 0.70f, 0.42f, 0.27f, 0.16f };
 
 constexpr float softCore = 0.65f, softRamp = 0.35f;
+constexpr float harmonicFalloff = 1.6f;
 constexpr float ringCore = 0.42f, ringCentre = 0.63f, ringWidth = 0.16f;
 constexpr float gentleWeight = 0.075f, hardWeight = 0.998f, ringCoreWeight = 0.92f, ringWeight = 0.52f;
 constexpr float gainCeiling = 2.5f;
 constexpr float phaseScale = 0.65f * pi;
 
 // The falloffs in double and rounded once, so they give the float power and
-// exponential to within one unit in the last place, without a library call per
+// exponential to within one unit in the last place (almost always exactly),
+// from two small tables and short polynomials instead of a library call per
 // coefficient.
+struct FalloffTables
+{
+    // 2^(j / 64); and for mantissas 1 + j / 128 .. 1 + (j + 1) / 128 their
+    // midpoint's reciprocal and logarithm.
+    std::array<double, 64> exp2Fraction {};
+    std::array<double, 128> inverseMid {}, logMid {};
+    FalloffTables()
+    {
+        for (int j = 0; j < 64; ++j)
+            exp2Fraction[(std::size_t) j] = std::exp2 (j / 64.0);
+        for (int j = 0; j < 128; ++j)
+        {
+            const double mid = 1.0 + (j + 0.5) / 128.0;
+            inverseMid[(std::size_t) j] = 1.0 / mid;
+            logMid[(std::size_t) j] = std::log (mid);
+        }
+    }
+};
+
+const FalloffTables& falloffTables()
+{
+    static const FalloffTables tables;
+    return tables;
+}
+
+constexpr double ln2 = 0.6931471805599453;
 
 // ln x for a positive normal x, to about 1e-15.
-double logPositive (double x)
+double logPositive (double x, const FalloffTables& t)
 {
     const auto bits = std::bit_cast<std::uint64_t> (x);
-    int e = (int) ((bits >> 52) & 0x7ff) - 1023;
-    double m = std::bit_cast<double> ((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
-    if (m > 1.4142135623730951)
-    {
-        m *= 0.5;
-        ++e;
-    }
-    // ln m = 2 atanh s, |s| <= 0.172.
-    const double s = (m - 1.0) / (m + 1.0), z = s * s;
-    const double series = 1.0
-        + z
-            * (1.0 / 3
-               + z
-                   * (1.0 / 5
-                      + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 + z * (1.0 / 13 + z * (1.0 / 15 + z / 17)))))));
-    return (double) e * 0.6931471805599453 + 2.0 * s * series;
+    const int e = (int) ((bits >> 52) & 0x7ff) - 1023;
+    const double m = std::bit_cast<double> ((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+    const auto j = (std::size_t) ((bits >> 45) & 127);
+    // |r| < 1/256: ln (1 + r) to r^5.
+    const double r = (m - (1.0 + ((double) j + 0.5) / 128.0)) * t.inverseMid[j];
+    const double series = r * (1.0 + r * (-0.5 + r * (1.0 / 3 + r * (-0.25 + r * 0.2))));
+    return (double) e * ln2 + t.logMid[j] + series;
 }
 
 // e^y for y in [-700, 0], to about 1e-15.
-double expNonPositive (double y)
+double expNonPositive (double y, const FalloffTables& t)
 {
-    const double k = (double) (std::int64_t) (y * 1.4426950408889634 - 0.5);
-    const double r = (y - k * 6.93147180369123816490e-01) - k * 1.90821492927058770002e-10;
-    double p = 1.0;
-    for (int i = 13; i >= 1; --i)
-        p = 1.0 + p * r / (double) i;
-    return p * std::bit_cast<double> ((std::uint64_t) ((std::int64_t) k + 1023) << 52);
+    // y = (64 k + j) ln2 / 64 + r, |r| <= ln2 / 128: e^r to r^5.
+    constexpr double roundingShift = 6755399441055744.0; // 1.5 x 2^52: adding it rounds to a whole number
+    const double n = (y * (64.0 / ln2) + roundingShift) - roundingShift;
+    // ln2 / 64 in two parts, the first exact when multiplied by n.
+    const double r = (y - n * 0.01083042469326756) - n * 2.9815858269852933e-12;
+    const auto whole = (std::int64_t) n;
+    const auto j = (std::size_t) (whole & 63);
+    const std::int64_t k = (whole - (std::int64_t) j) / 64;
+    const double p = 1.0 + r * (1.0 + r * (0.5 + r * (1.0 / 6 + r * (1.0 / 24 + r * (1.0 / 120)))));
+    const double scale =
+        std::bit_cast<double> (std::bit_cast<std::uint64_t> (t.exp2Fraction[j]) + ((std::uint64_t) k << 52));
+    return p * scale;
 }
 
 // u^1.75 for u in (0, 1].
@@ -67,16 +92,16 @@ float falloffPower (float u)
     return (float) (d * std::sqrt (d * std::sqrt (d)));
 }
 
-// u^1.6 for u in (0, 1] (u >= 2^-24).
-float harmonicPower (float u)
+// u^1.6 for u in (0, 1] (u >= 2^-24): the exponent is the float 1.6.
+float harmonicPower (float u, const FalloffTables& t)
 {
-    return (float) expNonPositive (1.6 * logPositive (u));
+    return (float) expNonPositive ((double) harmonicFalloff * logPositive (u, t), t);
 }
 
 // e^z for z in [-700, 0].
-float bell (float z)
+float bell (float z, const FalloffTables& t)
 {
-    return (float) expNonPositive (z);
+    return (float) expNonPositive (z, t);
 }
 
 float timeOf (std::int64_t t, std::int64_t n)
@@ -217,6 +242,7 @@ void CqtBrushMask::apply (cqt::CoefStore& store, std::int64_t n) const
 {
     if (shapes.empty() || n < 1)
         return;
+    const auto& tables = falloffTables();
     Accumulators acc;
     struct Run
     {
@@ -297,7 +323,7 @@ void CqtBrushMask::apply (cqt::CoefStore& store, std::int64_t n) const
                     const float d2 = db2 + dt * dt;
                     if (d2 < 1.0f)
                         acc.harm[i] =
-                            std::max (acc.harm[i], harmonicPower (1.0f - d2) * harmonicWeights[k] * r.strength);
+                            std::max (acc.harm[i], harmonicPower (1.0f - d2, tables) * harmonicWeights[k] * r.strength);
                 }
                 continue;
             }
@@ -328,7 +354,7 @@ void CqtBrushMask::apply (cqt::CoefStore& store, std::int64_t n) const
                     if (d < ringCore)
                         acc.ringK[i] = std::max (acc.ringK[i], (1.0f - d / ringCore) * v);
                     const float u = (d - ringCentre) / ringWidth;
-                    acc.ringR[i] = std::max (acc.ringR[i], r.strength * bell (-u * u));
+                    acc.ringR[i] = std::max (acc.ringR[i], r.strength * bell (-u * u, tables));
                 }
             }
         }
