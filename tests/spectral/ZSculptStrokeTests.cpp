@@ -197,20 +197,19 @@ TEST (ZSculptCarve, MatchesTheFrameByFrameRoadWhereItWritesAndKeepsTheRest)
 
 TEST_F (ZSculptStroke, SamplesOutsideTheCarvedFramesKeepTheirValues)
 {
-    const auto source = noiseBuffer (96000, 8, 0.5f);
+    const auto source = noiseBuffer (480000, 8, 0.5f);
     const auto s = open (cache (source, 48000.0));
     const juce::AudioBuffer<float> before (audio (s.live));
-    ASSERT_EQ (stroke (s.session, { { 0.5f, 0.3f, 0.002f, 0.05f, 0.0f } }, 4), (int) s.live);
-    // The box spans 192 samples either side of the middle (two frames); the frames
-    // reach 2048 samples further.
+    ASSERT_EQ (stroke (s.session, { { 0.5f, 0.3f, 0.001f, 0.05f, 0.0f } }, 4), (int) s.live);
+    // The box spans 480 samples either side of the middle (four frames, in time
+    // slices of fourteen); the frames reach 2048 samples further.
     const auto& live = audio (s.live);
     for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 96000; ++i)
-            if (std::abs (i - 48000) > 2400)
+        for (int i = 0; i < 480000; ++i)
+            if (std::abs (i - 240000) > 2500)
                 ASSERT_EQ (live.getSample (c, i), before.getSample (c, i)) << c << " " << i;
     EXPECT_GT (maxAbsDifference (live, before), 1e-3f);
 }
-
 TEST_F (ZSculptStroke, AStrokeAboveTheCellBudgetIsRefusedAtOnce)
 {
     const auto s = open (cache (dcAndTone(), 48000.0));
