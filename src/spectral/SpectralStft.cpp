@@ -131,7 +131,15 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
 bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
                        std::int64_t end)
 {
-    return refreshStftState (session, buffer, std::vector<IndexSpan> { { start, end } });
+    try
+    {
+        return refreshStftState (session, buffer, std::vector<IndexSpan> { { start, end } });
+    }
+    catch (const std::bad_alloc&)
+    {
+        clearStftState (session);
+        return false;
+    }
 }
 
 bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
