@@ -45,12 +45,6 @@ float weightAt (std::int64_t i, std::int64_t j, std::int64_t timeRadius, std::in
 
 // The weights of one quadrant, shared by every point with the same radii: a drawn
 // path mostly repeats a few radius pairs.
-struct WeightTable
-{
-    std::int64_t rows = 0, cols = 0; // frame offsets 0..rows-1, bin offsets 0..cols-1
-    std::vector<float> w;            // row-major; empty when too large to keep
-};
-
 class WeightTables
 {
 public:
@@ -98,9 +92,11 @@ public:
     }
 
 private:
-    struct Entry : WeightTable
+    struct Entry
     {
-        bool decided = false; // kept, or too large to keep
+        std::int64_t rows = 0, cols = 0; // frame offsets 0..rows-1, bin offsets 0..cols-1
+        std::vector<float> w;            // row-major; empty until made, or when too large to keep
+        bool decided = false;            // kept, or too large to keep
     };
     std::vector<Entry> tables;
     std::vector<std::size_t> index; // per point
