@@ -308,8 +308,8 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    edit whose brushes, summed as given (a harmonic boost counting each of its
    four partials), span more than 2^28 (268,435,456) constant-Q coefficients of
    one channel is refused with -2 once the sound is known, before any analysis
-   (a minute at 48 kHz holds about 35 million per channel, so 200 brushes of up
-   to a tenth of it each way fit; 20000 brushes over the whole of it do not).
+   (a minute at 48 kHz holds about 35 million per channel, so 200 brushes with
+   radii up to 0.12 fit; 20000 brushes over the whole of it do not).
    -1 an array null or count < 1; -2 count above 20000, or the brushes above
    the coefficient budget; -3 engine not ready (or shut down during the render);
    -4 unknown id (or the cache was cleared during the render); -5 entry without

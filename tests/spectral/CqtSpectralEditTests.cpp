@@ -232,7 +232,7 @@ TEST_F (CqtSpectralEdit, AnEditAboveTheCellBudgetIsRefusedAtOnce)
     // Nothing was inserted: the next entry takes the very next id.
     EXPECT_EQ (cacheAudio (tones (100), rate), id + 1);
 
-    // Realistic drawing on a minute fits: 200 brushes of up to a tenth of the sound each way.
+    // Realistic drawing on a minute fits: 200 brushes with radii up to 0.12.
     using namespace quorvalen;
     const cqt::Analyzer analyzer (spectral::cqtParamsFor (rate, spectral::cqtOverlapFine));
     juce::Random r (11);
