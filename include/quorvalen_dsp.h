@@ -271,11 +271,21 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cache
    4 Z sculpt: centre time, centre y (0..1), half width, half height
      (0.001..0.5, fractions of the length and of the log-frequency axis); bins
      inside an ellipse keep at most a tenth of their level.
+   Knife and Z sculpt cost the area their boxes cover: a stroke whose boxes,
+   summed over its points as given, cover more than 2^29 (536,870,912) cells is
+   refused with -2 before anything changes. A cell is one frame by one bin: for
+   the knife 1024-point frames every 174 samples (513 bins), for the Z sculpt
+   4096-point frames every 256 samples (the bins between the lowest and highest
+   constant-Q band). A drawn path of 2000 knife points with radii 0.01 on a
+   minute at 48 kHz covers at most about 300 million; 20000 points over the
+   whole of a minute are refused. Non-finite samples of the live copy are read
+   as 0.
    Live cache id (also when nothing changed); -1 arrays null, count < 1 or a
-   value not finite; -2 more than 20000 points; -3 unknown session; -4 the live
-   copy is gone or was reshaped (the knife reports that as -5 once it has
-   analysed the copy); -5 the stroke could not be carried through; -6 tool codes
-   mixed or above 4. A failed stroke changes nothing. */
+   value not finite; -2 more than 20000 points, or (knife and Z sculpt) boxes
+   above the cell budget; -3 unknown session; -4 the live copy is gone or was
+   reshaped (the knife reports that as -5 once it has analysed the copy); -5 the
+   stroke could not be carried through; -6 tool codes mixed or above 4. A failed
+   stroke changes nothing. */
 QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke (int32_t session, const float* points,
                                                                           const uint32_t* tools, int32_t count);
 /* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
@@ -297,11 +307,16 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    3 harmonic boost, 4 ring; larger values count as 4) picks each brush's kind.
    Out-of-range values are clamped; NaN or infinity takes the low end. The ends
    of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
-   Renders without holding up other calls.
-   -1 an array null or count < 1; -2 count above 20000; -3 engine not ready (or
-   shut down during the render); -4 unknown id (or the cache was cleared during
-   the render); -5 entry without audio or with a bad rate; -6 no channels or
-   samples; -7 out of memory. */
+   Renders without holding up other calls. The work is the brushes' area: an
+   edit whose brushes, summed as given (a harmonic boost counting each of its
+   four partials), span more than 2^28 (268,435,456) constant-Q coefficients of
+   one channel is refused with -2 once the sound is known, before any analysis
+   (a minute at 48 kHz holds about 35 million per channel, so 200 brushes with
+   radii up to 0.12 fit; 20000 brushes over the whole of it do not).
+   -1 an array null or count < 1; -2 count above 20000, or the brushes above
+   the coefficient budget; -3 engine not ready (or shut down during the render);
+   -4 unknown id (or the cache was cleared during the render); -5 entry without
+   audio or with a bad rate; -6 no channels or samples; -7 out of memory. */
 QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId, const float* edits,
                                                                  const uint32_t* modes, int32_t count);
 

@@ -2,6 +2,8 @@
 // The brushes of an offline constant-Q edit and the gain (and phase turn) they give
 // each coefficient. Positions are normalised: time 0..1 over the sound, band 0..1
 // from the first band (highest) to the last bandpass band.
+#include "dsp/cqt/cqt.h"
+
 #include <array>
 #include <complex>
 #include <cstdint>
@@ -24,6 +26,11 @@ struct BrushRecord
 // strength); every field clamped, non-finite values taking their low bound.
 std::vector<BrushRecord> makeBrushRecords (const float* edits, const std::uint32_t* modes, int count);
 
+// Each coefficient of band b at time t (in a sound of n samples) takes, from every
+// brush that reaches it, its mode's weight; a mode's brushes combine by maximum,
+// the modes by product. A brush is looked at only where its time slice of the
+// sound (one of 512) and its ellipse reach, so the work is the brushes' area in
+// coefficients, not brushes x coefficients.
 class CqtBrushMask
 {
 public:
@@ -32,17 +39,31 @@ public:
     // bandCount: the analyzer's bandpass bands (the lowpass band is never edited).
     CqtBrushMask (std::vector<BrushRecord> brushes, int bandCount);
 
-    // Coefficient c of band b at time t (samples) of a sound of n samples, with the
-    // brushes that reach it applied. Outside the bandpass bands or [0, n) c is kept.
-    std::complex<float> apply (int band, std::int64_t t, std::int64_t n, std::complex<float> c) const;
-
     int bandCount() const noexcept { return bands; }
 
+    // Coefficients of one channel that the brushes' ellipses span, summed over the
+    // brushes as given (a harmonic stack counts each partial): what apply costs.
+    std::int64_t cells (const cqt::Analyzer& analyzer, std::int64_t n) const;
+
+    // Every coefficient of bands [0, bandCount) at times [0, n) of the store with
+    // the brushes that reach it applied; the others are kept.
+    void apply (cqt::CoefStore& store, std::int64_t n) const;
+
+    // One brush's ellipse, or one partial of a harmonic stack, on the band axis.
+    struct Shape
+    {
+        int brush = 0;
+        int partial = -1;         // 0..3 for a harmonic stack
+        int band0 = 0, band1 = 0; // bands [band0, band1) it may reach
+    };
+
 private:
-    std::vector<BrushRecord> brushes;
+    std::vector<BrushRecord> brushes; // each distinct brush once
+    std::vector<int> copies;          // how often each was given
     int bands;
     int normCount;
-    std::array<std::vector<int>, buckets> timeIndex;
+    std::vector<std::array<int, 2>> bucketRange; // per brush: first and last time slice
+    std::vector<Shape> shapes;                   // by first band
 };
 
 } // namespace quorvalen::spectral

@@ -39,22 +39,21 @@ void crossfadeEdges (const juce::AudioBuffer<float>& in, juce::AudioBuffer<float
 } // namespace
 
 std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::AudioBuffer<float>& input,
-                                                                 double sampleRate, std::vector<BrushRecord> brushes)
+                                                                 double sampleRate, const cqt::Analyzer& analyzer,
+                                                                 const CqtBrushMask& mask)
 {
     const int channels = input.getNumChannels();
     const int n = input.getNumSamples();
     auto out = std::make_unique<juce::AudioBuffer<float>> (channels, n);
     out->clear();
 
-    const cqt::Analyzer analyzer (cqtParamsFor (sampleRate, cqtOverlapFine));
-    const CqtBrushMask mask (std::move (brushes), analyzer.bandCount());
+    cqt::CoefStore store (analyzer);
+    cqt::Workspace work;
     for (int ch = 0; ch < channels; ++ch)
     {
-        cqt::CoefStore store (analyzer);
-        analyzer.analyze ({ input.getReadPointer (ch), (std::size_t) n }, store);
-        cqt::visit (store, 0, mask.bandCount(), 0, n,
-                    [&] (int b, std::int64_t t, std::complex<float>& c) { c = mask.apply (b, t, n, c); });
-        analyzer.synthesize (store, 0, { out->getWritePointer (ch), (std::size_t) n });
+        analyzer.analyze ({ input.getReadPointer (ch), (std::size_t) n }, store, work);
+        mask.apply (store, n);
+        analyzer.synthesize (store, 0, { out->getWritePointer (ch), (std::size_t) n }, work);
     }
 
     crossfadeEdges (input, *out, sampleRate);
@@ -103,7 +102,12 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
 
     try
     {
-        auto out = renderCqtSpectralEdit (*input, sampleRate, std::move (brushes));
+        const cqt::Analyzer analyzer (cqtParamsFor (sampleRate, cqtOverlapFine));
+        const CqtBrushMask mask (std::move (brushes), analyzer.bandCount());
+        // Refused before any analysis: the work is the brushes' area.
+        if (mask.cells (analyzer, input->getNumSamples()) > maxSpectralEditCells)
+            return (int) SpectralEditError::tooManyEdits;
+        auto out = renderCqtSpectralEdit (*input, sampleRate, analyzer, mask);
         input.reset();
 
         auto lock = lockEngine (engine);

@@ -16,12 +16,17 @@ namespace quorvalen::spectral
 {
 
 inline constexpr int maxSpectralEdits = 20000;
+// The most coefficients of one channel that the brushes of one edit may span,
+// summed over the brushes as given (CqtBrushMask::cells): about 7.5 times every
+// coefficient of a minute at 48 kHz, so that realistic drawing fits and brushes
+// over the whole sound by the thousand are refused before any analysis.
+inline constexpr std::int64_t maxSpectralEditCells = std::int64_t { 1 } << 28;
 
 // The new id, or one of these.
 enum class SpectralEditError : std::int32_t
 {
     badArrays = -1,    // a null array or a count below 1
-    tooManyEdits = -2, // above maxSpectralEdits
+    tooManyEdits = -2, // above maxSpectralEdits, or (once the sound is known) above maxSpectralEditCells
     notReady = -3,
     unknownId = -4,    // or the cache was cleared during the render
     noAudio = -5,      // no buffer or a bad rate
@@ -32,9 +37,10 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
                            const std::uint32_t* modes, int count);
 
 // The render on a private copy: every channel analysed, masked and resynthesised,
-// the 8 ms edges crossfaded back to the input, the peak held to 0.98. Throws on
-// allocation or analysis failure.
+// the 8 ms edges crossfaded back to the input, the peak held to 0.98. The mask
+// was made for the analyzer's band count. Throws on allocation or analysis failure.
 std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::AudioBuffer<float>& input,
-                                                                 double sampleRate, std::vector<BrushRecord> brushes);
+                                                                 double sampleRate, const cqt::Analyzer& analyzer,
+                                                                 const CqtBrushMask& mask);
 
 } // namespace quorvalen::spectral

@@ -9,8 +9,11 @@ namespace quorvalen
 class QuorvalenEngine;
 struct SpectralSession;
 
-// engineMutex held; the STFT state built; points checked by the dispatcher.
-// The live cache id (also when no bin changed: then nothing else happens), or -5.
+// engineMutex held; the STFT state built; points checked by the dispatcher (the
+// tool codes are all 0 and not read again). The live cache id (also when no bin
+// changed: then nothing else happens); -2 the boxes cover more than
+// maxStrokeCells cells (nothing changed); -5 the stroke could not be carried
+// through (rolled back).
 int applyWebStftDoubleKnife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
                              const float* points, const std::uint32_t* tools, std::int32_t count);
 

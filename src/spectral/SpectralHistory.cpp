@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <new>
 
 namespace quorvalen
 {
@@ -33,7 +35,7 @@ bool recordFits (const SpectralSession& session, const juce::AudioBuffer<float>&
         && record.delta.size() == (std::size_t) record.channels * (std::size_t) length;
 }
 
-void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign)
+void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign) noexcept
 {
     const auto length = record.end - record.start;
     for (int c = 0; c < record.channels; ++c)
@@ -43,6 +45,36 @@ void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record,
         for (std::int64_t i = 0; i < length; ++i)
             x[i] += sign * d[i];
     }
+}
+
+// The spans of samples whose value adding sign x delta changes (bit for bit, in
+// any channel): only the frames that see them need to be analysed again.
+std::vector<IndexSpan> changedSpans (const juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign)
+{
+    const auto length = record.end - record.start;
+    std::vector<IndexSpan> changed;
+    for (int c = 0; c < record.channels; ++c)
+    {
+        const float* x = live.getReadPointer (c) + record.start;
+        const float* d = record.delta.data() + (std::size_t) c * (std::size_t) length;
+        std::int64_t runStart = -1;
+        for (std::int64_t i = 0; i < length; ++i)
+        {
+            const float after = x[i] + sign * d[i];
+            const bool moved = std::bit_cast<std::uint32_t> (after) != std::bit_cast<std::uint32_t> (x[i]);
+            if (moved && runStart < 0)
+                runStart = i;
+            else if (! moved && runStart >= 0)
+            {
+                changed.push_back ({ record.start + runStart, record.start + i });
+                runStart = -1;
+            }
+        }
+        if (runStart >= 0)
+            changed.push_back ({ record.start + runStart, record.end });
+    }
+    // Runs closer than a frame share frames anyway.
+    return mergeSpans (std::move (changed), stftSize);
 }
 
 int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
@@ -137,16 +169,26 @@ bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session,
         return false;
     const float sign = redo ? 1.0f : -1.0f;
     const auto playback = stopLivePlayback (engine, session);
-    addDelta (*live, record, sign);
-    const bool rebuilt = buildStftState (session, *live);
-    if (! rebuilt)
+    bool refreshed = false;
+    try
     {
-        // The record stays where it was, so the audio must stay as it was too; the
-        // emptied STFT state is rebuilt by the next stroke that needs it.
-        addDelta (*live, record, -sign);
+        const auto changed = changedSpans (*live, record, sign);
+        addDelta (*live, record, sign);
+        // Frames that see no changed sample are as before: only the others are analysed.
+        refreshed = refreshStftState (session, *live, changed);
+        if (! refreshed)
+        {
+            // The record stays where it was, so the audio must stay as it was too; the
+            // emptied STFT state is rebuilt by the next stroke that needs it.
+            addDelta (*live, record, -sign);
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Nothing was written: the spans are found before the audio moves.
     }
     resumeSpectralLoop (engine, session, playback);
-    return rebuilt;
+    return refreshed;
 }
 
 int undoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)

@@ -34,8 +34,10 @@ inline constexpr std::size_t spectralHistoryBudgetFloor = historyBudgetFloor;
 void setSpectralHistoryBudgetFloor (std::size_t bytes);
 
 // Adds (redo) or subtracts (undo) the delta while playback of the live copy is
-// detached, rebuilds the STFT state and resumes playback. On false the audio is
-// as before (the STFT state may be left empty for the next stroke to rebuild).
+// detached, analyses again the STFT frames that see a sample it changed (the
+// others see the same audio as before) and resumes playback. On false
+// the audio is as before (the STFT state may be left empty for the next stroke to
+// rebuild).
 bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session, const SpectralUndoRecord& record,
                               bool redo);
 

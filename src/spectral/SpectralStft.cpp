@@ -1,7 +1,7 @@
 #include "spectral/SpectralStft.h"
 
-#include "dsp/RadixTwoFft.h"
 #include "spectral/SpectralSession.h"
+#include "spectral/stft/StftTransform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,6 +33,13 @@ void fillWindow (SpectralSession& session)
             0.5f - 0.5f * std::cos (2.0f * juce::MathConstants<float>::pi * (float) i / (float) stftSize);
 }
 
+// Non-finite samples of the live copy are read as 0, so that one of them cannot
+// spread over every bin of the frames that see it, and of the other channel.
+float finiteOrZero (float v)
+{
+    return std::isfinite (v) ? v : 0.0f;
+}
+
 // Frames f with [f * hop - 512, f * hop + 512) meeting [start, end).
 std::pair<std::int64_t, std::int64_t> framesMeeting (std::int64_t frames, std::int64_t start, std::int64_t end)
 {
@@ -62,9 +69,10 @@ void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& bu
             {
                 const auto s = origin + i;
                 const bool inside = s >= 0 && s < n;
-                frame[(std::size_t) i] = { inside ? x0[s] * w[i] : 0.0f, inside && pair ? x1[s] * w[i] : 0.0f };
+                frame[(std::size_t) i] = { inside ? finiteOrZero (x0[s]) * w[i] : 0.0f,
+                                           inside && pair ? finiteOrZero (x1[s]) * w[i] : 0.0f };
             }
-            dsp::fftComplexInPlace (frame, false);
+            stftTransform (frame, false);
             Complex* b0 = session.stftBins[c].data() + f * stftBinCount;
             if (! pair)
             {
@@ -123,24 +131,46 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
 bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
                        std::int64_t end)
 {
+    try
+    {
+        return refreshStftState (session, buffer, std::vector<IndexSpan> { { start, end } });
+    }
+    catch (const std::bad_alloc&)
+    {
+        clearStftState (session);
+        return false;
+    }
+}
+
+bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
+                       const std::vector<IndexSpan>& samples)
+{
     const bool built = session.stftFrames >= 1 && session.stftWindow.size() == (std::size_t) stftSize
         && matchesSession (session, buffer) && session.stftBins.size() == (std::size_t) stateChannels (session, buffer);
     if (! built)
         return buildStftState (session, buffer);
-    start = std::clamp<std::int64_t> (start, 0, session.numSamples);
-    end = std::clamp<std::int64_t> (end, start, session.numSamples);
-    if (end > start)
+    try
     {
-        const auto [first, last] = framesMeeting (session.stftFrames, start, end);
-        try
+        std::vector<IndexSpan> frames;
+        frames.reserve (samples.size());
+        for (const auto& span : samples)
         {
-            analyseFrames (session, buffer, first, last);
+            const auto start = std::clamp<std::int64_t> (span.start, 0, session.numSamples);
+            const auto end = std::clamp<std::int64_t> (span.end, start, session.numSamples);
+            if (end > start)
+            {
+                const auto [first, last] = framesMeeting (session.stftFrames, start, end);
+                frames.push_back ({ first, last });
+            }
         }
-        catch (const std::bad_alloc&)
-        {
-            clearStftState (session);
-            return false;
-        }
+        // Each frame once, even where the spans of two changes share it.
+        for (const auto& f : mergeSpans (std::move (frames)))
+            analyseFrames (session, buffer, f.start, f.end);
+    }
+    catch (const std::bad_alloc&)
+    {
+        clearStftState (session);
+        return false;
     }
     return true;
 }
@@ -188,7 +218,7 @@ int resynthesiseSessionStft (SpectralSession& session, juce::AudioBuffer<float>&
                 frame[(std::size_t) (stftSize - k)] =
                     pair ? Complex (m0.real() + b1[k].imag(), m0.imag() + b1[k].real()) : m0;
             }
-            dsp::fftComplexInPlace (frame, true);
+            stftTransform (frame, true);
             const auto origin = f * stftHop - stftSize / 2;
             const auto from = std::max (origin, s), to = std::min (origin + stftSize, e);
             for (auto n = from; n < to; ++n)

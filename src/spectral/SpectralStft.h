@@ -1,6 +1,8 @@
 #pragma once
 // A session's STFT state (1024-point periodic Hann frames, hop 174) and the
 // overlap-add resynthesis of the live audio from it. The caller holds engineMutex.
+#include "spectral/stft/SampleSpans.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
@@ -11,7 +13,7 @@ namespace quorvalen
 struct SpectralSession;
 
 // (Re)builds the whole state from `buffer`, which must have the session's length
-// and at least one channel. On false the state is left empty (0 frames, no bins),
+// and at least one channel; non-finite samples are read as 0. On false the state is left empty (0 frames, no bins),
 // so the next stroke that needs it builds it again.
 bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer);
 
@@ -19,6 +21,9 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
 // state is missing or does not match the buffer. Same result as a full build.
 bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
                        std::int64_t end);
+// The same for several sample spans; a frame that sees more than one is analysed once.
+bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
+                       const std::vector<IndexSpan>& samples);
 
 void clearStftState (SpectralSession& session);
 

@@ -3,6 +3,7 @@
 // log-frequency plane of the live audio through 4096-point STFT frames (hop 256),
 // its vertical axis the constant-Q band plan (0 the highest band, 1 the lowest).
 #include "spectral/SpectralUndoRecord.h"
+#include "spectral/stft/ZSculptCarve.h"
 
 #include <cstdint>
 #include <vector>
@@ -13,15 +14,12 @@ namespace quorvalen
 class QuorvalenEngine;
 struct SpectralSession;
 
-// engineMutex held; points checked by the dispatcher. The live cache id; -4 the
-// live copy does not match the session (or no points); -5 the edit cannot be
-// carried through (nothing changed).
+// engineMutex held; points checked by the dispatcher. The live cache id; -2 the
+// boxes reach more than maxStrokeCells cells; -4 the live copy does not match the
+// session (or no points); -5 the edit cannot be carried through. Nothing changes
+// on failure.
 int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
                       std::int32_t count);
-
-// Gain of one box at normalised elliptical distance d: 0 inside 48/56, rising to
-// 0.05 at 53/56 and to 0.10 at the rim; 1 (no effect) from the rim on.
-float zSculptBoxGain (float d);
 
 std::vector<ZSculptBox> zSculptBoxes (const float* points, std::int32_t count);
 

@@ -7,10 +7,16 @@
 #include "MemoryCap.h"
 #include "TestAudio.h"
 
+#include "spectral/CqtSettings.h"
+#include "spectral/CqtSpectralEdit.h"
+
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 
+#include <array>
+#include <chrono>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -59,7 +65,184 @@ float maxDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<
 }
 
 using CqtSpectralEdit = HeadlessEngineTest;
+using quorvalen::spectral::BrushRecord;
+
+// The mask as it was applied: every coefficient tests every brush of its time
+// slice, with a power, a root or an exponential per brush that reaches it.
+class ReferenceMask
+{
+public:
+    ReferenceMask (std::vector<BrushRecord> list, int bandCount)
+            : brushes (std::move (list)), bands (bandCount), normCount (std::max (1, bandCount))
+    {
+        for (std::size_t i = 0; i < brushes.size(); ++i)
+        {
+            const auto& r = brushes[i];
+            const int first = std::clamp ((int) std::floor ((r.centreTime - r.timeRadius) * 512.0f), 0, 511);
+            const int last = std::clamp ((int) std::ceil ((r.centreTime + r.timeRadius) * 512.0f), 0, 511);
+            for (int k = first; k <= last; ++k)
+                index[(std::size_t) k].push_back ((int) i);
+        }
+    }
+
+    std::complex<float> apply (int b, std::int64_t t, std::int64_t n, std::complex<float> c) const
+    {
+        if (b < 0 || b >= bands || t < 0 || t >= n)
+            return c;
+        const float tn = n > 1 ? (float) ((double) t / (double) (n - 1)) : 0.0f;
+        const float bn = normCount > 1 ? (float) b / (float) (normCount - 1) : 0.0f;
+        float a0 = 0, a1 = 0, a2 = 0, ringK = 0, ringR = 0, harm = 0;
+        for (const int i : index[(std::size_t) std::clamp ((int) (512.0f * tn), 0, 511)])
+        {
+            const auto& r = brushes[(std::size_t) i];
+            const float dt = (tn - r.centreTime) / r.timeRadius;
+            if (r.mode == 3)
+            {
+                if (std::abs (dt) > 1.0f)
+                    continue;
+                const float centre = (float) (normCount - 1) * r.centreBand;
+                const float rb = std::max (1.5f, (float) normCount * r.bandRadius);
+                const float ratios[] = { 2.0f, 3.0f, 4.0f, 5.0f }, weights[] = { 0.70f, 0.42f, 0.27f, 0.16f };
+                for (int k = 0; k < 4; ++k)
+                {
+                    const float db = ((float) b - (centre - std::log2 (ratios[k]) * 48.0f)) / rb;
+                    const float d2 = db * db + dt * dt;
+                    if (d2 < 1.0f)
+                        harm = std::max (harm, std::pow (1.0f - d2, 1.6f) * weights[k] * r.strength);
+                }
+                continue;
+            }
+            const float rb = std::max ((r.mode == 1 ? 0.5f : 1.5f) / (float) normCount, r.bandRadius);
+            const float db = (bn - r.centreBand) / rb;
+            const float d2 = db * db + dt * dt;
+            if (d2 >= 1.0f)
+                continue;
+            if (r.mode == 0)
+            {
+                const float s = std::clamp ((std::sqrt (d2) - 0.65f) / 0.35f, 0.0f, 1.0f);
+                a0 = std::max (a0, r.strength * (1.0f - s * s * (3.0f - 2.0f * s)));
+                continue;
+            }
+            const float v = r.strength * std::pow (1.0f - d2, 1.75f);
+            if (r.mode == 1)
+                a1 = std::max (a1, v);
+            else if (r.mode == 2)
+                a2 = std::max (a2, v);
+            else
+            {
+                const float d = std::sqrt (d2);
+                if (d < 0.42f)
+                    ringK = std::max (ringK, (1.0f - d / 0.42f) * v);
+                const float u = (d - 0.63f) / 0.16f;
+                ringR = std::max (ringR, r.strength * std::exp (-u * u));
+            }
+        }
+        const float g = (1.0f - 0.075f * a2) * (1.0f - a0) * (1.0f - 0.998f * a1) * (1.0f - 0.92f * ringK)
+            * (1.0f + 0.52f * ringR) * (1.0f + harm);
+        if (ringK > 0.0f || ringR > 0.0f)
+        {
+            const float angle = 0.65f * 3.14159265358979f * (ringR - 0.5f * ringK);
+            c *= std::complex<float> (std::cos (angle), std::sin (angle));
+        }
+        if (g < 0.0f)
+            return {};
+        return c * std::min (g, 2.5f);
+    }
+
+private:
+    std::vector<BrushRecord> brushes;
+    int bands, normCount;
+    std::array<std::vector<int>, 512> index;
+};
+
+// Brushes of every mode, some given twice, some over the whole sound.
+std::vector<BrushRecord> brushSet()
+{
+    juce::Random r (11);
+    std::vector<BrushRecord> brushes;
+    for (int i = 0; i < 120; ++i)
+        brushes.push_back ({ r.nextFloat(), r.nextFloat(), 0.0005f + 0.1f * r.nextFloat(),
+                             0.0005f + 0.1f * r.nextFloat(), r.nextFloat(), i % 5 });
+    brushes.push_back (brushes[7]);
+    brushes.push_back ({ 0.5f, 0.5f, 1.0f, 1.0f, 0.3f, 2 });
+    brushes.push_back ({ 0.5f, 0.9f, 1.0f, 0.02f, 1.0f, 3 });
+    brushes.push_back ({ 0.0f, 0.0f, 0.0005f, 0.0005f, 1.0f, 4 });
+    brushes.push_back ({ 1.0f, 1.0f, 0.0005f, 0.0005f, 1.0f, 1 });
+    return brushes;
+}
 } // namespace
+
+TEST (CqtBrushMask, MatchesTheCoefficientByCoefficientRoadWithinOneLeastBit)
+{
+    using namespace quorvalen;
+    const int n = 24000;
+    const auto input = tones (n, 0.9f);
+    const cqt::Analyzer analyzer (spectral::cqtParamsFor (rate, spectral::cqtOverlapFine));
+    const auto brushes = brushSet();
+    const ReferenceMask reference (brushes, analyzer.bandCount());
+    const spectral::CqtBrushMask mask (brushes, analyzer.bandCount());
+    EXPECT_GT (mask.cells (analyzer, n), 0);
+
+    int differing = 0, total = 0;
+    float worstGain = 0.0f, worstSample = 0.0f;
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        cqt::CoefStore original (analyzer), expected (analyzer), got (analyzer);
+        analyzer.analyze ({ input.getReadPointer (ch), (std::size_t) n }, original);
+        expected = original;
+        got = original;
+        cqt::visit (expected, 0, analyzer.bandCount() + 1, 0, n,
+                    [&] (int b, std::int64_t t, std::complex<float>& c) { c = reference.apply (b, t, n, c); });
+        mask.apply (got, n);
+        for (int b = 0; b < expected.bands(); ++b)
+            for (std::size_t i = 0; i < expected.band (b).size(); ++i)
+            {
+                const auto e = expected.band (b)[i], g = got.band (b)[i];
+                ++total;
+                if (e != g)
+                {
+                    ++differing;
+                    worstGain = std::max (worstGain, std::abs (e - g) / std::abs (original.band (b)[i]));
+                }
+            }
+        std::vector<float> a ((std::size_t) n), b ((std::size_t) n);
+        analyzer.synthesize (expected, 0, a);
+        analyzer.synthesize (got, 0, b);
+        for (int i = 0; i < n; ++i)
+            worstSample = std::max (worstSample, std::abs (a[(std::size_t) i] - b[(std::size_t) i]));
+    }
+    // The falloffs are rounded once from double: a weight differs from the
+    // library's float power or exponential in its last bit now and then (about
+    // one coefficient in ten thousand), the gain (at most 3.8) by a few units in
+    // the last place of 1.
+    EXPECT_LT (differing, total / 1000);
+    EXPECT_LE (worstGain, 1e-6f);
+    EXPECT_LE (worstSample, 1.0f / 8388608.0f);
+}
+
+TEST_F (CqtSpectralEdit, AnEditAboveTheCellBudgetIsRefusedAtOnce)
+{
+    const int id = cacheAudio (tones (48000), rate);
+    Edit e;
+    for (int i = 0; i < 2000; ++i)
+        e.add (0.5f, 0.5f, 1.0f, 1.0f, 1.0f, (uint32_t) (i % 5));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ (e.apply (id), -2);
+    EXPECT_LT (std::chrono::steady_clock::now() - t0, std::chrono::seconds (2));
+    // Nothing was inserted: the next entry takes the very next id.
+    EXPECT_EQ (cacheAudio (tones (100), rate), id + 1);
+
+    // Realistic drawing on a minute fits: 200 brushes with radii up to 0.12.
+    using namespace quorvalen;
+    const cqt::Analyzer analyzer (spectral::cqtParamsFor (rate, spectral::cqtOverlapFine));
+    juce::Random r (11);
+    std::vector<BrushRecord> drawn;
+    for (int i = 0; i < 200; ++i)
+        drawn.push_back ({ r.nextFloat(), r.nextFloat(), 0.02f + 0.1f * r.nextFloat(), 0.02f + 0.1f * r.nextFloat(),
+                           r.nextFloat(), i % 5 });
+    EXPECT_LE (spectral::CqtBrushMask (drawn, analyzer.bandCount()).cells (analyzer, 60 * 48000),
+               spectral::maxSpectralEditCells);
+}
 
 TEST_F (CqtSpectralEdit, ResultCodesInTestOrder)
 {

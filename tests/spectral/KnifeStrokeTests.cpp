@@ -1,11 +1,17 @@
 // The stroke dispatcher and the knife through the exports.
 #include "SpectralTestSupport.h"
 
+#include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
+#include "spectral/SpectralStft.h"
+#include "spectral/stft/KnifeCut.h"
+#include "spectral/stft/StrokeBudget.h"
 
 #include <quorvalen_dsp.h>
 
+#include <chrono>
 #include <cmath>
+#include <complex>
 #include <thread>
 
 using namespace qvtest;
@@ -33,7 +39,183 @@ protected:
 
     Opened s;
 };
+
+using Bins = std::vector<std::vector<std::complex<float>>>;
+
+// The cut as it was made point by point: a square root and a power per bin of
+// the box, every channel scaled in turn. True when some gain differs from 1.
+bool referenceCut (Bins& channels, const quorvalen::KnifeBox& box, float depth)
+{
+    bool changed = false;
+    for (auto f = box.t0; f < box.t1; ++f)
+    {
+        const float dx = (float) (f - box.centreFrame) / (float) box.timeRadius;
+        for (auto b = box.b0; b < box.b1; ++b)
+        {
+            const float dy = (float) (b - box.centreBin) / (float) box.binRadius;
+            const float d = std::sqrt (dx * dx + dy * dy);
+            const float w = std::min (1.0f, std::max (0.0f, 1.0f - d));
+            if (w <= 0.0f)
+                continue;
+            const float h = 1.0f - 0.5f * depth * std::pow (w, 1.9f);
+            const float g = h * h;
+            for (auto& bins : channels)
+                bins[(std::size_t) (f * 513 + b)] *= g;
+            changed = changed || std::abs (g - 1.0f) > 1e-7f;
+        }
+    }
+    return changed;
+}
+
+// Knife points: a drawn path with repeated radii, cuts of every depth kind, and
+// points at the edges and over the whole file.
+std::vector<quorvalen::KnifePoint> knifePath (int count)
+{
+    juce::Random r (7);
+    std::vector<quorvalen::KnifePoint> points;
+    const float depths[] = { 1.0f, 2.0f, 0.5f, 3.0f, -1.0f, 0.0f, 1e-9f };
+    for (int i = 0; i < count; ++i)
+    {
+        const float radius = i % 3 == 0 ? 0.02f : 0.005f + 0.05f * r.nextFloat();
+        points.push_back (
+            { r.nextFloat(), r.nextFloat(), radius, i % 5 == 0 ? 0.01f : radius, depths[(std::size_t) i % 7] });
+    }
+    points.push_back ({ 1.0f, 0.0f, 0.01f, 0.01f, 1.0f });
+    points.push_back ({ 0.0f, 1.0f, 0.01f, 0.01f, 1.0f });
+    points.push_back ({ 0.5f, 0.5f, 2.0f, 2.0f, 0.3f });
+    return points;
+}
 } // namespace
+
+TEST (KnifeCut, MatchesThePointByPointCutBitForBit)
+{
+    const std::int64_t frames = 300;
+    Bins bins (2, std::vector<std::complex<float>> ((std::size_t) frames * 513));
+    juce::Random r (3);
+    for (auto& channel : bins)
+        for (auto& v : channel)
+            v = { r.nextFloat() - 0.5f, r.nextFloat() - 0.5f };
+    const auto points = knifePath (200);
+    std::vector<quorvalen::KnifeBox> boxes;
+    Bins expected = bins;
+    std::vector<quorvalen::IndexSpan> changed;
+    for (const auto& p : points)
+    {
+        boxes.push_back (quorvalen::knifeBox (p, frames));
+        if (! boxes.back().empty() && referenceCut (expected, boxes.back(), p.depth))
+            changed.push_back ({ boxes.back().t0, boxes.back().t1 });
+    }
+    const auto spans = quorvalen::mergeSpans (changed);
+
+    // With the weight tables kept, and computed row by row.
+    for (const std::size_t kept : { quorvalen::knifeKeptWeights, std::size_t { 0 } })
+    {
+        Bins cut = bins;
+        const auto got = quorvalen::cutKnifeBoxes (cut, frames, points, boxes, kept);
+        EXPECT_TRUE (cut == expected) << kept;
+        ASSERT_EQ (got.size(), spans.size());
+        for (std::size_t i = 0; i < spans.size(); ++i)
+        {
+            EXPECT_EQ (got[i].start, spans[i].start);
+            EXPECT_EQ (got[i].end, spans[i].end);
+        }
+    }
+}
+
+TEST_F (KnifeStroke, AStrokeRewritesOnlyTheSamplesItsCutFramesReach)
+{
+    // Two cuts far apart: the samples between them are only scaled to the new peak.
+    const std::vector<StrokePoint> cuts { { 0.2f, 0.3f, 0.01f, 0.05f, 1.0f }, { 0.8f, 0.3f, 0.01f, 0.05f, 1.0f } };
+    auto& st = session (s.session);
+    quorvalen::SpectralSession expected;
+    expected.numSamples = st.numSamples;
+    expected.stftFrames = st.stftFrames;
+    expected.stftWindow = st.stftWindow;
+    expected.stftBins = st.stftBins;
+    juce::AudioBuffer<float> audioExpected (audio (s.live));
+    const juce::AudioBuffer<float> before (audio (s.live));
+
+    std::vector<quorvalen::IndexSpan> reach;
+    for (const auto& c : cuts)
+    {
+        const auto box = quorvalen::knifeBox ({ c.p0, c.p1, c.p2, c.p3, c.p4 }, expected.stftFrames);
+        ASSERT_TRUE (referenceCut (expected.stftBins, box, c.p4));
+        reach.push_back ({ box.t0 * 174 - 512, (box.t1 - 1) * 174 + 512 });
+    }
+    for (const auto& span : reach)
+        ASSERT_EQ (quorvalen::resynthesiseSessionStft (expected, audioExpected, span.start, span.end), 0);
+    const float gain =
+        0.97f / std::max (audioExpected.getMagnitude (0, 0, 48000), audioExpected.getMagnitude (1, 0, 48000));
+    audioExpected.applyGain (gain);
+    for (auto& bins : expected.stftBins)
+        for (auto& v : bins)
+            v *= gain;
+
+    ASSERT_EQ (stroke (s.session, cuts, 0), (int) s.live);
+    EXPECT_EQ (maxAbsDifference (audio (s.live), audioExpected), 0.0f);
+    EXPECT_TRUE (st.stftBins == expected.stftBins);
+    for (int c = 0; c < 2; ++c)
+        for (int i = (int) reach[0].end; i < (int) reach[1].start; ++i)
+            ASSERT_EQ (audio (s.live).getSample (c, i), before.getSample (c, i) * gain) << i;
+    EXPECT_GT (maxAbsDifference (audio (s.live), before), 0.1f);
+}
+
+TEST_F (KnifeStroke, AStrokeAboveTheCellBudgetIsRefusedBeforeAnythingChanges)
+{
+    // 20000 points over the whole of a 1 s sound: 2.8 billion cells.
+    const juce::AudioBuffer<float> before (audio (s.live));
+    const auto bins = session (s.session).stftBins;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ (stroke (s.session, std::vector<StrokePoint> (20000, { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }), 0), -2);
+    EXPECT_LT (std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_EQ (maxAbsDifference (audio (s.live), before), 0.0f);
+    EXPECT_TRUE (session (s.session).stftBins == bins);
+    EXPECT_TRUE (session (s.session).undoStack.empty());
+
+    // A drawn path of 2000 points with radii 0.01 fits on a minute, even at the
+    // top of the display where the boxes are widest.
+    const std::int64_t minuteFrames = 60 * 48000 / 174 + 1;
+    std::int64_t cells = 0;
+    for (int i = 0; i < 2000; ++i)
+        cells +=
+            quorvalen::knifeBox ({ 0.1f + 0.8f * (float) i / 2000.0f, 0.0f, 0.01f, 0.01f, 1.0f }, minuteFrames).cells();
+    EXPECT_LE (cells, quorvalen::maxStrokeCells);
+    EXPECT_GT (20000 * quorvalen::knifeBox ({ 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }, minuteFrames).cells(),
+               quorvalen::maxStrokeCells);
+}
+
+TEST_F (KnifeStroke, ANonFiniteSampleNeitherSpreadsNorBlocksLaterStrokes)
+{
+    auto source = sine (200.0, 48000.0, 48000, 0.4f);
+    source.setSample (0, 24000, std::nanf (""));
+    source.setSample (0, 24010, INFINITY);
+    const auto id = quorvalen::insertCacheEntry (
+        engine(), { std::make_unique<juce::AudioBuffer<float>> (source), 48000.0, "non-finite" });
+    const auto n = open ((int) id);
+    ASSERT_GT (n.session, 0);
+    for (const auto& bins : session (n.session).stftBins)
+        for (const auto& v : bins)
+            ASSERT_TRUE (std::isfinite (v.real()) && std::isfinite (v.imag()));
+
+    // Away from them: accepted, and they stay where they were.
+    ASSERT_EQ (stroke (n.session, { { 0.2f, 0.3f, 0.01f, 0.05f, 1.0f } }, 0), (int) n.live);
+    ASSERT_EQ (stroke (n.session, { { 0.8f, 0.3f, 0.01f, 0.05f, 1.0f } }, 0), (int) n.live);
+    auto nonFinite = [&] {
+        int count = 0;
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < 48000; ++i)
+                count += std::isfinite (audio (n.live).getSample (c, i)) ? 0 : 1;
+        return count;
+    };
+    EXPECT_EQ (nonFinite(), 2);
+    EXPECT_TRUE (std::isnan (audio (n.live).getSample (0, 24000)));
+    EXPECT_NEAR (std::max (audio (n.live).getMagnitude (1, 0, 48000), 0.0f), 0.97f, 1e-6f);
+
+    // Over them: the cut frames read them as 0 and rewrite them.
+    ASSERT_EQ (stroke (n.session, { { 0.5f, 0.3f, 0.01f, 0.05f, 1.0f } }, 0), (int) n.live);
+    EXPECT_EQ (nonFinite(), 0);
+    EXPECT_LT (std::abs (audio (n.live).getSample (0, 24000)), 0.5f);
+}
 
 TEST_F (KnifeStroke, DispatcherRefusesBadStrokesBeforeAnythingChanges)
 {

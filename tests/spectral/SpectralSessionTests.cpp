@@ -4,13 +4,19 @@
 #include "SpectralTestSupport.h"
 
 #include "cache/AudioCache.h"
+#include "dsp/RadixTwoFft.h"
 #include "engine/QuorvalenEngine.h"
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralPlayback.h"
+#include "spectral/SpectralStft.h"
+#include "spectral/stft/StftTransform.h"
 
 #include <quorvalen_dsp.h>
 
+#include <complex>
+#include <cstring>
 #include <thread>
+#include <tuple>
 
 using namespace qvtest;
 using namespace std::chrono_literals;
@@ -23,7 +29,45 @@ class SpectralSession : public SpectralFixture
 
 // A small knife cut near the top of the spectrum.
 const std::vector<StrokePoint> knifeCut { { 0.5f, 0.1f, 0.01f, 0.01f, 1.0f } };
+
+// The STFT state a full build gives for `audio`.
+std::vector<std::vector<std::complex<float>>> fullBuild (const juce::AudioBuffer<float>& audio)
+{
+    quorvalen::SpectralSession fresh;
+    fresh.numSamples = audio.getNumSamples();
+    EXPECT_TRUE (quorvalen::buildStftState (fresh, audio));
+    return fresh.stftBins;
+}
 } // namespace
+
+TEST (StftTransform, MatchesTheRadixTwoFftBitForBit)
+{
+    juce::Random r (17);
+    for (const std::size_t size : { 1024u, 4096u, 512u, 1000u })
+        for (const bool inverse : { false, true })
+        {
+            std::vector<std::complex<float>> data (size);
+            for (auto& v : data)
+                v = { (r.nextFloat() - 0.5f) * 1e3f, (r.nextFloat() - 0.5f) * 1e-3f };
+            auto expected = data;
+            quorvalen::dsp::fftComplexInPlace (expected, inverse);
+            quorvalen::stftTransform (data, inverse);
+            EXPECT_EQ (std::memcmp (data.data(), expected.data(), size * sizeof (data[0])), 0) << size << inverse;
+        }
+}
+
+TEST (StftState, ReadsNonFiniteSamplesAsZero)
+{
+    auto audio = noiseBuffer (4000, 2, 0.5f);
+    auto zeroed = audio;
+    for (const auto& [c, i, v] : { std::tuple { 0, 100, std::nanf ("") }, std::tuple { 1, 2000, (float) INFINITY },
+                                   std::tuple { 0, 3999, -(float) INFINITY } })
+    {
+        audio.setSample (c, i, v);
+        zeroed.setSample (c, i, 0.0f);
+    }
+    EXPECT_TRUE (fullBuild (audio) == fullBuild (zeroed));
+}
 
 TEST (SpectralSessionNotReady, BeginRefusesBeforeInit)
 {
@@ -163,6 +207,36 @@ TEST_F (SpectralSession, NonFiniteSourceSamplesStayContainedInEveryEdit)
     ASSERT_GT (mix, 0);
     EXPECT_TRUE (allFinite (audio ((uint32_t) mix)));
     EXPECT_NEAR (peak (mix), 0.977f, 1e-4f);
+}
+
+TEST_F (SpectralSession, UndoAndRedoAnalyseAgainOnlyTheFramesTheirSamplesReach)
+{
+    const auto s = open (cache (noiseBuffer (96000, 4, 0.4f), 48000.0));
+    auto& bins = session (s.session).stftBins;
+    // A small Z sculpt box in the middle: its record covers the whole sound, its
+    // samples move only around 1 s.
+    ASSERT_EQ (stroke (s.session, { { 0.5f, 0.3f, 0.002f, 0.05f, 0.0f } }, 4), (int) s.live);
+    ASSERT_TRUE (bins == fullBuild (audio (s.live)));
+
+    // A frame far from the change, marked: analysing it again would clear the mark.
+    const std::size_t far = 10 * 513;
+    for (const bool redo : { false, true })
+    {
+        bins[0][far] = { 1234.0f, 0.0f };
+        const int moved = redo ? quorvalen_engine_redo_cqt_spectral_session (s.session)
+                               : quorvalen_engine_undo_cqt_spectral_session (s.session);
+        ASSERT_EQ (moved, (int) s.live);
+        EXPECT_EQ (bins[0][far], std::complex<float> (1234.0f, 0.0f)) << redo;
+        auto expected = fullBuild (audio (s.live));
+        expected[0][far] = bins[0][far];
+        EXPECT_TRUE (bins == expected) << redo;
+    }
+
+    // A knife step moves every sample (the peak is set again): every frame is analysed.
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    bins[0][far] = { 1234.0f, 0.0f };
+    ASSERT_EQ (quorvalen_engine_undo_cqt_spectral_session (s.session), (int) s.live);
+    EXPECT_TRUE (bins == fullBuild (audio (s.live)));
 }
 
 TEST_F (SpectralSession, HistoryKeepsTheLast48Strokes)

@@ -1,0 +1,199 @@
+// What a drawn stroke costs as the sound grows, through the exports, in process:
+// a 2000-point knife path, degenerate strokes and offline edits over the whole
+// sound (answered or refused), and undo and redo of a short laser stroke. Each
+// case prints the median of its runs; `spectral_cost_bench CASE [SECONDS]` runs
+// one case, so that two builds can be run alternately on the same machine.
+#include "platform/HeadlessConfig.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+#include <quorvalen_dsp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+double seconds (const std::function<void()>& work)
+{
+    const auto t0 = Clock::now();
+    work();
+    return std::chrono::duration<double> (Clock::now() - t0).count();
+}
+
+double median (std::vector<double> v)
+{
+    std::sort (v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Noise under a few tones, stereo 48 kHz.
+int cacheSound (int lengthSeconds)
+{
+    const int n = 48000 * lengthSeconds;
+    juce::AudioBuffer<float> audio (2, n);
+    juce::Random r (3);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < n; ++i)
+            audio.setSample (c, i,
+                             0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
+                                 + 0.1f * std::sin (0.0031f * (float) (i + c)));
+    juce::MemoryBlock block;
+    {
+        juce::WavAudioFormat wav;
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
+        writer->writeFromAudioSampleBuffer (audio, 0, n);
+    }
+    return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+}
+
+int openSession (int id)
+{
+    std::uint32_t live = 0;
+    float secs = 0.0f;
+    return quorvalen_engine_begin_cqt_spectral_session (id, &live, &secs);
+}
+
+int applyStroke (int session, const std::vector<float>& points, std::uint32_t tool)
+{
+    const int count = (int) points.size() / 5;
+    const std::vector<std::uint32_t> tools ((std::size_t) count, tool);
+    return quorvalen_engine_apply_cqt_spectral_session_stroke (session, points.data(), tools.data(), count);
+}
+
+// A drawn path: 2000 points from 10 % to 90 % of the sound, sweeping from near the
+// top of the display to near its bottom, radii 0.01, depth 1.
+std::vector<float> knifePath()
+{
+    std::vector<float> p;
+    for (int i = 0; i < 2000; ++i)
+    {
+        const float u = (float) i / 1999.0f;
+        p.insert (p.end(), { 0.1f + 0.8f * u, 0.1f + 0.8f * u, 0.01f, 0.01f, 1.0f });
+    }
+    return p;
+}
+
+std::vector<float> repeated (int count, std::initializer_list<float> point)
+{
+    std::vector<float> p;
+    for (int i = 0; i < count; ++i)
+        p.insert (p.end(), point);
+    return p;
+}
+
+void strokeCase (const char* name, int length, const std::vector<float>& points, std::uint32_t tool, int runs,
+                 bool undo)
+{
+    const int session = openSession (cacheSound (length));
+    std::vector<double> times;
+    int rc = 0;
+    for (int i = 0; i < runs; ++i)
+    {
+        times.push_back (seconds ([&] { rc = applyStroke (session, points, tool); }));
+        if (undo && rc > 0)
+            quorvalen_engine_undo_cqt_spectral_session (session);
+    }
+    std::printf ("%-34s %4d s  %9.1f ms  (result %d)\n", name, length, median (times) * 1e3, rc);
+    quorvalen_engine_end_cqt_spectral_session (session);
+}
+
+void undoCase (int length, int runs)
+{
+    const int session = openSession (cacheSound (length));
+    // A laser stroke of one short point: a few constant-Q bands over 0.15 s.
+    const std::vector<float> laser { 0.5f, 0.4f, 75.0f / (float) (length * 1000), 0.0f, 1.0f };
+    const int rc = applyStroke (session, laser, 1);
+    std::vector<double> undo, redo;
+    for (int i = 0; i < runs; ++i)
+    {
+        undo.push_back (seconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
+        redo.push_back (seconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
+    }
+    std::printf ("%-34s %4d s  undo %7.2f ms  redo %7.2f ms  (stroke %d)\n", "undo/redo of a short laser stroke",
+                 length, median (undo) * 1e3, median (redo) * 1e3, rc);
+    quorvalen_engine_end_cqt_spectral_session (session);
+}
+
+void editCase (const char* name, int length, const std::vector<float>& points, const std::vector<std::uint32_t>& modes,
+               int runs)
+{
+    const int id = cacheSound (length);
+    std::vector<double> times;
+    int rc = 0;
+    for (int i = 0; i < runs; ++i)
+    {
+        times.push_back (seconds ([&] {
+            rc = quorvalen_engine_create_cqt_spectral_edit (id, points.data(), modes.data(), (int) modes.size());
+        }));
+        if (rc > 0)
+            quorvalen_engine_unload_cached (rc);
+    }
+    std::printf ("%-34s %4d s  %9.1f ms  (result %d)\n", name, length, median (times) * 1e3, rc);
+    quorvalen_engine_unload_cached (id);
+}
+
+std::vector<float> drawnBrushes (int count, std::vector<std::uint32_t>& modes)
+{
+    std::vector<float> p;
+    juce::Random r (11);
+    for (int i = 0; i < count; ++i)
+    {
+        p.insert (p.end(),
+                  { r.nextFloat(), r.nextFloat(), 0.02f + 0.1f * r.nextFloat(), 0.02f + 0.1f * r.nextFloat(),
+                    r.nextFloat() });
+        modes.push_back ((std::uint32_t) (i % 5));
+    }
+    return p;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const std::string which = argc > 1 ? argv[1] : "all";
+    const int length = argc > 2 ? std::atoi (argv[2]) : 60;
+    const auto wants = [&] (const char* c) { return which == "all" || which == c; };
+    quorvalen::platform::setPlatformDeviceTypesEnabled (false);
+    if (quorvalen_engine_init() != 0)
+        return 1;
+    if (wants ("knife-path"))
+        strokeCase ("knife, 2000-point path, r 0.01", length, knifePath(), 0, 5, true);
+    if (wants ("knife-whole"))
+        strokeCase ("knife, 20000 whole-file points", length, repeated (20000, { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }), 0, 3,
+                    true);
+    if (wants ("z-whole"))
+        strokeCase ("Z sculpt, 20000 whole-file boxes", length, repeated (20000, { 0.5f, 0.5f, 0.5f, 0.5f, 0.0f }), 4,
+                    3, true);
+    if (wants ("z-plane"))
+        strokeCase ("Z sculpt, one whole-plane box", length, repeated (1, { 0.5f, 0.5f, 0.5f, 0.5f, 0.0f }), 4, 3,
+                    true);
+    if (wants ("z-short"))
+        strokeCase ("Z sculpt, 10 small boxes", length, repeated (10, { 0.5f, 0.4f, 0.01f, 0.02f, 0.0f }), 4, 5, true);
+    if (wants ("edit-whole"))
+    {
+        std::vector<std::uint32_t> modes (20000);
+        for (std::size_t i = 0; i < modes.size(); ++i)
+            modes[i] = (std::uint32_t) (i % 5);
+        editCase ("offline edit, 20000 whole brushes", length, repeated (20000, { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }),
+                  modes, 3);
+    }
+    if (wants ("edit-drawn"))
+    {
+        std::vector<std::uint32_t> modes;
+        const auto points = drawnBrushes (200, modes);
+        editCase ("offline edit, 200 drawn brushes", length, points, modes, 3);
+    }
+    if (wants ("undo"))
+        undoCase (length, 5);
+    std::fflush (stdout);
+    quorvalen_engine_shutdown();
+    return 0;
+}
