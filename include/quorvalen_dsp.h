@@ -195,8 +195,10 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation (uint32_t layer, u
                                                                const float* values, int32_t count);
 
 /* Fundamental of a cached sound's first channel over 120 ms from startMs
-   (negative counts from 0), 45..1500 Hz, in Hz; 0 when none is found (unknown
-   id, no audio, under 256 samples left, no clear period). Works before init. */
+   (negative counts from 0), 45..1500 Hz, in Hz: the shortest whole-sample period
+   whose correlation comes within 3 % of the best one, so a multiple of the
+   period does not win. 0 when none is found (unknown id, no audio, under 256
+   samples left, no clear period). Works before init. */
 QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs);
 
 /* Auditions one region of a cached sound as a Foundry layer: cut from startMs,
