@@ -115,7 +115,8 @@ QUORVALEN_API int32_t quorvalen_engine_get_master_pitch (float* outHz);
 
 /* ---- Processing edit sessions -------------------------------------------- */
 /* Destructive edits of a work copy (its own cache id, stable across edits) with
-   48 steps of undo and redo. The source entry never changes. */
+   up to 48 steps of undo and redo, fewer when their audio would exceed the
+   larger of 512 MB and 8 times the work copy. The source entry never changes. */
 
 /* Session id; *outWorkCacheId receives the work copy's id. -1 out null;
    -2 not ready; -3 unknown id; -4 no audio or bad rate; -5 empty; -6 out of memory. */
@@ -235,7 +236,10 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_filters (int32_t hig
                                                                      float highPassResonance, int32_t lowPassOn,
                                                                      float lowPassHz, float lowPassResonance);
 /* Filters of one region (0..2) of the Foundry main preview (20..20000 Hz,
-   resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready. */
+   resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready.
+   The settings are stored, but no export switches the region filters on: every
+   preview renders its layers' filters into the sound instead, so for now they
+   change nothing that plays. */
 QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (uint32_t region, int32_t highPassOn,
                                                                                 float highPassHz,
                                                                                 float highPassResonance,
@@ -246,8 +250,11 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (
    duplicated, a wider one keeps its first two channels): the live copy, a cache
    entry of its own that the host plays, exports and clones like any other. Each
    stroke changes it in place and is heard at once: when the live copy plays, it
-   restarts where it was, with its loop and rack settings. Undo and redo hold the
-   last 48 strokes; a new stroke drops what could be redone. */
+   restarts where it was, with its loop and rack settings. Undo and redo hold at
+   most the last 48 strokes, and fewer when their audio would exceed the
+   history's budget (the larger of 512 MB and 8 times the live copy; the oldest
+   go first, the latest stroke always stays); a new stroke drops what could be
+   redone. */
 
 /* Session id; *outLiveCacheId and *outSeconds (its length) are written.
    -1 an output null; -2 engine not ready; -3 unknown id; -4 entry without audio
