@@ -218,8 +218,9 @@ QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, floa
    audition filters (cutoffs in Hz, resonances in percent); a setting that a lane
    of the layer automates is left to the lane. NaN takes the neutral setting, an
    infinity the nearer end. Stops an earlier audition first.
-   0 playing; 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
-   long; 8 bad layer. */
+   0 playing; 8 kind outside 0..3 (tested first; nothing plays, stops or
+   changes); 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
+   long. */
 QUORVALEN_API int32_t quorvalen_engine_play_foundry_region (int32_t sourceId, float semitones, float levelPercent,
                                                             float startMs, int32_t highPassOn, float highPassHz,
                                                             float highPassResonance, int32_t lowPassOn, float lowPassHz,

@@ -4,6 +4,8 @@
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryCodes.h"
 
+#include <climits>
+
 using namespace qvtest;
 using namespace std::chrono_literals;
 using quorvalen::engine;
@@ -165,6 +167,31 @@ TEST_F (FoundryAudition, LiveAuditionFiltersAndCodes)
     EXPECT_EQ (quorvalen_engine_set_foundry_audition_filters (1, 100, 0, 0, 0, 0), 1);
     EXPECT_EQ (r.play(), 1);
     EXPECT_EQ (quorvalen_engine_set_foundry_audition_character (0, 100, 0, 0, 0, 0, 0, 0, 0), 0);
+}
+
+TEST_F (FoundryAudition, AKindOutsideTheFourLayersIsRefusedAndChangesNothing)
+{
+    const int id = cache (sine (300.0, 48000.0, 48000 * 3, 0.3f));
+    ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
+    ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (0, 100, 2, 0, 0, 0, 0, 0, 0), 0);
+    for (const int kind : { -1, 4, 99999, INT_MIN, INT_MAX })
+    {
+        Region r;
+        r.id = id;
+        r.kind = kind;
+        EXPECT_EQ (r.play(), 8) << kind;
+    }
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) id);
+    double p = 0, l = 0;
+    uint32_t playing = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+    EXPECT_EQ (playing, 1u);
+    EXPECT_EQ (engine().foundry.auditionCharacterSource.mode.load(), 2);
+    EXPECT_EQ (engine().cache.entries.count ((uint32_t) quorvalen::foundry::regionAuditionId), 0u);
+
+    // The kind is tested first, also before init.
+    quorvalen_engine_shutdown();
+    EXPECT_EQ ((Region { id, 0, 100, 0, 0, 20, 0, 0, 20000, 0, 4 }).play(), 8);
 }
 
 TEST_F (FoundryAudition, InfinitiesTakeTheNearerEndOfTheLiveClamps)
