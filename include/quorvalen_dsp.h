@@ -389,8 +389,8 @@ QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph (int32_t cacheI
    (lengthMs then sets no length). An unchanged call reuses the last preview.
    Codes: 0; 1 not ready; 2 unknown source; 4 no buffer; 5 bad rate; 6 empty or
    too long; 7 no preview (a join or the finish failed, or a join point,
-   crossfade, overlay time of a layer in use or lengthMs above 600000 ms, which
-   is refused before playback stops or anything is rendered); 8 bad layer.
+   crossfade or overlay time of a layer in use or lengthMs is above 600000 ms,
+   which is refused before anything happens); 8 bad layer.
    The three preview functions take these parameters in this order: */
 #define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS                                                                           \
     int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs,                           \

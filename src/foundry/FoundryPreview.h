@@ -44,6 +44,10 @@ struct FinishedPreview
 // Takes a finished preview into the engine; runs with the engine mutex held.
 using PreviewInstall = std::function<void (FinishedPreview&)>;
 
+// A time of a layer in use (join points, crossfades, overlay times) or the
+// length asks for more than the Foundry makes (10 minutes at the render rate).
+bool previewTimeBeyondLimit (const FoundryPreviewArgs& args);
+
 // The renderer: holds the render lock, renders (or reuses the cached preview)
 // into a buffer of its own and hands the result to `install` under the engine
 // mutex. 0 or the first failing stage's code; 7 before anything (playback
@@ -60,8 +64,8 @@ int playCachedFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs&
 int refreshFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args);
 
 // Renders and writes a 24-bit WAV file. 0, 8 no path (null, empty or not UTF-8),
-// the renderer's code, 7 no preview, 5 bad rate, 9 stream, 10 writer, 11 write
-// failed.
+// 7 a time past the limit (both before playback stops), the renderer's code, 7 no
+// preview, 5 bad rate, 9 stream, 10 writer, 11 write failed.
 int exportFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args, const char* path);
 
 // The finish on the render's own buffer: final pitch, length, character and the

@@ -59,6 +59,8 @@ int exportFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& arg
     if (! io::isValidUtf8 (path) || *path == '\0')
         return noPath;
     const auto target = juce::String::fromUTF8 (path);
+    if (previewTimeBeyondLimit (args))
+        return noPreviewBuffer; // refused as the renderer would, but before playback stops
 
     const auto renderLock = lockRender (engine);
     {

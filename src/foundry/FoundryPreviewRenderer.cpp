@@ -198,15 +198,6 @@ OvertoneOverlay overtoneOf (const FoundryPreviewArgs& a)
     return o;
 }
 
-// A time argument of a layer that renders asks for more than the Foundry makes.
-bool beyondLimit (const FoundryPreviewArgs& a)
-{
-    const bool body = a.i (2) >= 1, tail = a.i (3) >= 1, overtone = a.i (42) >= 1;
-    return beyondFoundryLimit (a.f (55)) || (body && (beyondFoundryLimit (a.f (4)) || beyondFoundryLimit (a.f (6))))
-        || (tail && (beyondFoundryLimit (a.f (5)) || beyondFoundryLimit (a.f (7))))
-        || (overtone && (beyondFoundryLimit (a.f (43)) || beyondFoundryLimit (a.f (44))));
-}
-
 // Joins, overlays and finishes; the temporaries are left to the caller's cleanup.
 int renderAfterCacheTest (Render& r, PreviewCompletion& completion, const PreviewInstall& install)
 {
@@ -280,13 +271,21 @@ int renderAfterCacheTest (Render& r, PreviewCompletion& completion, const Previe
 
 } // namespace
 
+bool previewTimeBeyondLimit (const FoundryPreviewArgs& a)
+{
+    const bool body = a.i (2) >= 1, tail = a.i (3) >= 1, overtone = a.i (42) >= 1;
+    return beyondFoundryLimit (a.f (55)) || (body && (beyondFoundryLimit (a.f (4)) || beyondFoundryLimit (a.f (6))))
+        || (tail && (beyondFoundryLimit (a.f (5)) || beyondFoundryLimit (a.f (7))))
+        || (overtone && (beyondFoundryLimit (a.f (43)) || beyondFoundryLimit (a.f (44))));
+}
+
 int renderFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& a, bool liveFilter, bool stopFirst,
                           const PreviewInstall& install)
 {
     const auto renderLock = lockRender (engine);
     diag ("01 playCachedFoundryPreview ENTER");
     // Refused before playback stops or anything is allocated.
-    if (beyondLimit (a))
+    if (previewTimeBeyondLimit (a))
         return noPreviewBuffer;
     if (stopFirst)
     {

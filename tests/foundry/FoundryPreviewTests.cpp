@@ -392,15 +392,15 @@ TEST_F (FoundryPreview, TimesPastTenMinutesAreRefusedBeforeAnythingIsMade)
     EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::seconds (2));
     EXPECT_LT (peakResidentBytes() - peak, 32L << 20);
 
-    // The looping preview was never stopped; an export is refused without a file.
-    uint32_t playing = 0;
-    double p = 0, l = 0;
-    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
-    EXPECT_EQ (playing, 1u);
+    // An export is refused as well, without a file; the looping preview was never stopped.
     auto longer = call;
     longer.overlayEndMs = 1.0e7f;
     EXPECT_EQ (longer.exportTo (path ("long.wav").c_str()), 7);
     EXPECT_FALSE (juce::File (path ("long.wav")).exists());
+    uint32_t playing = 0;
+    double p = 0, l = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+    EXPECT_EQ (playing, 1u);
     EXPECT_FALSE (hasNegativeIds());
 }
 
