@@ -118,7 +118,8 @@ QUORVALEN_API int32_t quorvalen_engine_get_master_pitch (float* outHz);
 
 /* ---- Processing edit sessions -------------------------------------------- */
 /* Destructive edits of a work copy (its own cache id, stable across edits) with
-   48 steps of undo and redo. The source entry never changes. */
+   up to 48 steps of undo and redo, fewer when their audio would exceed the
+   larger of 512 MB and 8 times the work copy. The source entry never changes. */
 
 /* Session id; *outWorkCacheId receives the work copy's id. -1 out null;
    -2 not ready; -3 unknown id; -4 no audio or bad rate; -5 empty; -6 out of memory. */
@@ -187,7 +188,13 @@ QUORVALEN_API int32_t quorvalen_engine_get_space_ir_name (int32_t index, char* b
 /* Layers: 0 transient, 1 body, 2 tail. Parameters: 0 pitch (-24..+24 semitones),
    1 level (-60..0 dB), 2 high-pass cutoff, 3 low-pass cutoff (20 Hz..20 kHz),
    4 heat, 5 width (0 mono .. 1 double side), 6 high-pass resonance,
-   7 low-pass resonance. */
+   7 low-pass resonance.
+   Out-of-range settings are clamped: an infinity takes the nearer end of the
+   range, NaN the setting's neutral value. Times without an upper end (join
+   points, crossfades, overlay times, lengthMs) count a NaN or an infinity as 0.
+   The Foundry makes nothing longer than 10 minutes at the rate it renders at
+   from a time: a time above 600000 ms is refused before anything happens, and
+   render surprise refuses a result longer than 10 minutes at the sound's rate. */
 
 /* Replaces one automation lane: count points of times and values, each clamped
    to 0..1 (non-finite pairs dropped, near-equal times merged, the last value
@@ -198,8 +205,10 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation (uint32_t layer, u
                                                                const float* values, int32_t count);
 
 /* Fundamental of a cached sound's first channel over 120 ms from startMs
-   (negative counts from 0), 45..1500 Hz, in Hz; 0 when none is found (unknown
-   id, no audio, under 256 samples left, no clear period). Works before init. */
+   (negative counts from 0), 45..1500 Hz, in Hz: the shortest whole-sample period
+   whose correlation comes within 3 % of the best one, so a multiple of the
+   period does not win. 0 when none is found (unknown id, no audio, under 256
+   samples left, no clear period). Works before init. */
 QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs);
 
 /* Auditions one region of a cached sound as a Foundry layer: cut from startMs,
@@ -210,10 +219,11 @@ QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, floa
    level in percent up to 150, the kind's character: transient amount, body heat,
    tail heat with heatMode 0..2 and width, or overtoneDrive for kind 3) and the
    audition filters (cutoffs in Hz, resonances in percent); a setting that a lane
-   of the layer automates is left to the lane. Non-finite values take their
-   neutral setting. Stops an earlier audition first.
-   0 playing; 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
-   long; 8 bad layer. */
+   of the layer automates is left to the lane. NaN takes the neutral setting, an
+   infinity the nearer end. Stops an earlier audition first.
+   0 playing; 8 kind outside 0..3 (tested first; nothing plays, stops or
+   changes); 1 not ready; 2 unknown id; 4 no audio; 5 bad rate; 6 empty or too
+   long. */
 QUORVALEN_API int32_t quorvalen_engine_play_foundry_region (int32_t sourceId, float semitones, float levelPercent,
                                                             float startMs, int32_t highPassOn, float highPassHz,
                                                             float highPassResonance, int32_t lowPassOn, float lowPassHz,
@@ -236,7 +246,10 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_audition_filters (int32_t hig
                                                                      float highPassResonance, int32_t lowPassOn,
                                                                      float lowPassHz, float lowPassResonance);
 /* Filters of one region (0..2) of the Foundry main preview (20..20000 Hz,
-   resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready. */
+   resonance 0..100 %). 0; 8 region above 2 (tested first); 1 not ready.
+   The settings are stored, but no export switches the region filters on: every
+   preview renders its layers' filters into the sound instead, so for now they
+   change nothing that plays. */
 QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (uint32_t region, int32_t highPassOn,
                                                                                 float highPassHz,
                                                                                 float highPassResonance,
@@ -247,8 +260,11 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (
    duplicated, a wider one keeps its first two channels): the live copy, a cache
    entry of its own that the host plays, exports and clones like any other. Each
    stroke changes it in place and is heard at once: when the live copy plays, it
-   restarts where it was, with its loop and rack settings. Undo and redo hold the
-   last 48 strokes; a new stroke drops what could be redone. */
+   restarts where it was, with its loop and rack settings. Undo and redo hold at
+   most the last 48 strokes, and fewer when their audio would exceed the
+   history's budget (the larger of 512 MB and 8 times the live copy; the oldest
+   go first, the latest stroke always stays); a new stroke drops what could be
+   redone. */
 
 /* Session id; *outLiveCacheId and *outSeconds (its length) are written.
    -1 an output null; -2 engine not ready; -3 unknown id; -4 entry without audio
@@ -367,7 +383,9 @@ QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic (const uint32_t* 
    phase-coherent handover (a constant-Q one when the overlap is short or not
    coherent). Non-finite or negative times count as 0. Stops playback first.
    0 playing; 1 not ready; 2 first id unknown; 3 second id unknown; 4 no buffer;
-   5 bad rate; 6 no audio; 7 the join failed (too long, out of memory).
+   5 bad rate; 6 no audio; 7 the join failed (too long, out of memory), or
+   joinMs or crossfadeMs is above 600000 ms (10 minutes; refused before playback
+   stops).
    Both names are one function. */
 QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph (int32_t cacheIdA, int32_t cacheIdB, float joinMs,
                                                              float crossfadeMs);
@@ -386,10 +404,13 @@ QUORVALEN_API int32_t quorvalen_engine_play_transient_body_morph (int32_t cacheI
    drive, fade-in and fade-out percent, high-pass on/Hz, low-pass on/Hz); the
    finish: lengthMs (> 0 sets the length), finalSemitones, character (0..100,
    100 shortens to 30 %). A setting that an automation lane of the layer holds is
-   left to the lane. Non-finite values take their neutral setting; a length no
-   buffer can hold is refused. An unchanged call reuses the last preview.
+   left to the lane. NaN takes the neutral setting and an infinity the nearer
+   end; a non-number join point, crossfade, overlay time or lengthMs counts as 0
+   (lengthMs then sets no length). An unchanged call reuses the last preview.
    Codes: 0; 1 not ready; 2 unknown source; 4 no buffer; 5 bad rate; 6 empty or
-   too long; 7 no preview (a join or the finish failed); 8 bad layer.
+   too long; 7 no preview (a join or the finish failed, or a join point,
+   crossfade or overlay time of a layer in use or lengthMs is above 600000 ms,
+   which is refused before anything happens); 8 bad layer.
    The three preview functions take these parameters in this order: */
 #define QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS                                                                           \
     int32_t transientId, int32_t bodyId, int32_t tailId, float bodyJoinMs, float tailJoinMs,                           \
@@ -426,7 +447,9 @@ QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY
    first. The result is clipped to +-0.97 and normalised to a 0.95 peak. Negative
    or non-finite intensities count as 0; both 0 changes nothing. Playback of the
    entry stops when it changes. Works before init.
-   0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is unchanged). */
+   0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is
+   unchanged), also when the result would be longer than 10 minutes at the
+   sound's rate (refused before anything changes). */
 QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB,
                                                               int32_t stretchMode, int32_t order);
 

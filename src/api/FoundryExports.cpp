@@ -9,6 +9,7 @@
 #include "foundry/FoundryPitchDetection.h"
 #include "foundry/FoundryPreview.h"
 #include "foundry/FoundryRenderSurprise.h"
+#include "io/Utf8.h"
 
 #include <quorvalen_dsp.h>
 
@@ -193,7 +194,7 @@ int32_t quorvalen_engine_refresh_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARA
 int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY_PREVIEW_PARAMETERS, const char* path)
 {
     return guardedExport ("quorvalen_engine_export_foundry_preview", foundry::noPreviewBuffer, [&] {
-        return foundry::exportFoundryPreview (engine(), previewArgs (QV_PREVIEW_ARGUMENTS), path);
+        return foundry::exportFoundryPreview (engine(), previewArgs (QV_PREVIEW_ARGUMENTS), io::validUtf8OrNull (path));
     });
 }
 

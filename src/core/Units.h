@@ -18,12 +18,12 @@ inline float semitonesToRatio (float semitones) noexcept
     return std::exp2 (semitones / 12.0f);
 }
 
-// A playback pitch: 2^(clamp(semitones, -24, 24) / 12); a non-finite value counts as
-// 0 semitones. Kept on pow, not exp2: the two differ in the last bit for about one
-// in ten thousand inputs, and the transport's rate must not move.
+// A playback pitch: 2^(clamp(semitones, -24, 24) / 12); NaN counts as 0 semitones,
+// an infinity as the nearer end. Kept on pow, not exp2: the two differ in the last
+// bit for about one in ten thousand inputs, and the transport's rate must not move.
 inline double pitchRatio (float semitones) noexcept
 {
-    const double s = std::isfinite (semitones) ? std::clamp ((double) semitones, -24.0, 24.0) : 0.0;
+    const double s = std::isnan (semitones) ? 0.0 : std::clamp ((double) semitones, -24.0, 24.0);
     return std::pow (2.0, s / 12.0);
 }
 

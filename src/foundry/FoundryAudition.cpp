@@ -21,16 +21,18 @@ int setFoundryAuditionCharacter (QuorvalenEngine& engine, const AuditionCharacte
         setMainPreviewSpeed (engine, ratio);
         stages.regionFilter.playhead.speed.exchange (std::clamp (ratio, 0.25, 4.0));
     }
-    // Amounts go through as given (the audio thread scales and clamps them); NaN
-    // takes the neutral value here so that it never reaches the audio thread.
-    character.level.exchange (std::clamp (finiteOr (a.levelPercent, 100.0f) / 100.0f, 0.0f, 1.5f));
+    // Amounts go through as given (the audio thread scales and clamps them, an
+    // infinity to the nearer end); NaN takes the neutral value here so that it
+    // never reaches the audio thread.
+    const auto amount = [] (float x) { return std::isnan (x) ? 0.0f : x; };
+    character.level.exchange (clampOr (a.levelPercent / 100.0f, 0.0f, 1.5f, 1.0f));
     character.mode.exchange (a.mode);
-    character.transientAmount.exchange (finiteOr (a.transient, 0.0f));
-    character.bodyHeat.exchange (finiteOr (a.bodyHeat, 0.0f));
-    character.tailHeat.exchange (finiteOr (a.tailHeat, 0.0f));
+    character.transientAmount.exchange (amount (a.transient));
+    character.bodyHeat.exchange (amount (a.bodyHeat));
+    character.tailHeat.exchange (amount (a.tailHeat));
     character.heatMode.exchange (a.heatMode);
-    character.overtoneDrive.exchange (finiteOr (a.overtoneDrive, 0.0f));
-    character.width.exchange (finiteOr (a.width, 0.0f));
+    character.overtoneDrive.exchange (amount (a.overtoneDrive));
+    character.width.exchange (amount (a.width));
     return done;
 }
 

@@ -20,9 +20,10 @@ struct CharacterParams
     float transient, body, tail, overtone, width, level;
 };
 
-float finiteClamp (float v, float lo, float hi) noexcept
+// An infinity takes the nearer end, NaN the neutral 0.
+float heldTo (float v, float lo, float hi) noexcept
 {
-    return std::isfinite (v) ? std::clamp (v, lo, hi) : 0.0f;
+    return std::isnan (v) ? 0.0f : std::clamp (v, lo, hi);
 }
 } // namespace
 
@@ -44,12 +45,12 @@ void FoundryAuditionCharacterSource::getNextAudioBlock (const juce::AudioSourceC
 
     CharacterParams p;
     p.mode = mode.load();
-    p.transient = finiteClamp (transientAmount.load() / 100.0f, -1.0f, 1.0f);
-    p.body = finiteClamp (bodyHeat.load() / 100.0f, 0.0f, 1.0f);
-    p.tail = finiteClamp (tailHeat.load() / 100.0f, 0.0f, 1.0f);
-    p.overtone = finiteClamp (overtoneDrive.load() / 100.0f, 0.0f, 1.0f);
-    p.width = finiteClamp (width.load() / 100.0f, -1.0f, 1.0f);
-    p.level = finiteClamp (level.load(), 0.0f, 1.5f);
+    p.transient = heldTo (transientAmount.load() / 100.0f, -1.0f, 1.0f);
+    p.body = heldTo (bodyHeat.load() / 100.0f, 0.0f, 1.0f);
+    p.tail = heldTo (tailHeat.load() / 100.0f, 0.0f, 1.0f);
+    p.overtone = heldTo (overtoneDrive.load() / 100.0f, 0.0f, 1.0f);
+    p.width = heldTo (width.load() / 100.0f, -1.0f, 1.0f);
+    p.level = heldTo (level.load(), 0.0f, 1.5f);
     const foundry::HeatShaper bodyShape ({ true, p.body, 0 });
     const foundry::HeatShaper tailShape ({ false, p.tail, std::clamp (heatMode.load(), 0, 2) });
     const float overtoneDrive = 1.0f + 11.0f * p.overtone;

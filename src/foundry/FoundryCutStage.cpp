@@ -27,13 +27,13 @@ int renderFoundryProcessedRegion (QuorvalenEngine& engine, std::int32_t sourceId
         skip = std::min<std::int64_t> (std::llround (0.03 * r), samples - 1);
         skip = skip < 1 ? 0 : skip;
     }
-    const std::int64_t s0 = std::clamp<std::int64_t> (
-        samplesFromMs (std::max (finiteOr (startMs, 0.0f), 0.0f), r, samples) + skip, 0, samples - 1);
+    // A start that is not a number counts from 0, an infinite one from the end.
+    const std::int64_t s0 = std::clamp<std::int64_t> (samplesFromMs (startMs, r, samples) + skip, 0, samples - 1);
     const std::int64_t m = std::max<std::int64_t> (samples - s0, 1);
 
-    const double ratio = pitchRatio (semitones); // non-finite semitones count as 0
+    const double ratio = pitchRatio (semitones);
     const std::int64_t n = std::max<std::int64_t> (std::llround ((double) m / ratio), 1);
-    const float gain = std::clamp (finiteOr (levelPercent, 100.0f), 0.0f, 100.0f) / 100.0f;
+    const float gain = clampOr (levelPercent, 0.0f, 100.0f, 100.0f) / 100.0f;
     auto out = tryAllocateBuffer (in.getNumChannels(), n);
     if (out == nullptr)
         return emptyAudio; // longer than a buffer can hold, or out of memory

@@ -8,7 +8,7 @@ namespace quorvalen::foundry
 
 double auditionQFromPercent (float percent) noexcept
 {
-    const double u = std::isfinite (percent) ? std::clamp ((double) percent / 100.0, 0.0, 1.0) : 0.0;
+    const double u = std::isnan (percent) ? 0.0 : std::clamp ((double) percent / 100.0, 0.0, 1.0);
     return 0.95 * std::pow (12.0 / 0.95, u);
 }
 

@@ -62,10 +62,9 @@ int shapeFoundryTransient (QuorvalenEngine& engine, std::int32_t id, float amoun
     const double r = entry->sampleRate;
     if (! (r > 0.0) || entry->buffer->getNumSamples() < 1)
         return badRate;
-    float a = finiteOr (amountPercent, 0.0f) / 100.0f;
+    const float a = clampOr (amountPercent / 100.0f, -1.0f, 1.0f, 0.0f);
     if (! (a > 0.0f))
         return done;
-    a = std::min (a, 1.0f);
     detachPlaybackOf (engine, id);
 
     std::int64_t samples = entry->buffer->getNumSamples();
@@ -102,10 +101,7 @@ int shapeFoundryTransient (QuorvalenEngine& engine, std::int32_t id, float amoun
 
 int applyFoundryLayerHeat (QuorvalenEngine& engine, std::int32_t id, float amountPercent, int mode, bool bodyVariant)
 {
-    float a = finiteOr (amountPercent, 0.0f) / 100.0f;
-    if (a < 0.0f)
-        return done;
-    a = std::min (a, 1.0f);
+    const float a = clampOr (amountPercent / 100.0f, -1.0f, 1.0f, 0.0f);
     if (a <= 0.0001f)
         return done;
     return withEntryForWriting (engine, id, Needs::buffer, [&] (CacheEntry& entry) {
@@ -116,7 +112,7 @@ int applyFoundryLayerHeat (QuorvalenEngine& engine, std::int32_t id, float amoun
 
 int applyFoundryStereoWidth (QuorvalenEngine& engine, std::int32_t id, float widthPercent)
 {
-    const float w = std::clamp (finiteOr (widthPercent, 0.0f) / 100.0f, -1.0f, 1.0f);
+    const float w = clampOr (widthPercent / 100.0f, -1.0f, 1.0f, 0.0f);
     if (std::abs (w) <= 0.0001f)
         return done;
     return withEntryForWriting (engine, id, Needs::buffer, [&] (CacheEntry& entry) {

@@ -15,6 +15,8 @@ std::unique_ptr<juce::AudioBuffer<float>> joinSounds (const juce::AudioBuffer<fl
                                                       const juce::AudioBuffer<float>& b, double rb, float joinMs,
                                                       float crossfadeMs)
 {
+    if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
+        return nullptr;
     const int channels = std::max (a.getNumChannels(), b.getNumChannels());
     const std::int64_t aLength = a.getNumSamples(), bLength = b.getNumSamples();
     // A join or crossfade too long for any buffer makes the result too long (refused below).
@@ -104,6 +106,9 @@ int playBodyTailMorph (QuorvalenEngine& engine, std::int32_t firstId, std::int32
     const auto pair = findMorphPair (engine, firstId, secondId);
     if (pair.code != done)
         return pair.code;
+    // Refused before playback stops or anything is allocated.
+    if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
+        return morphFailed;
     if (play)
         stopEnginePlayback (engine);
     try
@@ -137,6 +142,8 @@ int joinFoundryLayers (QuorvalenEngine& engine, std::int32_t firstId, std::int32
             const auto pair = findMorphPair (engine, firstId, secondId);
             if (pair.code != done)
                 return pair.code;
+            if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
+                return morphFailed;
             a.makeCopyOf (*pair.first->buffer);
             b.makeCopyOf (*pair.second->buffer);
             ra = pair.first->sampleRate;

@@ -27,15 +27,17 @@ bool findCoherentPhaseHandover (const float* a, std::int64_t aLength, std::int64
 void constantQHandover (const float* a, const float* b, std::int64_t n, double sampleRate, float* out);
 
 // Joins a (rate ra) and b (resampled to ra) at joinMs with a crossfade of
-// crossfadeMs. Non-finite or negative times count as 0. Null when the result
-// would be longer than a buffer can hold. Logs the coherent handovers.
+// crossfadeMs. Non-finite or negative times count as 0. Null when a time is past
+// the Foundry's limit or the result would be longer than a buffer can hold. Logs
+// the coherent handovers.
 std::unique_ptr<juce::AudioBuffer<float>> joinSounds (const juce::AudioBuffer<float>& a, double ra,
                                                       const juce::AudioBuffer<float>& b, double rb, float joinMs,
                                                       float crossfadeMs);
 
 // The host's morph: joins two cached entries and, with play, plays the result as
 // the engine's playback buffer (engine mutex held throughout). 0, or 1 not ready,
-// 2/3 first/second id unknown, 4 no buffer, 5 bad rate, 6 no audio, 7 failed.
+// 2/3 first/second id unknown, 4 no buffer, 5 bad rate, 6 no audio, 7 failed (a
+// time past the Foundry's limit is refused so before playback stops).
 int playBodyTailMorph (QuorvalenEngine& engine, std::int32_t firstId, std::int32_t secondId, float joinMs,
                        float crossfadeMs, bool play);
 

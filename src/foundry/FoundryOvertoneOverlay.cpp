@@ -22,8 +22,8 @@ int renderOvertoneLayer (QuorvalenEngine& engine, const OvertoneOverlay& o)
             engine, overtoneLayerId, { o.highPassOn, o.highPassHz, 0.0f, o.lowPassOn, o.lowPassHz, 0.0f }))
         return code;
 
-    float a = finiteOr (o.drivePercent, 0.0f) / 100.0f;
-    if (a >= 0.0f && (a = std::min (a, 1.0f)) > 0.0001f)
+    const float a = clampOr (o.drivePercent / 100.0f, -1.0f, 1.0f, 0.0f);
+    if (a > 0.0001f)
     {
         const int code = withEntryForWriting (engine, overtoneLayerId, Needs::buffer, [&] (CacheEntry& entry) {
             const float d = 1.0f + 11.0f * a;
@@ -72,6 +72,8 @@ int mixOvertone (std::unique_ptr<juce::AudioBuffer<float>>& slot, const juce::Au
     auto* preview = slot.get();
     if (preview == nullptr || preview->getNumSamples() < 1)
         return noPreviewBuffer;
+    if (beyondFoundryLimit (o.overlayStartMs) || beyondFoundryLimit (o.overlayEndMs))
+        return noPreviewBuffer; // a preview lengthened past the limit
     const float startMs = std::max (finiteOr (o.overlayStartMs, 0.0f), 0.0f);
     const float endMs = std::max (finiteOr (o.overlayEndMs, startMs), startMs);
     std::int64_t p0 = samplesFromMs (startMs, r, maxBufferSamples + 1);

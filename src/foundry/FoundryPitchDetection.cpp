@@ -5,9 +5,28 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace quorvalen::foundry
 {
+
+namespace
+{
+// Normalised correlation of x with itself `lag` samples later, over every second
+// sample of the window.
+double correlationAt (const float* x, std::int64_t window, std::int64_t lag)
+{
+    double xy = 0.0, xx = 0.0, yy = 0.0;
+    for (std::int64_t i = 0; i < window - lag; i += 2)
+    {
+        const double a = x[i], b = x[i + lag];
+        xy += a * b;
+        xx += a * a;
+        yy += b * b;
+    }
+    return xy / std::sqrt (xx * yy + 1.0e-12);
+}
+} // namespace
 
 float detectFoundryPitch (QuorvalenEngine& engine, std::int32_t id, float startMs)
 {
@@ -25,29 +44,52 @@ float detectFoundryPitch (QuorvalenEngine& engine, std::int32_t id, float startM
     if (window < 256)
         return 0.0f;
 
+    // Lags from 1500 Hz (rounded up, so no reading lies above it) down to 45 Hz.
     const auto* x = buffer.getReadPointer (0) + s;
-    const auto shortest = (std::int64_t) (sr / 1500.0);
+    const auto shortest = std::max<std::int64_t> ((std::int64_t) std::ceil (sr / 1500.0), 1);
     const auto longest = std::min<std::int64_t> ((std::int64_t) (sr / 45.0), window / 2);
+    if (longest < shortest)
+        return 0.0f;
+
+    // r also two lags beyond each end, so that a peak just outside the range is
+    // told from a slope running into it.
+    const std::int64_t lo = std::max<std::int64_t> (shortest - 2, 1), hi = longest + 2;
+    std::vector<double> r ((size_t) (hi - lo + 1));
+    for (std::int64_t lag = lo; lag <= hi; ++lag)
+        r[(size_t) (lag - lo)] = correlationAt (x, window, lag);
+    const auto at = [&] (std::int64_t lag) { return r[(size_t) (lag - lo)]; };
+
     double best = 0.0;
-    std::int64_t bestLag = 0;
     for (std::int64_t lag = shortest; lag <= longest; ++lag)
-    {
-        double xy = 0.0, xx = 0.0, yy = 0.0;
-        for (std::int64_t i = 0; i < window - lag; i += 2)
-        {
-            const double a = x[i], b = x[i + lag];
-            xy += a * b;
-            xx += a * a;
-            yy += b * b;
-        }
-        const double r = xy / std::sqrt (xx * yy + 1.0e-12);
-        if (r > best) // strictly: the shortest lag wins a tie
-        {
-            best = r;
-            bestLag = lag;
-        }
-    }
-    return best > 0.28 && bestLag >= 1 ? (float) (sr / (double) bestLag) : 0.0f;
+        best = std::max (best, at (lag));
+    if (! (best > 0.28))
+        return 0.0f;
+
+    // Every multiple of the period correlates about as well as the period itself,
+    // so the longest of them must not win by a hair: the answer is the shortest
+    // peak that comes within 3 % of the highest one. A peak's height is read from
+    // the parabola through it and its neighbours, because a whole-sample lag falls
+    // beside the true period by up to half a sample and a bright sound's peak is
+    // narrow.
+    const auto isPeak = [&] (std::int64_t lag) {
+        return (lag - 1 < lo || at (lag) > at (lag - 1)) && (lag + 1 > hi || at (lag) >= at (lag + 1));
+    };
+    const auto height = [&] (std::int64_t lag) {
+        if (lag - 1 < lo || lag + 1 > hi)
+            return at (lag);
+        const double a = at (lag - 1), b = at (lag), c = at (lag + 1);
+        const double curve = 2.0 * b - a - c;
+        return curve > 0.0 ? b + (c - a) * (c - a) / (8.0 * curve) : b;
+    };
+    const std::int64_t first = std::max (shortest - 1, lo), last = longest + 1;
+    double highest = 0.0;
+    for (std::int64_t lag = first; lag <= last; ++lag)
+        if (isPeak (lag))
+            highest = std::max (highest, height (lag));
+    for (std::int64_t lag = first; lag <= last; ++lag)
+        if (isPeak (lag) && height (lag) >= 0.97 * highest)
+            return (float) (sr / (double) std::clamp (lag, shortest, longest));
+    return 0.0f;
 }
 
 } // namespace quorvalen::foundry

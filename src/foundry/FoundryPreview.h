@@ -44,9 +44,14 @@ struct FinishedPreview
 // Takes a finished preview into the engine; runs with the engine mutex held.
 using PreviewInstall = std::function<void (FinishedPreview&)>;
 
+// A time of a layer in use (join points, crossfades, overlay times) or the
+// length asks for more than the Foundry makes (10 minutes at the render rate).
+bool previewTimeBeyondLimit (const FoundryPreviewArgs& args);
+
 // The renderer: holds the render lock, renders (or reuses the cached preview)
 // into a buffer of its own and hands the result to `install` under the engine
-// mutex. 0 or the first failing stage's code.
+// mutex. 0 or the first failing stage's code; 7 before anything (playback
+// stopped included) when a time of a layer in use is past the Foundry's limit.
 int renderFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args, bool liveFilter, bool stopFirst,
                           const PreviewInstall& install);
 
@@ -58,12 +63,14 @@ int playCachedFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs&
 // 0, 1 nothing attached or not ready, the renderer's code, or 7.
 int refreshFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args);
 
-// Renders and writes a 24-bit WAV file. 0, 8 no path, the renderer's code, 7 no
+// Renders and writes a 24-bit WAV file. 0, 8 no path (null, empty or not UTF-8),
+// 7 a time past the limit (both before playback stops), the renderer's code, 7 no
 // preview, 5 bad rate, 9 stream, 10 writer, 11 write failed.
 int exportFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args, const char* path);
 
 // The finish on the render's own buffer: final pitch, length, character and the
-// end fade. Null when there is nothing to finish.
+// end fade. Null when there is nothing to finish or lengthMs is past the
+// Foundry's limit; a lengthMs that is not a number sets no length.
 std::unique_ptr<juce::AudioBuffer<float>> finaliseFoundryPreview (const juce::AudioBuffer<float>& rendered, double rate,
                                                                   float lengthMs, float minimumFadeMs,
                                                                   float finalSemitones, float character);

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryPreview.h"
+#include "io/Utf8.h"
 #include "io/WavWriter.h"
 
 namespace quorvalen::foundry
@@ -54,11 +55,12 @@ int writeCode (WavWriteResult result)
 int exportFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& args, const char* path)
 {
     logLine ("[FOUNDRY DIAG] E01 export ENTER\n");
-    if (path == nullptr || *path == '\0')
+    // Checked before any conversion: the audio library's UTF-8 reader trusts its input.
+    if (! io::isValidUtf8 (path) || *path == '\0')
         return noPath;
     const auto target = juce::String::fromUTF8 (path);
-    if (target.isEmpty())
-        return noPath; // not UTF-8
+    if (previewTimeBeyondLimit (args))
+        return noPreviewBuffer; // refused as the renderer would, but before playback stops
 
     const auto renderLock = lockRender (engine);
     {

@@ -16,14 +16,18 @@ std::unique_ptr<juce::AudioBuffer<float>> finaliseFoundryPreview (const juce::Au
     const std::int64_t samples = in.getNumSamples();
     if (samples < 1 || in.getNumChannels() < 1 || ! (r > 0.0) || ! std::isfinite (r))
         return nullptr;
+    if (beyondFoundryLimit (lengthMs))
+        return nullptr;
     const double ratio = pitchRatio (finalSemitones);
-    const double lExact = lengthMs > 0.0f ? std::round (std::max ((double) lengthMs, 1.0) * r / 1000.0)
-                                          : std::round ((double) samples / ratio);
+    // A length that is not a number (infinite included) leaves the sound's own.
+    const bool lengthSet = std::isfinite (lengthMs) && lengthMs > 0.0f;
+    const double lExact =
+        lengthSet ? std::round (std::max ((double) lengthMs, 1.0) * r / 1000.0) : std::round ((double) samples / ratio);
     if (! (lExact <= (double) maxBufferSamples))
-        return nullptr; // a length no buffer can hold (infinite or huge)
+        return nullptr; // a length no buffer can hold
     const auto l = std::max<std::int64_t> ((std::int64_t) lExact, 1);
 
-    const double c = std::clamp ((double) finiteOr (characterPercent, 0.0f) / 100.0, 0.0, 1.0);
+    const double c = std::isnan (characterPercent) ? 0.0 : std::clamp ((double) characterPercent / 100.0, 0.0, 1.0);
     const double u = std::clamp ((c - 0.3) / 0.7, 0.0, 1.0);
     const double k = c > 0.3 ? 1.0 - std::pow (u, 1.35) * 0.7 : 1.0;
     const auto n = std::max<std::int64_t> (1, std::llround ((float) l * (float) k));

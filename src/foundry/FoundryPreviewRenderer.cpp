@@ -204,7 +204,9 @@ int renderAfterCacheTest (Render& r, PreviewCompletion& completion, const Previe
     auto& e = r.engine;
     const auto& a = r.a;
     const bool body = a.i (2) >= 1, tail = a.i (3) >= 1;
-    const float p4 = a.f (4), p5 = a.f (5), p55 = a.f (55);
+    const float p4 = a.f (4), p5 = a.f (5);
+    // A length that is not a number, infinite included, sets nothing.
+    const float p55 = std::isfinite (a.f (55)) ? a.f (55) : std::numeric_limits<float>::quiet_NaN();
     const float transientBase = body ? atLeast (p4, 1.0f) : (tail ? atLeast (p5, 1.0f) : atLeast (p55, 0.0f));
     const float bodyBase = tail ? atLeast (p5 - p4, 1.0f) : (p55 > p4 ? atLeast (p55 - p4, 1.0f) : 0.0f);
     const float tailBase = p55 > p5 ? atLeast (p55 - p5, 1.0f) : 0.0f;
@@ -269,11 +271,22 @@ int renderAfterCacheTest (Render& r, PreviewCompletion& completion, const Previe
 
 } // namespace
 
+bool previewTimeBeyondLimit (const FoundryPreviewArgs& a)
+{
+    const bool body = a.i (2) >= 1, tail = a.i (3) >= 1, overtone = a.i (42) >= 1;
+    return beyondFoundryLimit (a.f (55)) || (body && (beyondFoundryLimit (a.f (4)) || beyondFoundryLimit (a.f (6))))
+        || (tail && (beyondFoundryLimit (a.f (5)) || beyondFoundryLimit (a.f (7))))
+        || (overtone && (beyondFoundryLimit (a.f (43)) || beyondFoundryLimit (a.f (44))));
+}
+
 int renderFoundryPreview (QuorvalenEngine& engine, const FoundryPreviewArgs& a, bool liveFilter, bool stopFirst,
                           const PreviewInstall& install)
 {
     const auto renderLock = lockRender (engine);
     diag ("01 playCachedFoundryPreview ENTER");
+    // Refused before playback stops or anything is allocated.
+    if (previewTimeBeyondLimit (a))
+        return noPreviewBuffer;
     if (stopFirst)
     {
         const auto lock = lockEngine (engine);

@@ -2,6 +2,7 @@
 // its lanes rendered in, then played through the live character and filters.
 #include "foundry/FoundryAudition.h"
 
+#include "foundry/FoundryAuditionCharacterSource.h"
 #include "foundry/FoundryAutomation.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryLayerStages.h"
@@ -11,7 +12,10 @@ namespace quorvalen::foundry
 
 int playFoundryRegion (QuorvalenEngine& engine, const RegionAudition& r)
 {
-    // Kinds 0..2 are layers with lanes; 3 (overtone) and above have none.
+    // Kinds 0..2 are layers with lanes, 3 the overtone; any other kind would reach
+    // the live character as a mode of its own, so it is refused before anything.
+    if ((std::uint32_t) r.kind > (std::uint32_t) FoundryAuditionCharacterSource::overtoneMode)
+        return badLayer;
     const bool layer = (std::uint32_t) r.kind < (std::uint32_t) foundryLayerCount;
     const auto has = [&] (int parameter) {
         return layer && hasFoundryAutomationLane (engine, (std::uint32_t) r.kind, (std::uint32_t) parameter);

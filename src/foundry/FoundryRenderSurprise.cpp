@@ -4,6 +4,7 @@
 #include "dsp/stretch/StretchUtility.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryNonlinear.h"
+#include "foundry/FoundryStageMath.h"
 
 #include <chrono>
 #include <cmath>
@@ -229,6 +230,14 @@ int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float a, floa
     const auto found = lookupEntry (engine, id, Needs::bufferAndRate);
     if (found.entry == nullptr)
         return found.code == unknownId ? -2 : (found.code == noBuffer ? -3 : -4);
+    // Each call may make the sound up to five times longer: a result past the
+    // Foundry's limit is refused before anything changes.
+    if (const float ib = intensity (b); ib > 0.0f)
+    {
+        const double grown = std::ceil ((double) found.entry->buffer->getNumSamples() * (1.0 + 4.0 * (ib / 100.0)));
+        if (grown > (double) maxFoundrySamples (found.entry->sampleRate))
+            return -5;
+    }
     advanceFoundryGeneration (engine);
     try
     {

@@ -23,7 +23,8 @@ bool renderSurprise (juce::AudioBuffer<float>& audio, double sampleRate, float i
 
 // Takes the engine mutex. Works on a copy of the entry and swaps it in only on
 // success, stopping playback of the entry first. 0, -2 unknown id, -3 no buffer,
-// -4 bad rate, -5 failed (the entry is unchanged).
+// -4 bad rate, -5 failed (the entry is unchanged; a result past the Foundry's
+// limit is refused before anything, the generation included, changes).
 int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float intensityA, float intensityB,
                          std::int32_t stretchMode, std::int32_t order);
 

@@ -1,7 +1,7 @@
 #pragma once
-// Small numeric rules the Foundry stages share: neutral values for non-finite
-// arguments, milliseconds to samples without overflow, linear reads and the
-// region window's gain.
+// Small numeric rules the Foundry stages share: neutral values for arguments that
+// are not numbers, the limit on lengths made from times, milliseconds to samples
+// without overflow, linear reads and the region window's gain.
 #include "core/Units.h"
 #include "dsp/LinearResample.h"
 
@@ -18,10 +18,16 @@ inline float finiteOr (float value, float neutral) noexcept
     return std::isfinite (value) ? value : neutral;
 }
 
-// A percentage as a fraction in [0, 1]; NaN as 0.
+// value limited to [lo, hi]: an infinity takes the nearer end, NaN the neutral value.
+inline float clampOr (float value, float lo, float hi, float neutral) noexcept
+{
+    return std::isnan (value) ? neutral : std::clamp (value, lo, hi);
+}
+
+// A percentage as a fraction in [0, 1]; NaN as 0, +inf as 1.
 inline float unitFraction (float percent) noexcept
 {
-    return std::clamp (finiteOr (percent, 0.0f) / 100.0f, 0.0f, 1.0f);
+    return clampOr (percent / 100.0f, 0.0f, 1.0f, 0.0f);
 }
 
 // llround(ms x rate / 1000) limited to [0, upper] (NaN as 0).
@@ -32,6 +38,24 @@ inline std::int64_t samplesFromMs (double ms, double rate, std::int64_t upper) n
 
 // A sample count a juce::AudioBuffer can hold.
 inline constexpr std::int64_t maxBufferSamples = std::numeric_limits<int>::max();
+
+// The longest sound the Foundry makes from a time argument or grows by render
+// surprise: 10 minutes at the render rate (about 230 MB of 48 kHz stereo). A
+// longer one is refused before anything is allocated.
+inline constexpr double maxFoundrySeconds = 600.0;
+
+// A time argument that asks for more than that. NaN and the infinities do not:
+// they take their neutral values.
+inline bool beyondFoundryLimit (float ms) noexcept
+{
+    return std::isfinite (ms) && (double) ms > 1000.0 * maxFoundrySeconds;
+}
+
+// The limit in samples at `rate`.
+inline std::int64_t maxFoundrySamples (double rate) noexcept
+{
+    return (std::int64_t) std::floor (maxFoundrySeconds * rate);
+}
 
 using dsp::linearSampleAt;
 

@@ -4,6 +4,8 @@
 #include "engine/QuorvalenEngine.h"
 #include "foundry/FoundryCodes.h"
 
+#include <climits>
+
 using namespace qvtest;
 using namespace std::chrono_literals;
 using quorvalen::engine;
@@ -165,6 +167,85 @@ TEST_F (FoundryAudition, LiveAuditionFiltersAndCodes)
     EXPECT_EQ (quorvalen_engine_set_foundry_audition_filters (1, 100, 0, 0, 0, 0), 1);
     EXPECT_EQ (r.play(), 1);
     EXPECT_EQ (quorvalen_engine_set_foundry_audition_character (0, 100, 0, 0, 0, 0, 0, 0, 0), 0);
+}
+
+TEST_F (FoundryAudition, AKindOutsideTheFourLayersIsRefusedAndChangesNothing)
+{
+    const int id = cache (sine (300.0, 48000.0, 48000 * 3, 0.3f));
+    ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
+    ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (0, 100, 2, 0, 0, 0, 0, 0, 0), 0);
+    for (const int kind : { -1, 4, 99999, INT_MIN, INT_MAX })
+    {
+        Region r;
+        r.id = id;
+        r.kind = kind;
+        EXPECT_EQ (r.play(), 8) << kind;
+    }
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) id);
+    double p = 0, l = 0;
+    uint32_t playing = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+    EXPECT_EQ (playing, 1u);
+    EXPECT_EQ (engine().foundry.auditionCharacterSource.mode.load(), 2);
+    EXPECT_EQ (engine().cache.entries.count ((uint32_t) quorvalen::foundry::regionAuditionId), 0u);
+
+    // The kind is tested first, also before init.
+    quorvalen_engine_shutdown();
+    EXPECT_EQ ((Region { id, 0, 100, 0, 0, 20, 0, 0, 20000, 0, 4 }).play(), 8);
+}
+
+TEST_F (FoundryAudition, InfinitiesTakeTheNearerEndOfTheLiveClamps)
+{
+    // Pitch (of the main preview too) and level of the live character.
+    ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (INFINITY, INFINITY, -1, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_DOUBLE_EQ (engine().playback.resamplingSource.getResamplingRatio(), 4.0);
+    EXPECT_DOUBLE_EQ (engine().playback.playhead.speed.load(), 4.0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 4.0);
+    EXPECT_FLOAT_EQ (engine().foundry.auditionCharacterSource.level.load(), 1.5f);
+    ASSERT_EQ (quorvalen_engine_set_foundry_audition_character (-INFINITY, -INFINITY, -1, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 0.25);
+    EXPECT_EQ (engine().foundry.auditionCharacterSource.level.load(), 0.0f);
+    ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (INFINITY), 0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 4.0);
+    ASSERT_EQ (quorvalen_engine_set_foundry_main_preview_pitch (std::nanf ("")), 0);
+    EXPECT_DOUBLE_EQ (engine().playback.mainPreviewSpeed.load(), 1.0);
+
+    // The main preview's region filters.
+    ASSERT_EQ (
+        quorvalen_engine_set_foundry_main_preview_region_filters (0, 1, INFINITY, INFINITY, 1, -INFINITY, -INFINITY),
+        0);
+    const auto& slot = engine().foundry.regionFilterSource.slots[0];
+    EXPECT_EQ (slot.highPassHz.load(), 20000.0f);
+    EXPECT_EQ (slot.highPassResonance.load(), 100.0f);
+    EXPECT_EQ (slot.lowPassHz.load(), 20.0f);
+    EXPECT_EQ (slot.lowPassResonance.load(), 0.0f);
+
+    // The region window of an audition: +inf fades over the whole region, as 100 % does.
+    Region w;
+    w.id = cache (sine (500.0, 48000.0, 9600, 0.5f));
+    const auto region = [&] {
+        std::lock_guard lock (engine().engineMutex);
+        juce::AudioBuffer<float> copy;
+        copy.makeCopyOf (*engine().cache.entries.at ((uint32_t) quorvalen::foundry::regionAuditionId).buffer);
+        return copy;
+    };
+    w.regionStart = w.regionEnd = 100.0f;
+    ASSERT_EQ (w.play(), 0);
+    const auto full = region();
+    w.regionStart = w.regionEnd = INFINITY;
+    ASSERT_EQ (w.play(), 0);
+    const auto infinite = region();
+    ASSERT_EQ (infinite.getNumSamples(), full.getNumSamples());
+    for (int i = 0; i < full.getNumSamples(); i += 7)
+        ASSERT_EQ (infinite.getSample (0, i), full.getSample (0, i)) << i;
+
+    // The overtone drive on the audio thread: +inf drives as 100 % does.
+    Region o;
+    o.id = cache (sine (500.0, 48000.0, 48000 * 3, 0.5f));
+    o.kind = 3;
+    o.drive = INFINITY;
+    EXPECT_NEAR (peak (steady ([&] { ASSERT_EQ (o.play(), 0); })), ceiling (std::tanh (6.0f) / std::tanh (12.0f)),
+                 0.02f);
 }
 
 TEST_F (FoundryAudition, RegionAuditionAgainWhileTheFirstPlays)

@@ -56,7 +56,9 @@ TEST_F (FoundryLayerStages, CutLengthsPitchLevelAndCodes)
     ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, 24.0f, 100.0f, 999.99f, false), 0);
     EXPECT_EQ (samplesOf (layer), 1);
     ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, 12.0f, 100.0f, INFINITY, false), 0);
-    EXPECT_EQ (samplesOf (layer), 24000); // a non-finite start counts as 0 ms
+    EXPECT_EQ (samplesOf (layer), 1); // an infinite start is the end, as 1e9 ms is
+    ASSERT_EQ (renderFoundryProcessedRegion (engine(), id, layer, 12.0f, 100.0f, -INFINITY, false), 0);
+    EXPECT_EQ (samplesOf (layer), 24000);
 
     // Non-finite pitch, level and start take their neutral values.
     ASSERT_EQ (

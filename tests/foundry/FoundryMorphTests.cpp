@@ -1,10 +1,12 @@
 // The body/tail join through the morph export: exact concatenation, the coherent
 // handover of identical signals, the constant-Q handover of short overlaps, rates
-// and channel counts, and the codes.
+// and channel counts, the codes and the limit on times.
 #include "HeadlessEngineFixture.h"
+#include "MemoryCap.h"
 
 #include "engine/QuorvalenEngine.h"
 
+#include <chrono>
 #include <cmath>
 
 using namespace qvtest;
@@ -141,9 +143,37 @@ TEST_F (FoundryMorph, CodesAndUnusableTimes)
     EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, INFINITY, 5.0f), 0); // non-finite counts as 0
     EXPECT_EQ (joined().getNumSamples(), 4800);
     EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, NAN, NAN), 0);
-    EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, -5.0f, 1e30f), 0);
+    EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, -5.0f, 0.0f), 0);
+    EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, -5.0f, 1e30f), 7); // past the limit
     quorvalen_engine_shutdown();
     EXPECT_EQ (quorvalen_engine_play_body_tail_morph (id, id, 10.0f, 5.0f), 1);
+}
+
+TEST_F (FoundryMorph, TimesPastTenMinutesAreRefusedBeforePlaybackStops)
+{
+    // At 8 kHz ten minutes are 4.8 M samples: the limit itself still joins.
+    const int a = cache (sine (50.0, 8000.0, 800, 0.5f, 1), 8000.0);
+    ASSERT_EQ (quorvalen_engine_play_body_tail_morph (a, a, 600000.0f, 600000.0f), 0);
+    EXPECT_EQ (joined().getNumSamples(), 4800000 + 800);
+
+    const int playing = cache (sine (440.0, 48000.0, 48000 * 5));
+    ASSERT_EQ (quorvalen_engine_play_cached (playing, 0.0f, 100.0f), 0);
+    const long peak = peakResidentBytes();
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& [join, crossfade] :
+         { std::pair { 600001.0f, 0.0f }, std::pair { 0.0f, 600001.0f }, std::pair { 1.0e7f, 1.0e7f },
+           std::pair { 1.0e7f, 0.0f }, std::pair { 0.0f, 1.0e7f } })
+    {
+        EXPECT_EQ (quorvalen_engine_play_body_tail_morph (a, a, join, crossfade), 7) << join << " " << crossfade;
+        EXPECT_EQ (quorvalen_engine_play_transient_body_morph (a, a, join, crossfade), 7);
+    }
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::seconds (2));
+    EXPECT_LT (peakResidentBytes() - peak, 32L << 20);
+    EXPECT_EQ (engine().playback.playingCacheId, (uint32_t) playing);
+    double p = 0, l = 0;
+    uint32_t on = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &on);
+    EXPECT_EQ (on, 1u);
 }
 
 } // namespace

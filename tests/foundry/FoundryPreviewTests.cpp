@@ -1,11 +1,13 @@
 // The preview renderer and its cache through the exports: the log lines of each
 // road, preview lengths, cache hits with byte-identical files and every miss,
-// unknown sources and unusable arguments.
+// unknown sources, unusable arguments, infinities and times past the limit.
 #include "FoundryPreviewCall.h"
 #include "HeadlessEngineFixture.h"
+#include "MemoryCap.h"
 
 #include "engine/QuorvalenEngine.h"
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -247,14 +249,158 @@ TEST_F (FoundryPreview, UnusableArgumentsAreNeutralOrRefused)
     FoundryPreviewCall call;
     call.transientId = cache (sine (300.0, 48000.0, 4800));
     call.finalPitch = NAN;
-    call.tPitch = INFINITY;
+    call.tPitch = INFINITY; // the clamp's end, +24 semitones
     call.character = NAN;
     call.bodyJoinMs = NAN;
-    EXPECT_EQ (exportedLength (call), 4800);
+    EXPECT_EQ (exportedLength (call), 1200);
     call.lengthMs = 1e30f;
     EXPECT_EQ (call.exportTo (path ("huge.wav").c_str()), 7);
-    call.lengthMs = INFINITY;
-    EXPECT_EQ (call.play(), 7);
+    call.lengthMs = INFINITY; // sets no length, as NaN
+    EXPECT_EQ (call.play(), 0);
+    EXPECT_EQ (exportedLength (call), 1200);
+    EXPECT_FALSE (hasNegativeIds());
+}
+
+TEST_F (FoundryPreview, InfinitiesTakeTheNearerEndOfEachClamp)
+{
+    // Every layer, filter and stage on, so that each argument is used; an infinite
+    // or NaN argument must render exactly as the value it stands for.
+    const auto shortSine = [&] (double hz) { return cache (sine (hz, 48000.0, 2400, 0.4f)); };
+    FoundryPreviewCall base;
+    base.transientId = shortSine (300.0);
+    base.bodyId = shortSine (200.0);
+    base.tailId = shortSine (150.0);
+    base.overtoneId = shortSine (900.0);
+    base.bodyJoinMs = 30;
+    base.tailJoinMs = 60;
+    base.tShaping = 30;
+    base.bHeat = 30;
+    base.tailHeat = 30;
+    base.tailWidth = 50;
+    base.tHpOn = base.bHpOn = base.tailHpOn = base.overtoneHpOn = 1;
+    base.tLpOn = base.bLpOn = base.tailLpOn = base.overtoneLpOn = 1;
+    base.tHpHz = base.bHpHz = base.tailHpHz = base.overtoneHpHz = 100;
+    base.tLpHz = base.bLpHz = base.tailLpHz = base.overtoneLpHz = 6000;
+    base.tHpRes = base.tLpRes = base.bHpRes = base.bLpRes = base.tailHpRes = base.tailLpRes = 30;
+    base.overlayEndMs = 40;
+    base.overtoneDrive = 30;
+    base.overtoneFadeIn = base.overtoneFadeOut = 20;
+    base.character = 20;
+
+    using C = FoundryPreviewCall;
+    struct Row
+    {
+        const char* name;
+        float C::*field;
+        float low, high, nan; // what -inf, +inf and NaN stand for
+    };
+    const float far = 1.0e9f; // past every source's end, above every cutoff
+    const Row rows[] = {
+        { "tPitch", &C::tPitch, -24, 24, 0 },
+        { "tLevel", &C::tLevel, 0, 100, 100 },
+        { "tStartMs", &C::tStartMs, 0, far, 0 },
+        { "tShaping", &C::tShaping, 0, 100, 0 },
+        { "tHpHz", &C::tHpHz, 20, far, 20 },
+        { "tHpRes", &C::tHpRes, 0, 100, 0 },
+        { "tLpHz", &C::tLpHz, 20, far, far },
+        { "tLpRes", &C::tLpRes, 0, 100, 0 },
+        { "bPitch", &C::bPitch, -24, 24, 0 },
+        { "bLevel", &C::bLevel, 0, 100, 100 },
+        { "bStartMs", &C::bStartMs, 0, far, 0 },
+        { "bHeat", &C::bHeat, 0, 100, 0 },
+        { "bHpHz", &C::bHpHz, 20, far, 20 },
+        { "bHpRes", &C::bHpRes, 0, 100, 0 },
+        { "bLpHz", &C::bLpHz, 20, far, far },
+        { "bLpRes", &C::bLpRes, 0, 100, 0 },
+        { "tailPitch", &C::tailPitch, -24, 24, 0 },
+        { "tailLevel", &C::tailLevel, 0, 100, 100 },
+        { "tailStartMs", &C::tailStartMs, 0, far, 0 },
+        { "tailHeat", &C::tailHeat, 0, 100, 0 },
+        { "tailWidth", &C::tailWidth, -100, 100, 0 },
+        { "tailHpHz", &C::tailHpHz, 20, far, 20 },
+        { "tailHpRes", &C::tailHpRes, 0, 100, 0 },
+        { "tailLpHz", &C::tailLpHz, 20, far, far },
+        { "tailLpRes", &C::tailLpRes, 0, 100, 0 },
+        // Join points and crossfades have no upper bound: every non-number is 0.
+        { "bodyJoinMs", &C::bodyJoinMs, 0, 0, 0 },
+        { "tailJoinMs", &C::tailJoinMs, 0, 0, 0 },
+        { "tbXfadeMs", &C::tbXfadeMs, 0, 0, 0 },
+        { "ctXfadeMs", &C::ctXfadeMs, 0, 0, 0 },
+        { "overlayStartMs", &C::overlayStartMs, 0, 0, 0 },
+        { "overlayEndMs", &C::overlayEndMs, 0, 0, 0 }, // the start: nothing mixed
+        { "overtoneStartMs", &C::overtoneStartMs, 0, far, 0 },
+        { "overtonePitch", &C::overtonePitch, -24, 24, 0 },
+        { "overtoneLevel", &C::overtoneLevel, 0, 100, 100 },
+        { "overtoneDrive", &C::overtoneDrive, 0, 100, 0 },
+        { "overtoneFadeIn", &C::overtoneFadeIn, 0, 100, 0 },
+        { "overtoneFadeOut", &C::overtoneFadeOut, 0, 100, 0 },
+        { "overtoneHpHz", &C::overtoneHpHz, 20, far, 20 },
+        { "overtoneLpHz", &C::overtoneLpHz, 20, far, far },
+        { "lengthMs", &C::lengthMs, 0, 0, 0 }, // no length set: the sound's own
+        { "finalPitch", &C::finalPitch, -24, 24, 0 },
+        { "character", &C::character, 0, 100, 0 },
+    };
+    const auto a = path ("a.wav"), b = path ("b.wav");
+    for (const auto& row : rows)
+        for (const auto& [value, standsFor] :
+             { std::pair { -INFINITY, row.low }, std::pair { INFINITY, row.high }, std::pair { NAN, row.nan } })
+        {
+            SCOPED_TRACE (std::string (row.name) + " = " + std::to_string (value));
+            auto odd = base, plain = base;
+            odd.*row.field = value;
+            plain.*row.field = standsFor;
+            ASSERT_EQ (odd.exportTo (a.c_str()), 0);
+            ASSERT_EQ (plain.exportTo (b.c_str()), 0);
+            EXPECT_EQ (fileBytes (a), fileBytes (b));
+        }
+}
+
+TEST_F (FoundryPreview, TimesPastTenMinutesAreRefusedBeforeAnythingIsMade)
+{
+    // At 1 kHz ten minutes are 600000 samples: the limit itself still renders.
+    const auto shortSine = [&] (double hz) { return cache (sine (hz, 1000.0, 200, 0.5f, 1), 1000.0); };
+    FoundryPreviewCall call;
+    call.transientId = shortSine (50.0);
+    call.lengthMs = 600000.0f;
+    EXPECT_EQ (exportedLength (call), 600000);
+
+    call.lengthMs = 0.0f;
+    call.bodyId = shortSine (40.0);
+    call.tailId = shortSine (30.0);
+    call.overtoneId = shortSine (100.0);
+    call.bodyJoinMs = 100;
+    call.tailJoinMs = 150;
+    call.overlayEndMs = 100;
+    ASSERT_EQ (call.play (true), 0);
+
+    // Each time argument just past the limit, far past it and at the float's top.
+    using C = FoundryPreviewCall;
+    const long peak = peakResidentBytes();
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto time : { &C::bodyJoinMs, &C::tbXfadeMs, &C::tailJoinMs, &C::ctXfadeMs, &C::overlayStartMs,
+                             &C::overlayEndMs, &C::lengthMs })
+        for (const float ms : { 600001.0f, 1.0e7f, 3.0e38f })
+        {
+            SCOPED_TRACE (ms);
+            auto longer = call;
+            longer.*time = ms;
+            StderrCapture log;
+            EXPECT_EQ (longer.play(), 7);
+            EXPECT_EQ (longer.refresh(), 7);
+            EXPECT_FALSE (has (log.finish(), "02 audition filters disabled")); // refused before the render
+        }
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::seconds (2));
+    EXPECT_LT (peakResidentBytes() - peak, 32L << 20);
+
+    // An export is refused as well, without a file; the looping preview was never stopped.
+    auto longer = call;
+    longer.overlayEndMs = 1.0e7f;
+    EXPECT_EQ (longer.exportTo (path ("long.wav").c_str()), 7);
+    EXPECT_FALSE (juce::File (path ("long.wav")).exists());
+    uint32_t playing = 0;
+    double p = 0, l = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+    EXPECT_EQ (playing, 1u);
     EXPECT_FALSE (hasNegativeIds());
 }
 

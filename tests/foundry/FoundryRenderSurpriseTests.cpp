@@ -1,7 +1,8 @@
 // Render surprise through the exports: codes, the untouched cases, the 0.95 peak,
 // the 3-bit grid of the full crush, a failing stretch that leaves the sound as it
-// was, and a playing entry (run under ASan in CI).
+// was, growth past the limit, and a playing entry (run under ASan in CI).
 #include "HeadlessEngineFixture.h"
+#include "MemoryCap.h"
 
 #include "engine/QuorvalenEngine.h"
 
@@ -99,6 +100,37 @@ TEST_F (RenderSurprise, StretchKeepsThePitchAndAFailingStretchChangesNothing)
     const auto before = readBack (low);
     EXPECT_EQ (quorvalen_engine_apply_render_surprise (low, 100, 50, 1, 0), -5);
     EXPECT_TRUE (same (before, readBack (low)));
+}
+
+TEST_F (RenderSurprise, GrowthPastTenMinutesIsRefusedBeforeAnythingChanges)
+{
+    // 30 s at 1 kHz: a full crush makes 150 s; a second one would make 750 s, past
+    // the 600000 samples that ten minutes are at this rate.
+    const int id = cache (sine (30.0, 1000.0, 30000, 0.5f, 1), 1000.0);
+    ASSERT_EQ (quorvalen_engine_apply_render_surprise (id, 0, 100, 0, 0), 0);
+    const auto before = readBack (id);
+    ASSERT_EQ (before.getNumSamples(), 150000);
+    ASSERT_EQ (quorvalen_engine_play_cached (id, 0.0f, 100.0f), 0);
+    const std::uint64_t generation = engine().foundry.generation;
+    ASSERT_EQ (quorvalen_engine_apply_render_surprise (id, 50, 100, 0, 0), -5);
+
+    const long peak = peakResidentBytes();
+    for (int call = 0; call < 6; ++call)
+    {
+        EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, 0, 100, call % 2, call % 2), -5);
+        EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, 100, 80, 0, 1), -5); // 4.2 times: 630 s
+    }
+    EXPECT_LT (peakResidentBytes() - peak, 32L << 20);
+    EXPECT_EQ (engine().foundry.generation, generation);
+    double p = 0, l = 0;
+    uint32_t playing = 0;
+    quorvalen_engine_get_playback_telemetry (&p, &l, &playing);
+    EXPECT_EQ (playing, 1u);
+    EXPECT_TRUE (same (before, readBack (id)));
+
+    // What stays within the limit still works: 1.04 times is 156 s.
+    EXPECT_EQ (quorvalen_engine_apply_render_surprise (id, 0, 1, 0, 0), 0);
+    EXPECT_EQ (readBack (id).getNumSamples(), 156000);
 }
 
 TEST_F (RenderSurprise, PlayingEntryIsStoppedBeforeItsAudioIsReplaced)
