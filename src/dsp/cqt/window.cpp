@@ -65,9 +65,11 @@ double WindowShape::bump (double u) const
     if (! (std::abs (u) < cut_))
         return 0.0;
     // The Gaussian less the start of its own series at the cut, in
-    // y = (cut^2 - u^2) / (2 width^2): zero there with two vanishing derivatives.
+    // y = (cut^2 - u^2) / (2 width^2): zero there with four vanishing
+    // derivatives, so that the atoms' far tails stay short.
     const double y = (cut_ * cut_ - u * u) / (2.0 * width_ * width_);
-    return std::max (0.0, std::exp (-0.5 * u * u / (width_ * width_)) - floor_ * (1.0 + y + 0.5 * y * y));
+    const double series = 1.0 + y * (1.0 + y * (0.5 + y * (1.0 / 6.0 + y / 24.0)));
+    return std::max (0.0, std::exp (-0.5 * u * u / (width_ * width_)) - floor_ * series);
 }
 
 double WindowShape::tail (double y) const

@@ -4,9 +4,10 @@
 // w(d)^2 is a Gaussian-shaped bump averaged over one band width, so the squares
 // of windows one band apart sum to exactly the same value everywhere: the
 // synthesis windows are then the analysis windows scaled, and the synthesis
-// atoms keep the analysis atoms' shape and length. The bump is cut where w is
-// near maxError, with two vanishing derivatives: a step or a kink there would
-// ring in time far beyond the atom.
+// atoms keep the analysis atoms' shape and length. Its width makes w answer a
+// neighbour's centre as a Gaussian of the scale's standard deviation does. The
+// bump is cut where w is near 3 maxError, with four vanishing derivatives: a
+// step or a kink there would ring in time far beyond the atom.
 #pragma once
 
 #include <vector>
