@@ -213,15 +213,13 @@ inline __attribute__ ((always_inline)) F4 magnitude4 (F4 re, F4 im)
 }
 
 // One band's part of a tile of times, a lane per time: the coefficients as
-// they enter, A after the harmonic lock, B (locked in place), the blend terms of
-// each time and the mangle's smear lookups.
+// they enter, A after the harmonic lock, B (locked in place) and the mangle's
+// smear lookups.
 struct Lanes
 {
     static constexpr std::size_t size = 256;
     alignas (16) float aRe[size], aIm[size], lRe[size], lIm[size], bRe[size], bIm[size];
-    alignas (16) float m[size], spread[size];
     alignas (16) float xA[size], xB[size]; // band positions of the smear's lookups
-    alignas (16) std::int32_t t[size];     // times (below 2^31: lengths are ints)
     // The smear's lookups: per sound, sampleBands at each lane's band position
     // and time.
     struct Lookups
@@ -245,7 +243,7 @@ struct Lanes
                 bool same = x[k] >= 0.0f;
                 for (std::size_t l = 1; l < 4 && same; ++l)
                     same = x[k + l] >= 0.0f && (int) std::min (x[k + l], (float) last) == i0;
-                const __m128i t4 = _mm_load_si128 (reinterpret_cast<const __m128i*> (t + k));
+                const __m128i t4 = _mm_loadu_si128 (reinterpret_cast<const __m128i*> (t + k));
                 F4 re0, im0, re1, im1;
                 if (same && inside (lists.band (i0), t4, re0, im0)
                     && inside (lists.band (std::min (i0 + 1, last)), t4, re1, im1))
@@ -304,50 +302,93 @@ F4 lookupMagnitude4 (const Lanes::Lookups& l, std::size_t k)
     return magnitude4 (load (l.re + k), load (l.im + k));
 }
 
-// The law for lanes [0, count) of band b, into out.
-void morphLanes (const Law& law, Lanes& v, TimePoint* points, int b, const BandTerms& terms, std::size_t count,
-                 Complex* out)
+// What the vector pass reads per time, for a tile of times (padded so that the
+// last four lanes may be read whole).
+struct TileTimes
+{
+    static constexpr std::size_t size = 4096;
+    alignas (16) float m[size + 4], spread[size + 4];
+    alignas (16) std::int32_t t[size + 4]; // below 2^31: lengths are ints
+};
+
+// Splits four complex values into their real and imaginary parts, and back.
+void split4 (const Complex* z, float* re, float* im)
+{
+    const F4 lo = load (reinterpret_cast<const float*> (z)), hi = load (reinterpret_cast<const float*> (z + 2));
+    _mm_store_ps (re, _mm_shuffle_ps (lo, hi, _MM_SHUFFLE (2, 0, 2, 0)));
+    _mm_store_ps (im, _mm_shuffle_ps (lo, hi, _MM_SHUFFLE (3, 1, 3, 1)));
+}
+void join4 (F4 re, F4 im, Complex* z)
+{
+    _mm_storeu_ps (reinterpret_cast<float*> (z), _mm_unpacklo_ps (re, im));
+    _mm_storeu_ps (reinterpret_cast<float*> (z + 2), _mm_unpackhi_ps (re, im));
+}
+
+// The law for lanes [0, count) of band b: a (rewritten in place) and bIn hold
+// the coefficients, points, m, spread and t what each time shares. `mayLock` is
+// false when no time of the tile has a harmonic within reach of the band.
+void morphLanes (const Law& law, Lanes& v, TimePoint* points, const float* m, const float* spread,
+                 const std::int32_t* t, int b, const BandTerms& terms, bool mayLock, std::size_t count, Complex* a,
+                 const Complex* bIn)
 {
     const bool mangleBands = law.mangle && law.bandSteps;
-    // Scalar steps: the harmonic lock, and the mangle's band lookups.
-    for (std::size_t k = 0; k < count; ++k)
+    const std::size_t whole = count & ~(std::size_t) 3;
+    for (std::size_t k = 0; k < whole; k += 4)
     {
-        TimePoint& p = points[k];
-        Complex A { v.aRe[k], v.aIm[k] }, B { v.bRe[k], v.bIm[k] };
-        if (p.lock && p.near (b))
-        {
-            harmonicLock (law, p, b, A, B);
-            v.bRe[k] = B.real();
-            v.bIm[k] = B.imag();
-        }
-        v.lRe[k] = A.real();
-        v.lIm[k] = A.imag();
-        if (! mangleBands)
-            continue;
-        const float smear = terms.smear * p.spread;
-        if (smear > 0.001f)
-        {
-            const float d = 10.0f * smear;
-            // Clamped below at 0 here, as sampleBands clamps it.
-            v.xA[k] = std::max ((float) b + d, 0.0f);
-            v.xB[k] = std::max ((float) b - d, 0.0f);
-        }
-        else
-            v.xA[k] = v.xB[k] = -1.0f;
+        split4 (a + k, v.aRe + k, v.aIm + k);
+        split4 (bIn + k, v.bRe + k, v.bIm + k);
     }
+    for (std::size_t k = whole; k < count; ++k)
+    {
+        v.aRe[k] = a[k].real(), v.aIm[k] = a[k].imag();
+        v.bRe[k] = bIn[k].real(), v.bIm[k] = bIn[k].imag();
+    }
+    // The harmonic lock, one coefficient at a time where a harmonic is near.
+    const float* lockedRe = v.aRe;
+    const float* lockedIm = v.aIm;
+    if (mayLock)
+    {
+        for (std::size_t k = 0; k < count; ++k)
+        {
+            TimePoint& p = points[k];
+            Complex A { v.aRe[k], v.aIm[k] };
+            if (p.lock && p.near (b))
+            {
+                Complex B { v.bRe[k], v.bIm[k] };
+                harmonicLock (law, p, b, A, B);
+                v.bRe[k] = B.real();
+                v.bIm[k] = B.imag();
+            }
+            v.lRe[k] = A.real();
+            v.lIm[k] = A.imag();
+        }
+        lockedRe = v.lRe;
+        lockedIm = v.lIm;
+    }
+    const F4 one = splat (1.0f), zero = splat (0.0f), half = splat (0.5f), tiny = splat (1e-12f);
     if (mangleBands)
     {
-        v.smearA.set (law.listsA, v.xA, v.t, count);
-        v.smearB.set (law.listsB, v.xB, v.t, count);
+        // Where the smear reads: b + d in A and b - d in B, d = 10 smear (0 is
+        // where sampleBands clamps; -1 marks a lane without lookups).
+        const F4 band = splat ((float) b), none = splat (-1.0f);
+        for (std::size_t k = 0; k < count; k += 4)
+        {
+            const F4 smear = splat (terms.smear) * load (spread + k);
+            const F4 smeared = _mm_cmpgt_ps (smear, splat (0.001f));
+            const F4 d = splat (10.0f) * smear;
+            _mm_store_ps (v.xA + k, select (smeared, _mm_max_ps (band + d, zero), none));
+            _mm_store_ps (v.xB + k, select (smeared, _mm_max_ps (band - d, zero), none));
+        }
+        v.smearA.set (law.listsA, v.xA, t, count);
+        v.smearB.set (law.listsB, v.xB, t, count);
     }
-    // Lanes past count hold what the last pass left there; they are not written out.
-    const F4 one = splat (1.0f), zero = splat (0.0f), half = splat (0.5f), tiny = splat (1e-12f);
+    // Lanes past count hold what an earlier pass left there; they are not written out.
     for (std::size_t k = 0; k < count; k += 4)
     {
-        const F4 m = load (v.m + k);
-        F4 aRe = load (v.lRe + k), aIm = load (v.lIm + k);
+        const F4 mk = load (m + k);
+        F4 aRe = load (lockedRe + k), aIm = load (lockedIm + k);
         const F4 bRe = load (v.bRe + k), bIm = load (v.bIm + k);
-        F4 mix = m;
+        F4 mix = mk;
         if (mangleBands)
         {
             // The lock fades out towards the low bands: A = A0 + (A - A0) hold.
@@ -355,13 +396,13 @@ void morphLanes (const Law& law, Lanes& v, TimePoint* points, int b, const BandT
             const F4 a0Re = load (v.aRe + k), a0Im = load (v.aIm + k);
             aRe = a0Re + (aRe - a0Re) * hold;
             aIm = a0Im + (aIm - a0Im) * hold;
-            mix = m * hold;
+            mix = mk * hold;
         }
         const F4 normA = magnitude4 (aRe, aIm), normB = magnitude4 (bRe, bIm);
         F4 magA = normA, magB = normB;
         if (mangleBands)
         {
-            const F4 smear = splat (terms.smear) * load (v.spread + k);
+            const F4 smear = splat (terms.smear) * load (spread + k);
             const F4 smeared = _mm_cmpgt_ps (smear, splat (0.001f));
             const F4 w = splat (0.65f) * smear;
             const F4 lookA = lookupMagnitude4 (v.smearA, k);
@@ -392,11 +433,16 @@ void morphLanes (const Law& law, Lanes& v, TimePoint* points, int b, const BandT
             uRe = select (ok, sRe / len, select (firstHalf, uaRe, ubRe));
             uIm = select (ok, sIm / len, select (firstHalf, uaIm, ubIm));
         }
-        alignas (16) float re[4], im[4];
-        _mm_store_ps (re, mag * uRe);
-        _mm_store_ps (im, mag * uIm);
-        for (std::size_t l = 0; l < 4 && k + l < count; ++l)
-            out[k + l] = { re[l], im[l] };
+        if (k + 4 <= count)
+            join4 (mag * uRe, mag * uIm, a + k);
+        else
+        {
+            alignas (16) float re[4], im[4];
+            _mm_store_ps (re, mag * uRe);
+            _mm_store_ps (im, mag * uIm);
+            for (std::size_t l = 0; k + l < count; ++l)
+                a[k + l] = { re[l], im[l] };
+        }
     }
 }
 
@@ -433,8 +479,9 @@ void morphCoefficients (const MorphContext& c, cqt::CoefStore& a, const cqt::Coe
 
     // Bands of one time step in turn, in tiles of times: what a time shares is
     // found once for all of them, and each band's part of a tile is read in order.
-    constexpr std::int64_t tile = 4096;
+    constexpr auto tile = (std::int64_t) TileTimes::size;
     const auto lanes = std::make_unique<Lanes>();
+    const auto times = std::make_unique<TileTimes>();
     std::vector<Row> rows;
     std::vector<TimePoint> points;
     for (int from = 0; from < bands;)
@@ -459,31 +506,35 @@ void morphCoefficients (const MorphContext& c, cqt::CoefStore& a, const cqt::Coe
         {
             const std::int64_t n1 = std::min (end, n0 + tile);
             points.clear();
+            // Bands beyond [nearLow, nearHigh] have no harmonic within reach at any time of the tile.
+            float nearLow = std::numeric_limits<float>::infinity(), nearHigh = -nearLow;
             for (std::int64_t n = n0; n < n1; ++n)
-                points.emplace_back (law,
-                                     std::clamp<std::int64_t> (n * (std::int64_t { 1 } << shift), 0, c.length - 1));
+            {
+                const auto& p = points.emplace_back (
+                    law, std::clamp<std::int64_t> (n * (std::int64_t { 1 } << shift), 0, c.length - 1));
+                const auto i = (std::size_t) (n - n0);
+                times->m[i] = p.m;
+                times->spread[i] = p.spread;
+                times->t[i] = (std::int32_t) p.t;
+                if (p.lock)
+                {
+                    nearLow = std::min (nearLow, p.nearLow);
+                    nearHigh = std::max (nearHigh, p.nearHigh);
+                }
+            }
+            for (std::size_t i = (std::size_t) (n1 - n0); i < (std::size_t) (n1 - n0) + 4; ++i)
+                times->m[i] = times->spread[i] = 0.0f, times->t[i] = 0;
             for (const Row& row : rows)
             {
                 const std::int64_t from = std::max (n0, row.first), upTo = std::min (n1, row.end);
-                if (upTo <= from)
-                    continue;
+                const bool mayLock = ! ((float) row.band < nearLow || (float) row.band > nearHigh);
                 for (std::int64_t chunk = from; chunk < upTo; chunk += (std::int64_t) Lanes::size)
                 {
                     const auto count = (std::size_t) std::min<std::int64_t> (upTo - chunk, (std::int64_t) Lanes::size);
-                    Complex* at = row.a + (chunk - row.first);
-                    const Complex* bAt = row.b + (chunk - row.first);
-                    TimePoint* p = points.data() + (chunk - n0);
-                    for (std::size_t k = 0; k < count; ++k)
-                    {
-                        lanes->aRe[k] = at[k].real();
-                        lanes->aIm[k] = at[k].imag();
-                        lanes->bRe[k] = bAt[k].real();
-                        lanes->bIm[k] = bAt[k].imag();
-                        lanes->m[k] = p[k].m;
-                        lanes->t[k] = (std::int32_t) p[k].t;
-                        lanes->spread[k] = p[k].spread;
-                    }
-                    morphLanes (law, *lanes, p, row.band, terms[(std::size_t) row.band], count, at);
+                    const auto i = (std::size_t) (chunk - n0);
+                    morphLanes (law, *lanes, points.data() + i, times->m + i, times->spread + i, times->t + i, row.band,
+                                terms[(std::size_t) row.band], mayLock, count, row.a + (chunk - row.first),
+                                row.b + (chunk - row.first));
                 }
             }
         }

@@ -9,6 +9,7 @@
 
 #include "dsp/Fades.h"
 #include "dsp/LinearResample.h"
+#include "dsp/OfflineOversampler.h"
 #include "spectral/CqtMorph.h"
 #include "spectral/CqtMorphLaw.h"
 #include "spectral/CqtSettings.h"
@@ -426,7 +427,12 @@ juce::AudioBuffer<float> directMorph (const Sound& A, const Sound& B, float amou
             y[0] = 0.0f;
         dsp::fadeOutLinear (y, fade);
     }
-    softCeiling (out, 0.8912509f);
+    dsp::runOversampledOffline (out, [] (juce::dsp::AudioBlock<float>& block, std::int64_t) {
+        const float c = 0.8912509f;
+        for (size_t ch = 0; ch < block.getNumChannels(); ++ch)
+            for (size_t i = 0; i < block.getNumSamples(); ++i)
+                block.getChannelPointer (ch)[i] = c * std::tanh (block.getChannelPointer (ch)[i] / c);
+    });
     normalisePeak (out, 0.9942601f);
     return out;
 }
