@@ -1,8 +1,8 @@
 #pragma once
-// Natural log and exp of two doubles at a time (SSE2), and table-driven logs of
-// floats and the 0.78 gamma, for the brightness laws of the images and
-// spectrograms: errors of 1e-8 or less, where those laws need a few parts in 1e7,
-// at a fraction of the cost of a library call per cell.
+// The exp of two doubles at a time (SSE2), and table-driven logs of floats and
+// the 0.78 gamma, for the brightness laws of the images and spectrograms: errors
+// of 1e-8 or less, where those laws need a few parts in 1e7, at a fraction of the
+// cost of a library call per cell.
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -14,36 +14,6 @@
 
 namespace quorvalen
 {
-
-// ln x for positive normal x (what the images take the log of is at least 1e-12).
-inline __m128d logPd (__m128d x)
-{
-    const __m128i bits = _mm_castpd_si128 (x);
-    // x = 2^e m with m in [1, 2); m above sqrt 2 is halved (e + 1) so that
-    // m - 1 stays small on both sides.
-    const __m128i mantissaMask = _mm_set1_epi64x (0x000fffffffffffffLL);
-    const __m128d m1 =
-        _mm_castsi128_pd (_mm_or_si128 (_mm_and_si128 (bits, mantissaMask), _mm_set1_epi64x (0x3ff0000000000000LL)));
-    const __m128d big = _mm_cmpgt_pd (m1, _mm_set1_pd (1.4142135623730951));
-    const __m128d m = _mm_or_pd (_mm_and_pd (big, _mm_mul_pd (m1, _mm_set1_pd (0.5))), _mm_andnot_pd (big, m1));
-    // The exponents, as doubles: the high words hold them.
-    const __m128i high = _mm_srli_epi64 (bits, 52);
-    const __m128i e32 = _mm_shuffle_epi32 (high, _MM_SHUFFLE (3, 1, 2, 0));
-    __m128d e = _mm_sub_pd (_mm_cvtepi32_pd (e32), _mm_set1_pd (1023.0));
-    e = _mm_add_pd (e, _mm_and_pd (big, _mm_set1_pd (1.0)));
-    // ln m = 2 atanh s, s = (m - 1) / (m + 1), |s| <= 0.1716.
-    const __m128d one = _mm_set1_pd (1.0);
-    const __m128d s = _mm_div_pd (_mm_sub_pd (m, one), _mm_add_pd (m, one));
-    const __m128d s2 = _mm_mul_pd (s, s);
-    __m128d p = _mm_set1_pd (1.0 / 17.0);
-    for (const double c : { 1.0 / 15.0, 1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0, 1.0 })
-        p = _mm_add_pd (_mm_mul_pd (p, s2), _mm_set1_pd (c));
-    const __m128d lnM = _mm_mul_pd (_mm_mul_pd (_mm_set1_pd (2.0), s), p);
-    // ln 2 in two parts, the first exact in a product with an exponent.
-    const __m128d hi = _mm_mul_pd (e, _mm_set1_pd (6.93147180369123816490e-01));
-    const __m128d lo = _mm_mul_pd (e, _mm_set1_pd (1.90821492927058770002e-10));
-    return _mm_add_pd (hi, _mm_add_pd (lo, lnM));
-}
 
 // e^x for x within +-700.
 inline __m128d expPd (__m128d x)
