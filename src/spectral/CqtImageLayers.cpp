@@ -69,7 +69,12 @@ CqtMagnitudeGrid::CqtMagnitudeGrid (const juce::AudioBuffer<float>& audio, const
             values[(std::size_t) b].assign (taps[tapsOfBand[(std::size_t) b]].slots.size(), 0.0f);
 
     // Per slot the largest magnitude over the channels (each channel has one
-    // coefficient at a slot's time), as hypotf gives it.
+    // coefficient at a slot's time), as hypotf gives it: the squares compared
+    // in double order as the magnitudes do, and the root of the largest, rounded
+    // to float, is the largest magnitude, so one root per slot is taken.
+    std::vector<std::vector<double>> squares ((std::size_t) bands);
+    for (int b = 0; b < bands; ++b)
+        squares[(std::size_t) b].assign (values[(std::size_t) b].size(), -1.0);
     cqt::CoefStore store (analyzer);
     for (int c = 0; c < audio.getNumChannels(); ++c)
     {
@@ -81,12 +86,24 @@ CqtMagnitudeGrid::CqtMagnitudeGrid (const juce::AudioBuffer<float>& audio, const
             const auto coefs = store.band (b);
             const std::int64_t first = store.firstIndex (b), count = (std::int64_t) coefs.size();
             const auto& slots = taps[tapsOfBand[(std::size_t) b]].slots;
-            auto& v = values[(std::size_t) b];
+            auto& d = squares[(std::size_t) b];
             for (std::size_t i = 0; i < slots.size(); ++i)
                 if (const std::int64_t at = slots[i] - first; at >= 0 && at < count)
-                    v[i] = std::max (v[i], magnitudeOf (coefs[(std::size_t) at]));
+                {
+                    const auto z = coefs[(std::size_t) at];
+                    const double square = squaredMagnitude (z.real(), z.imag());
+                    if (square > d[i])
+                        d[i] = square;
+                    else if (std::isnan (square) && (std::isinf (z.real()) || std::isinf (z.imag())))
+                        d[i] = HUGE_VAL; // hypotf reads an infinite part as infinite whatever the other
+                }
         }
     }
+    for (int b = 0; b < bands; ++b)
+        for (std::size_t i = 0; i < squares[(std::size_t) b].size(); ++i)
+            if (const double square = squares[(std::size_t) b][i]; square >= 0.0)
+                values[(std::size_t) b][i] = (float) std::sqrt (square);
+    squares = {};
 
     // Per band a row of ln V (b, column), V the band's value interpolated in the
     // log domain along time, floored at 1e-12: found once for every image row

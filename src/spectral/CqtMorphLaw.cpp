@@ -228,8 +228,9 @@ struct Lanes
 
         // Lanes [0, count) of sampleBands (x[k], t[k]), x[k] negative for a lane
         // without a lookup. Four neighbouring lanes mostly read the same two
-        // bands away from the ends; they are then interpolated together, with
-        // the same operations as one at a time.
+        // bands (or, where the position crosses a band, three) away from the
+        // ends; they are then interpolated together, with the same operations
+        // as one at a time.
         void set (const MorphBandLists& lists, const float* x, const std::int32_t* t, std::size_t count)
         {
             const int last = lists.bandCount() - 1;
@@ -239,18 +240,26 @@ struct Lanes
             {
                 // As sampleBands (x, t) reads x (not negative here, so truncation
                 // is the floor).
-                const int i0 = (int) std::min (x[k], (float) last);
-                bool same = x[k] >= 0.0f;
-                for (std::size_t l = 1; l < 4 && same; ++l)
-                    same = x[k + l] >= 0.0f && (int) std::min (x[k + l], (float) last) == i0;
+                const F4 xk = _mm_min_ps (load (x + k), top);
+                const __m128i i0 = _mm_cvttps_epi32 (xk);
+                alignas (16) std::int32_t band[4];
+                _mm_store_si128 (reinterpret_cast<__m128i*> (band), i0);
+                const int low = std::min (std::min (band[0], band[1]), std::min (band[2], band[3]));
+                const int high = std::max (std::max (band[0], band[1]), std::max (band[2], band[3]));
+                const bool looked = _mm_movemask_ps (_mm_cmplt_ps (load (x + k), _mm_setzero_ps())) == 0;
                 const __m128i t4 = _mm_loadu_si128 (reinterpret_cast<const __m128i*> (t + k));
-                F4 re0, im0, re1, im1;
-                if (same && inside (lists.band (i0), t4, re0, im0)
-                    && inside (lists.band (std::min (i0 + 1, last)), t4, re1, im1))
+                F4 re0, im0, re1, im1, re2 = _mm_setzero_ps(), im2 = _mm_setzero_ps();
+                if (looked && high - low <= 1 && inside (lists.band (low), t4, re0, im0)
+                    && inside (lists.band (std::min (low + 1, last)), t4, re1, im1)
+                    && (high == low || inside (lists.band (std::min (low + 2, last)), t4, re2, im2)))
                 {
-                    const F4 w = _mm_min_ps (load (x + k), top) - splat ((float) i0);
-                    _mm_store_ps (re + k, re0 + (re1 - re0) * w);
-                    _mm_store_ps (im + k, im0 + (im1 - im0) * w);
+                    // Lanes at the lower band read it and the next; the others the next two.
+                    const F4 atLow = _mm_castsi128_ps (_mm_cmpeq_epi32 (i0, _mm_set1_epi32 (low)));
+                    const F4 aRe = select (atLow, re0, re1), aIm = select (atLow, im0, im1);
+                    const F4 bRe = select (atLow, re1, re2), bIm = select (atLow, im1, im2);
+                    const F4 w = xk - _mm_cvtepi32_ps (i0);
+                    _mm_store_ps (re + k, aRe + (bRe - aRe) * w);
+                    _mm_store_ps (im + k, aIm + (bIm - aIm) * w);
                     continue;
                 }
                 for (std::size_t l = 0; l < 4; ++l)
