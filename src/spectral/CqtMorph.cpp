@@ -11,7 +11,6 @@
 
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 namespace quorvalen::spectral
@@ -131,27 +130,18 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
     context.trackB = &trackB;
 
     auto out = std::make_unique<juce::AudioBuffer<float>> (in.channels, len);
+    // One set of stores for every channel: analysing into a store again reuses its memory.
+    cqt::CoefStore cA (analyzer), cB (analyzer), analysedA (analyzer);
     for (int ch = 0; ch < in.channels; ++ch)
     {
         const float* x = A.getReadPointer (std::min (ch, A.getNumChannels() - 1));
         const auto h = highPass100 (Bp.getReadPointer (ch), len, in.sr);
-        cqt::CoefStore cA (analyzer), cB (analyzer);
         analyzer.analyze ({ x, (std::size_t) len }, cA);
         analyzer.analyze ({ h.data(), h.size() }, cB);
 
-        // Lookups read A as analysed while cA is rewritten in place.
-        const cqt::CoefStore analysedA = cA;
-        const MorphBandLists listsA (analysedA, analyzer.bandCount(), len);
-        const MorphBandLists listsB (cB, analyzer.bandCount(), len);
-        context.listsA = &listsA;
-        context.listsB = &listsB;
         // Every stored coefficient, the lowpass band and the times beyond the ends
         // included: amount 0 gives A and amount 100 gives B' throughout.
-        cqt::visit (cA, cB, 0, cA.bands(), std::numeric_limits<std::int64_t>::min() / 4,
-                    std::numeric_limits<std::int64_t>::max() / 4,
-                    [&] (int b, std::int64_t t, std::complex<float>& ca, std::complex<float>& cb) {
-            ca = morphCqtCoefficient (context, b, t, ca, cb);
-        });
+        morphCoefficients (context, cA, cB, analyzer.bandCount(), analysedA);
         float* y = out->getWritePointer (ch);
         analyzer.synthesize (cA, 0, { y, (std::size_t) len });
 

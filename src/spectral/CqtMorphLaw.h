@@ -1,10 +1,9 @@
 #pragma once
 // The per-coefficient law of a constant-Q morph: harmonic lock, the swinging blend
 // position, and for the mangle kind the low-band hold and the magnitude smear.
-#include "spectral/MorphBandLists.h"
+#include "dsp/cqt/cqt.h"
 #include "spectral/MorphPitchTrack.h"
 
-#include <complex>
 #include <cstdint>
 
 namespace quorvalen::spectral
@@ -26,15 +25,22 @@ struct MorphContext
     std::int64_t length = 1;
     const PitchTrack* trackA = nullptr;
     const PitchTrack* trackB = nullptr;
-    // Band lookups of both channels' coefficients as analysed (bandpass bands only;
-    // with none, the band-indexed steps are skipped).
-    const MorphBandLists* listsA = nullptr;
-    const MorphBandLists* listsB = nullptr;
 };
 
-// The new coefficient for band b at time t from A's and B's coefficients there.
-// Times outside [0, length) are evaluated at the nearest end.
-std::complex<float> morphCqtCoefficient (const MorphContext& context, int band, std::int64_t t, std::complex<float> a,
-                                         std::complex<float> b);
+// Rewrites every stored coefficient of `a` (the lowpass band and the times
+// beyond the ends included, evaluated at the nearest end) from itself and b's
+// coefficient at the same band and time, the band lookups reading both as
+// analysed over [0, length) in bands [0, bandCount) (with none, the
+// band-indexed steps are skipped). The stores must have the same layout (else
+// cqt::Error). `analysed` receives a copy of a as analysed, for the lookups: a
+// caller that morphs channel after channel passes the same store each time, so
+// that its memory is reused.
+//
+// Everything a time shares (pitches, blend position, harmonic positions and
+// peaks) is worked out once per time for all the bands that hold a coefficient
+// there; each coefficient still goes through the same float operations, so the
+// result is that of the law applied to one coefficient at a time.
+void morphCoefficients (const MorphContext& context, cqt::CoefStore& a, const cqt::CoefStore& b, int bandCount,
+                        cqt::CoefStore& analysed);
 
 } // namespace quorvalen::spectral

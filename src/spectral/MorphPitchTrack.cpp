@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace quorvalen::spectral
@@ -32,23 +33,95 @@ Framing framingFor (std::int64_t n, double sr)
     return f;
 }
 
+// Cross sums of a block of lags, lane by lane: each lag's sum adds its products
+// in k order, as a loop over k for that lag alone would, so the sums are the
+// same to the bit however many lags share the pass. Products of two floats are
+// exact in double, so a fused multiply-add rounds them as the separate add does.
+constexpr int lagBlock = 32;
+
+typedef double Pair __attribute__ ((vector_size (2 * sizeof (double))));
+typedef double Quad __attribute__ ((vector_size (4 * sizeof (double))));
+
+
+// sums[l] = sum over k < shared of y[k] y[k + lag0 + l], for l < lagBlock: eight
+// running sums per pass, as many as the registers hold.
+void blockSums (const double* y, int lag0, int shared, double* sums)
+{
+    for (int half = 0; half < lagBlock; half += 16)
+    {
+        Pair s[8] {};
+        for (int k = 0; k < shared; ++k)
+        {
+            const Pair yk = { y[k], y[k] };
+            const double* at = y + k + lag0 + half;
+            for (int j = 0; j < 8; ++j)
+            {
+                Pair v;
+                std::memcpy (&v, at + 2 * j, sizeof v);
+                s[j] += yk * v;
+            }
+        }
+        std::memcpy (sums + half, s, sizeof s);
+    }
+}
+
+__attribute__ ((target ("avx2,fma"))) void blockSumsAvx2 (const double* y, int lag0, int shared, double* sums)
+{
+    Quad s[lagBlock / 4] {};
+    for (int k = 0; k < shared; ++k)
+    {
+        const Quad yk = { y[k], y[k], y[k], y[k] };
+        const double* at = y + k + lag0;
+        for (int j = 0; j < lagBlock / 4; ++j)
+        {
+            Quad v;
+            std::memcpy (&v, at + 4 * j, sizeof v);
+            s[j] += yk * v;
+        }
+    }
+    std::memcpy (sums, s, sizeof s);
+}
+
+using BlockSums = void (*) (const double*, int, int, double*);
+BlockSums blockSumsForThisCpu()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma") ? blockSumsAvx2 : blockSums;
+}
+
 // Normalised autocorrelation r(L) for L in [minLag, maxLag] (index L - minLag).
-void autocorrelate (const std::vector<float>& y, const Framing& f, std::vector<double>& squares, std::vector<float>& r)
+void autocorrelate (const std::vector<double>& y, const Framing& f, std::vector<double>& squares, std::vector<float>& r)
 {
     const int n = (int) y.size();
     squares.assign ((std::size_t) n + 1, 0.0);
     for (int k = 0; k < n; ++k)
-        squares[(std::size_t) k + 1] = squares[(std::size_t) k] + (double) y[(std::size_t) k] * y[(std::size_t) k];
+        squares[(std::size_t) k + 1] = squares[(std::size_t) k] + y[(std::size_t) k] * y[(std::size_t) k];
     r.assign ((std::size_t) (f.maxLag - f.minLag + 1), 0.0f);
-    for (int lag = f.minLag; lag <= f.maxLag; ++lag)
+    static const BlockSums blockSumsHere = blockSumsForThisCpu();
+    const double* yd = y.data();
+    double cross[lagBlock];
+    for (int lag0 = f.minLag; lag0 <= f.maxLag; lag0 += lagBlock)
     {
-        const int count = n - lag;
-        double cross = 0.0;
-        for (int k = 0; k < count; ++k)
-            cross += (double) y[(std::size_t) k] * y[(std::size_t) (k + lag)];
-        const double head = squares[(std::size_t) count];
-        const double tail = squares[(std::size_t) n] - squares[(std::size_t) lag];
-        r[(std::size_t) (lag - f.minLag)] = (float) (cross / std::sqrt (std::max (head * tail, 1e-18)));
+        const int lanes = std::min (lagBlock, f.maxLag - lag0 + 1);
+        // k below `shared` has a partner for every lag of the block (lags past
+        // maxLag in the last block included, their sums unused).
+        const int shared = std::max (0, n - (lag0 + lagBlock - 1));
+        blockSumsHere (yd, lag0, shared, cross);
+        for (int l = 0; l < lanes; ++l)
+        {
+            const int lag = lag0 + l;
+            double sum = cross[l];
+            for (int k = shared; k < n - lag; ++k)
+                sum += yd[k] * yd[k + lag];
+            cross[l] = sum;
+        }
+        for (int l = 0; l < lanes; ++l)
+        {
+            const int lag = lag0 + l, count = n - lag;
+            const double head = squares[(std::size_t) count];
+            const double tail = squares[(std::size_t) n] - squares[(std::size_t) lag];
+            r[(std::size_t) (lag - f.minLag)] = (float) (cross[l] / std::sqrt (std::max (head * tail, 1e-18)));
+        }
     }
 }
 } // namespace
@@ -62,7 +135,13 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
     if (f.maxLag <= f.minLag)
         return track;
 
-    std::vector<float> y ((std::size_t) f.frameLength);
+    const int count = f.frameLength;
+    std::vector<float> y ((std::size_t) count);
+    std::vector<double> yd ((std::size_t) count);
+    std::vector<float> window ((std::size_t) count);
+    for (int k = 0; k < count; ++k)
+        window[(std::size_t) k] =
+            0.5f - 0.5f * std::cos (2.0f * 3.14159265358979f * (float) k / (float) std::max (1, count - 1));
     std::vector<double> squares;
     std::vector<float> r;
     std::optional<float> previous; // log2 of the last confident pitch
@@ -70,7 +149,6 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
 
     for (std::int64_t s = 0; s < n; s += f.hop)
     {
-        const int count = f.frameLength;
         double mean = 0.0;
         for (int k = 0; k < count; ++k)
         {
@@ -83,17 +161,16 @@ PitchTrack trackMorphPitch (const float* x, std::int64_t n, double sr)
         double energy = 0.0;
         for (int k = 0; k < count; ++k)
         {
-            const float w =
-                0.5f - 0.5f * std::cos (2.0f * 3.14159265358979f * (float) k / (float) std::max (1, count - 1));
-            y[(std::size_t) k] = (y[(std::size_t) k] - (float) mean) * w;
-            energy += (double) y[(std::size_t) k] * y[(std::size_t) k];
+            y[(std::size_t) k] = (y[(std::size_t) k] - (float) mean) * window[(std::size_t) k];
+            yd[(std::size_t) k] = y[(std::size_t) k];
+            energy += yd[(std::size_t) k] * yd[(std::size_t) k];
         }
         const float rms = (float) std::sqrt (energy / count);
 
         PitchFrame frame { s, 0.0f, 0.0f };
         if (rms > 1e-5f)
         {
-            autocorrelate (y, f, squares, r);
+            autocorrelate (yd, f, squares, r);
             const float threshold = std::max (0.72f * *std::max_element (r.begin(), r.end()), 0.38f);
             int taken = 0;
             float best = 0.0f;

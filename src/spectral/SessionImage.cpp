@@ -8,6 +8,8 @@
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
 
+#include <optional>
+
 namespace quorvalen
 {
 namespace
@@ -22,19 +24,24 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
 {
     const cqt::Analyzer analyzer (spectralCqtParams (session.sampleRate, 0.7, 440.0, false));
     const int bands = std::max (1, analyzer.bandCount());
-    const auto grid = renderCqtMagnitudeGrid (live, analyzer, width, height);
+    const CqtMagnitudeGrid grid (live, analyzer, width, height);
     if (! (session.lockedDisplayReference > 1e-12f))
     {
+        // Without the source, the live copy's grid serves: it is the same rendering.
         const auto* source = sessionSourceBuffer (engine, session);
-        auto reference = renderCqtMagnitudeGrid (source != nullptr ? *source : live, analyzer, width, height);
-        session.lockedDisplayReference = percentileReference (std::move (reference));
+        std::optional<CqtMagnitudeGrid> fromSource;
+        if (source != nullptr)
+            fromSource.emplace (*source, analyzer, width, height);
+        const auto& reference = fromSource ? *fromSource : grid;
+        session.lockedDisplayReference =
+            percentileReference (reference.magnitudes(), CqtMagnitudeGrid::tolerance, [&] (std::size_t i) {
+                return reference.cell ((int) (i / (std::size_t) width), (int) (i % (std::size_t) width));
+            });
         logOut (
             "[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d locked CQT display reference %.8g from untouched source\n",
             (int) sessionId, (double) session.lockedDisplayReference);
     }
-    const float ref = std::max (session.lockedDisplayReference, 1e-12f);
-    for (std::size_t i = 0; i < grid.size(); ++i)
-        out[i] = cqtBrightness (grid[i], ref);
+    grid.brightness (std::max (session.lockedDisplayReference, 1e-12f), out);
 
     if (const int drawn = drawLaserOverlay (session.undoStack, bands, out, width, height); drawn > 0)
         logOut ("[QUORVALEN LASER COEFFICIENT VISUAL 1.4.3] session %d rendered %d committed laser stroke(s) without "

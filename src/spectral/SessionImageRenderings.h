@@ -34,8 +34,57 @@ void renderStftImage (std::span<const float> mono, double sampleRate, float* out
 
 // Largest constant-Q magnitude over the channels per cell, interpolated in the
 // log domain along time and across bands (row r at band (B - 1) r / (height - 1)).
-std::vector<float> renderCqtMagnitudeGrid (const juce::AudioBuffer<float>& audio, const cqt::Analyzer& analyzer,
-                                           int width, int height);
+// The logs are taken in double, one log per band and column rather than several
+// per cell, and match what the single-precision formula takes through expf and
+// logf to its own rounding; cells the images need exactly are worked out by
+// that formula itself.
+class CqtMagnitudeGrid
+{
+public:
+    CqtMagnitudeGrid (const juce::AudioBuffer<float>& audio, const cqt::Analyzer& analyzer, int width, int height);
+
+    // How far (relative) magnitudes() may lie from the formula's cells: the
+    // formula rounds its logs to single precision four times over, some 1e-5 at
+    // the largest of them (ln 1e-12).
+    static constexpr float tolerance = 5e-5f;
+
+    // ln of each cell's magnitude, row-major; ln 1e-12 where silent.
+    const std::vector<double>& logs() const noexcept { return lnGrid; }
+    // One cell's magnitude by the single-precision formula.
+    float cell (int row, int column) const;
+    // Every cell's magnitude: exp of its log, a silent cell exactly what the
+    // formula leaves at its 1e-12 floor.
+    std::vector<float> magnitudes() const;
+    // The constant-Q brightness of every cell against ref (cells within 1 dB of
+    // the floor by the formula itself).
+    void brightness (float ref, float* out) const;
+
+private:
+    struct RowBands
+    {
+        int b0, b1;
+        float fraction;
+    };
+    RowBands rowBands (int row) const;
+    // Where the columns read the bands of one time step: the slots read
+    // (ascending), and per column the places of its two and the fraction
+    // between them.
+    struct Taps
+    {
+        int shift = 0;
+        std::vector<std::int64_t> slots;
+        std::vector<std::uint32_t> at0, at1;
+        std::vector<float> fraction;
+    };
+    Taps tapsFor (int shift) const;
+
+    std::int64_t samples;
+    int width, height, bands;
+    std::vector<Taps> taps;
+    std::vector<std::size_t> tapsOfBand;
+    std::vector<std::vector<float>> values; // per band read by a row: its magnitude at each slot read
+    std::vector<double> lnGrid;
+};
 
 // Darkens `out` along the committed laser strokes of the undo stack; the number
 // of strokes that changed a cell.
