@@ -339,37 +339,41 @@ bool somethingPlays()
 }
 
 // While the operation runs, a telemetry call never waits long; an unload of a
-// source or a shutdown a quarter into it makes it answer its failure code well
-// before it would have finished, with no entry inserted and nothing playing.
+// source or a shutdown soon after it began makes it answer its failure code with
+// less than half its work done after it, no entry inserted and nothing playing.
 void checkLongOperation (const LongOperation& op)
 {
     useHeadlessOnly (1, 48000.0, 256, 256);
     ASSERT_EQ (quorvalen_engine_init(), 0);
-    // A first run builds what the process keeps (the constant-Q module's
-    // tables), so that the runs below take alike.
+    // Two runs, the first of which also builds what the process keeps (the
+    // constant-Q module's tables); the shorter of their longest waits counts, so
+    // that a busy machine's pause of the telemetry thread does not.
     op.cacheSources();
-    op.run();
+    const auto first = telemetryDuring (op.run);
     op.cacheSources();
     const auto free = telemetryDuring (op.run);
+    ASSERT_TRUE (op.succeeded (first.result)) << first.result;
     ASSERT_TRUE (op.succeeded (free.result)) << free.result;
-    EXPECT_LT (free.longestWait.count(), telemetryWaitLimit().count()) << free.calls << " calls";
-    const Millis quarter = free.took / 4;
+    EXPECT_LT (std::min (first.longestWait, free.longestWait).count(), telemetryWaitLimit().count());
+    // Once the operation holds what it read: its first hold of the lock is over
+    // within milliseconds.
+    const Millis soon = std::min<Millis> (free.took / 4, Millis (50));
 
     op.cacheSources();
     int marker = cacheMarker();
-    const auto unloaded = interruptAfter (op.run, quarter, [&] { quorvalen_engine_unload_cached (op.unloaded()); });
+    const auto unloaded = interruptAfter (op.run, soon, [&] { quorvalen_engine_unload_cached (op.unloaded()); });
     EXPECT_FALSE (unloaded.finishedFirst);
     EXPECT_EQ (unloaded.result, op.whenUnloaded);
-    EXPECT_LT (unloaded.afterInterrupt.count(), 0.6 * free.took.count());
+    EXPECT_LT (unloaded.workAfter.count(), 0.5 * free.work.count());
     EXPECT_EQ (cacheMarker(), marker + 1);
     EXPECT_FALSE (somethingPlays());
 
     op.cacheSources();
     marker = cacheMarker();
-    const auto shutDown = interruptAfter (op.run, quarter, [] { quorvalen_engine_shutdown(); });
+    const auto shutDown = interruptAfter (op.run, soon, [] { quorvalen_engine_shutdown(); });
     EXPECT_FALSE (shutDown.finishedFirst);
     EXPECT_EQ (shutDown.result, op.whenShutDown);
-    EXPECT_LT (shutDown.afterInterrupt.count(), 0.6 * free.took.count());
+    EXPECT_LT (shutDown.workAfter.count(), 0.5 * free.work.count());
     ASSERT_EQ (quorvalen_engine_init(), 0);
     EXPECT_EQ (cacheMarker(), marker + 1);
     EXPECT_FALSE (somethingPlays());

@@ -1,7 +1,8 @@
 #pragma once
 // A long operation on a thread of its own, watched from the test's thread: how
 // long a host's telemetry calls wait meanwhile, and how soon the operation gives
-// up once something it reads goes away.
+// up once something it reads goes away. Work is counted in the operation
+// thread's own CPU time, which a busy machine stretches far less than wall time.
 #include <chrono>
 #include <functional>
 
@@ -13,17 +14,17 @@ using Millis = std::chrono::duration<double, std::milli>;
 struct TelemetryDuring
 {
     int result = 0;
-    Millis took {};        // the operation's own time
+    Millis took {};        // wall time of the operation
+    Millis work {};        // its thread's CPU time
     Millis longestWait {}; // of the telemetry calls made every 5 ms meanwhile
-    int calls = 0;
 };
 TelemetryDuring telemetryDuring (const std::function<int()>& operation);
 
 struct Interrupted
 {
     int result = 0;
-    Millis afterInterrupt {};   // from the interrupt's return to the operation's
     bool finishedFirst = false; // the operation returned before the interrupt began
+    Millis workAfter {};        // its thread's CPU time from the interrupt on
 };
 // Runs `operation` on a thread and, `delay` after it began, `interrupt` on this one.
 Interrupted interruptAfter (const std::function<int()>& operation, Millis delay,
