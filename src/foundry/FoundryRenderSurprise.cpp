@@ -272,6 +272,7 @@ int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float a, floa
         watch.emplace (engine);
         noteEntryRead (*watch, (std::uint32_t) id, *found.entry, read);
     }
+    juce::AudioBuffer<float> replaced; // freed once the mutex is released
     std::unique_lock<FairMutex> lock;
     try
     {
@@ -295,6 +296,7 @@ int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float a, floa
         // A preview rendered from the sound meanwhile must not be kept.
         advanceFoundryGeneration (engine);
         detachPlaybackOf (engine, id);
+        replaced = std::move (*found.entry->buffer);
         *found.entry->buffer = std::move (read.audio);
         markCacheEntryChanged (engine, *found.entry);
         return 0;
