@@ -208,7 +208,9 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_automation (uint32_t layer, u
    (negative counts from 0), 45..1500 Hz, in Hz: the shortest whole-sample period
    whose correlation comes within 3 % of the best one, so a multiple of the
    period does not win. 0 when none is found (unknown id, no audio, under 256
-   samples left, no clear period). Works before init. */
+   samples left, no clear period), or when the sound is unloaded or the engine
+   shut down during the search (the window is copied and searched without the
+   engine lock). Works before init. */
 QUORVALEN_API float quorvalen_engine_detect_foundry_pitch (int32_t cacheId, float startMs);
 
 /* Auditions one region of a cached sound as a Foundry layer: cut from startMs,
@@ -351,7 +353,11 @@ QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId
    takes the low end.
    -1 engine not ready; -8 kind above 1; -9 preset outside 0..14; -2 idA
    unknown; -3 idB unknown; -4 an entry without audio; -5 a bad rate; -6 no
-   channels or samples; -7 out of memory. */
+   channels or samples; -7 out of memory.
+   The sounds are copied and morphed without the engine lock, so other calls go
+   on meanwhile; a morph whose sources move stops early and stores nothing: -1
+   when the engine shuts down, -2 when A is unloaded or changed (or the cache
+   cleared), -3 when B is. */
 QUORVALEN_API int32_t quorvalen_engine_create_manifold_cqt_morph (int32_t cacheIdA, int32_t cacheIdB, float amount,
                                                                   uint32_t kind, float tempo, int32_t preset);
 /* The mangle morph at 172 beats per minute with a two-beat swing (kind 0,
@@ -372,7 +378,10 @@ QUORVALEN_API int32_t quorvalen_engine_create_reese_cqt_morph (int32_t cacheIdA,
    end.
    -1 engine not ready; -2 an array null, count outside 1..16 or primary outside
    0..count-1; -3 an unknown id; -4 entry without audio; -5 bad rate; -6 no
-   channels or samples, or too long; -7 out of memory. */
+   channels or samples, or too long; -7 out of memory.
+   The sources are copied and mixed without the engine lock; a mix whose sources
+   move stops early and stores nothing: -1 when the engine shuts down, -3 when a
+   source is unloaded or changed (or the cache cleared). */
 QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic (const uint32_t* ids, const float* gains,
                                                                 const int32_t* roles, int32_t count, int32_t primary,
                                                                 float lengthSeconds, float fixedSeconds,
@@ -386,6 +395,10 @@ QUORVALEN_API int32_t quorvalen_engine_create_manifold_classic (const uint32_t* 
    5 bad rate; 6 no audio; 7 the join failed (too long, out of memory), or
    joinMs or crossfadeMs is above 600000 ms (10 minutes; refused before playback
    stops).
+   The sounds are copied and joined without the engine lock; a join whose
+   sounds move stops early and plays nothing: 1 when the engine shuts down, 2
+   when the first sound is unloaded or changed (or the cache cleared), 3 when
+   the second is.
    Both names are one function. */
 QUORVALEN_API int32_t quorvalen_engine_play_body_tail_morph (int32_t cacheIdA, int32_t cacheIdB, float joinMs,
                                                              float crossfadeMs);
@@ -449,7 +462,11 @@ QUORVALEN_API int32_t quorvalen_engine_export_foundry_preview (QUORVALEN_FOUNDRY
    entry stops when it changes. Works before init.
    0; -2 unknown id; -3 no buffer; -4 bad rate; -5 failed (the sound is
    unchanged), also when the result would be longer than 10 minutes at the
-   sound's rate (refused before anything changes). */
+   sound's rate (refused before anything changes).
+   The sound is copied and processed without the engine lock and swapped in at
+   the end; a render whose sound moves stops early and changes nothing: -2 when
+   it is unloaded (or the cache cleared, or the engine shut down), -5 when
+   another call changed it meanwhile (that change stands). */
 QUORVALEN_API int32_t quorvalen_engine_apply_render_surprise (int32_t cacheId, float intensityA, float intensityB,
                                                               int32_t stretchMode, int32_t order);
 
@@ -476,7 +493,10 @@ QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram (int32_t cacheId, flo
 /* Plays a cached sound after a constant-Q analysis and resynthesis, from its
    start (no pitch, gain 1, no loop), to hear what the round trip changes.
    0; 1 engine or device not ready; 2 unknown id; 3 entry without audio; 4 rate
-   not above 0; 5 no channels or samples; 6 out of memory (playback stopped). */
+   not above 0; 5 no channels or samples; 6 out of memory (playback stopped).
+   The sound is copied and transformed without the engine lock; a round trip
+   whose sound moves stops early and plays nothing: 1 when the engine shuts
+   down, 2 when the sound is unloaded or changed (or the cache cleared). */
 QUORVALEN_API int32_t quorvalen_engine_play_cached_gaborator_roundtrip (int32_t cacheId);
 
 #ifdef __cplusplus

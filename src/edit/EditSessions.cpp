@@ -118,6 +118,7 @@ int moveHistory (QuorvalenEngine& engine, std::int32_t id, bool undo)
         auto current = std::make_unique<juce::AudioBuffer<float>> (*work->buffer);
         to.reserve (to.size() + 1); // the push below cannot throw once the buffers moved
         work->buffer = std::move (from.back());
+        markCacheEntryChanged (engine, *work);
         from.pop_back();
         pushBounded (*session, to, std::move (current), *work->buffer, id);
         return (int) session->workCacheId;
@@ -193,6 +194,7 @@ int cropProcessingEditSession (QuorvalenEngine& engine, std::int32_t id, float s
         }
         pushEditUndo (*session, old, id);
         work->buffer = std::move (cropped);
+        markCacheEntryChanged (engine, *work);
         logLine ("[QUORVALEN EDIT 1.0.0] session %d cropped %.5f..%.5f (%d samples)\n", (int) id, (double) s,
                  (double) e, len);
         return (int) session->workCacheId;
@@ -225,6 +227,7 @@ int editInPlace (QuorvalenEngine& engine, std::int32_t id, bool needsRate, Edit&
         return (int) Code::outOfMemory;
     }
     edit (*work);
+    markCacheEntryChanged (engine, *work);
     return (int) session->workCacheId;
 }
 } // namespace

@@ -30,7 +30,10 @@ EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Nee
 {
     auto found = lookupEntry (engine, id, needs);
     if (found.entry != nullptr)
+    {
         detachPlaybackOf (engine, id);
+        markCacheEntryChanged (engine, *found.entry);
+    }
     return found;
 }
 

@@ -43,7 +43,8 @@ struct EntryLookup
 EntryLookup lookupEntry (QuorvalenEngine& engine, std::int32_t id, Needs needs);
 
 // lookupEntry for a stage that writes or replaces the entry's audio: playback of
-// the entry is detached first. Caller holds the engine mutex.
+// the entry is detached first and the entry is marked changed (long work that
+// copied it out then installs nothing). Caller holds the engine mutex.
 EntryLookup lookupEntryForWriting (QuorvalenEngine& engine, std::int32_t id, Needs needs);
 
 // The usual frame of an in-place stage: takes the engine mutex, looks the entry up

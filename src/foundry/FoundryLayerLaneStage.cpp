@@ -46,6 +46,7 @@ int renderFoundryLayerStage (QuorvalenEngine& engine, std::int32_t id, std::uint
     if (! any)
         return done;
     detachPlaybackOf (engine, id);
+    markCacheEntryChanged (engine, *found.entry);
 
     auto& b = *found.entry->buffer;
     const double r = found.entry->sampleRate;

@@ -66,6 +66,7 @@ int shapeFoundryTransient (QuorvalenEngine& engine, std::int32_t id, float amoun
     if (! (a > 0.0f))
         return done;
     detachPlaybackOf (engine, id);
+    markCacheEntryChanged (engine, *entry);
 
     std::int64_t samples = entry->buffer->getNumSamples();
     if (a > 0.5f && samples >= 2)

@@ -1,11 +1,13 @@
 // The body/tail join of two cached sounds, for the host's morph and the renderer.
 #include "foundry/FoundryMorph.h"
+#include "cache/EntryCopy.h"
 #include "core/Log.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryStageMath.h"
 #include "io/AudioDecode.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace quorvalen::foundry
@@ -13,7 +15,7 @@ namespace quorvalen::foundry
 
 std::unique_ptr<juce::AudioBuffer<float>> joinSounds (const juce::AudioBuffer<float>& a, double sr,
                                                       const juce::AudioBuffer<float>& b, double rb, float joinMs,
-                                                      float crossfadeMs)
+                                                      float crossfadeMs, const std::function<bool()>& stopped)
 {
     if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
         return nullptr;
@@ -39,6 +41,8 @@ std::unique_ptr<juce::AudioBuffer<float>> joinSounds (const juce::AudioBuffer<fl
     std::vector<float> resampled ((size_t) lb);
     for (int c = 0; c < channels; ++c)
     {
+        if (stopped && stopped())
+            return nullptr;
         const float* bx = b.getReadPointer (std::min (c, b.getNumChannels() - 1));
         for (std::int64_t i = 0; i < lb; ++i)
         {
@@ -51,12 +55,14 @@ std::unique_ptr<juce::AudioBuffer<float>> joinSounds (const juce::AudioBuffer<fl
         const float* ax = a.getReadPointer (std::min (c, a.getNumChannels() - 1));
         float* y = out->getWritePointer (c);
         std::copy (ax, ax + copied, y);
+        if (stopped && stopped())
+            return nullptr;
         if (o >= 1)
         {
             if (findCoherentPhaseHandover (ax, aLength, j, resampled.data(), lb, o, sr, y + j))
                 logLine ("[KOLVANE JOIN] coherent phase handover %.1f ms\n", (double) o * 1000.0 / sr);
-            else
-                constantQHandover (ax + j, resampled.data(), o, sr, y + j);
+            else if (! constantQHandover (ax + j, resampled.data(), o, sr, y + j, stopped))
+                return nullptr;
         }
         std::copy (resampled.begin() + o, resampled.end(), y + j + o);
     }
@@ -97,30 +103,101 @@ MorphPair findMorphPair (QuorvalenEngine& engine, std::int32_t firstId, std::int
 
 constexpr int morphFailed = 7;
 
+// What a join reads: both entries, followed by a watch from the first read on.
+struct JoinReads
+{
+    std::optional<LongWorkWatch> watch;
+    EntryCopy first, second;
+    bool same = false; // one entry joined to itself: copied once
+};
+
+// The tests, then notes both entries as read. Caller holds the engine mutex.
+int readMorphPair (QuorvalenEngine& engine, std::int32_t firstId, std::int32_t secondId, float joinMs,
+                   float crossfadeMs, JoinReads& reads)
+{
+    const auto pair = findMorphPair (engine, firstId, secondId);
+    if (pair.code != done)
+        return pair.code;
+    if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
+        return morphFailed;
+    reads.watch.emplace (engine);
+    noteEntryRead (*reads.watch, (std::uint32_t) firstId, *pair.first, reads.first);
+    noteEntryRead (*reads.watch, (std::uint32_t) secondId, *pair.second, reads.second);
+    reads.same = firstId == secondId;
+    return done;
+}
+
+// The code of a join whose entries moved under it: the engine shut down, or an
+// entry was unloaded or changed (a cleared cache loses both). Caller holds the
+// engine mutex.
+int movedEntryCode (QuorvalenEngine& engine, const JoinReads& reads)
+{
+    if (! engineHasDevice (engine))
+        return notReady;
+    return entryAsRead (engine, reads.first) ? 3 : 2;
+}
+
+// Copies both entries (in short holds of the engine mutex) and joins the copies
+// without it: done with `out` set, the moved code, or morphFailed.
+int joinReadEntries (QuorvalenEngine& engine, JoinReads& reads, float joinMs, float crossfadeMs,
+                     std::unique_ptr<juce::AudioBuffer<float>>& out)
+{
+    auto& watch = *reads.watch;
+    if (! copyEntryAudio (engine, watch, reads.first, reads.first.channels, 0, reads.first.samples)
+        || (! reads.same
+            && ! copyEntryAudio (engine, watch, reads.second, reads.second.channels, 0, reads.second.samples)))
+    {
+        const auto lock = lockEngine (engine);
+        return movedEntryCode (engine, reads);
+    }
+    const auto& second = reads.same ? reads.first.audio : reads.second.audio;
+    auto joined = joinSounds (reads.first.audio, reads.first.sampleRate, second, reads.second.sampleRate, joinMs,
+                              crossfadeMs, [&] { return watch.stopped(); });
+    if (joined != nullptr)
+    {
+        out = std::move (joined);
+        return done;
+    }
+    if (! watch.stopped())
+        return morphFailed;
+    const auto lock = lockEngine (engine);
+    return movedEntryCode (engine, reads);
+}
+
 } // namespace
 
 int playBodyTailMorph (QuorvalenEngine& engine, std::int32_t firstId, std::int32_t secondId, float joinMs,
                        float crossfadeMs, bool play)
 {
-    const auto lock = lockEngine (engine);
-    const auto pair = findMorphPair (engine, firstId, secondId);
-    if (pair.code != done)
-        return pair.code;
-    // Refused before playback stops or anything is allocated.
-    if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
-        return morphFailed;
-    if (play)
-        stopEnginePlayback (engine);
+    // Read under the engine mutex; the copies and the join run without it, which
+    // is taken again to install (and play) the result.
+    JoinReads reads;
+    {
+        const auto lock = lockEngine (engine);
+        // Refused before playback stops or anything is allocated.
+        if (const int code = readMorphPair (engine, firstId, secondId, joinMs, crossfadeMs, reads); code != done)
+            return code;
+        if (play)
+            stopEnginePlayback (engine);
+    }
+    std::unique_lock<FairMutex> lock;
     try
     {
-        auto joined = joinSounds (*pair.first->buffer, pair.first->sampleRate, *pair.second->buffer,
-                                  pair.second->sampleRate, joinMs, crossfadeMs);
-        if (joined == nullptr)
-            return morphFailed;
-        const double rate = pair.first->sampleRate;
+        std::unique_ptr<juce::AudioBuffer<float>> joined;
+        if (const int code = joinReadEntries (engine, reads, joinMs, crossfadeMs, joined); code != done)
+            return code;
+        reads.first.audio = {};
+        reads.second.audio = {};
+        lock = lockEngine (engine);
+        if (! reads.watch->unchanged())
+            return movedEntryCode (engine, reads);
+        // Whatever another caller started meanwhile gives way, as it would have
+        // had the join held the mutex throughout.
+        if (play)
+            stopEnginePlayback (engine);
         replacePlaybackBuffer (engine, std::move (joined));
         if (play)
-            playPlaybackBuffer (engine, rate, false);
+            playPlaybackBuffer (engine, reads.first.sampleRate, false);
         return done;
     }
     catch (...)
@@ -135,25 +212,13 @@ int joinFoundryLayers (QuorvalenEngine& engine, std::int32_t firstId, std::int32
     try
     {
         // Copies: another export may erase the entries while the join runs unlocked.
-        juce::AudioBuffer<float> a, b;
-        double ra = 0.0, rb = 0.0;
+        JoinReads reads;
         {
             const auto lock = lockEngine (engine);
-            const auto pair = findMorphPair (engine, firstId, secondId);
-            if (pair.code != done)
-                return pair.code;
-            if (beyondFoundryLimit (joinMs) || beyondFoundryLimit (crossfadeMs))
-                return morphFailed;
-            a.makeCopyOf (*pair.first->buffer);
-            b.makeCopyOf (*pair.second->buffer);
-            ra = pair.first->sampleRate;
-            rb = pair.second->sampleRate;
+            if (const int code = readMorphPair (engine, firstId, secondId, joinMs, crossfadeMs, reads); code != done)
+                return code;
         }
-        auto joined = joinSounds (a, ra, b, rb, joinMs, crossfadeMs);
-        if (joined == nullptr)
-            return morphFailed;
-        out = std::move (joined);
-        return done;
+        return joinReadEntries (engine, reads, joinMs, crossfadeMs, out);
     }
     catch (...)
     {

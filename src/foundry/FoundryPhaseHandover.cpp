@@ -122,16 +122,24 @@ bool findCoherentPhaseHandover (const float* a, std::int64_t aLength, std::int64
     return true;
 }
 
-void constantQHandover (const float* a, const float* b, std::int64_t n, double sr, float* out)
+bool constantQHandover (const float* a, const float* b, std::int64_t n, double sr, float* out,
+                        const std::function<bool()>& stopped)
 {
+    const auto stop = [&] { return stopped && stopped(); };
     cqt::CqtParams params;
     params.scale = { 48, 20.0 / sr, 440.0 / sr };
     params.overlap = 0.7;
     params.maxError = 1e-5;
     const cqt::Analyzer analyzer (params);
     cqt::CoefStore ca (analyzer), cb (analyzer);
+    if (stop())
+        return false;
     analyzer.analyze ({ a, (size_t) n }, ca);
+    if (stop())
+        return false;
     analyzer.analyze ({ b, (size_t) n }, cb);
+    if (stop())
+        return false;
 
     const double last = (double) (n - 1);
     constexpr auto farAway = std::numeric_limits<std::int64_t>::max() / 4;
@@ -142,6 +150,8 @@ void constantQHandover (const float* a, const float* b, std::int64_t n, double s
         const double phase = u < 0.5 ? std::arg (x) : std::arg (y);
         x = std::polar ((float) magnitude, (float) phase);
     });
+    if (stop())
+        return false;
     std::vector<float> h ((size_t) n);
     analyzer.synthesize (ca, 0, h);
 
@@ -155,6 +165,7 @@ void constantQHandover (const float* a, const float* b, std::int64_t n, double s
         const double y = e * h[(size_t) i] + (1.0 - e) * fade;
         out[i] = std::isfinite (y) ? (float) y : (float) fade;
     }
+    return true;
 }
 
 } // namespace quorvalen::foundry

@@ -1,6 +1,7 @@
 // Render surprise: the tone stage, the stretch and crush stage and the entry swap.
 #include "foundry/FoundryRenderSurprise.h"
 
+#include "cache/EntryCopy.h"
 #include "dsp/stretch/StretchUtility.h"
 #include "foundry/FoundryEngineAccess.h"
 #include "foundry/FoundryNonlinear.h"
@@ -8,7 +9,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 
 namespace quorvalen::foundry
@@ -18,6 +21,7 @@ namespace
 {
 
 using Random = std::mt19937;
+using Stop = std::function<bool()>;
 
 std::int64_t draw (Random& random, std::int64_t lo, std::int64_t hi)
 {
@@ -118,10 +122,11 @@ void smoothSurpriseChannels (juce::AudioBuffer<float>& audio)
     }
 }
 
-void applySurpriseTone (juce::AudioBuffer<float>& audio, double sr, float i, Random& random)
+// False when `stopped` says so (asked before and after the drive).
+bool applySurpriseTone (juce::AudioBuffer<float>& audio, double sr, float i, Random& random, const Stop& stopped)
 {
     if (i <= 20.0f)
-        return;
+        return true;
     const double p = i / 100.0;
     chopSurpriseSegments (audio, sr, i, random);
     if (i >= 60.0f)
@@ -138,13 +143,19 @@ void applySurpriseTone (juce::AudioBuffer<float>& audio, double sr, float i, Ran
                 x[k] = (1.0f - m) * copy[(size_t) k] + m * (k >= d ? copy[(size_t) (k - d)] : 0.0f);
         }
     }
+    if (stopped())
+        return false;
     if (i >= 50.0f)
         tanhDriveOversampled (audio, (float) (1.0 + 6.0 * p));
+    if (stopped())
+        return false;
     smoothSurpriseChannels (audio);
     peakNormalise (audio);
+    return true;
 }
 
-bool stretchCrushSurprise (juce::AudioBuffer<float>& audio, double sr, float j, std::int32_t stretchMode)
+bool stretchCrushSurprise (juce::AudioBuffer<float>& audio, double sr, float j, std::int32_t stretchMode,
+                           const Stop& stopped)
 {
     if (j <= 0.0f)
         return true;
@@ -161,7 +172,7 @@ bool stretchCrushSurprise (juce::AudioBuffer<float>& audio, double sr, float j, 
     juce::AudioBuffer<float> out;
     if (stretchMode != 0)
     {
-        if (! stretchBufferDefault (audio, out, sr, f))
+        if (! stretchBufferDefault (audio, out, sr, f, stopped))
             return false;
     }
     else
@@ -181,6 +192,8 @@ bool stretchCrushSurprise (juce::AudioBuffer<float>& audio, double sr, float j, 
         }
     }
 
+    if (stopped())
+        return false;
     const int bits = std::clamp ((int) (32.0 - 29.0 * q), 3, 32);
     const double scale = std::ldexp (1.0, bits);
     for (int c = 0; c < out.getNumChannels(); ++c)
@@ -196,8 +209,9 @@ bool stretchCrushSurprise (juce::AudioBuffer<float>& audio, double sr, float j, 
 } // namespace
 
 bool renderSurprise (juce::AudioBuffer<float>& audio, double sr, float a, float b, std::int32_t stretchMode,
-                     std::int32_t order)
+                     std::int32_t order, const std::function<bool()>& stopRequested)
 {
+    const Stop stopped = [&] { return stopRequested && stopRequested(); };
     if (audio.getNumChannels() < 1 || audio.getNumSamples() < 1 || ! (sr > 0.0) || ! std::isfinite (sr))
         return false;
     const float ia = intensity (a), ib = intensity (b);
@@ -206,14 +220,14 @@ bool renderSurprise (juce::AudioBuffer<float>& audio, double sr, float a, float 
     auto random = seededRandom();
     if (order == 1)
     {
-        if (! stretchCrushSurprise (audio, sr, ib, stretchMode))
+        if (! stretchCrushSurprise (audio, sr, ib, stretchMode, stopped)
+            || ! applySurpriseTone (audio, sr, ia, random, stopped))
             return false;
-        applySurpriseTone (audio, sr, ia, random);
     }
     else
     {
-        applySurpriseTone (audio, sr, ia, random);
-        if (! stretchCrushSurprise (audio, sr, ib, stretchMode))
+        if (! applySurpriseTone (audio, sr, ia, random, stopped)
+            || ! stretchCrushSurprise (audio, sr, ib, stretchMode, stopped))
             return false;
     }
     for (int c = 0; c < audio.getNumChannels(); ++c)
@@ -223,31 +237,68 @@ bool renderSurprise (juce::AudioBuffer<float>& audio, double sr, float a, float 
     return true;
 }
 
+namespace
+{
+// The code of a render whose entry moved under it (the engine mutex held): -2 when
+// it went (unloaded, the cache cleared, the engine shut down), -5 when another
+// writer changed it (that change stands).
+int movedEntryCode (QuorvalenEngine& engine, const EntryCopy& read)
+{
+    return findCacheEntry (engine, read.id) == nullptr ? -2 : -5;
+}
+} // namespace
+
 int applyRenderSurprise (QuorvalenEngine& engine, std::int32_t id, float a, float b, std::int32_t stretchMode,
                          std::int32_t order)
 {
-    const auto lock = lockEngine (engine);
-    const auto found = lookupEntry (engine, id, Needs::bufferAndRate);
-    if (found.entry == nullptr)
-        return found.code == unknownId ? -2 : (found.code == noBuffer ? -3 : -4);
-    // Each call may make the sound up to five times longer: a result past the
-    // Foundry's limit is refused before anything changes.
-    if (const float ib = intensity (b); ib > 0.0f)
+    // Read under the engine mutex; the copy and the render run without it, which
+    // is taken again to swap the result in.
+    std::optional<LongWorkWatch> watch;
+    EntryCopy read;
     {
-        const double grown = std::ceil ((double) found.entry->buffer->getNumSamples() * (1.0 + 4.0 * (ib / 100.0)));
-        if (grown > (double) maxFoundrySamples (found.entry->sampleRate))
-            return -5;
+        const auto lock = lockEngine (engine);
+        const auto found = lookupEntry (engine, id, Needs::bufferAndRate);
+        if (found.entry == nullptr)
+            return found.code == unknownId ? -2 : (found.code == noBuffer ? -3 : -4);
+        // Each call may make the sound up to five times longer: a result past the
+        // Foundry's limit is refused before anything changes.
+        if (const float ib = intensity (b); ib > 0.0f)
+        {
+            const double grown = std::ceil ((double) found.entry->buffer->getNumSamples() * (1.0 + 4.0 * (ib / 100.0)));
+            if (grown > (double) maxFoundrySamples (found.entry->sampleRate))
+                return -5;
+        }
+        advanceFoundryGeneration (engine);
+        watch.emplace (engine);
+        noteEntryRead (*watch, (std::uint32_t) id, *found.entry, read);
     }
-    advanceFoundryGeneration (engine);
+    juce::AudioBuffer<float> replaced; // freed once the mutex is released
+    std::unique_lock<FairMutex> lock;
     try
     {
         // A failure must not leave the sound half processed: the work is on a copy.
-        juce::AudioBuffer<float> work;
-        work.makeCopyOf (*found.entry->buffer);
-        if (! renderSurprise (work, found.entry->sampleRate, a, b, stretchMode, order))
-            return -5;
+        if (! copyEntryAudio (engine, *watch, read, read.channels, 0, read.samples))
+        {
+            lock = lockEngine (engine);
+            return movedEntryCode (engine, read);
+        }
+        if (! renderSurprise (read.audio, read.sampleRate, a, b, stretchMode, order, [&] { return watch->stopped(); }))
+        {
+            if (! watch->stopped())
+                return -5;
+            lock = lockEngine (engine);
+            return movedEntryCode (engine, read);
+        }
+        lock = lockEngine (engine);
+        const auto found = lookupEntry (engine, id, Needs::buffer);
+        if (found.entry == nullptr || ! watch->unchanged())
+            return movedEntryCode (engine, read);
+        // A preview rendered from the sound meanwhile must not be kept.
+        advanceFoundryGeneration (engine);
         detachPlaybackOf (engine, id);
-        *found.entry->buffer = std::move (work);
+        replaced = std::move (*found.entry->buffer);
+        *found.entry->buffer = std::move (read.audio);
+        markCacheEntryChanged (engine, *found.entry);
         return 0;
     }
     catch (...)

@@ -11,6 +11,8 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <vector>
 
 namespace quorvalen::spectral
@@ -106,7 +108,8 @@ void fadeOutEnd (juce::AudioBuffer<float>& out, double sr)
     }
 }
 
-std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const MorphRequest& r)
+// Null when `watch` tells the render to stop (it looks between stages).
+std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const MorphRequest& r, LongWorkWatch& watch)
 {
     const int len = in.length;
     const auto& A = *in.a.buffer;
@@ -115,6 +118,8 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
     const auto monoA = monoMix (A, in.channels, len);
     const auto monoB = monoMix (Bp, in.channels, len);
     const auto trackA = trackMorphPitch (monoA.data(), len, in.sr);
+    if (watch.stopped())
+        return nullptr;
     const auto trackB = trackMorphPitch (monoB.data(), len, in.sr);
 
     const cqt::Analyzer analyzer (cqtParamsFor (in.sr, cqtOverlapShared));
@@ -134,14 +139,22 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
     cqt::CoefStore cA (analyzer), cB (analyzer), analysedA (analyzer);
     for (int ch = 0; ch < in.channels; ++ch)
     {
+        if (watch.stopped())
+            return nullptr;
         const float* x = A.getReadPointer (std::min (ch, A.getNumChannels() - 1));
         const auto h = highPass100 (Bp.getReadPointer (ch), len, in.sr);
         analyzer.analyze ({ x, (std::size_t) len }, cA);
         analyzer.analyze ({ h.data(), h.size() }, cB);
+        if (watch.stopped())
+            return nullptr;
 
         // Every stored coefficient, the lowpass band and the times beyond the ends
         // included: amount 0 gives A and amount 100 gives B' throughout.
+        if (watch.stopped())
+            return nullptr;
         morphCoefficients (context, cA, cB, analyzer.bandCount(), analysedA);
+        if (watch.stopped())
+            return nullptr;
         float* y = out->getWritePointer (ch);
         analyzer.synthesize (cA, 0, { y, (std::size_t) len });
 
@@ -158,6 +171,8 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
         }
     }
 
+    if (watch.stopped())
+        return nullptr;
     fadeOutEnd (*out, in.sr);
     softCeiling (*out, ceilingLevel);
     normalisePeak (*out, finalPeak);
@@ -184,39 +199,79 @@ void softCeiling (juce::AudioBuffer<float>& buffer, float ceiling)
     });
 }
 
-int createCqtMorph (QuorvalenEngine& engine, const MorphRequest& r)
+namespace
 {
-    auto lock = lockEngine (engine);
+// The code of a render whose sources moved under it (the engine lock held): the
+// engine shut down, or A or B was unloaded or changed (a cleared cache loses both).
+int movedSourceCode (QuorvalenEngine& engine, const EntryCopy& a)
+{
     if (! engineReadyWithDevice (engine))
         return (int) MorphError::notReady;
-    if (r.kind > 1)
-        return (int) MorphError::badKind;
-    if ((std::uint32_t) r.preset > 14)
-        return (int) MorphError::badPreset;
+    return (int) (entryAsRead (engine, a) ? MorphError::unknownB : MorphError::unknownA);
+}
+} // namespace
 
+int createCqtMorph (QuorvalenEngine& engine, const MorphRequest& r)
+{
+    // Read under the lock; the copies and the render run without it.
+    std::optional<LongWorkWatch> watch;
     Inputs in;
-    const auto lookA = lookupSource (engine, r.idA, in.a);
-    const auto lookB = lookupSource (engine, r.idB, in.b);
-    if (lookA == SourceLookup::unknownId)
-        return (int) MorphError::unknownA;
-    if (lookB == SourceLookup::unknownId)
-        return (int) MorphError::unknownB;
-    if (lookA == SourceLookup::noBuffer || lookB == SourceLookup::noBuffer)
-        return (int) MorphError::noBuffer;
-    if (lookA == SourceLookup::badRate || lookB == SourceLookup::badRate)
-        return (int) MorphError::badRate;
-    const auto& A = *in.a.buffer;
-    const auto& B = *in.b.buffer;
-    if (A.getNumChannels() < 1 || A.getNumSamples() < 1 || B.getNumChannels() < 1 || B.getNumSamples() < 1)
-        return (int) MorphError::empty;
+    EntryCopy copyA, copyB;
+    int bSamples = 0; // of B, as far as its resampling to A's rate reads
+    {
+        auto lock = lockEngine (engine);
+        if (! engineReadyWithDevice (engine))
+            return (int) MorphError::notReady;
+        if (r.kind > 1)
+            return (int) MorphError::badKind;
+        if ((std::uint32_t) r.preset > 14)
+            return (int) MorphError::badPreset;
 
-    in.sr = in.a.sampleRate;
-    const double bAtRate = std::round (B.getNumSamples() / (in.b.sampleRate / in.sr));
-    in.length = (int) std::min<double> (A.getNumSamples(), std::max (1.0, bAtRate));
-    in.channels = std::max (A.getNumChannels(), B.getNumChannels());
+        const auto lookA = lookupSource (engine, r.idA, in.a);
+        const auto lookB = lookupSource (engine, r.idB, in.b);
+        if (lookA == SourceLookup::unknownId)
+            return (int) MorphError::unknownA;
+        if (lookB == SourceLookup::unknownId)
+            return (int) MorphError::unknownB;
+        if (lookA == SourceLookup::noBuffer || lookB == SourceLookup::noBuffer)
+            return (int) MorphError::noBuffer;
+        if (lookA == SourceLookup::badRate || lookB == SourceLookup::badRate)
+            return (int) MorphError::badRate;
+        const auto& A = *in.a.buffer;
+        const auto& B = *in.b.buffer;
+        if (A.getNumChannels() < 1 || A.getNumSamples() < 1 || B.getNumChannels() < 1 || B.getNumSamples() < 1)
+            return (int) MorphError::empty;
+
+        in.sr = in.a.sampleRate;
+        const double ratio = in.b.sampleRate / in.sr;
+        const double bAtRate = std::round (B.getNumSamples() / ratio);
+        in.length = (int) std::min<double> (A.getNumSamples(), std::max (1.0, bAtRate));
+        in.channels = std::max (A.getNumChannels(), B.getNumChannels());
+        // The resampling reads B up to the sample after the last position it
+        // interpolates at: copying more would change nothing.
+        bSamples = (int) std::min<double> (B.getNumSamples(), std::floor ((in.length - 1) * ratio) + 3.0);
+
+        watch.emplace (engine);
+        noteSourceRead (engine, *watch, r.idA, copyA);
+        noteSourceRead (engine, *watch, r.idB, copyB);
+    }
     try
     {
-        auto out = renderMorph (in, r);
+        const bool same = r.idA == r.idB;
+        const int aSamples = same ? std::max (in.length, bSamples) : in.length;
+        if (! copyEntryAudio (engine, *watch, copyA, copyA.channels, 0, aSamples)
+            || (! same && ! copyEntryAudio (engine, *watch, copyB, copyB.channels, 0, bSamples)))
+        {
+            auto lock = lockEngine (engine);
+            return movedSourceCode (engine, copyA);
+        }
+        in.a.buffer = &copyA.audio;
+        in.b.buffer = same ? &copyA.audio : &copyB.audio;
+
+        auto out = renderMorph (in, r, *watch);
+        auto lock = lockEngine (engine);
+        if (out == nullptr || ! watch->unchanged())
+            return movedSourceCode (engine, copyA);
         return (int) insertRendered (engine, std::move (out), in.sr, labelOf ((MorphKind) r.kind));
     }
     catch (...)

@@ -25,12 +25,14 @@ struct MorphRequest
 };
 
 // The new id, or one of these (tested in the order: not ready, kind, preset,
-// then the entries). Holds the engine lock throughout.
+// then the entries). Reads the entries under the engine lock, renders without it
+// and takes it again to insert the result; a render whose sources moved stops at
+// its next stage and inserts nothing.
 enum class MorphError : std::int32_t
 {
-    notReady = -1,
-    unknownA = -2,
-    unknownB = -3,
+    notReady = -1, // also when the engine shut down during the render
+    unknownA = -2, // also when A was unloaded or changed during the render, or the cache cleared
+    unknownB = -3, // also when B was unloaded or changed during the render
     noBuffer = -4,
     badRate = -5,
     empty = -6, // no channels or samples

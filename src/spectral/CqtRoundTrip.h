@@ -8,12 +8,14 @@ namespace quorvalen
 
 class QuorvalenEngine;
 
-// Takes engineMutex for the whole call.
+// Reads the entry under engineMutex, analyses and resynthesises a copy without
+// it and takes it again to play the result; a round trip whose entry moved stops
+// before its next transform and plays nothing.
 enum class RoundTripResult : std::int32_t
 {
     playing = 0,
-    notReady = 1,  // or no device
-    unknownId = 2, // ids below 1 included
+    notReady = 1,  // or no device; also when the engine shut down meanwhile
+    unknownId = 2, // ids below 1 included; also when the entry was unloaded or changed meanwhile
     noBuffer = 3,
     badRate = 4,     // not above 0
     empty = 5,       // no channels or samples

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace quorvalen::spectral
@@ -125,7 +126,9 @@ bool isOneShot (const ManifoldRequest& r, int i)
     return i == r.primary || (r.roles[r.primary] == 0 && (role == 1 || role == 3));
 }
 
-std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest& r, const std::vector<Source>& sources)
+// Null when `watch` tells the render to stop (it looks before each source).
+std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest& r, const std::vector<Source>& sources,
+                                                          LongWorkWatch& watch)
 {
     const auto length = (int) outputLength (r, sources);
     auto main = std::make_unique<juce::AudioBuffer<float>> (2, length);
@@ -138,6 +141,8 @@ std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest&
     juce::AudioBuffer<float> head;
     for (int i = 0; i < r.count; ++i)
     {
+        if (watch.stopped())
+            return nullptr;
         const auto& s = sources[(std::size_t) i];
         const std::int64_t readable = std::min<std::int64_t> (s.length, length);
         head.setSize (2, (int) readable, false, false, true);
@@ -163,20 +168,82 @@ std::unique_ptr<juce::AudioBuffer<float>> renderManifold (const ManifoldRequest&
 }
 } // namespace
 
+namespace
+{
+// How much of a source the mix reads: its first two channels, and the samples up
+// to the one after the last position its resampling interpolates at.
+int samplesRead (const Source& s, std::int64_t outputLength)
+{
+    const std::int64_t readable = std::min<std::int64_t> (s.length, outputLength);
+    const double step = s.audio.sampleRate / manifoldRate;
+    return (int) std::min<double> (s.audio.buffer->getNumSamples(), std::floor ((double) (readable - 1) * step) + 3.0);
+}
+
+// The code of a mix whose sources moved under it (the engine lock held).
+int movedSourceCode (QuorvalenEngine& engine)
+{
+    return (int) (engineReadyWithDevice (engine) ? ManifoldError::unknownId : ManifoldError::notReady);
+}
+} // namespace
+
 int createManifoldClassic (QuorvalenEngine& engine, const ManifoldRequest& r)
 {
-    auto lock = lockEngine (engine);
-    if (! engineReadyWithDevice (engine))
-        return (int) ManifoldError::notReady;
-    if (r.ids == nullptr || r.gains == nullptr || r.roles == nullptr || r.count < 1 || r.count > manifoldMaxSources
-        || r.primary < 0 || r.primary >= r.count)
-        return (int) ManifoldError::badArguments;
+    // Read under the lock; the copies and the mix run without it.
+    std::optional<LongWorkWatch> watch;
+    std::vector<Source> sources;
+    std::vector<EntryCopy> copies; // one per distinct id
+    std::vector<int> copyOf;       // each source's copy
+    std::vector<int> copyLength;   // samples each copy needs
+    {
+        auto lock = lockEngine (engine);
+        if (! engineReadyWithDevice (engine))
+            return (int) ManifoldError::notReady;
+        if (r.ids == nullptr || r.gains == nullptr || r.roles == nullptr || r.count < 1 || r.count > manifoldMaxSources
+            || r.primary < 0 || r.primary >= r.count)
+            return (int) ManifoldError::badArguments;
+        try
+        {
+            sources.resize ((std::size_t) r.count);
+            if (const int code = lookupSources (engine, r, sources); code != 0)
+                return code;
+            const auto length = outputLength (r, sources);
+            watch.emplace (engine);
+            copies.reserve ((std::size_t) r.count);
+            for (int i = 0; i < r.count; ++i)
+            {
+                int k = 0;
+                while (k < (int) copies.size() && copies[(std::size_t) k].id != r.ids[i])
+                    ++k;
+                if (k == (int) copies.size())
+                {
+                    noteSourceRead (engine, *watch, r.ids[i], copies.emplace_back());
+                    copyLength.push_back (0);
+                }
+                copyOf.push_back (k);
+                copyLength[(std::size_t) k] =
+                    std::max (copyLength[(std::size_t) k], samplesRead (sources[(std::size_t) i], length));
+            }
+        }
+        catch (...)
+        {
+            return (int) ManifoldError::outOfMemory;
+        }
+    }
     try
     {
-        std::vector<Source> sources ((std::size_t) r.count);
-        if (const int code = lookupSources (engine, r, sources); code != 0)
-            return code;
-        auto mix = renderManifold (r, sources);
+        for (std::size_t k = 0; k < copies.size(); ++k)
+            if (! copyEntryAudio (engine, *watch, copies[k], std::min (copies[k].channels, 2), 0, copyLength[k]))
+            {
+                auto lock = lockEngine (engine);
+                return movedSourceCode (engine);
+            }
+        for (int i = 0; i < r.count; ++i)
+            sources[(std::size_t) i].audio.buffer = &copies[(std::size_t) copyOf[(std::size_t) i]].audio;
+
+        auto mix = renderManifold (r, sources, *watch);
+        auto lock = lockEngine (engine);
+        if (mix == nullptr || ! watch->unchanged())
+            return movedSourceCode (engine);
         return (int) insertRendered (engine, std::move (mix), manifoldRate, manifoldLabel);
     }
     catch (...)

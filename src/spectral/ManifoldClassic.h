@@ -28,12 +28,14 @@ struct ManifoldRequest
     std::uint32_t loopMask = 0;
 };
 
-// The new id, or one of these. Holds the engine lock throughout.
+// The new id, or one of these. Reads the sources under the engine lock, mixes
+// without it and takes it again to insert the result; a mix whose sources moved
+// stops before its next source and inserts nothing.
 enum class ManifoldError : std::int32_t
 {
-    notReady = -1,
+    notReady = -1,     // also when the engine shut down during the mix
     badArguments = -2, // arrays, count or primary
-    unknownId = -3,
+    unknownId = -3,    // also when a source was unloaded or changed during the mix, or the cache cleared
     noBuffer = -4,
     badRate = -5,
     empty = -6, // no channels or samples, or a length at 44.1 kHz out of range

@@ -24,6 +24,11 @@ SourceLookup lookupSource (QuorvalenEngine& engine, std::uint32_t id, SourceAudi
     return SourceLookup::ok;
 }
 
+void noteSourceRead (QuorvalenEngine& engine, LongWorkWatch& watch, std::uint32_t id, EntryCopy& copy)
+{
+    noteEntryRead (watch, id, *findCacheEntry (engine, id), copy);
+}
+
 std::uint32_t insertRendered (QuorvalenEngine& engine, std::unique_ptr<juce::AudioBuffer<float>> buffer,
                               double sampleRate, const char* name)
 {

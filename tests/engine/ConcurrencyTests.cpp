@@ -1,10 +1,15 @@
-// Lock-free queries and setters racing init, shutdown and playback. Meant for the
-// ThreadSanitizer build, where any data race fails the run.
+// Lock-free queries and setters racing init, shutdown and playback, and long
+// operations that leave the engine to other callers while they run. Meant for
+// the ThreadSanitizer build, where any data race fails the run.
+#include "CachedAudio.h"
 #include "EngineTestSupport.h"
 #include "FoundryPreviewCall.h"
+#include "LongCallProbe.h"
 #include "TestAudio.h"
 
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 #include <thread>
@@ -304,4 +309,185 @@ TEST (Concurrency, FoundryPreviewRendersRaceStopsEditsAndSetters)
     renders.join();
     others.join();
     EXPECT_EQ (quorvalen_engine_shutdown(), 0);
+}
+
+namespace
+{
+// A long operation through its export and the sources it reads.
+struct LongOperation
+{
+    std::function<void()> cacheSources; // caches (again) what `run` reads
+    std::function<int()> run;
+    std::function<bool (int)> succeeded;
+    std::function<int()> unloaded; // the source an unload takes away
+    int whenUnloaded = 0;
+    int whenShutDown = 0;
+};
+
+// A sound no operation reads: the id it gets tells whether an operation inserted anything.
+int cacheMarker()
+{
+    return cacheAudio (sine (500.0, 48000.0, 480), 48000.0);
+}
+
+bool somethingPlays()
+{
+    double position = 0.0, length = 0.0;
+    uint32_t playing = 0;
+    quorvalen_engine_get_playback_telemetry (&position, &length, &playing);
+    return playing != 0;
+}
+
+// While the operation runs, a telemetry call never waits long; an unload of a
+// source or a shutdown soon after it began makes it answer its failure code with
+// less than half its work done after it, no entry inserted and nothing playing.
+void checkLongOperation (const LongOperation& op)
+{
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    // Two runs, the first of which also builds what the process keeps (the
+    // constant-Q module's tables); the shorter of their longest waits counts, so
+    // that a busy machine's pause of the telemetry thread does not.
+    op.cacheSources();
+    const auto first = telemetryDuring (op.run);
+    op.cacheSources();
+    const auto free = telemetryDuring (op.run);
+    ASSERT_TRUE (op.succeeded (first.result)) << first.result;
+    ASSERT_TRUE (op.succeeded (free.result)) << free.result;
+    EXPECT_LT (std::min (first.longestWait, free.longestWait).count(), telemetryWaitLimit().count());
+    // Once the operation holds what it read: its first hold of the lock is over
+    // within milliseconds.
+    const Millis soon = std::min<Millis> (free.took / 4, Millis (50));
+
+    op.cacheSources();
+    int marker = cacheMarker();
+    const auto unloaded = interruptAfter (op.run, soon, [&] { quorvalen_engine_unload_cached (op.unloaded()); });
+    EXPECT_FALSE (unloaded.finishedFirst);
+    EXPECT_EQ (unloaded.result, op.whenUnloaded);
+    EXPECT_LT (unloaded.workAfter.count(), 0.5 * free.work.count());
+    EXPECT_EQ (cacheMarker(), marker + 1);
+    EXPECT_FALSE (somethingPlays());
+
+    op.cacheSources();
+    marker = cacheMarker();
+    const auto shutDown = interruptAfter (op.run, soon, [] { quorvalen_engine_shutdown(); });
+    EXPECT_FALSE (shutDown.finishedFirst);
+    EXPECT_EQ (shutDown.result, op.whenShutDown);
+    EXPECT_LT (shutDown.workAfter.count(), 0.5 * free.work.count());
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    EXPECT_EQ (cacheMarker(), marker + 1);
+    EXPECT_FALSE (somethingPlays());
+    quorvalen_engine_shutdown();
+}
+
+// Two seconds of a stereo tone with its harmonics.
+juce::AudioBuffer<float> harmonicTone (double root, int samples = 96000)
+{
+    auto tone = sine (root, 48000.0, samples, 0.3f);
+    for (int h = 2; h <= 4; ++h)
+    {
+        const auto partial = sine (root * h, 48000.0, samples, 0.3f / (float) h);
+        for (int c = 0; c < 2; ++c)
+            tone.addFrom (c, 0, partial, c, 0, samples);
+    }
+    return tone;
+}
+} // namespace
+
+TEST (LongWork, ConstantQMorph)
+{
+    int a = 0, b = 0;
+    checkLongOperation ({ [&] {
+                             a = cacheAudio (harmonicTone (110.0), 48000.0);
+                             b = cacheAudio (harmonicTone (165.0), 48000.0);
+                         },
+                          [&] { return quorvalen_engine_create_manifold_cqt_morph (a, b, 50.0f, 1, 120.0f, 1); },
+                          [] (int r) { return r > 0; }, [&] { return b; }, -3, -1 });
+}
+
+TEST (LongWork, ManifoldClassic)
+{
+    uint32_t ids[16] = {};
+    const float gains[16] = { 1.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f,
+                              0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f };
+    const int32_t roles[16] = { 0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 8 };
+    checkLongOperation (
+        { [&] {
+             for (int i = 0; i < 4; ++i)
+                 ids[i] = (uint32_t) cacheAudio (noiseBuffer (96000 + 4800 * i, 5 + i, 0.3f), 48000.0);
+             for (int i = 4; i < 16; ++i)
+                 ids[i] = ids[i % 4];
+         },
+          [&] { return quorvalen_engine_create_manifold_classic (ids, gains, roles, 16, 0, 60.0f, 60.0f, 0, 0); },
+          [] (int r) { return r > 0; }, [&] { return (int) ids[2]; }, -3, -1 });
+}
+
+TEST (LongWork, RoundTripAudition)
+{
+    int a = 0;
+    checkLongOperation ({ [&] { a = cacheAudio (harmonicTone (220.0, 16 * 48000), 48000.0); },
+                          [&] { return quorvalen_engine_play_cached_gaborator_roundtrip (a); },
+                          [] (int r) { return r == 0; }, [&] { return a; }, 2, 1 });
+}
+
+TEST (LongWork, RenderSurprise)
+{
+    int a = 0;
+    checkLongOperation ({ [&] { a = cacheAudio (noiseBuffer (96000, 3, 0.3f), 48000.0); },
+                          [&] { return quorvalen_engine_apply_render_surprise (a, 60.0f, 100.0f, 1, 0); },
+                          [] (int r) { return r == 0; }, [&] { return a; }, -2, -2 });
+}
+
+TEST (LongWork, BodyTailMorph)
+{
+    int a = 0, b = 0;
+    checkLongOperation ({ [&] {
+                             a = cacheAudio (noiseBuffer (3 * 48000, 7, 0.3f), 48000.0);
+                             b = cacheAudio (noiseBuffer (3 * 48000, 8, 0.3f), 48000.0);
+                         },
+                          [&] { return quorvalen_engine_play_body_tail_morph (a, b, 500.0f, 2000.0f); },
+                          [] (int r) { return r == 0; }, [&] { return b; }, 3, 1 });
+}
+
+TEST (LongWork, PitchDetectionAt768kHz)
+{
+    int a = 0;
+    checkLongOperation ({ [&] { a = cacheAudio (sine (440.0, 768000.0, 153600, 0.5f, 1), 768000.0); },
+                          [&] { return (int) std::lround (quorvalen_engine_detect_foundry_pitch (a, 0.0f)); },
+                          [] (int hz) { return std::abs (hz - 440) <= 5; }, [&] { return a; }, 0, 0 });
+}
+
+TEST (LongWork, AnInstallRefusesWhenWhatItReadChanged)
+{
+    // Another writer changes a source while a morph renders from it, and the
+    // sound that a render surprise works on: the morph inserts nothing and the
+    // surprise leaves the other writer's result in place.
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const int a = cacheAudio (harmonicTone (110.0), 48000.0);
+    const int b = cacheAudio (harmonicTone (165.0), 48000.0);
+    const int marker = cacheMarker();
+    const auto morph = interruptAfter (
+        [&] { return quorvalen_engine_create_manifold_cqt_morph (a, b, 50.0f, 1, 120.0f, 1); }, Millis (50),
+        [&] { EXPECT_EQ (quorvalen_engine_apply_render_surprise (a, 21.0f, 0.0f, 0, 0), 0); });
+    EXPECT_FALSE (morph.finishedFirst);
+    EXPECT_EQ (morph.result, -2);
+    EXPECT_EQ (cacheMarker(), marker + 1);
+
+    const int x = cacheAudio (noiseBuffer (96000, 3, 0.3f), 48000.0);
+    juce::AudioBuffer<float> other;
+    const auto surprise =
+        interruptAfter ([&] { return quorvalen_engine_apply_render_surprise (x, 60.0f, 100.0f, 1, 0); }, Millis (50),
+                        [&] {
+        EXPECT_EQ (quorvalen_engine_apply_render_surprise (x, 21.0f, 0.0f, 0, 0), 0);
+        other = exportedEntry (x);
+        });
+    EXPECT_FALSE (surprise.finishedFirst);
+    EXPECT_EQ (surprise.result, -5);
+    const auto after = exportedEntry (x);
+    ASSERT_EQ (after.getNumSamples(), 96000);
+    ASSERT_EQ (other.getNumSamples(), 96000);
+    for (int c = 0; c < 2; ++c)
+        EXPECT_EQ (0, std::memcmp (after.getReadPointer (c), other.getReadPointer (c), 96000 * sizeof (float)));
+    quorvalen_engine_shutdown();
 }

@@ -63,7 +63,8 @@ void drainStretcher (RubberBand::RubberBandStretcher& stretcher, ChannelVectors&
 } // namespace
 
 bool stretchBuffer (const juce::AudioBuffer<float>& source, juce::AudioBuffer<float>& destination, double sampleRate,
-                    double timeRatio, double pitchScale, int options, int blockSize)
+                    double timeRatio, double pitchScale, int options, int blockSize,
+                    const std::function<bool()>& stopped)
 {
     const int channels = source.getNumChannels();
     const int n = source.getNumSamples();
@@ -103,6 +104,8 @@ bool stretchBuffer (const juce::AudioBuffer<float>& source, juce::AudioBuffer<fl
 
         for (int start = 0; start < n; start += (int) block)
         {
+            if (stopped && stopped())
+                return false;
             const int count = (int) std::min<size_t> (block, (size_t) (n - start));
             pointAt (start);
             stretcher.study (input.data(), (size_t) count, start + count == n);
@@ -121,6 +124,8 @@ bool stretchBuffer (const juce::AudioBuffer<float>& source, juce::AudioBuffer<fl
         // and it drops the excess without a word.
         for (int start = 0; start < n;)
         {
+            if (stopped && stopped())
+                return false;
             const auto wanted = std::max<size_t> (stretcher.getSamplesRequired(), 1);
             const int count = (int) std::min ({ block, (size_t) (n - start), wanted });
             pointAt (start);
@@ -149,9 +154,9 @@ bool stretchBuffer (const juce::AudioBuffer<float>& source, juce::AudioBuffer<fl
 }
 
 bool stretchBufferDefault (const juce::AudioBuffer<float>& source, juce::AudioBuffer<float>& destination,
-                           double sampleRate, double timeRatio)
+                           double sampleRate, double timeRatio, const std::function<bool()>& stopped)
 {
-    return stretchBuffer (source, destination, sampleRate, timeRatio, 1.0, stretchOptions::finer, 4096);
+    return stretchBuffer (source, destination, sampleRate, timeRatio, 1.0, stretchOptions::finer, 4096, stopped);
 }
 
 } // namespace quorvalen

@@ -6,6 +6,8 @@
 
 #include <rubberband/RubberBandStretcher.h>
 
+#include <functional>
+
 namespace quorvalen
 {
 
@@ -38,12 +40,14 @@ inline constexpr double stretchMaxSampleRate = 192000.0;
 // output length) and may reuse its storage.
 // False, with `destination` untouched, for a buffer without channels or samples,
 // a rate outside 8 kHz..192 kHz, a non-finite ratio or scale, a result longer than
-// 2^31-1 samples or memory exhausted.
+// 2^31-1 samples or memory exhausted; also once `stopped` (asked before every
+// block) says so.
 bool stretchBuffer (const juce::AudioBuffer<float>& source, juce::AudioBuffer<float>& destination, double sampleRate,
-                    double timeRatio, double pitchScale, int options, int blockSize);
+                    double timeRatio, double pitchScale, int options, int blockSize,
+                    const std::function<bool()>& stopped = {});
 
 // Time stretch alone with the finer engine in 4096-sample blocks.
 bool stretchBufferDefault (const juce::AudioBuffer<float>& source, juce::AudioBuffer<float>& destination,
-                           double sampleRate, double timeRatio);
+                           double sampleRate, double timeRatio, const std::function<bool()>& stopped = {});
 
 } // namespace quorvalen
