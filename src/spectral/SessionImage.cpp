@@ -1,12 +1,11 @@
 #include "spectral/SessionImage.h"
 
-#include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "spectral/SessionImageRenderings.h"
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralBrightness.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
 
 namespace quorvalen
 {
@@ -17,7 +16,7 @@ constexpr int cqtImageHeight = 385;
 
 // The constant-Q image, measured against a reference locked from the untouched
 // source the first time, so that later edits darken rather than renormalise.
-void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
+void renderPrecisionImage (SessionWork& work, SpectralSession& session, std::int32_t sessionId,
                            const juce::AudioBuffer<float>& live, float* out, int width, int height)
 {
     const cqt::Analyzer analyzer (spectralCqtParams (session.sampleRate, 0.7, 440.0, false));
@@ -25,8 +24,9 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
     const auto grid = renderCqtMagnitudeGrid (live, analyzer, width, height);
     if (! (session.lockedDisplayReference > 1e-12f))
     {
-        const auto* source = sessionSourceBuffer (engine, session);
-        auto reference = renderCqtMagnitudeGrid (source != nullptr ? *source : live, analyzer, width, height);
+        juce::AudioBuffer<float> source;
+        const bool untouched = work.readSource (source);
+        auto reference = renderCqtMagnitudeGrid (untouched ? source : live, analyzer, width, height);
         session.lockedDisplayReference = percentileReference (std::move (reference));
         logOut (
             "[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d locked CQT display reference %.8g from untouched source\n",
@@ -47,11 +47,11 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
         (double) (float) (analyzer.bandCentre (bands - 1) * session.sampleRate));
 }
 
-void render (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
-             const juce::AudioBuffer<float>& live, float* out, int width, int height)
+void render (SessionWork& work, SpectralSession& session, std::int32_t sessionId, const juce::AudioBuffer<float>& live,
+             float* out, int width, int height)
 {
     if (height == cqtImageHeight && width != boundedQWidth)
-        return renderPrecisionImage (engine, session, sessionId, live, out, width, height);
+        return renderPrecisionImage (work, session, sessionId, live, out, width, height);
     const auto mono = monoMean (live);
     if (height != cqtImageHeight)
         return renderStftImage (mono, session.sampleRate, out, width, height);
@@ -70,16 +70,28 @@ SessionImageResult renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::
         return SessionImageResult::nullOutput;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
         return SessionImageResult::badSize;
-    const auto lock = lockEngine (engine);
-    auto* session = sessionId >= 1 ? findSpectralSession (engine, (std::uint32_t) sessionId) : nullptr;
+    if (sessionId < 1)
+        return SessionImageResult::unknownSession;
+    // The image renders from a copy of the live copy, in the session's turn and
+    // without the engine lock.
+    SessionWork work (engine, (std::uint32_t) sessionId);
+    auto* session = work.session();
     if (session == nullptr)
         return SessionImageResult::unknownSession;
-    const auto* live = sessionLiveBuffer (engine, *session);
-    if (live == nullptr || live->getNumSamples() < 1 || ! (session->sampleRate > 0.0))
-        return SessionImageResult::liveGone;
+    const auto failed = [] (LiveState s) {
+        return s == LiveState::sessionGone ? SessionImageResult::unknownSession : SessionImageResult::liveGone;
+    };
     try
     {
-        render (engine, *session, sessionId, *live, out, (int) width, (int) height);
+        juce::AudioBuffer<float> live;
+        if (const auto s = work.readBuffer (live); s != LiveState::ok)
+            return failed (s);
+        if (live.getNumSamples() < 1 || ! (session->sampleRate > 0.0))
+            return SessionImageResult::liveGone;
+        render (work, *session, sessionId, live, out, (int) width, (int) height);
+        // Ended or unloaded meanwhile: the picture is of nothing the host still has.
+        if (work.stopped())
+            return failed (work.state());
         return SessionImageResult::ok;
     }
     catch (...)

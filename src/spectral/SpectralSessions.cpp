@@ -27,11 +27,6 @@ std::unique_ptr<juce::AudioBuffer<float>> stereoCopy (const juce::AudioBuffer<fl
 }
 } // namespace
 
-SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId)
-{
-    return spectralSessionTable (engine).find (sessionId);
-}
-
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session)
 {
     auto* live = findCacheEntry (engine, session.liveCacheId);
@@ -72,7 +67,7 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
     std::uint32_t liveId = 0;
     return openSessionOnCachedSound (engine, cacheId, liveId, [&] (const CacheEntry& source) {
         auto live = stereoCopy (*source.buffer);
-        auto session = std::make_unique<SpectralSession>();
+        auto session = std::make_shared<SpectralSession>();
         session->sourceCacheId = (std::uint32_t) cacheId;
         session->numSamples = live->getNumSamples();
         session->numChannels = 2;
@@ -103,9 +98,11 @@ EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t s
 {
     const auto lock = lockEngine (engine);
     auto& table = spectralSessionTable (engine);
-    const auto* session = table.find ((std::uint32_t) sessionId);
+    auto* session = table.find ((std::uint32_t) sessionId);
     if (session == nullptr)
         return EndSpectralResult::unknownSession;
+    // No wait for an operation in flight: it holds the session and stops.
+    session->turn.ended = true;
     const auto liveId = session->liveCacheId;
     stopPlaybackOf (engine, liveId);
     eraseCacheEntry (engine, liveId);

@@ -29,10 +29,8 @@ enum class EndSpectralResult : std::int32_t
 };
 EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
 
-// engineMutex held by the caller for these two.
-SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId);
 // The live copy's buffer while it still has the session's length and at least one
-// channel; null when it is gone or another operation reshaped it.
+// channel; null when it is gone or another operation reshaped it. engineMutex held.
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session);
 
 // The session's source entry's buffer while it has the live copy's length and at

@@ -166,7 +166,7 @@ KnifeBox knifeBox (const KnifePoint& p, std::int64_t frames)
 
 std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float>>>& bins, std::int64_t frames,
                                       const std::vector<KnifePoint>& points, const std::vector<KnifeBox>& boxes,
-                                      std::size_t keptWeights)
+                                      std::size_t keptWeights, const std::function<bool()>& stop)
 {
     std::int64_t first = frames, last = 0;
     for (const auto& box : boxes)
@@ -182,6 +182,8 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
     // bin meets its points in the order of a point-by-point cut.
     for (auto start = first; start < last; start += blockFrames)
     {
+        if (stop && stop())
+            return {};
         const auto end = std::min (start + blockFrames, last);
         for (std::size_t p = 0; p < boxes.size(); ++p)
         {
