@@ -16,6 +16,8 @@ constexpr double radiusLimit = 1.0e9;
 // Frames cut together: their bins (both channels) stay in cache while every
 // point that reaches them passes.
 constexpr std::int64_t blockFrames = 32;
+// Within a block, a cut asks whether to stop once per this many points.
+constexpr std::size_t stopCheckPoints = 64;
 
 std::int64_t radius (double r)
 {
@@ -187,6 +189,8 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
         const auto end = std::min (start + blockFrames, last);
         for (std::size_t p = 0; p < boxes.size(); ++p)
         {
+            if (stop && p % stopCheckPoints == stopCheckPoints - 1 && stop())
+                return {};
             const auto& box = boxes[p];
             if (box.empty() || box.t1 <= start || box.t0 >= end)
                 continue;
