@@ -228,6 +228,8 @@ int main (int argc, char** argv)
         return 1;
     if (wants ("knife-path"))
         strokeCase ("knife, 2000-point path, r 0.01", length, knifePath(), 0, 5, true);
+    if (wants ("knife-short"))
+        strokeCase ("knife, 10 short points", length, repeated (10, { 0.5f, 0.3f, 0.0005f, 0.01f, 1.0f }), 0, 3, true);
     if (wants ("knife-whole"))
         strokeCase ("knife, 20000 whole-file points", length, repeated (20000, { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }), 0, 3,
                     true);

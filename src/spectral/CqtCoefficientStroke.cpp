@@ -142,7 +142,7 @@ int runStroke (SessionWork& work, SpectralSession& session,
     record.start = touched.start;
     record.end = touched.end;
     record.laser = plan.laser;
-    if (const auto s = edit.commit (before, after, { { touched.start, touched.end } }, std::move (record));
+    if (const auto s = edit.commit (before, std::move (after), { { touched.start, touched.end } }, std::move (record));
         s != LiveState::ok)
         return strokeCode (s);
     changed = true;

@@ -101,8 +101,8 @@ int knife (SessionWork& work, SpectralSession& session, std::uint32_t sessionId,
                              std::min<std::int64_t> (session.numSamples, (f.end - 1) * stftHop + stftSize / 2) });
     samples = mergeSpans (std::move (samples));
     SampleWindow after = before;
-    float* channels[2] = { after.channel (0), after.channels > 1 ? after.channel (1) : nullptr };
-    juce::AudioBuffer<float> out (channels, after.channels, (int) after.length);
+    // `after` holds the whole sound, so it resynthesises as the live copy would.
+    auto& out = after.audio;
     for (const auto& s : samples)
         for (auto from = s.start; from < s.end; from += resynthesisPiece)
         {
@@ -125,7 +125,7 @@ int knife (SessionWork& work, SpectralSession& session, std::uint32_t sessionId,
     record.start = 0;
     record.end = session.numSamples;
     record.wholeSignal = 1;
-    if (const auto s = edit.commit (before, after, { { 0, session.numSamples } }, std::move (record));
+    if (const auto s = edit.commit (before, std::move (after), { { 0, session.numSamples } }, std::move (record));
         s != LiveState::ok)
         return failed (s);
     // The state stays the transform of the audio.

@@ -66,10 +66,12 @@ public:
     LiveState state();
 
     // A short hold: when the session is open and the live copy as it was read,
-    // detaches playback of it, writes the spans of `audio` (which holds them),
-    // marks the entry changed and resumes playback where it was. Else nothing
-    // is written. Nothing else of the operation happens in this hold.
-    LiveState install (const SampleWindow& audio, const std::vector<IndexSpan>& spans);
+    // detaches playback of it, writes the spans of `audio` (which holds them;
+    // outside them it holds the live copy as read), marks the entry changed and
+    // resumes playback where it was. Else nothing is written. Nothing else of the
+    // operation happens in this hold: a copy of the whole sound becomes the live
+    // copy's buffer rather than being copied into it.
+    LiveState install (SampleWindow audio, const std::vector<IndexSpan>& spans);
 
 private:
     LiveState liveState (juce::AudioBuffer<float>*& live); // engine lock held

@@ -108,7 +108,7 @@ LiveState applyRecord (SessionWork& work, SpectralSession& session, const Spectr
     const auto frames = stftFramesSeeing (session, changed);
     if (! refreshStftFrames (session, after, frames))
         return LiveState::liveChanged;
-    const auto state = work.install (after, changed);
+    const auto state = work.install (std::move (after), changed);
     if (state != LiveState::ok)
         restoreStftFrames (work, session, frames, before);
     return state;

@@ -23,7 +23,7 @@ void SpectralStrokeEdit::stftChanging (std::vector<IndexSpan> frames, const Samp
     reference = &before;
 }
 
-LiveState SpectralStrokeEdit::commit (const SampleWindow& before, const SampleWindow& after,
+LiveState SpectralStrokeEdit::commit (const SampleWindow& before, SampleWindow after,
                                       const std::vector<IndexSpan>& spans, SpectralUndoRecord record)
 {
     // Everything that may fail comes before the install.
@@ -41,7 +41,7 @@ LiveState SpectralStrokeEdit::commit (const SampleWindow& before, const SampleWi
     }
     session.undoStack.reserve (session.undoStack.size() + 1);
 
-    if (const auto state = work.install (after, spans); state != LiveState::ok)
+    if (const auto state = work.install (std::move (after), spans); state != LiveState::ok)
         return state;
     finished = true;
     pushSpectralUndo (session, std::move (record));

@@ -35,7 +35,7 @@ public:
     // where the copies do not reach; both copies hold the same samples), installs
     // `after` over `spans` and pushes the record. Anything but ok: nothing was
     // installed and the frame undoes the STFT changes.
-    LiveState commit (const SampleWindow& before, const SampleWindow& after, const std::vector<IndexSpan>& spans,
+    LiveState commit (const SampleWindow& before, SampleWindow after, const std::vector<IndexSpan>& spans,
                       SpectralUndoRecord record);
 
 private:

@@ -117,7 +117,7 @@ int zSculpt (SessionWork& work, SpectralSession& session, std::uint32_t sessionI
     record.end = session.numSamples;
     record.wholeSignal = 1;
     record.boxes = std::move (boxes);
-    if (const auto s = edit.commit (before, after, written, std::move (record)); s != LiveState::ok)
+    if (const auto s = edit.commit (before, std::move (after), written, std::move (record)); s != LiveState::ok)
         return strokeCode (s);
 
     logOut ("[QUORVALEN Z SCULPT STFT 1.9.0] session %d applied (%d points, FFT %d, hop %d, %.1f -> %.1f Hz)\n",

@@ -376,6 +376,29 @@ TEST_F (SpectralSession, LongStrokesUndoAndImagesLeaveTheEngineLockToOthers)
     }
 }
 
+TEST_F (SpectralSession, AStrokeAfterPlaybackRanToItsEndWritesIntoTheBufferItsSourceHolds)
+{
+    // A knife stroke's result over the whole sound becomes the live copy's buffer,
+    // unless a finished playback still holds the old one.
+    const auto s = open (cache (sine (200.0, 48000.0, 4800, 0.4f), 48000.0));
+    ASSERT_EQ (quorvalen_engine_play_cached ((int) s.live, 0.0f, 100.0f), 0);
+    double position = 0.0, length = 0.0;
+    uint32_t playing = 1;
+    ASSERT_TRUE (waitFor (
+        [&] { return quorvalen_engine_get_playback_telemetry (&position, &length, &playing) == 0 && playing == 0; },
+        3000ms));
+    const auto* held = &audio (s.live);
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    EXPECT_EQ (&audio (s.live), held);
+    ASSERT_EQ (quorvalen_engine_get_playback_telemetry (&position, &length, &playing), 0);
+    EXPECT_NEAR (length, 0.1, 1e-6);
+
+    ASSERT_EQ (quorvalen_engine_stop(), 0);
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    EXPECT_NE (&audio (s.live), held);
+    EXPECT_NEAR (audio (s.live).getMagnitude (0, 4800), 0.97f, 1e-6f);
+}
+
 TEST (SpectralResume, StartPositionWrapsWhenLoopingAndClampsOtherwise)
 {
     using quorvalen::spectralResumePosition;
