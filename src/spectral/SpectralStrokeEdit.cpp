@@ -23,10 +23,11 @@ void SpectralStrokeEdit::stftChanging (std::vector<IndexSpan> frames, const Samp
     reference = &before;
 }
 
-LiveState SpectralStrokeEdit::commit (const SampleWindow& before, SampleWindow after,
-                                      const std::vector<IndexSpan>& spans, SpectralUndoRecord record)
+namespace
 {
-    // Everything that may fail comes before the install.
+// The record's delta over its range: after minus before, 0 where they do not reach.
+void fillDelta (SpectralUndoRecord& record, const SampleWindow& before, const SampleWindow& after)
+{
     const auto length = record.end - record.start;
     record.channels = std::min (before.channels, after.channels);
     record.delta.assign ((std::size_t) record.channels * (std::size_t) length, 0.0f);
@@ -39,6 +40,15 @@ LiveState SpectralStrokeEdit::commit (const SampleWindow& before, SampleWindow a
         for (auto i = from; i < to; ++i)
             d[i - record.start] = a[i - after.start] - b[i - before.start];
     }
+}
+} // namespace
+
+LiveState SpectralStrokeEdit::commit (const SampleWindow& before, SampleWindow after,
+                                      const std::vector<IndexSpan>& spans, SpectralUndoRecord record)
+{
+    // Everything that may fail comes before the install.
+    if (record.delta.empty())
+        fillDelta (record, before, after);
     session.undoStack.reserve (session.undoStack.size() + 1);
 
     if (const auto state = work.install (std::move (after), spans); state != LiveState::ok)

@@ -31,7 +31,7 @@ public:
     // Nothing was changed, or what was is kept.
     void abandon() noexcept { finished = true; }
 
-    // Fills the record's delta (after minus before over the record's range, 0
+    // Fills the record's delta unless the stroke did (after minus before over the record's range, 0
     // where the copies do not reach; both copies hold the same samples), installs
     // `after` over `spans` and pushes the record. Anything but ok: nothing was
     // installed and the frame undoes the STFT changes.
