@@ -135,8 +135,8 @@ int runStroke (SessionWork& work, SpectralSession& session,
             out[i] = std::clamp (out[i] + in[i], -0.999f, 0.999f);
     }
     edit.stftChanging ({ frames }, before);
-    if (! refreshStftFrames (session, after, { frames }))
-        return (int) StrokeError::strokeFailed;
+    if (! refreshStftFrames (session, after, { frames }, [&work] { return work.stopped(); }))
+        return work.stopped() ? strokeCode (work.state()) : (int) StrokeError::strokeFailed;
 
     SpectralUndoRecord record;
     record.start = touched.start;

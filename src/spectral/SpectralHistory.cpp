@@ -106,8 +106,12 @@ LiveState applyRecord (SessionWork& work, SpectralSession& session, const Spectr
     addDelta (after, record, sign);
     // Frames that see no changed sample are as before: only the others are analysed.
     const auto frames = stftFramesSeeing (session, changed);
-    if (! refreshStftFrames (session, after, frames))
-        return LiveState::liveChanged;
+    if (! refreshStftFrames (session, after, frames, [&work] { return work.stopped(); }))
+    {
+        const auto state = work.stopped() ? work.state() : LiveState::liveChanged;
+        restoreStftFrames (work, session, frames, before);
+        return state == LiveState::ok ? LiveState::liveChanged : state;
+    }
     const auto state = work.install (std::move (after), changed);
     if (state != LiveState::ok)
         restoreStftFrames (work, session, frames, before);

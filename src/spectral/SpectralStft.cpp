@@ -165,7 +165,8 @@ std::vector<IndexSpan> stftFramesSeeing (const SpectralSession& session, const s
     return mergeSpans (std::move (frames));
 }
 
-bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames)
+bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames,
+                        const std::function<bool()>& stop)
 {
     if (! stftStateBuilt (session, audio.channels) || audio.channels < 1)
         return false;
@@ -173,8 +174,15 @@ bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, con
         if (! audio.holds (stftSamplesRead (session, f)) || f.start < 0 || f.end > session.stftFrames)
             return false;
     const float* x[2] = { audio.channel (0), audio.channels > 1 ? audio.channel (1) : nullptr };
+    // In pieces, asking between them whether to stop.
+    constexpr std::int64_t piece = 4096;
     for (const auto& f : frames)
-        analyseFrames (session, x, audio.start, f.start, f.end);
+        for (auto first = f.start; first < f.end; first += piece)
+        {
+            if (stop && stop())
+                return false;
+            analyseFrames (session, x, audio.start, first, std::min (f.end, first + piece));
+        }
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace quorvalen
 {
@@ -31,9 +33,11 @@ std::vector<IndexSpan> stftFramesSeeing (const SpectralSession& session, const s
 
 // Analyses the frames again from `audio` (the same values as a full build of
 // audio holding these samples). False, nothing done, when the state is not built
-// for audio's channels or audio does not hold what the frames read. Throws only
-// std::bad_alloc, before the state changes.
-bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames);
+// for audio's channels or audio does not hold what the frames read; false, the
+// frames part done, once `stop` (asked every few thousand frames) says so. Throws
+// only std::bad_alloc, before the state changes.
+bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames,
+                        const std::function<bool()>& stop = {});
 
 void clearStftState (SpectralSession& session);
 

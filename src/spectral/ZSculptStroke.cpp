@@ -108,8 +108,8 @@ int zSculpt (SessionWork& work, SpectralSession& session, std::uint32_t sessionI
     {
         auto frames = stftFramesSeeing (session, written);
         edit.stftChanging (frames, before);
-        if (! refreshStftFrames (session, after, frames))
-            return (int) StrokeError::strokeFailed;
+        if (! refreshStftFrames (session, after, frames, [&work] { return work.stopped(); }))
+            return work.stopped() ? strokeCode (work.state()) : (int) StrokeError::strokeFailed;
     }
 
     SpectralUndoRecord record;
