@@ -266,7 +266,12 @@ QUORVALEN_API int32_t quorvalen_engine_set_foundry_main_preview_region_filters (
    most the last 48 strokes, and fewer when their audio would exceed the
    history's budget (the larger of 512 MB and 8 times the live copy; the oldest
    go first, the latest stroke always stays); a new stroke drops what could be
-   redone. */
+   redone. One session's strokes, undos, redos and images run one after another, in the
+   order they were called; none holds up the other exports, which wait for them
+   only while they copy what they read or write their result. Ending the
+   session, unloading its live copy, clearing the cache or shutting down never
+   waits for them: a call still at work then stops and fails with its code for
+   an unknown session or a missing live copy, having changed nothing. */
 
 /* Session id; *outLiveCacheId and *outSeconds (its length) are written.
    -1 an output null; -2 engine not ready; -3 unknown id; -4 entry without audio

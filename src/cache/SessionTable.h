@@ -10,6 +10,9 @@
 namespace quorvalen
 {
 
+// Sessions are shared: an operation that works on a session outside the engine
+// lock keeps it alive while the session is ended, the cache cleared or the engine
+// shut down meanwhile (the table then forgets it; the operation sees it ended).
 template <typename Session>
 class SessionTable
 {
@@ -19,11 +22,16 @@ public:
         const auto it = sessions.find (id);
         return it != sessions.end() ? it->second.get() : nullptr;
     }
-    const std::unique_ptr<Session>& at (std::uint32_t id) const { return sessions.at (id); }
+    std::shared_ptr<Session> share (std::uint32_t id) const
+    {
+        const auto it = sessions.find (id);
+        return it != sessions.end() ? it->second : nullptr;
+    }
+    const std::shared_ptr<Session>& at (std::uint32_t id) const { return sessions.at (id); }
 
     // Room for one more first, so that adding cannot throw once its copy is cached.
     void reserveOne() { sessions.reserve (sessions.size() + 1); }
-    std::uint32_t add (std::unique_ptr<Session> session)
+    std::uint32_t add (std::shared_ptr<Session> session)
     {
         const auto id = nextId++;
         sessions.emplace (id, std::move (session));
@@ -38,10 +46,17 @@ public:
                 return true;
         return false;
     }
+    template <typename Visit>
+    void forEach (Visit&& visit) const
+    {
+        for (const auto& entry : sessions)
+            if (entry.second != nullptr)
+                visit (*entry.second);
+    }
     void clear() { sessions.clear(); }
 
 private:
-    std::unordered_map<std::uint32_t, std::unique_ptr<Session>> sessions;
+    std::unordered_map<std::uint32_t, std::shared_ptr<Session>> sessions;
     std::uint32_t nextId = 1;
 };
 

@@ -67,6 +67,8 @@ void QuorvalenEngine::stopPlayback()
 
 void QuorvalenEngine::clearSessionsAndCache()
 {
+    // Spectral operations in flight hold their sessions and stop when they see this.
+    spectralSessions.forEach ([] (SpectralSession& s) { s.turn.ended = true; });
     spectralSessions.clear();
     editSessions.clear();
     cache.entries.clear();

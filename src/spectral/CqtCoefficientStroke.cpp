@@ -1,8 +1,8 @@
 #include "spectral/CqtCoefficientStroke.h"
 
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 
@@ -73,13 +73,15 @@ Touched toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
     return touched;
 }
 
-int runStroke (QuorvalenEngine& engine, SpectralSession& session,
+int runStroke (SessionWork& work, SpectralSession& session,
                const std::function<CqtStrokePlan (const SpectralSession&)>& makePlan, bool& changed)
 {
     changed = false;
-    auto* live = sessionLiveBuffer (engine, session);
-    if (live == nullptr || ! (session.sampleRate > 0.0))
+    if (! (session.sampleRate > 0.0))
         return (int) StrokeError::liveGone;
+    SampleWindow before;
+    if (const auto s = work.read ({}, before); s != LiveState::ok)
+        return strokeCode (s);
     try
     {
         prepareSessionCqt (session);
@@ -96,47 +98,64 @@ int runStroke (QuorvalenEngine& engine, SpectralSession& session,
     }
 
     const auto plan = makePlan (session);
-    // Only the coefficients the stroke edits are analysed: by linearity their
-    // change alone, resynthesised, is what the stroke adds to the audio.
-    if (! analyseSessionParts (session, *live, editedTimes (session, plan)))
-        return (int) StrokeError::liveGone;
+    // Only the coefficients the stroke edits are analysed, from the samples they
+    // read: by linearity their change alone, resynthesised, is what the stroke
+    // adds to the audio.
+    const auto times = editedTimes (session, plan);
+    {
+        SampleWindow input;
+        if (const auto s = work.read (sessionAnalysisInput (session, times), input); s != LiveState::ok)
+            return strokeCode (s);
+        if (! analyseSessionParts (session, input, times))
+            return (int) StrokeError::liveGone;
+    }
+    if (work.stopped())
+        return strokeCode (work.state());
     const auto touched = toStrokeDeltas (session, plan);
     if (touched.end <= touched.start)
         return (int) session.liveCacheId;
 
-    SpectralStrokeEdit edit (engine, session, *live);
-    edit.limitTo (touched.start, touched.end);
-    if (! edit.takeSnapshot())
+    if (const auto s = ensureSessionStft (work, session, before.channels); s != LiveState::ok)
+        return strokeCode (s);
+    const auto change = synthesiseSessionRange (session, touched.start, touched.end);
+    if (work.stopped())
+        return strokeCode (work.state());
+    // The samples the change reaches, and what the STFT frames that see them read.
+    const auto frames = stftFramesSeeing (session, IndexSpan { touched.start, touched.end });
+    if (const auto s = work.read (stftSamplesRead (session, frames), before); s != LiveState::ok)
+        return strokeCode (s);
+    SpectralStrokeEdit edit (work, session);
+    SampleWindow after = before;
+    const auto length = (std::size_t) (touched.end - touched.start);
+    for (int c = 0; c < after.channels && (std::size_t) c < session.coefficients.size(); ++c)
     {
-        edit.abandon();
-        return (int) StrokeError::strokeFailed;
-    }
-    // Synthesised before playback is detached: a failure here changes nothing.
-    const auto change = synthesiseSessionRange (session, edit.start(), touched.end);
-    const auto length = (std::size_t) (touched.end - edit.start());
-    edit.detachPlayback();
-    for (int c = 0; c < edit.channels() && (std::size_t) c < session.coefficients.size(); ++c)
-    {
-        float* out = live->getWritePointer (c) + edit.start();
+        float* out = after.channel (c) + (touched.start - after.start);
         const float* in = change.data() + (std::size_t) c * length;
         for (std::size_t i = 0; i < length; ++i)
             out[i] = std::clamp (out[i] + in[i], -0.999f, 0.999f);
     }
-    if (! refreshStftState (session, *live, touched.start, touched.end))
-        return (int) StrokeError::strokeFailed; // rolled back by the edit frame
-    if (! edit.commit ({}, plan.laser))
-        return (int) StrokeError::strokeFailed;
+    edit.stftChanging ({ frames }, before);
+    if (! refreshStftFrames (session, after, { frames }, [&work] { return work.stopped(); }))
+        return work.stopped() ? strokeCode (work.state()) : (int) StrokeError::strokeFailed;
+
+    SpectralUndoRecord record;
+    record.start = touched.start;
+    record.end = touched.end;
+    record.laser = plan.laser;
+    if (const auto s = edit.commit (before, std::move (after), { { touched.start, touched.end } }, std::move (record));
+        s != LiveState::ok)
+        return strokeCode (s);
     changed = true;
     return (int) session.liveCacheId;
 }
 } // namespace
 
-int runCqtCoefficientStroke (QuorvalenEngine& engine, SpectralSession& session,
+int runCqtCoefficientStroke (SessionWork& work, SpectralSession& session,
                              const std::function<CqtStrokePlan (const SpectralSession&)>& plan, bool& changed)
 {
     try
     {
-        return runStroke (engine, session, plan, changed);
+        return runStroke (work, session, plan, changed);
     }
     catch (...)
     {

@@ -11,7 +11,7 @@
 namespace quorvalen
 {
 
-class QuorvalenEngine;
+class SessionWork;
 struct SpectralSession;
 
 // Coefficients of one band at sample times [first, last], scaled by factor.
@@ -29,12 +29,13 @@ struct CqtStrokePlan
     std::vector<LaserStrokeRecord> laser;
 };
 
-// engineMutex held. `plan` is called once the session's band tables are filled.
-// The live cache id (changed tells whether anything was written); -4 the live
-// copy does not match the session or cannot be analysed; -5 the edit cannot be
-// carried through (nothing changed). The session keeps its analyzer, stores and
-// workspace for the next stroke.
-int runCqtCoefficientStroke (QuorvalenEngine& engine, SpectralSession& session,
+// In the session's turn. `plan` is called once the session's band tables are
+// filled. The live cache id (changed tells whether anything was written); -3 the
+// session ended meanwhile; -4 the live copy is gone, does not match the session
+// or cannot be analysed; -5 the edit cannot be carried through, or the live copy
+// changed meanwhile (nothing changed). The session keeps its analyzer, stores
+// and workspace for the next stroke.
+int runCqtCoefficientStroke (SessionWork& work, SpectralSession& session,
                              const std::function<CqtStrokePlan (const SpectralSession&)>& plan, bool& changed);
 
 // Disjoint spans of the pointwise largest strength over the intervals (sample

@@ -134,13 +134,13 @@ CqtStrokePlan regionGainPlan (const SpectralSession& session, const float* p, st
     return plan;
 }
 
-int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+int applyCqtLaser (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                    std::int32_t count)
 {
     int firstBand = 0;
     bool changed = false;
     const int result = runCqtCoefficientStroke (
-        engine, session, [&] (const SpectralSession& s) { return laserStrokePlan (s, points, count, firstBand); },
+        work, session, [&] (const SpectralSession& s) { return laserStrokePlan (s, points, count, firstBand); },
         changed);
     if (changed)
         logOut ("[QUORVALEN CQT LASER 1.4.3] session %d stroke applied (%d points, snapped band %d %.2f Hz)\n",
@@ -148,14 +148,14 @@ int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint3
     return result;
 }
 
-int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+int applyCqtRegionGain (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                         std::int32_t count, float gain, const char* modeName)
 {
     if (points == nullptr || count < 1)
         return (int) StrokeError::liveGone;
     bool changed = false;
     const int result = runCqtCoefficientStroke (
-        engine, session, [&] (const SpectralSession& s) { return regionGainPlan (s, points, count, gain); }, changed);
+        work, session, [&] (const SpectralSession& s) { return regionGainPlan (s, points, count, gain); }, changed);
     if (changed)
         logOut ("[QUORVALEN CQT REGION GAIN 1.6.1] session %d %s applied (%d box(es), coefficient gain %.3f)\n",
                 (int) sessionId, modeName != nullptr ? modeName : "REGION", (int) count, (double) gain);

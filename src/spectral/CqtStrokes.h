@@ -8,18 +8,19 @@
 namespace quorvalen
 {
 
-class QuorvalenEngine;
+class SessionWork;
 struct SpectralSession;
 struct CqtStrokePlan;
 
-// engineMutex held; points checked by the dispatcher (count 1..20000, finite).
-// The live cache id (also when nothing changed: no record, no log line); -4 the
-// live copy does not match the session; -5 the edit cannot be carried through
-// (nothing changed).
-int applyCqtLaser (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+// In the session's turn; points checked by the dispatcher (count 1..20000,
+// finite). The live cache id (also when nothing changed: no record, no log
+// line); -3 the session ended meanwhile; -4 the live copy is gone or does not
+// match the session; -5 the edit cannot be carried through, or the live copy
+// changed meanwhile (nothing changed).
+int applyCqtLaser (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                    std::int32_t count);
 // modeName names the tool in the log line ("REGION" when null).
-int applyCqtRegionGain (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+int applyCqtRegionGain (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                         std::int32_t count, float gain, const char* modeName);
 
 // The coefficients each stroke scales, per band of the session's band tables:

@@ -6,15 +6,16 @@
 namespace quorvalen
 {
 
-class QuorvalenEngine;
+class SessionWork;
 struct SpectralSession;
 
-// engineMutex held; the STFT state built; points checked by the dispatcher (the
-// tool codes are all 0 and not read again). The live cache id (also when no bin
-// changed: then nothing else happens); -2 the boxes cover more than
-// maxStrokeCells cells (nothing changed); -5 the stroke could not be carried
-// through (rolled back).
-int applyWebStftDoubleKnife (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId,
-                             const float* points, const std::uint32_t* tools, std::int32_t count);
+// In the session's turn, the STFT state built; points checked by the dispatcher
+// (the tool codes are all 0 and not read again). The live cache id (also when no
+// bin changed: then nothing else happens); -2 the boxes cover more than
+// maxStrokeCells cells; -3 the session ended meanwhile; -5 the live copy is gone
+// or changed, or the stroke could not be carried through. Nothing changes on
+// failure.
+int applyWebStftDoubleKnife (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
+                             const std::uint32_t* tools, std::int32_t count);
 
 } // namespace quorvalen

@@ -1,12 +1,11 @@
 #include "spectral/SessionImage.h"
 
-#include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "spectral/SessionImageRenderings.h"
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralBrightness.h"
 #include "spectral/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
 
 #include <optional>
 
@@ -19,7 +18,7 @@ constexpr int cqtImageHeight = 385;
 
 // The constant-Q image, measured against a reference locked from the untouched
 // source the first time, so that later edits darken rather than renormalise.
-void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
+void renderPrecisionImage (SessionWork& work, SpectralSession& session, std::int32_t sessionId,
                            const juce::AudioBuffer<float>& live, float* out, int width, int height)
 {
     const cqt::Analyzer analyzer (spectralCqtParams (session.sampleRate, 0.7, 440.0, false));
@@ -27,11 +26,13 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
     const CqtMagnitudeGrid grid (live, analyzer, width, height);
     if (! (session.lockedDisplayReference > 1e-12f))
     {
-        // Without the source, the live copy's grid serves: it is the same rendering.
-        const auto* source = sessionSourceBuffer (engine, session);
+        // Without the source (gone, or changed while it was copied), the live
+        // copy's grid serves: it is the same rendering.
+        juce::AudioBuffer<float> source;
+        const bool untouched = work.readSource (source);
         std::optional<CqtMagnitudeGrid> fromSource;
-        if (source != nullptr)
-            fromSource.emplace (*source, analyzer, width, height);
+        if (untouched)
+            fromSource.emplace (source, analyzer, width, height);
         const auto& reference = fromSource ? *fromSource : grid;
         session.lockedDisplayReference =
             percentileReference (reference.magnitudes(), CqtMagnitudeGrid::tolerance, [&] (std::size_t i) {
@@ -54,11 +55,11 @@ void renderPrecisionImage (QuorvalenEngine& engine, SpectralSession& session, st
         (double) (float) (analyzer.bandCentre (bands - 1) * session.sampleRate));
 }
 
-void render (QuorvalenEngine& engine, SpectralSession& session, std::int32_t sessionId,
-             const juce::AudioBuffer<float>& live, float* out, int width, int height)
+void render (SessionWork& work, SpectralSession& session, std::int32_t sessionId, const juce::AudioBuffer<float>& live,
+             float* out, int width, int height)
 {
     if (height == cqtImageHeight && width != boundedQWidth)
-        return renderPrecisionImage (engine, session, sessionId, live, out, width, height);
+        return renderPrecisionImage (work, session, sessionId, live, out, width, height);
     const auto mono = monoMean (live);
     if (height != cqtImageHeight)
         return renderStftImage (mono, session.sampleRate, out, width, height);
@@ -77,16 +78,28 @@ SessionImageResult renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::
         return SessionImageResult::nullOutput;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
         return SessionImageResult::badSize;
-    const auto lock = lockEngine (engine);
-    auto* session = sessionId >= 1 ? findSpectralSession (engine, (std::uint32_t) sessionId) : nullptr;
+    if (sessionId < 1)
+        return SessionImageResult::unknownSession;
+    // The image renders from a copy of the live copy, in the session's turn and
+    // without the engine lock.
+    SessionWork work (engine, (std::uint32_t) sessionId);
+    auto* session = work.session();
     if (session == nullptr)
         return SessionImageResult::unknownSession;
-    const auto* live = sessionLiveBuffer (engine, *session);
-    if (live == nullptr || live->getNumSamples() < 1 || ! (session->sampleRate > 0.0))
-        return SessionImageResult::liveGone;
+    const auto failed = [] (LiveState s) {
+        return s == LiveState::sessionGone ? SessionImageResult::unknownSession : SessionImageResult::liveGone;
+    };
     try
     {
-        render (engine, *session, sessionId, *live, out, (int) width, (int) height);
+        juce::AudioBuffer<float> live;
+        if (const auto s = work.readBuffer (live); s != LiveState::ok)
+            return failed (s);
+        if (live.getNumSamples() < 1 || ! (session->sampleRate > 0.0))
+            return SessionImageResult::liveGone;
+        render (work, *session, sessionId, live, out, (int) width, (int) height);
+        // Ended or unloaded meanwhile: the picture is of nothing the host still has.
+        if (work.stopped())
+            return failed (work.state());
         return SessionImageResult::ok;
     }
     catch (...)

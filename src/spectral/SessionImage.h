@@ -11,14 +11,15 @@ namespace quorvalen
 
 class QuorvalenEngine;
 
-// Takes engineMutex; the size is checked before it.
+// Renders from a copy of the live copy, in the session's turn (see SessionWork);
+// the size is checked first.
 enum class SessionImageResult : std::int32_t
 {
     ok = 0,
     nullOutput = -1,
     badSize = -2,        // width outside 32..2048 or height outside 32..1024
-    unknownSession = -3, // ids below 1 included
-    liveGone = -4,       // the live copy is gone, reshaped, empty or the rate not above 0
+    unknownSession = -3, // ids below 1 included, and a session ended while it rendered
+    liveGone = -4,       // the live copy is gone (also while it rendered), reshaped, empty or the rate not above 0
     outOfMemory = -5,    // or no constant-Q analysis at this rate
 };
 SessionImageResult renderCqtSpectralSessionImage (QuorvalenEngine& engine, std::int32_t sessionId, float* out,

@@ -38,11 +38,16 @@ void prepareSessionCqt (SpectralSession& session)
     session.analyzer = std::move (analyzer);
 }
 
-bool analyseSessionParts (SpectralSession& session, const juce::AudioBuffer<float>& live,
-                          std::span<const cqt::TimeSpan> bandTimes)
+IndexSpan sessionAnalysisInput (const SpectralSession& session, std::span<const cqt::TimeSpan> bandTimes)
 {
-    const int channels = std::min (live.getNumChannels(), session.numChannels);
-    if (session.analyzer == nullptr || channels < 1 || live.getNumSamples() != session.numSamples)
+    const auto input = session.analyzer->analysisInput (session.numSamples, bandTimes);
+    return { input.begin, input.end };
+}
+
+bool analyseSessionParts (SpectralSession& session, const SampleWindow& audio, std::span<const cqt::TimeSpan> bandTimes)
+{
+    const int channels = std::min (audio.channels, session.numChannels);
+    if (session.analyzer == nullptr || channels < 1)
         return false;
     if (session.coefficients.size() != (std::size_t) channels)
     {
@@ -51,8 +56,8 @@ bool analyseSessionParts (SpectralSession& session, const juce::AudioBuffer<floa
             session.coefficients.push_back (std::make_unique<cqt::CoefStore> (*session.analyzer));
     }
     for (int c = 0; c < channels; ++c)
-        session.analyzer->analyze ({ live.getReadPointer (c), (std::size_t) session.numSamples }, bandTimes,
-                                   *session.coefficients[(std::size_t) c], session.cqtWork);
+        session.analyzer->analyze ({ audio.channel (c), (std::size_t) audio.length }, audio.start, session.numSamples,
+                                   bandTimes, *session.coefficients[(std::size_t) c], session.cqtWork);
     return true;
 }
 

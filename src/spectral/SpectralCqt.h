@@ -3,6 +3,7 @@
 // analyzer with its band tables and per-channel coefficient stores, and the
 // mapping between sample times and positions along the file.
 #include "dsp/cqt/cqt.h"
+#include "spectral/stft/SampleWindow.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
@@ -27,11 +28,15 @@ cqt::CqtParams spectralCqtParams (double sampleRate, double overlap = 0.7, doubl
 // analyzer.
 void prepareSessionCqt (SpectralSession& session);
 
-// Analyses, for every channel of the live copy, the coefficients of band b at
-// times in bandTimes[b] into the session's stores (reused), exactly as an
-// analysis of the whole channel gives them. False without an analyzer,
-// channels or matching length.
-bool analyseSessionParts (SpectralSession& session, const juce::AudioBuffer<float>& live,
+// The samples of the live copy that analysing the coefficients of band b at times
+// in bandTimes[b] reads (the session's analyzer prepared).
+IndexSpan sessionAnalysisInput (const SpectralSession& session, std::span<const cqt::TimeSpan> bandTimes);
+
+// Analyses, for every channel of `audio` (a copy of the live copy holding at least
+// sessionAnalysisInput), the coefficients of band b at times in bandTimes[b]
+// into the session's stores (reused), exactly as an analysis of the whole
+// channel gives them. False without an analyzer or channels.
+bool analyseSessionParts (SpectralSession& session, const SampleWindow& audio,
                           std::span<const cqt::TimeSpan> bandTimes);
 
 // Synthesis of every coefficient store over [start, end), channel-major. Nothing

@@ -1,12 +1,11 @@
 #include "spectral/SpectralHistory.h"
 
-#include "cache/AudioCache.h"
 #include "core/HistoryBudget.h"
 #include "core/Log.h"
-#include "spectral/SpectralPlayback.h"
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"
+#include "spectral/SpectralStrokeEdit.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,22 +24,22 @@ std::size_t recordBytes (const SpectralUndoRecord& record)
         + record.boxes.size() * sizeof (ZSculptBox);
 }
 
-// The record fits the live buffer: a range inside the session and a delta of the
-// right size over channels the buffer has.
-bool recordFits (const SpectralSession& session, const juce::AudioBuffer<float>& live, const SpectralUndoRecord& record)
+// The record fits the live copy: a range inside the session and a delta of the
+// right size over channels the copy has.
+bool recordFits (const SpectralSession& session, int channels, const SpectralUndoRecord& record)
 {
     const auto length = record.end - record.start;
     return record.start >= 0 && record.end <= session.numSamples && length >= 1 && record.channels >= 1
-        && record.channels <= live.getNumChannels()
-        && record.delta.size() == (std::size_t) record.channels * (std::size_t) length;
+        && record.channels <= channels && record.delta.size() == (std::size_t) record.channels * (std::size_t) length;
 }
 
-void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign) noexcept
+// Adds sign x delta to the record's range of `audio`, which holds it.
+void addDelta (SampleWindow& audio, const SpectralUndoRecord& record, float sign) noexcept
 {
     const auto length = record.end - record.start;
     for (int c = 0; c < record.channels; ++c)
     {
-        float* x = live.getWritePointer (c) + record.start;
+        float* x = audio.channel (c) + (record.start - audio.start);
         const float* d = record.delta.data() + (std::size_t) c * (std::size_t) length;
         for (std::int64_t i = 0; i < length; ++i)
             x[i] += sign * d[i];
@@ -49,13 +48,13 @@ void addDelta (juce::AudioBuffer<float>& live, const SpectralUndoRecord& record,
 
 // The spans of samples whose value adding sign x delta changes (bit for bit, in
 // any channel): only the frames that see them need to be analysed again.
-std::vector<IndexSpan> changedSpans (const juce::AudioBuffer<float>& live, const SpectralUndoRecord& record, float sign)
+std::vector<IndexSpan> changedSpans (const SampleWindow& audio, const SpectralUndoRecord& record, float sign)
 {
     const auto length = record.end - record.start;
     std::vector<IndexSpan> changed;
     for (int c = 0; c < record.channels; ++c)
     {
-        const float* x = live.getReadPointer (c) + record.start;
+        const float* x = audio.channel (c) + (record.start - audio.start);
         const float* d = record.delta.data() + (std::size_t) c * (std::size_t) length;
         std::int64_t runStart = -1;
         for (std::int64_t i = 0; i < length; ++i)
@@ -77,19 +76,69 @@ std::vector<IndexSpan> changedSpans (const juce::AudioBuffer<float>& live, const
     return mergeSpans (std::move (changed), stftSize);
 }
 
+int historyCode (LiveState state)
+{
+    return state == LiveState::sessionGone ? (int) SpectralHistoryError::unknownSession
+                                           : (int) SpectralHistoryError::notApplied;
+}
+
+// Adds (redo) or subtracts (undo) the record's delta: the samples it changes and
+// the STFT frames that see them are worked out on copies, then the samples
+// installed. ok, or why not (then nothing changed).
+LiveState applyRecord (SessionWork& work, SpectralSession& session, const SpectralUndoRecord& record, bool redo)
+{
+    SampleWindow before;
+    if (const auto s = work.read ({}, before); s != LiveState::ok)
+        return s;
+    if (! recordFits (session, before.channels, record))
+        return LiveState::liveGone;
+    if (const auto s = ensureSessionStft (work, session, before.channels); s != LiveState::ok)
+        return s;
+    const auto reach = stftSamplesRead (session, stftFramesSeeing (session, IndexSpan { record.start, record.end }));
+    if (const auto s = work.read (reach, before); s != LiveState::ok)
+        return s;
+    if (! before.holds ({ record.start, record.end }) || before.channels < record.channels)
+        return LiveState::liveGone;
+
+    const float sign = redo ? 1.0f : -1.0f;
+    const auto changed = changedSpans (before, record, sign);
+    SampleWindow after = before;
+    addDelta (after, record, sign);
+    // Frames that see no changed sample are as before: only the others are analysed.
+    const auto frames = stftFramesSeeing (session, changed);
+    if (! refreshStftFrames (session, after, frames, [&work] { return work.stopped(); }))
+    {
+        const auto state = work.stopped() ? work.state() : LiveState::liveChanged;
+        restoreStftFrames (work, session, frames, before);
+        return state == LiveState::ok ? LiveState::liveChanged : state;
+    }
+    const auto state = work.install (std::move (after), changed);
+    if (state != LiveState::ok)
+        restoreStftFrames (work, session, frames, before);
+    return state;
+}
+
 int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
 {
-    const auto lock = lockEngine (engine);
-    auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
+    SessionWork work (engine, (std::uint32_t) sessionId);
+    auto* session = work.session();
     if (session == nullptr)
         return (int) SpectralHistoryError::unknownSession;
     auto& from = redo ? session->redoStack : session->undoStack;
     auto& to = redo ? session->undoStack : session->redoStack;
     if (from.empty())
         return (int) SpectralHistoryError::nothingToMove;
-    to.reserve (to.size() + 1); // nothing may fail once the audio has moved
-    if (! applySpectralUndoRecord (engine, *session, from.back(), redo))
+    try
+    {
+        to.reserve (to.size() + 1); // nothing may fail once the audio has moved
+        if (const auto s = applyRecord (work, *session, from.back(), redo); s != LiveState::ok)
+            return historyCode (s);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Nothing was installed: the samples move last.
         return (int) SpectralHistoryError::notApplied;
+    }
     // Moving a record changes neither the stacks' total count nor their bytes, and
     // both were within their limits after the last push: no trimming here.
     to.push_back (std::move (from.back()));
@@ -97,46 +146,6 @@ int moveRecord (QuorvalenEngine& engine, std::int32_t sessionId, bool redo)
     return (int) session->liveCacheId;
 }
 } // namespace
-
-std::vector<float> copySessionRegion (QuorvalenEngine& engine, const SpectralSession& session, std::int64_t start,
-                                      std::int64_t end, std::int32_t* outChannels)
-{
-    *outChannels = 0;
-    auto* live = sessionLiveBuffer (engine, session);
-    if (live == nullptr)
-        return {};
-    const auto s = std::clamp<std::int64_t> (start, 0, session.numSamples);
-    const auto e = std::clamp<std::int64_t> (end, s, session.numSamples);
-    const auto length = e - s;
-    const int channels = std::min (live->getNumChannels(), session.numChannels);
-    *outChannels = channels;
-    if (length < 1 || channels < 1)
-        return {};
-    std::vector<float> snapshot ((std::size_t) channels * (std::size_t) length);
-    for (int c = 0; c < channels; ++c)
-        std::copy_n (live->getReadPointer (c) + s, length, snapshot.begin() + (std::ptrdiff_t) (c * length));
-    return snapshot;
-}
-
-bool buildSessionDelta (QuorvalenEngine& engine, const SpectralSession& session, SpectralUndoRecord& record,
-                        const std::vector<float>& snapshot)
-{
-    auto* live = sessionLiveBuffer (engine, session);
-    const auto length = record.end - record.start;
-    if (live == nullptr || length < 1 || record.start < 0 || record.end > session.numSamples || record.channels < 1
-        || record.channels > live->getNumChannels()
-        || snapshot.size() != (std::size_t) record.channels * (std::size_t) length)
-        return false;
-    record.delta.resize (snapshot.size());
-    for (int c = 0; c < record.channels; ++c)
-    {
-        const float* x = live->getReadPointer (c) + record.start;
-        const auto offset = (std::size_t) c * (std::size_t) length;
-        for (std::int64_t i = 0; i < length; ++i)
-            record.delta[offset + (std::size_t) i] = x[i] - snapshot[offset + (std::size_t) i];
-    }
-    return true;
-}
 
 void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record)
 {
@@ -159,36 +168,6 @@ void pushSpectralUndo (SpectralSession& session, SpectralUndoRecord record)
 void setSpectralHistoryBudgetFloor (std::size_t bytes)
 {
     budgetFloor.store (bytes);
-}
-
-bool applySpectralUndoRecord (QuorvalenEngine& engine, SpectralSession& session, const SpectralUndoRecord& record,
-                              bool redo)
-{
-    auto* live = sessionLiveBuffer (engine, session);
-    if (live == nullptr || ! recordFits (session, *live, record))
-        return false;
-    const float sign = redo ? 1.0f : -1.0f;
-    const auto playback = stopLivePlayback (engine, session);
-    bool refreshed = false;
-    try
-    {
-        const auto changed = changedSpans (*live, record, sign);
-        addDelta (*live, record, sign);
-        // Frames that see no changed sample are as before: only the others are analysed.
-        refreshed = refreshStftState (session, *live, changed);
-        if (! refreshed)
-        {
-            // The record stays where it was, so the audio must stay as it was too; the
-            // emptied STFT state is rebuilt by the next stroke that needs it.
-            addDelta (*live, record, -sign);
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        // Nothing was written: the spans are found before the audio moves.
-    }
-    resumeSpectralLoop (engine, session, playback);
-    return refreshed;
 }
 
 int undoCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)

@@ -2,9 +2,11 @@
 // A spectral editing session on a private 2-channel copy of a cached sound (the
 // live copy, a cache entry of its own), with its STFT state and its undo and redo
 // stacks of audio deltas.
+#include "core/FairMutex.h"
 #include "dsp/cqt/cqt.h"
 #include "spectral/SpectralUndoRecord.h"
 
+#include <atomic>
 #include <complex>
 #include <cstdint>
 #include <memory>
@@ -21,6 +23,28 @@ inline constexpr int stftSize = 1024;
 inline constexpr int stftHop = 174;
 inline constexpr int stftBinCount = stftSize / 2 + 1;
 
+// Keeps a session's strokes, undos, redos and images in order (first come, first
+// served), and tells an operation in flight that its session has ended. Only
+// sessions outside the table are ever moved; a moved one keeps its flag.
+struct SessionTurn
+{
+    // Taken before the engine lock, never while holding it.
+    FairMutex lock;
+    // Set with the engine lock held when the session leaves the table (ended,
+    // cache cleared, engine shut down).
+    std::atomic<bool> ended { false };
+
+    SessionTurn() = default;
+    SessionTurn (SessionTurn&& other) noexcept : ended (other.ended.load()) {}
+    SessionTurn& operator= (SessionTurn&& other) noexcept
+    {
+        ended = other.ended.load();
+        return *this;
+    }
+};
+
+// The fields up to sampleRate are set before the session is added to the table
+// and never change. Everything else belongs to the operation that holds `turn`.
 struct SpectralSession
 {
     std::uint32_t id = 0; // its key in the session table, for its log lines
@@ -48,6 +72,8 @@ struct SpectralSession
     float lockedDisplayReference = 0.0f;
     std::vector<SpectralUndoRecord> undoStack; // oldest first
     std::vector<SpectralUndoRecord> redoStack; // next to redo last
+
+    SessionTurn turn;
 };
 
 } // namespace quorvalen

@@ -12,25 +12,69 @@ namespace quorvalen
 namespace
 {
 // Two channels: a mono source is duplicated, a wider one gives its first two.
-std::unique_ptr<juce::AudioBuffer<float>> stereoCopy (const juce::AudioBuffer<float>& source)
+// `copy` has the source's length and was written before the hold.
+void stereoCopy (const juce::AudioBuffer<float>& source, juce::AudioBuffer<float>& copy)
 {
     const int n = source.getNumSamples();
-    auto copy = std::make_unique<juce::AudioBuffer<float>> (2, n);
     if (source.hasBeenCleared())
     {
-        copy->clear();
-        return copy;
+        copy.clear();
+        return;
     }
     for (int c = 0; c < 2; ++c)
-        copy->copyFrom (c, 0, source, std::min (c, source.getNumChannels() - 1), 0, n);
-    return copy;
+        copy.copyFrom (c, 0, source, std::min (c, source.getNumChannels() - 1), 0, n);
+}
+
+// The source as it is now: its code, length and rate, and the cache's generation.
+struct SourceShape
+{
+    SessionOpenCode code = SessionOpenCode::notReady;
+    int samples = 0;
+    double sampleRate = 0.0;
+    std::uint64_t generation = 0;
+};
+
+SourceShape sourceShape (QuorvalenEngine& engine, std::int32_t cacheId, CacheEntry*& source)
+{
+    SourceShape shape;
+    source = nullptr;
+    if (! engineReady (engine))
+        return shape;
+    shape.code = findSessionSource (engine, cacheId, source);
+    if (shape.code != SessionOpenCode::found)
+        return shape;
+    shape.samples = source->buffer->getNumSamples();
+    shape.sampleRate = source->sampleRate;
+    shape.generation = cacheGeneration (engine);
+    return shape;
+}
+
+// Copies the source in a short hold into a buffer made before it: the source
+// copied, or the code that refuses it.
+SessionOpenCode copySource (QuorvalenEngine& engine, std::int32_t cacheId, juce::AudioBuffer<float>& live,
+                            SourceShape& shape)
+{
+    for (;;)
+    {
+        {
+            const auto lock = lockEngine (engine);
+            CacheEntry* source = nullptr;
+            shape = sourceShape (engine, cacheId, source);
+            if (shape.code != SessionOpenCode::found)
+                return shape.code;
+            if (live.getNumSamples() == shape.samples && live.getNumChannels() == 2)
+            {
+                stereoCopy (*source->buffer, live);
+                return SessionOpenCode::found;
+            }
+        }
+        // (Re)sized outside the hold, every page written, and looked at again.
+        live.setSize (2, shape.samples, false, false, false);
+        for (int c = 0; c < 2; ++c)
+            juce::FloatVectorOperations::clear (live.getWritePointer (c), shape.samples);
+    }
 }
 } // namespace
-
-SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId)
-{
-    return spectralSessionTable (engine).find (sessionId);
-}
 
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session)
 {
@@ -68,26 +112,45 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
 {
     if (outLiveCacheId == nullptr || outSeconds == nullptr)
         return (int) SessionOpenCode::nullOutput;
-    const auto lock = lockEngine (engine);
-    std::uint32_t liveId = 0;
-    return openSessionOnCachedSound (engine, cacheId, liveId, [&] (const CacheEntry& source) {
-        auto live = stereoCopy (*source.buffer);
-        auto session = std::make_unique<SpectralSession>();
+    // The source is copied in a short hold and the STFT state built without the
+    // engine lock; the session is added in a last hold, unless the engine shut
+    // down or the source went meanwhile.
+    try
+    {
+        auto live = std::make_unique<juce::AudioBuffer<float>>();
+        SourceShape shape;
+        if (const auto code = copySource (engine, cacheId, *live, shape); code != SessionOpenCode::found)
+            return (int) code;
+        auto session = std::make_shared<SpectralSession>();
         session->sourceCacheId = (std::uint32_t) cacheId;
         session->numSamples = live->getNumSamples();
         session->numChannels = 2;
-        session->sampleRate = source.sampleRate;
+        session->sampleRate = shape.sampleRate;
         if (! buildStftState (*session, *live))
             return (int) SessionOpenCode::outOfMemory;
 
+        const auto lock = lockEngine (engine);
+        if (! engineReady (engine))
+            return (int) SessionOpenCode::notReady;
+        if (cacheGeneration (engine) != shape.generation || findCacheEntry (engine, (std::uint32_t) cacheId) == nullptr)
+            return (int) SessionOpenCode::unknownId;
         auto& table = spectralSessionTable (engine);
         table.reserveOne();
-        const double sampleRate = source.sampleRate;
-        liveId = insertCacheEntry (engine, CacheEntry { std::move (live), sampleRate, spectralLiveLabel });
+        const auto liveId =
+            insertCacheEntry (engine, CacheEntry { std::move (live), shape.sampleRate, spectralLiveLabel });
         session->liveCacheId = liveId;
-        const auto seconds = (float) (session->numSamples / sampleRate);
+        const auto seconds = (float) (session->numSamples / shape.sampleRate);
         auto& opened = *session;
-        const auto sessionId = table.add (std::move (session));
+        std::uint32_t sessionId = 0;
+        try
+        {
+            sessionId = table.add (std::move (session));
+        }
+        catch (...)
+        {
+            eraseCacheEntry (engine, liveId); // never a copy without its session
+            return (int) SessionOpenCode::outOfMemory;
+        }
         opened.id = sessionId;
         *outLiveCacheId = liveId;
         *outSeconds = seconds;
@@ -96,16 +159,22 @@ int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std:
         logOut ("[QUORVALEN DUAL SPECTRAL VIEW 1.1.1] session %d STFT/CQT display switching ready\n", (int) sessionId);
         logOut ("[QUORVALEN CQT LASER 1.3.2] session %d laser coefficient targeting ready\n", (int) sessionId);
         return (int) sessionId;
-    });
+    }
+    catch (...)
+    {
+        return (int) SessionOpenCode::outOfMemory;
+    }
 }
 
 EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId)
 {
     const auto lock = lockEngine (engine);
     auto& table = spectralSessionTable (engine);
-    const auto* session = table.find ((std::uint32_t) sessionId);
+    auto* session = table.find ((std::uint32_t) sessionId);
     if (session == nullptr)
         return EndSpectralResult::unknownSession;
+    // No wait for an operation in flight: it holds the session and stops.
+    session->turn.ended = true;
     const auto liveId = session->liveCacheId;
     stopPlaybackOf (engine, liveId);
     eraseCacheEntry (engine, liveId);

@@ -16,12 +16,15 @@ class SessionTable;
 // The engine's spectral sessions; the caller holds the engine lock.
 SessionTable<SpectralSession>& spectralSessionTable (QuorvalenEngine& engine);
 
-// Take engineMutex. Session id, or -1 output null, -2 not ready, -3 unknown id,
-// -4 no buffer or rate not above 0, -5 no channels or samples, -6 STFT state not
-// built or out of memory (nothing inserted).
+// Copies the source in a short hold of engineMutex and builds the STFT state
+// without it. Session id, or -1 output null, -2 not ready (also when the engine
+// shut down meanwhile), -3 unknown id (also when the source went meanwhile), -4 no
+// buffer or rate not above 0, -5 no channels or samples, -6 STFT state not built
+// or out of memory (nothing inserted).
 int beginCqtSpectralSession (QuorvalenEngine& engine, std::int32_t cacheId, std::uint32_t* outLiveCacheId,
                              float* outSeconds);
-// ok: ended (its live copy removed, playback of it stopped).
+// Takes engineMutex only. ok: ended (its live copy removed, playback of it
+// stopped; an operation of the session in flight stops and fails).
 enum class EndSpectralResult : std::int32_t
 {
     ok = 0,
@@ -29,10 +32,8 @@ enum class EndSpectralResult : std::int32_t
 };
 EndSpectralResult endCqtSpectralSession (QuorvalenEngine& engine, std::int32_t sessionId);
 
-// engineMutex held by the caller for these two.
-SpectralSession* findSpectralSession (QuorvalenEngine& engine, std::uint32_t sessionId);
 // The live copy's buffer while it still has the session's length and at least one
-// channel; null when it is gone or another operation reshaped it.
+// channel; null when it is gone or another operation reshaped it. engineMutex held.
 juce::AudioBuffer<float>* sessionLiveBuffer (QuorvalenEngine& engine, const SpectralSession& session);
 
 // The session's source entry's buffer while it has the live copy's length and at

@@ -51,7 +51,8 @@ std::pair<std::int64_t, std::int64_t> framesMeeting (std::int64_t frames, std::i
 
 // Two real channels share one complex transform: channel 0 in the real part,
 // channel 1 in the imaginary part, separated by the symmetry of real spectra.
-void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t firstFrame,
+// Sample s of channel c is x[c][s - offset]; x holds every sample the frames read.
+void analyseFrames (SpectralSession& session, const float* const* x, std::int64_t offset, std::int64_t firstFrame,
                     std::int64_t endFrame)
 {
     const auto n = (std::int64_t) session.numSamples;
@@ -60,8 +61,8 @@ void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& bu
     for (std::size_t c = 0; c < session.stftBins.size(); c += 2)
     {
         const bool pair = c + 1 < session.stftBins.size();
-        const float* x0 = buffer.getReadPointer ((int) c);
-        const float* x1 = pair ? buffer.getReadPointer ((int) c + 1) : nullptr;
+        const float* x0 = x[c];
+        const float* x1 = pair ? x[c + 1] : nullptr;
         for (auto f = firstFrame; f < endFrame; ++f)
         {
             const auto origin = f * stftHop - stftSize / 2;
@@ -69,8 +70,8 @@ void analyseFrames (SpectralSession& session, const juce::AudioBuffer<float>& bu
             {
                 const auto s = origin + i;
                 const bool inside = s >= 0 && s < n;
-                frame[(std::size_t) i] = { inside ? finiteOrZero (x0[s]) * w[i] : 0.0f,
-                                           inside && pair ? finiteOrZero (x1[s]) * w[i] : 0.0f };
+                frame[(std::size_t) i] = { inside ? finiteOrZero (x0[s - offset]) * w[i] : 0.0f,
+                                           inside && pair ? finiteOrZero (x1[s - offset]) * w[i] : 0.0f };
             }
             stftTransform (frame, false);
             Complex* b0 = session.stftBins[c].data() + f * stftBinCount;
@@ -118,7 +119,8 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
         for (auto& bins : session.stftBins)
             bins.resize (values);
         session.stftFrames = frames;
-        analyseFrames (session, buffer, 0, frames);
+        const float* x[2] = { buffer.getReadPointer (0), channels > 1 ? buffer.getReadPointer (1) : nullptr };
+        analyseFrames (session, x, 0, 0, frames);
         return true;
     }
     catch (const std::bad_alloc&)
@@ -128,50 +130,59 @@ bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& b
     }
 }
 
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
-                       std::int64_t end)
+bool stftStateBuilt (const SpectralSession& session, int channels)
 {
-    try
-    {
-        return refreshStftState (session, buffer, std::vector<IndexSpan> { { start, end } });
-    }
-    catch (const std::bad_alloc&)
-    {
-        clearStftState (session);
-        return false;
-    }
+    return session.stftFrames >= 1 && session.stftWindow.size() == (std::size_t) stftSize
+        && session.stftBins.size() == (std::size_t) std::min (channels, session.numChannels);
 }
 
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
-                       const std::vector<IndexSpan>& samples)
+IndexSpan stftFramesSeeing (const SpectralSession& session, IndexSpan samples)
 {
-    const bool built = session.stftFrames >= 1 && session.stftWindow.size() == (std::size_t) stftSize
-        && matchesSession (session, buffer) && session.stftBins.size() == (std::size_t) stateChannels (session, buffer);
-    if (! built)
-        return buildStftState (session, buffer);
-    try
-    {
-        std::vector<IndexSpan> frames;
-        frames.reserve (samples.size());
-        for (const auto& span : samples)
-        {
-            const auto start = std::clamp<std::int64_t> (span.start, 0, session.numSamples);
-            const auto end = std::clamp<std::int64_t> (span.end, start, session.numSamples);
-            if (end > start)
-            {
-                const auto [first, last] = framesMeeting (session.stftFrames, start, end);
-                frames.push_back ({ first, last });
-            }
-        }
-        // Each frame once, even where the spans of two changes share it.
-        for (const auto& f : mergeSpans (std::move (frames)))
-            analyseFrames (session, buffer, f.start, f.end);
-    }
-    catch (const std::bad_alloc&)
-    {
-        clearStftState (session);
+    const auto start = std::clamp<std::int64_t> (samples.start, 0, session.numSamples);
+    const auto end = std::clamp<std::int64_t> (samples.end, start, session.numSamples);
+    if (end <= start)
+        return {};
+    const auto [first, last] = framesMeeting (session.stftFrames, start, end);
+    return { first, last };
+}
+
+IndexSpan stftSamplesRead (const SpectralSession& session, IndexSpan frames)
+{
+    if (frames.end <= frames.start)
+        return {};
+    const auto start = std::clamp<std::int64_t> (frames.start * stftHop - stftSize / 2, 0, session.numSamples);
+    const auto end = std::clamp<std::int64_t> ((frames.end - 1) * stftHop + stftSize / 2, start, session.numSamples);
+    return { start, end };
+}
+
+std::vector<IndexSpan> stftFramesSeeing (const SpectralSession& session, const std::vector<IndexSpan>& samples)
+{
+    std::vector<IndexSpan> frames;
+    frames.reserve (samples.size());
+    for (const auto& span : samples)
+        frames.push_back (stftFramesSeeing (session, span));
+    // Each frame once, even where the spans of two changes share it.
+    return mergeSpans (std::move (frames));
+}
+
+bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames,
+                        const std::function<bool()>& stop)
+{
+    if (! stftStateBuilt (session, audio.channels) || audio.channels < 1)
         return false;
-    }
+    for (const auto& f : frames)
+        if (! audio.holds (stftSamplesRead (session, f)) || f.start < 0 || f.end > session.stftFrames)
+            return false;
+    const float* x[2] = { audio.channel (0), audio.channels > 1 ? audio.channel (1) : nullptr };
+    // In pieces, asking between them whether to stop.
+    constexpr std::int64_t piece = 4096;
+    for (const auto& f : frames)
+        for (auto first = f.start; first < f.end; first += piece)
+        {
+            if (stop && stop())
+                return false;
+            analyseFrames (session, x, audio.start, first, std::min (f.end, first + piece));
+        }
     return true;
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 // A session's STFT state (1024-point periodic Hann frames, hop 174) and the
-// overlap-add resynthesis of the live audio from it. The caller holds engineMutex.
+// overlap-add resynthesis of audio from it. The caller holds the session.
 #include "spectral/stft/SampleSpans.h"
+#include "spectral/stft/SampleWindow.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace quorvalen
 {
@@ -17,13 +20,24 @@ struct SpectralSession;
 // so the next stroke that needs it builds it again.
 bool buildStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer);
 
-// Recomputes only the frames that see samples [start, end); a full build when the
-// state is missing or does not match the buffer. Same result as a full build.
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer, std::int64_t start,
-                       std::int64_t end);
-// The same for several sample spans; a frame that sees more than one is analysed once.
-bool refreshStftState (SpectralSession& session, const juce::AudioBuffer<float>& buffer,
-                       const std::vector<IndexSpan>& samples);
+// The state has frames and one channel of bins for each of `channels` (at most
+// the session's): refreshStftFrames can bring it up to date.
+bool stftStateBuilt (const SpectralSession& session, int channels);
+
+// The frames that see samples [start, end) (clamped to the session), and the
+// samples [start, end) that frames [start, end) read.
+IndexSpan stftFramesSeeing (const SpectralSession& session, IndexSpan samples);
+IndexSpan stftSamplesRead (const SpectralSession& session, IndexSpan frames);
+// The frames that see any of the spans, sorted and merged.
+std::vector<IndexSpan> stftFramesSeeing (const SpectralSession& session, const std::vector<IndexSpan>& samples);
+
+// Analyses the frames again from `audio` (the same values as a full build of
+// audio holding these samples). False, nothing done, when the state is not built
+// for audio's channels or audio does not hold what the frames read; false, the
+// frames part done, once `stop` (asked every few thousand frames) says so. Throws
+// only std::bad_alloc, before the state changes.
+bool refreshStftFrames (SpectralSession& session, const SampleWindow& audio, const std::vector<IndexSpan>& frames,
+                        const std::function<bool()>& stop = {});
 
 void clearStftState (SpectralSession& session);
 

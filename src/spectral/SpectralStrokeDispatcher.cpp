@@ -1,15 +1,15 @@
 #include "spectral/SpectralStrokeDispatcher.h"
 
-#include "cache/AudioCache.h"
 #include "spectral/CqtStrokes.h"
 #include "spectral/KnifeStroke.h"
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/SpectralStrokeEdit.h"
 #include "spectral/ZSculptStroke.h"
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace quorvalen
 {
@@ -31,15 +31,6 @@ bool allFinite (const float* points, std::int32_t count)
                         [] (float v) { return std::isfinite (v); });
 }
 
-int ensureStftState (QuorvalenEngine& engine, SpectralSession& session)
-{
-    if (session.stftFrames >= 1 && ! session.stftBins.empty())
-        return 0;
-    auto* live = sessionLiveBuffer (engine, session);
-    if (live == nullptr || ! buildStftState (session, *live))
-        return (int) StrokeError::liveGone;
-    return 0;
-}
 } // namespace
 
 int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t sessionId, const float* points,
@@ -52,8 +43,8 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
     if (! allFinite (points, count))
         return (int) StrokeError::badPoints;
 
-    const auto lock = lockEngine (engine);
-    auto* session = findSpectralSession (engine, (std::uint32_t) sessionId);
+    SessionWork work (engine, (std::uint32_t) sessionId);
+    auto* session = work.session();
     if (session == nullptr)
         return (int) StrokeError::unknownSession;
     const auto tool = tools[0];
@@ -63,15 +54,22 @@ int applyCqtSpectralSessionStroke (QuorvalenEngine& engine, std::int32_t session
     switch (tool)
     {
         case knifeTool:
-            if (const int code = ensureStftState (engine, *session); code != 0)
-                return code;
-            return applyWebStftDoubleKnife (engine, *session, (std::uint32_t) sessionId, points, tools, count);
-        case zSculptTool: return applyZSculptStft (engine, *session, (std::uint32_t) sessionId, points, count);
-        case laserTool: return applyCqtLaser (engine, *session, (std::uint32_t) sessionId, points, count);
+            try
+            {
+                if (const auto s = ensureSessionStft (work, *session); s != LiveState::ok)
+                    return strokeCode (s);
+            }
+            catch (const std::bad_alloc&)
+            {
+                return (int) StrokeError::liveGone;
+            }
+            return applyWebStftDoubleKnife (work, *session, (std::uint32_t) sessionId, points, tools, count);
+        case zSculptTool: return applyZSculptStft (work, *session, (std::uint32_t) sessionId, points, count);
+        case laserTool: return applyCqtLaser (work, *session, (std::uint32_t) sessionId, points, count);
         case reducerTool:
-            return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 0.7f, "REDUCER");
+            return applyCqtRegionGain (work, *session, (std::uint32_t) sessionId, points, count, 0.7f, "REDUCER");
         case harmonikTool:
-            return applyCqtRegionGain (engine, *session, (std::uint32_t) sessionId, points, count, 1.3f, "HARMONIK");
+            return applyCqtRegionGain (work, *session, (std::uint32_t) sessionId, points, count, 1.3f, "HARMONIK");
         default: return (int) StrokeError::badTools;
     }
 }

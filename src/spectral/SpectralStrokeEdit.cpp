@@ -9,71 +9,94 @@
 namespace quorvalen
 {
 
-SpectralStrokeEdit::SpectralStrokeEdit (QuorvalenEngine& e, SpectralSession& s, juce::AudioBuffer<float>& buffer)
-        : engine (e), session (s), live (buffer)
-{
-    record.start = 0;
-    record.end = session.numSamples;
-    record.wholeSignal = 1;
-}
+SpectralStrokeEdit::SpectralStrokeEdit (SessionWork& w, SpectralSession& s) : work (w), session (s) {}
 
 SpectralStrokeEdit::~SpectralStrokeEdit()
 {
     if (! finished)
-        rollback();
+        restoreStft();
 }
 
-void SpectralStrokeEdit::limitTo (std::int64_t start, std::int64_t end)
+void SpectralStrokeEdit::stftChanging (std::vector<IndexSpan> frames, const SampleWindow& before)
 {
-    record.start = std::clamp<std::int64_t> (start, 0, session.numSamples);
-    record.end = std::clamp<std::int64_t> (end, record.start, session.numSamples);
-    record.wholeSignal = 0;
+    changedFrames = mergeSpans (std::move (frames));
+    reference = &before;
 }
 
-bool SpectralStrokeEdit::takeSnapshot()
+namespace
 {
-    snapshot = copySessionRegion (engine, session, record.start, record.end, &record.channels);
-    return ! snapshot.empty();
-}
-
-const float* SpectralStrokeEdit::before (int channel) const
+// The record's delta over its range: after minus before, 0 where they do not reach.
+void fillDelta (SpectralUndoRecord& record, const SampleWindow& before, const SampleWindow& after)
 {
-    return snapshot.data() + (std::size_t) channel * (std::size_t) (record.end - record.start);
-}
-
-void SpectralStrokeEdit::detachPlayback()
-{
-    if (! writing)
-        playback = stopLivePlayback (engine, session);
-    writing = true;
-}
-
-bool SpectralStrokeEdit::commit (std::vector<ZSculptBox> boxes, std::vector<LaserStrokeRecord> laser)
-{
-    if (! buildSessionDelta (engine, session, record, snapshot))
+    const auto length = record.end - record.start;
+    record.channels = std::min (before.channels, after.channels);
+    record.delta.assign ((std::size_t) record.channels * (std::size_t) length, 0.0f);
+    const auto from = std::max (record.start, after.start), to = std::min (record.end, after.start + after.length);
+    for (int c = 0; c < record.channels; ++c)
     {
-        rollback();
-        return false;
+        const float* a = after.channel (c);
+        const float* b = before.channel (c);
+        float* d = record.delta.data() + (std::size_t) c * (std::size_t) length;
+        for (auto i = from; i < to; ++i)
+            d[i - record.start] = a[i - after.start] - b[i - before.start];
     }
-    record.boxes = std::move (boxes);
-    record.laser = std::move (laser);
+}
+} // namespace
+
+LiveState SpectralStrokeEdit::commit (const SampleWindow& before, SampleWindow after,
+                                      const std::vector<IndexSpan>& spans, SpectralUndoRecord record)
+{
+    // Everything that may fail comes before the install.
+    if (record.delta.empty())
+        fillDelta (record, before, after);
     session.undoStack.reserve (session.undoStack.size() + 1);
-    pushSpectralUndo (session, std::move (record));
+
+    if (const auto state = work.install (std::move (after), spans); state != LiveState::ok)
+        return state;
     finished = true;
-    resumeSpectralLoop (engine, session, playback);
-    return true;
+    pushSpectralUndo (session, std::move (record));
+    return LiveState::ok;
 }
 
-void SpectralStrokeEdit::rollback() noexcept
+void SpectralStrokeEdit::restoreStft() noexcept
 {
     finished = true;
-    if (writing && ! snapshot.empty())
-        for (int c = 0; c < record.channels && c < live.getNumChannels(); ++c)
-            std::copy_n (before (c), record.end - record.start, live.getWritePointer (c) + record.start);
-    // The bins may hold a half-applied edit or the edited audio; the snapshot is the reference.
-    if (writing || stftTouched)
-        buildStftState (session, live);
-    resumeSpectralLoop (engine, session, playback);
+    if (reference != nullptr)
+        restoreStftFrames (work, session, changedFrames, *reference);
+}
+
+void restoreStftFrames (SessionWork& work, SpectralSession& session, const std::vector<IndexSpan>& frames,
+                        const SampleWindow& before) noexcept
+{
+    if (frames.empty() || session.turn.ended)
+        return;
+    // Without its live copy the session can do nothing more: its state need not be kept.
+    if (work.state() == LiveState::liveGone)
+    {
+        clearStftState (session);
+        return;
+    }
+    try
+    {
+        if (! refreshStftFrames (session, before, frames))
+            clearStftState (session);
+    }
+    catch (...)
+    {
+        clearStftState (session);
+    }
+}
+
+int strokeCode (LiveState state, StrokeError liveGone)
+{
+    switch (state)
+    {
+        case LiveState::sessionGone: return (int) StrokeError::unknownSession;
+        case LiveState::liveGone: return (int) liveGone;
+        case LiveState::liveChanged:
+        case LiveState::ok: break;
+    }
+    return (int) StrokeError::strokeFailed;
 }
 
 } // namespace quorvalen

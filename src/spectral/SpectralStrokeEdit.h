@@ -1,13 +1,12 @@
 #pragma once
-// The frame every stroke runs in: snapshot before, playback detached
-// around the writes, and either a commit (delta, undo push, resume) or a rollback
-// that puts the audio and the STFT state back as they were. A frame that is
-// neither committed nor rolled back (an exception left the stroke) rolls back.
-#include "spectral/SpectralPlayback.h"
+// The frame every stroke runs in, inside its SessionWork: the stroke reads the
+// live copy, changes the session's STFT state and works out the new audio on its
+// copies; commit installs that audio and then pushes the undo record. A stroke
+// that fails or stops before its install changes nothing: the STFT frames it
+// changed are analysed again from the audio as it read it.
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralUndoRecord.h"
 #include "spectral/StrokeError.h"
-
-#include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
 #include <vector>
@@ -15,51 +14,50 @@
 namespace quorvalen
 {
 
-class QuorvalenEngine;
 struct SpectralSession;
 
 class SpectralStrokeEdit
 {
 public:
-    SpectralStrokeEdit (QuorvalenEngine& engine, SpectralSession& session, juce::AudioBuffer<float>& live);
+    SpectralStrokeEdit (SessionWork& work, SpectralSession& session);
     ~SpectralStrokeEdit();
 
     SpectralStrokeEdit (const SpectralStrokeEdit&) = delete;
     SpectralStrokeEdit& operator= (const SpectralStrokeEdit&) = delete;
 
-    // Narrows the stroke to samples [start, end) (clamped to the session) before
-    // the snapshot: only they may be written, and the record covers only them.
-    void limitTo (std::int64_t start, std::int64_t end);
-    // Snapshot of the stroke's range; false when there is nothing to snapshot.
-    bool takeSnapshot();
-    std::int64_t start() const { return record.start; }
-    int channels() const { return record.channels; }
-    // Channel c of the live copy as it was before the stroke, from start().
-    const float* before (int channel) const;
+    // Before the stroke changes STFT frames `frames`: on failure they are analysed
+    // again from `before`, which holds what they read and outlives the frame.
+    void stftChanging (std::vector<IndexSpan> frames, const SampleWindow& before);
+    // Nothing was changed, or what was is kept.
+    void abandon() noexcept { finished = true; }
 
-    // Before the first write to the live buffer.
-    void detachPlayback();
-    // The stroke has written the session's STFT bins.
-    void markStftTouched() { stftTouched = true; }
-    // Nothing was changed: leave everything as it is.
-    void abandon() { finished = true; }
-
-    // After the last write: the record goes on the undo stack and playback resumes.
-    // False (and rolled back) when the delta cannot be built.
-    bool commit (std::vector<ZSculptBox> boxes = {}, std::vector<LaserStrokeRecord> laser = {});
-    // Restores the snapshot, rebuilds the STFT state and resumes playback.
-    void rollback() noexcept;
+    // Fills the record's delta unless the stroke did (after minus before over the record's range, 0
+    // where the copies do not reach; both copies hold the same samples), installs
+    // `after` over `spans` and pushes the record. Anything but ok: nothing was
+    // installed and the frame undoes the STFT changes.
+    LiveState commit (const SampleWindow& before, SampleWindow after, const std::vector<IndexSpan>& spans,
+                      SpectralUndoRecord record);
 
 private:
-    QuorvalenEngine& engine;
+    void restoreStft() noexcept;
+
+    SessionWork& work;
     SpectralSession& session;
-    juce::AudioBuffer<float>& live;
-    SpectralUndoRecord record;
-    std::vector<float> snapshot;
-    LivePlayback playback;
-    bool writing = false;
-    bool stftTouched = false;
+    std::vector<IndexSpan> changedFrames;
+    const SampleWindow* reference = nullptr;
     bool finished = false;
 };
+
+// Puts STFT frames that an operation changed back as `before` (the audio as it
+// read it, holding what the frames read) gives them, after the operation failed.
+// Nothing when the session ended; the state emptied (rebuilt by the next
+// operation that needs it) when the live copy is gone or memory runs out.
+void restoreStftFrames (SessionWork& work, SpectralSession& session, const std::vector<IndexSpan>& frames,
+                        const SampleWindow& before) noexcept;
+
+// What a stroke answers when its work could not go on: -3 the session is gone;
+// -4 the live copy is gone (`liveGone` gives the knife's own code for that);
+// -5 it changed under the stroke.
+int strokeCode (LiveState state, StrokeError liveGone = StrokeError::liveGone);
 
 } // namespace quorvalen

@@ -2,8 +2,8 @@
 
 #include "core/Log.h"
 #include "dsp/cqt/cqt.h"
+#include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralSessions.h"
 #include "spectral/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 #include "spectral/stft/StrokeBudget.h"
@@ -73,12 +73,14 @@ std::vector<float> binPositions (const FrequencyAxis& axis, double sampleRate)
     return y;
 }
 
-int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+int zSculpt (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
              std::int32_t count)
 {
-    auto* live = sessionLiveBuffer (engine, session);
-    if (live == nullptr || points == nullptr || count < 1 || ! (session.sampleRate > 0.0))
+    if (points == nullptr || count < 1 || ! (session.sampleRate > 0.0))
         return (int) StrokeError::liveGone;
+    SampleWindow before;
+    if (const auto s = work.read ({}, before); s != LiveState::ok)
+        return strokeCode (s);
 
     auto boxes = zSculptBoxes (points, count);
     const auto axis = frequencyAxis (session.sampleRate);
@@ -88,21 +90,35 @@ int zSculpt (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t se
     if (carve.cells() > maxStrokeCells)
         return (int) StrokeError::tooManyPoints;
 
-    SpectralStrokeEdit edit (engine, session, *live);
-    if (! edit.takeSnapshot())
+    if (const auto s = ensureSessionStft (work, session, before.channels); s != LiveState::ok)
+        return strokeCode (s);
+    // What the carve reads, and what the STFT frames that see it read.
+    const auto reached = stftSamplesRead (session, stftFramesSeeing (session, carve.samplesReached()));
+    if (const auto s = work.read (reached, before); s != LiveState::ok)
+        return strokeCode (s);
+    SpectralStrokeEdit edit (work, session);
+    SampleWindow after = before;
+    const int channels = std::min (after.channels, 2);
+    const float* const dry[2] = { before.channel (0), channels > 1 ? before.channel (1) : nullptr };
+    float* const out[2] = { after.channel (0), channels > 1 ? after.channel (1) : nullptr };
+    const auto written = carve.carve (dry, out, channels, after.start, [&work] { return work.stopped(); });
+    if (work.stopped())
+        return strokeCode (work.state());
+    if (! written.empty())
     {
-        edit.abandon();
-        return (int) StrokeError::strokeFailed;
+        auto frames = stftFramesSeeing (session, written);
+        edit.stftChanging (frames, before);
+        if (! refreshStftFrames (session, after, frames, [&work] { return work.stopped(); }))
+            return work.stopped() ? strokeCode (work.state()) : (int) StrokeError::strokeFailed;
     }
-    edit.detachPlayback();
-    const int channels = std::min (edit.channels(), 2);
-    const float* const dry[2] = { edit.before (0), channels > 1 ? edit.before (1) : nullptr };
-    float* const out[2] = { live->getWritePointer (0), channels > 1 ? live->getWritePointer (1) : nullptr };
-    const auto written = carve.carve (dry, out, channels);
-    if (! written.empty() && ! refreshStftState (session, *live, written))
-        return (int) StrokeError::strokeFailed; // rolled back by the edit frame
-    if (! edit.commit (std::move (boxes)))
-        return (int) StrokeError::strokeFailed;
+
+    SpectralUndoRecord record;
+    record.start = 0;
+    record.end = session.numSamples;
+    record.wholeSignal = 1;
+    record.boxes = std::move (boxes);
+    if (const auto s = edit.commit (before, std::move (after), written, std::move (record)); s != LiveState::ok)
+        return strokeCode (s);
 
     logOut ("[QUORVALEN Z SCULPT STFT 1.9.0] session %d applied (%d points, FFT %d, hop %d, %.1f -> %.1f Hz)\n",
             (int) sessionId, (int) count, zSculptFftSize, zSculptHop, axis->fHigh, axis->fLow);
@@ -119,12 +135,12 @@ std::vector<ZSculptBox> zSculptBoxes (const float* p, std::int32_t count)
     return boxes;
 }
 
-int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+int applyZSculptStft (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                       std::int32_t count)
 {
     try
     {
-        return zSculpt (engine, session, sessionId, points, count);
+        return zSculpt (work, session, sessionId, points, count);
     }
     catch (...)
     {

@@ -11,14 +11,15 @@
 namespace quorvalen
 {
 
-class QuorvalenEngine;
+class SessionWork;
 struct SpectralSession;
 
-// engineMutex held; points checked by the dispatcher. The live cache id; -2 the
-// boxes reach more than maxStrokeCells cells; -4 the live copy does not match the
-// session (or no points); -5 the edit cannot be carried through. Nothing changes
-// on failure.
-int applyZSculptStft (QuorvalenEngine& engine, SpectralSession& session, std::uint32_t sessionId, const float* points,
+// In the session's turn; points checked by the dispatcher. The live cache id; -2
+// the boxes reach more than maxStrokeCells cells; -3 the session ended meanwhile;
+// -4 the live copy is gone or does not match the session (or no points); -5 the
+// edit cannot be carried through, or the live copy changed meanwhile. Nothing
+// changes on failure.
+int applyZSculptStft (SessionWork& work, SpectralSession& session, std::uint32_t sessionId, const float* points,
                       std::int32_t count);
 
 std::vector<ZSculptBox> zSculptBoxes (const float* points, std::int32_t count);

@@ -5,6 +5,7 @@
 #include "EngineTestSupport.h"
 #include "FoundryPreviewCall.h"
 #include "LongCallProbe.h"
+#include "SpectralTestSupport.h"
 #include "TestAudio.h"
 
 #include <atomic>
@@ -216,6 +217,75 @@ TEST (Concurrency, ConstantQStrokesBesideImagesSpectrogramsAndRoundTrips)
     cache.join();
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
     quorvalen_engine_shutdown();
+}
+
+TEST (Concurrency, RemovalsDuringALongStrokeNeitherWaitForItNorLetItSucceed)
+{
+    // The live copy unloaded, the session ended or the engine shut down while a
+    // long knife stroke works on the playing live copy: the removal does not wait
+    // for the stroke, which stops soon with its failure code, and the undo and
+    // image queued behind it on the session fail too.
+    using Clock = std::chrono::steady_clock;
+    const auto bytes = wavBytes (noiseBuffer (480000, 3, 0.4f), 48000.0, 16);
+    const auto knife = heavyKnife();
+    const std::vector<uint32_t> tools (knife.size(), 0);
+    const float small[5] = { 0.5f, 0.1f, 0.01f, 0.01f, 1.0f };
+    enum class Removal
+    {
+        unload,
+        end,
+        shutdown
+    };
+    const struct
+    {
+        Removal removal;
+        int stroke, undo, image;
+    } cases[] = { { Removal::unload, -5, -3, -4 }, { Removal::end, -3, -1, -3 }, { Removal::shutdown, -3, -1, -3 } };
+    for (const auto& c : cases)
+    {
+        useHeadlessOnly (1, 48000.0, 256, 256);
+        ASSERT_EQ (quorvalen_engine_init(), 0);
+        const int id = quorvalen_engine_cache_wav_memory (bytes.getData(), bytes.getSize());
+        uint32_t live = 0;
+        float seconds = 0.0f;
+        const int session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &seconds);
+        ASSERT_GT (session, 0);
+        ASSERT_EQ (quorvalen_engine_apply_cqt_spectral_session_stroke (session, small, tools.data(), 1), (int) live);
+        ASSERT_EQ (quorvalen_engine_play_cached ((int) live, 0.0f, 80.0f), 0);
+
+        std::atomic<int> stroke { 0 }, undo { 0 }, image { 0 };
+        Clock::time_point strokeDone;
+        std::thread editor ([&] {
+            stroke = quorvalen_engine_apply_cqt_spectral_session_stroke (session, &knife.data()->p0, tools.data(),
+                                                                         (int32_t) knife.size());
+            strokeDone = Clock::now();
+        });
+        std::this_thread::sleep_for (std::chrono::milliseconds (200));
+        std::thread queued ([&] {
+            undo = quorvalen_engine_undo_cqt_spectral_session (session);
+            std::vector<float> out (64 * 64);
+            image = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), 64, 64);
+        });
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        const auto t0 = Clock::now();
+        if (c.removal == Removal::unload)
+            EXPECT_EQ (quorvalen_engine_unload_cached ((int) live), 0);
+        else if (c.removal == Removal::end)
+            EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (session), 0);
+        else
+            EXPECT_EQ (quorvalen_engine_shutdown(), 0);
+        const auto removed = Clock::now();
+        editor.join();
+        queued.join();
+
+        const std::chrono::duration<double, std::milli> removal = removed - t0, stopping = strokeDone - removed;
+        EXPECT_LT (removal.count(), 500.0) << (int) c.removal;
+        EXPECT_LT (stopping.count(), 1000.0) << (int) c.removal;
+        EXPECT_EQ (stroke, c.stroke) << (int) c.removal;
+        EXPECT_EQ (undo, c.undo) << (int) c.removal;
+        EXPECT_EQ (image, c.image) << (int) c.removal;
+        quorvalen_engine_shutdown();
+    }
 }
 
 TEST (Concurrency, FoundryAuditionSettersRaceRegionPlayback)

@@ -15,6 +15,7 @@
 
 #include <complex>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -338,6 +339,64 @@ TEST_F (SpectralSession, EndRemovesTheLiveCopyAndStopsItsPlayback)
     EXPECT_EQ (stroke (t.session, knifeCut, 0), -5);
     EXPECT_EQ (stroke (t.session, knifeCut, 4), -4);
     EXPECT_EQ (quorvalen_engine_end_cqt_spectral_session (t.session), 0);
+}
+
+TEST_F (SpectralSession, LongStrokesUndoAndImagesLeaveTheEngineLockToOthers)
+{
+    // On 10 s each of these works for hundreds of milliseconds or more, the knife
+    // and its undo over the whole sound; the engine lock is taken only to copy
+    // and to install.
+    const auto s = open (cache (noiseBuffer (480000, 6, 0.4f), 48000.0));
+    std::vector<StrokePoint> boxes;
+    for (int i = 0; i < 20; ++i)
+        boxes.push_back ({ 0.5f + 0.001f * (float) i, 0.5f, 0.5f, 0.5f, 0.0f });
+    const std::vector<StrokePoint> wholePlane { { 0.5f, 0.5f, 1.0f, 1.0f, 0.0f } };
+    std::vector<float> image (960 * 385);
+    const struct
+    {
+        const char* name;
+        std::function<int()> run;
+        int expected;
+    } steps[] = {
+        { "knife", [&] { return stroke (s.session, heavyKnife(), 0); }, (int) s.live },
+        { "undo", [&] { return quorvalen_engine_undo_cqt_spectral_session (s.session); }, (int) s.live },
+        { "Z sculpt", [&] { return stroke (s.session, boxes, 4); }, (int) s.live },
+        { "reducer", [&] { return stroke (s.session, wholePlane, 2); }, (int) s.live },
+        { "image", [&] { return quorvalen_engine_get_cqt_spectral_session_image (s.session, image.data(), 960, 385); },
+          0 },
+    };
+    for (const auto& step : steps)
+    {
+        int result = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        const double waited = longestTelemetryWaitMs ([&] { result = step.run(); });
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ (result, step.expected) << step.name;
+        EXPECT_LT (waited, 20.0) << step.name << " took " << took.count() << " ms";
+    }
+}
+
+TEST_F (SpectralSession, AStrokeAfterPlaybackRanToItsEndWritesIntoTheBufferItsSourceHolds)
+{
+    // A knife stroke's result over the whole sound becomes the live copy's buffer,
+    // unless a finished playback still holds the old one.
+    const auto s = open (cache (sine (200.0, 48000.0, 4800, 0.4f), 48000.0));
+    ASSERT_EQ (quorvalen_engine_play_cached ((int) s.live, 0.0f, 100.0f), 0);
+    double position = 0.0, length = 0.0;
+    uint32_t playing = 1;
+    ASSERT_TRUE (waitFor (
+        [&] { return quorvalen_engine_get_playback_telemetry (&position, &length, &playing) == 0 && playing == 0; },
+        3000ms));
+    const auto* held = &audio (s.live);
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    EXPECT_EQ (&audio (s.live), held);
+    ASSERT_EQ (quorvalen_engine_get_playback_telemetry (&position, &length, &playing), 0);
+    EXPECT_NEAR (length, 0.1, 1e-6);
+
+    ASSERT_EQ (quorvalen_engine_stop(), 0);
+    ASSERT_EQ (stroke (s.session, knifeCut, 0), (int) s.live);
+    EXPECT_NE (&audio (s.live), held);
+    EXPECT_NEAR (audio (s.live).getMagnitude (0, 4800), 0.97f, 1e-6f);
 }
 
 TEST (SpectralResume, StartPositionWrapsWhenLoopingAndClampsOtherwise)

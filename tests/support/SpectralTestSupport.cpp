@@ -7,6 +7,8 @@
 #include <cmath>
 #include <quorvalen_dsp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -119,6 +121,35 @@ float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuff
         for (int i = 0; i < std::min (a.getNumSamples(), b.getNumSamples()); ++i)
             worst = std::max (worst, std::abs (a.getSample (c, i) - b.getSample (c, i)));
     return worst;
+}
+
+std::vector<StrokePoint> heavyKnife()
+{
+    // Each point's box spans a fifth of the frames and every bin (310,000 cells on
+    // 10 s); 1700 of them stay under the budget of 2^29.
+    return std::vector<StrokePoint> (1700, { 0.5f, 0.5f, 0.1f, 1.0f, 0.2f });
+}
+
+double longestTelemetryWaitMs (const std::function<void()>& work)
+{
+    std::atomic<bool> done { false };
+    double longest = 0.0;
+    std::thread watcher ([&] {
+        while (! done)
+        {
+            double position = 0.0, length = 0.0;
+            std::uint32_t playing = 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            quorvalen_engine_get_playback_telemetry (&position, &length, &playing);
+            const std::chrono::duration<double, std::milli> waited = std::chrono::steady_clock::now() - t0;
+            longest = std::max (longest, waited.count());
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+        }
+    });
+    work();
+    done = true;
+    watcher.join();
+    return longest;
 }
 
 } // namespace qvtest

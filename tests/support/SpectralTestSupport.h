@@ -67,4 +67,12 @@ float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f)
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
+// A knife stroke that cuts nearly every cell of a 10 s sound many times over, just
+// within the cell budget: more than a second of work.
+std::vector<StrokePoint> heavyKnife();
+
+// The longest a call of the playback telemetry took on another thread, which
+// calls it every 5 ms while `work` runs.
+double longestTelemetryWaitMs (const std::function<void()>& work);
+
 } // namespace qvtest

@@ -83,14 +83,85 @@ const detail::BandInfo& bandInfo (const BandPlan& plan, int band)
     return plan.bands[static_cast<std::size_t> (band)];
 }
 
+// What a store holds of one band: indices [first, first + count) at step 2^shift.
+struct BandHeld
+{
+    std::int64_t first = 0, count = 0;
+    int shift = 0;
+
+    static BandHeld of (const CoefStore& store, int b)
+    {
+        return { store.firstIndex (b), static_cast<std::int64_t> (store.band (b).size()), store.timeShift (b) };
+    }
+    // Every coefficient whose time lies within the band's reach of a signal of
+    // this length, or (bandTimes given) those of the band's part.
+    static BandHeld of (const BandPlan& plan, std::size_t b, std::int64_t length,
+                        const std::span<const TimeSpan>* bandTimes)
+    {
+        const int shift = plan.bands[b].shift;
+        const std::int64_t reach = plan.bands[b].reach;
+        std::int64_t first = length > 0 ? -(reach >> shift) : 0;
+        std::int64_t last = length > 0 ? (length - 1 + reach) >> shift : -1;
+        if (bandTimes != nullptr)
+        {
+            const TimeSpan part = b < bandTimes->size() ? (*bandTimes)[b] : TimeSpan {};
+            const auto r =
+                detail::indexRange (first, static_cast<std::size_t> (last - first + 1), shift, part.begin, part.end);
+            first = r.begin;
+            last = r.end - 1;
+        }
+        return { first, last - first + 1, shift };
+    }
+};
+
+// Blocks [next[l], end[l]) of each level that an analysis of a signal of this
+// length runs: those that hold its bands' coefficients (held(b)) and those
+// whose decimated output the next level's blocks read (where it is not zero),
+// found from the last level up.
+template <class Held>
+void planBlocks (const BandPlan& plan, std::int64_t length, Held&& held, std::vector<std::int64_t>& next,
+                 std::vector<std::int64_t>& end)
+{
+    const auto& levels = plan.levels;
+    std::vector<Span> support (levels.size());
+    support[0] = { 0, length };
+    for (std::size_t l = 1; l < levels.size(); ++l)
+    {
+        const std::int64_t reach = levels[l - 1].margin;
+        support[l] = { floorDiv (support[l - 1].lo - reach, 2), ceilDiv (support[l - 1].hi + reach, 2) };
+    }
+    Span below;
+    for (std::size_t l = levels.size(); l-- > 0;)
+    {
+        const Level& lv = levels[l];
+        Span need;
+        for (int b = lv.bandBegin; b < lv.bandEnd; ++b)
+        {
+            const BandHeld h = held (static_cast<std::size_t> (b));
+            const std::int64_t first = h.first << h.shift;
+            const std::int64_t last = (h.first + h.count) << h.shift;
+            need = need.hull ({ first >> lv.level, detail::ceilShift (last, lv.level) });
+        }
+        if (! below.empty())
+            need = need.hull (
+                Span { 2 * below.lo, 2 * below.hi }.meet ({ support[l].lo - lv.margin, support[l].hi + lv.margin }));
+        next[l] = need.empty() ? 0 : floorDiv (need.lo, lv.keep);
+        end[l] = need.empty() ? 0 : ceilDiv (need.hi, lv.keep);
+        below = next[l] < end[l] ? Span { next[l] * lv.keep - lv.margin, end[l] * lv.keep + lv.margin } : Span {};
+    }
+}
+
 // Analysis runs the levels as a pipeline: each block of a level hands its
 // kept middle, decimated, to the next level's stream, which runs every block
 // whose samples are then complete. Scratch stays at a few blocks per level.
 class AnalysisRun
 {
 public:
-    AnalysisRun (const BandPlan& plan, std::span<const float> signal, CoefStore& store, WorkState& work)
-            : plan_ (plan), signal_ (signal), store_ (store), work_ (work)
+    // signal holds samples [signalStart, signalStart + size) of a signal of
+    // length samples: at least those that the blocks read.
+    AnalysisRun (const BandPlan& plan, std::span<const float> signal, std::int64_t signalStart, std::int64_t length,
+                 CoefStore& store, WorkState& work)
+            : plan_ (plan), signal_ (signal), signalStart_ (signalStart), length_ (length), store_ (store), work_ (work)
     {}
 
     void run()
@@ -104,41 +175,10 @@ public:
     }
 
 private:
-    // Blocks of each level: those that hold its bands' coefficients and those
-    // whose decimated output the next level's blocks read (where it is not
-    // zero), found from the last level up.
     void plan()
     {
-        const auto& levels = plan_.levels;
-        const auto length = static_cast<std::int64_t> (signal_.size());
-        std::vector<Span> support (levels.size());
-        support[0] = { 0, length };
-        for (std::size_t l = 1; l < levels.size(); ++l)
-        {
-            const std::int64_t reach = levels[l - 1].margin;
-            support[l] = { floorDiv (support[l - 1].lo - reach, 2), ceilDiv (support[l - 1].hi + reach, 2) };
-        }
-        Span below;
-        for (std::size_t l = levels.size(); l-- > 0;)
-        {
-            const Level& lv = levels[l];
-            Span need;
-            for (int b = lv.bandBegin; b < lv.bandEnd; ++b)
-            {
-                const std::int64_t first = store_.firstIndex (b) << store_.timeShift (b);
-                const std::int64_t last = (store_.firstIndex (b) + static_cast<std::int64_t> (store_.band (b).size()))
-                    << store_.timeShift (b);
-                need = need.hull ({ first >> lv.level, detail::ceilShift (last, lv.level) });
-            }
-            if (! below.empty())
-                need = need.hull (Span { 2 * below.lo, 2 * below.hi }.meet (
-                    { support[l].lo - lv.margin, support[l].hi + lv.margin }));
-            work_.next[l] = need.empty() ? 0 : floorDiv (need.lo, lv.keep);
-            work_.end[l] = need.empty() ? 0 : ceilDiv (need.hi, lv.keep);
-            below = work_.next[l] < work_.end[l]
-                ? Span { work_.next[l] * lv.keep - lv.margin, work_.end[l] * lv.keep + lv.margin }
-                : Span {};
-        }
+        planBlocks (
+            plan_, length_, [this] (std::size_t b) { return BandHeld::of (store_, (int) b); }, work_.next, work_.end);
     }
 
     void block (const Level& lv, std::int64_t j)
@@ -149,9 +189,8 @@ private:
         bool live;
         if (lv.level == 0)
         {
-            const auto length = static_cast<std::int64_t> (signal_.size());
             const std::int64_t b = std::clamp<std::int64_t> (-origin, 0, n);
-            const std::int64_t e = std::clamp<std::int64_t> (length - origin, b, n);
+            const std::int64_t e = std::clamp<std::int64_t> (length_ - origin, b, n);
             live = e > b;
             if (live)
             {
@@ -159,7 +198,7 @@ private:
                 std::fill (x, x + b, detail::Real {});
                 for (std::int64_t i = b; i < e; ++i)
                 {
-                    const float v = signal_[static_cast<std::size_t> (origin + i)];
+                    const float v = signal_[static_cast<std::size_t> (origin + i - signalStart_)];
                     x[i] = std::isfinite (v) ? v : 0.0f;
                 }
                 std::fill (x + e, x + n, detail::Real {});
@@ -218,6 +257,7 @@ private:
 
     const BandPlan& plan_;
     std::span<const float> signal_;
+    std::int64_t signalStart_, length_;
     CoefStore& store_;
     WorkState& work_;
 };
@@ -329,30 +369,65 @@ void Analyzer::analyze (std::span<const float> signal, CoefStore& out) const
 
 void Analyzer::analyze (std::span<const float> signal, CoefStore& out, Workspace& work) const
 {
-    analyzeInto (signal, nullptr, out, work);
+    analyzeInto (signal, 0, static_cast<std::int64_t> (signal.size()), nullptr, out, work);
 }
 
 void Analyzer::analyze (std::span<const float> signal, std::span<const TimeSpan> bandTimes, CoefStore& out,
                         Workspace& work) const
 {
-    analyzeInto (signal, &bandTimes, out, work);
+    analyzeInto (signal, 0, static_cast<std::int64_t> (signal.size()), &bandTimes, out, work);
 }
 
-void Analyzer::analyzeInto (std::span<const float> signal, const std::span<const TimeSpan>* bandTimes, CoefStore& out,
-                            Workspace& work) const
+TimeSpan Analyzer::analysisInput (std::int64_t length, std::span<const TimeSpan> bandTimes) const
+{
+    const BandPlan& plan = *plan_;
+    if (length <= 0)
+        return {};
+    std::vector<BandHeld> held (plan.bands.size());
+    std::int64_t count = 0;
+    for (std::size_t b = 0; b < held.size(); ++b)
+    {
+        held[b] = BandHeld::of (plan, b, length, &bandTimes);
+        count += held[b].count;
+    }
+    if (count == 0)
+        return {};
+    std::vector<std::int64_t> next (plan.levels.size()), end (plan.levels.size());
+    planBlocks (
+        plan, length, [&] (std::size_t b) { return held[b]; }, next, end);
+    const Level& top = plan.levels[0];
+    if (next[0] >= end[0])
+        return {};
+    // Block j of the first level reads [j keep - margin, (j + 1) keep + margin).
+    return { std::max<std::int64_t> (0, next[0] * top.keep - top.margin),
+             std::min (length, end[0] * top.keep + top.margin) };
+}
+
+void Analyzer::analyze (std::span<const float> window, std::int64_t windowStart, std::int64_t length,
+                        std::span<const TimeSpan> bandTimes, CoefStore& out, Workspace& work) const
+{
+    const TimeSpan input = analysisInput (length, bandTimes);
+    if (input.begin < input.end
+        && (input.begin < windowStart || input.end > windowStart + static_cast<std::int64_t> (window.size())))
+        throw Error ("cqt: the window does not hold the samples the analysis reads");
+    analyzeInto (window, windowStart, length, &bandTimes, out, work);
+}
+
+void Analyzer::analyzeInto (std::span<const float> signal, std::int64_t signalStart, std::int64_t length,
+                            const std::span<const TimeSpan>* bandTimes, CoefStore& out, Workspace& work) const
 {
     if (! detail::sameScale (out.plan_->params, plan_->params))
         throw Error ("cqt: the store belongs to an analyzer with other parameters");
     // The blocks analysed are those the stored coefficients need, each on the
     // same grid as in a whole analysis: a part comes out as the whole would.
-    out.layout (static_cast<std::int64_t> (signal.size()), bandTimes);
-    if (signal.empty() || out.offset_.back() == 0)
+    out.layout (length, bandTimes);
+    if (length <= 0 || out.offset_.back() == 0)
         return;
     work.state_->prepare (plan_);
     // A store larger than the caches is written past them.
     constexpr std::size_t kCachedStoreBytes = std::size_t { 32 } << 20;
     work.state_->streamStores = out.offset_.back() * sizeof (std::complex<float>) > kCachedStoreBytes;
-    AnalysisRun (*plan_, signal, out, *work.state_).run();
+    AnalysisRun (*plan_, signal, signalStart, length, out, *work.state_).run();
     if (work.state_->streamStores)
         detail::storeFence();
 }
@@ -417,22 +492,10 @@ void CoefStore::layout (std::int64_t length, const std::span<const TimeSpan>* ba
     offset_.assign (bands + 1, 0);
     for (std::size_t b = 0; b < bands; ++b)
     {
-        const int shift = plan.bands[b].shift;
-        const std::int64_t reach = plan.bands[b].reach;
-        shift_[b] = shift;
-        // Every coefficient whose time lies within the band's reach of the signal.
-        std::int64_t first = length > 0 ? -(reach >> shift) : 0;
-        std::int64_t last = length > 0 ? (length - 1 + reach) >> shift : -1;
-        if (bandTimes != nullptr)
-        {
-            const TimeSpan part = b < bandTimes->size() ? (*bandTimes)[b] : TimeSpan {};
-            const auto r =
-                detail::indexRange (first, static_cast<std::size_t> (last - first + 1), shift, part.begin, part.end);
-            first = r.begin;
-            last = r.end - 1;
-        }
-        first_[b] = first;
-        offset_[b + 1] = offset_[b] + static_cast<std::size_t> (last - first + 1);
+        const BandHeld held = BandHeld::of (plan, b, length, bandTimes);
+        shift_[b] = held.shift;
+        first_[b] = held.first;
+        offset_[b + 1] = offset_[b] + static_cast<std::size_t> (held.count);
     }
     // Left uninitialised: analysis writes every coefficient.
     data_.reset (offset_.back());

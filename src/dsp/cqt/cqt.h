@@ -133,6 +133,16 @@ public:
     // depend on: an edit of a few coefficients analyses seconds, not the sound.
     void analyze (std::span<const float> signal, std::span<const TimeSpan> bandTimes, CoefStore& out,
                   Workspace& work) const;
+    // The samples [begin, end) of a signal of length samples that the analysis
+    // of these parts reads (empty when it reads none): a caller that copies a
+    // signal out may copy just those.
+    TimeSpan analysisInput (std::int64_t length, std::span<const TimeSpan> bandTimes) const;
+    // The same parts analysis of a signal of length samples of which window
+    // holds samples [windowStart, windowStart + window.size()): bit for bit
+    // the analysis of the whole signal. The window must hold
+    // analysisInput (length, bandTimes) (else Error).
+    void analyze (std::span<const float> window, std::int64_t windowStart, std::int64_t length,
+                  std::span<const TimeSpan> bandTimes, CoefStore& out, Workspace& work) const;
 
     // Writes to out[i] the synthesis of coefs at time t0 + i, for every i: the
     // same samples a synthesis of the whole signal would give there, with the
@@ -143,8 +153,8 @@ public:
 
 private:
     friend class CoefStore;
-    void analyzeInto (std::span<const float> signal, const std::span<const TimeSpan>* bandTimes, CoefStore& out,
-                      Workspace& work) const;
+    void analyzeInto (std::span<const float> signal, std::int64_t signalStart, std::int64_t length,
+                      const std::span<const TimeSpan>* bandTimes, CoefStore& out, Workspace& work) const;
     CqtParams params_;
     std::shared_ptr<const detail::BandPlan> plan_;
 };

@@ -16,6 +16,8 @@ constexpr double radiusLimit = 1.0e9;
 // Frames cut together: their bins (both channels) stay in cache while every
 // point that reaches them passes.
 constexpr std::int64_t blockFrames = 32;
+// Within a block, a cut asks whether to stop once per this many points.
+constexpr std::size_t stopCheckPoints = 64;
 
 std::int64_t radius (double r)
 {
@@ -166,7 +168,7 @@ KnifeBox knifeBox (const KnifePoint& p, std::int64_t frames)
 
 std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float>>>& bins, std::int64_t frames,
                                       const std::vector<KnifePoint>& points, const std::vector<KnifeBox>& boxes,
-                                      std::size_t keptWeights)
+                                      std::size_t keptWeights, const std::function<bool()>& stop)
 {
     std::int64_t first = frames, last = 0;
     for (const auto& box : boxes)
@@ -182,9 +184,13 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
     // bin meets its points in the order of a point-by-point cut.
     for (auto start = first; start < last; start += blockFrames)
     {
+        if (stop && stop())
+            return {};
         const auto end = std::min (start + blockFrames, last);
         for (std::size_t p = 0; p < boxes.size(); ++p)
         {
+            if (stop && p % stopCheckPoints == stopCheckPoints - 1 && stop())
+                return {};
             const auto& box = boxes[p];
             if (box.empty() || box.t1 <= start || box.t0 >= end)
                 continue;

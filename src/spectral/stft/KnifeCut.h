@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quorvalen
@@ -37,9 +38,12 @@ KnifeBox knifeBox (const KnifePoint& point, std::int64_t frames);
 // by more than 1e-7 somewhere, sorted and merged; empty when nothing changed.
 // Points with the same radii share one table of weights, as long as the tables
 // stay within `keptWeights` floats; beyond it weights are computed row by row.
+// `stop` is asked between blocks of frames and every few points within one: once
+// it says so the cut ends half done and nothing is returned.
 inline constexpr std::size_t knifeKeptWeights = std::size_t { 16 } << 20; // 64 MB
 std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float>>>& bins, std::int64_t frames,
                                       const std::vector<KnifePoint>& points, const std::vector<KnifeBox>& boxes,
-                                      std::size_t keptWeights = knifeKeptWeights);
+                                      std::size_t keptWeights = knifeKeptWeights,
+                                      const std::function<bool()>& stop = {});
 
 } // namespace quorvalen

@@ -15,6 +15,8 @@ constexpr int centreOffset = zSculptFftSize / 2;
 constexpr int bucketCount = 256;
 // Frames whose spans overlap: |f - g| * hop < fftSize.
 constexpr std::int64_t overlappingFrames = zSculptFftSize / zSculptHop - 1;
+// A carve asks whether to stop once per this many frames.
+constexpr std::int64_t stopCheckFrames = 256;
 
 float clampTo (float v, float low, float high)
 {
@@ -198,7 +200,7 @@ bool ZSculptCarve::frameGains (std::int64_t f, const std::vector<std::size_t>& a
     return any;
 }
 
-std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* const live[2], int channels) const
+IndexSpan ZSculptCarve::framesRun() const noexcept
 {
     if (reaches.empty())
         return {};
@@ -206,10 +208,27 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
     for (const auto& r : reaches)
         reachEnd = std::max (reachEnd, r.f1);
     // Every frame that overlaps a frame some box reaches adds to the samples that may be rewritten.
-    const auto firstFrame = std::max<std::int64_t> (0, reaches.front().f0 - overlappingFrames);
-    const auto endFrame = std::min (frameCount, reachEnd + overlappingFrames);
-    const auto s0 = std::max<std::int64_t> (0, firstFrame * zSculptHop - centreOffset);
-    const auto s1 = std::min (numSamples, (endFrame - 1) * zSculptHop + centreOffset);
+    return { std::max<std::int64_t> (0, reaches.front().f0 - overlappingFrames),
+             std::min (frameCount, reachEnd + overlappingFrames) };
+}
+
+IndexSpan ZSculptCarve::samplesReached() const noexcept
+{
+    const auto frames = framesRun();
+    if (frames.end <= frames.start)
+        return {};
+    return { std::max<std::int64_t> (0, frames.start * zSculptHop - centreOffset),
+             std::min (numSamples, (frames.end - 1) * zSculptHop + centreOffset) };
+}
+
+std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* const live[2], int channels,
+                                            std::int64_t offset, const std::function<bool()>& stop) const
+{
+    if (reaches.empty())
+        return {};
+    const auto frames = framesRun(), reached = samplesReached();
+    const auto firstFrame = frames.start, endFrame = frames.end;
+    const auto s0 = reached.start, s1 = reached.end;
     const auto length = (std::size_t) std::max<std::int64_t> (0, s1 - s0);
 
     const auto window = hannWindow();
@@ -224,6 +243,8 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
 
     for (auto f = firstFrame; f < endFrame; ++f)
     {
+        if (stop && (f - firstFrame) % stopCheckFrames == 0 && stop())
+            return {};
         while (next < reaches.size() && reaches[next].f0 <= f)
             active.push_back (next++);
         std::erase_if (active, [&] (std::size_t i) { return reaches[i].f1 <= f; });
@@ -237,7 +258,7 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
             // An uncarved frame resynthesises to its own windowed input.
             for (int c = 0; c < channels; ++c)
                 for (auto n = from; n < to; ++n)
-                    out[c][(std::size_t) (n - s0)] += w[n - origin] * w[n - origin] * finiteOrZero (dry[c][n]);
+                    out[c][(std::size_t) (n - s0)] += w[n - origin] * w[n - origin] * finiteOrZero (dry[c][n - offset]);
             continue;
         }
         if (! carved.empty() && carved.back().end == f)
@@ -252,8 +273,8 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
         {
             const auto n = origin + i;
             const bool inside = n >= 0 && n < numSamples;
-            frame[(std::size_t) i] = { inside ? finiteOrZero (dry[0][n]) * w[i] : 0.0f,
-                                       inside && channels > 1 ? finiteOrZero (dry[1][n]) * w[i] : 0.0f };
+            frame[(std::size_t) i] = { inside ? finiteOrZero (dry[0][n - offset]) * w[i] : 0.0f,
+                                       inside && channels > 1 ? finiteOrZero (dry[1][n - offset]) * w[i] : 0.0f };
         }
         stftTransform (frame, false);
         frame[0] *= gains[0];
@@ -285,7 +306,7 @@ std::vector<IndexSpan> ZSculptCarve::carve (const float* const dry[2], float* co
         for (int c = 0; c < channels; ++c)
             for (auto n = span.start; n < span.end; ++n)
                 if (const float sum = wsum[(std::size_t) (n - s0)]; sum > 1e-8f)
-                    live[c][n] = out[c][(std::size_t) (n - s0)] / sum;
+                    live[c][n - offset] = out[c][(std::size_t) (n - s0)] / sum;
     return written;
 }
 

@@ -7,6 +7,7 @@
 #include "spectral/stft/SampleSpans.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quorvalen
@@ -30,10 +31,17 @@ public:
     // Cells (frame x bin) that the boxes reach, summed over the boxes as given.
     std::int64_t cells() const noexcept { return totalCells; }
 
-    // Carves up to two channels of `dry` into `live` (both numSamples long; `dry`
-    // may be read as it was before the stroke while `live` is written). Non-finite
-    // dry samples are read as 0. The sample spans rewritten, sorted and disjoint.
-    std::vector<IndexSpan> carve (const float* const dry[2], float* const live[2], int channels) const;
+    // The samples [start, end) that carve reads and may write (empty when no box
+    // reaches anything).
+    IndexSpan samplesReached() const noexcept;
+
+    // Carves up to two channels of `dry` into `live` (both holding samples from
+    // `offset` on, through samplesReached(); `dry` may be read as it was before the
+    // stroke while `live` is written). Non-finite dry samples are read as 0. The
+    // sample spans rewritten, sorted and disjoint; empty (the carve left half
+    // done) when `stop` said so between two runs of frames.
+    std::vector<IndexSpan> carve (const float* const dry[2], float* const live[2], int channels,
+                                  std::int64_t offset = 0, const std::function<bool()>& stop = {}) const;
 
 private:
     // Frames [f0, f1) and bins [k0, k1) that a box may reach, each box once.
@@ -49,6 +57,8 @@ private:
     Reach reachOf (const ZSculptBox& box) const;
     // Gains of frame f's bins from the boxes in `active`; false when all are >= 0.999999.
     bool frameGains (std::int64_t f, const std::vector<std::size_t>& active, std::vector<float>& gains) const;
+    // Frames [start, end) that carve runs: those that overlap a frame some box reaches.
+    IndexSpan framesRun() const noexcept;
 
     std::int64_t numSamples;
     std::int64_t frameCount;

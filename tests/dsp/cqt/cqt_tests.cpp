@@ -482,4 +482,26 @@ TEST (CqtRegions, PartsHoldWhatTheWholeAnalysisHolds)
     EXPECT_EQ (held, expected);
     EXPECT_GT (held, 100u);
     EXPECT_FALSE (part.sameLayout (whole));
+
+    // Given only the samples it reads, the parts come out bit for bit the same.
+    const auto input = an.analysisInput ((std::int64_t) n, parts);
+    ASSERT_LT (input.begin, input.end);
+    const std::span<const float> window (x.data() + input.begin, (std::size_t) (input.end - input.begin));
+    cqt::CoefStore fromWindow (an);
+    an.analyze (window, input.begin, (std::int64_t) n, parts, fromWindow, work);
+    ASSERT_TRUE (fromWindow.sameLayout (part));
+    for (int band = 0; band < part.bands(); ++band)
+    {
+        const auto a = part.band (band), b = fromWindow.band (band);
+        ASSERT_TRUE (std::equal (a.begin(), a.end(), b.begin(), b.end())) << "band " << band;
+    }
+    EXPECT_THROW (an.analyze (window.subspan (1), input.begin + 1, (std::int64_t) n, parts, fromWindow, work),
+                  cqt::Error);
+    // A short part high in the scale reads a second or two, not the sound.
+    std::vector<cqt::TimeSpan> one ((std::size_t) an.lowpassBand() + 1);
+    one[0] = { 480000, 487200 };
+    const auto few = an.analysisInput ((std::int64_t) n, one);
+    EXPECT_LE (few.begin, 480000);
+    EXPECT_GE (few.end, 487200);
+    EXPECT_LT (few.end - few.begin, 2 * 48000);
 }
