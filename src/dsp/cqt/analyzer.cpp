@@ -138,6 +138,10 @@ void planBlocks (const BandPlan& plan, std::int64_t length, Held&& held, std::ve
         for (int b = lv.bandBegin; b < lv.bandEnd; ++b)
         {
             const BandHeld h = held (static_cast<std::size_t> (b));
+            // A band that holds nothing needs no block (its first index, wherever
+            // it lies, would otherwise pull blocks in around it).
+            if (h.count <= 0)
+                continue;
             const std::int64_t first = h.first << h.shift;
             const std::int64_t last = (h.first + h.count) << h.shift;
             need = need.hull ({ first >> lv.level, detail::ceilShift (last, lv.level) });
