@@ -7,6 +7,8 @@
 // render.
 #include "platform/HeadlessConfig.h"
 
+#include "BenchSupport.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <quorvalen_dsp.h>
 
@@ -34,28 +36,9 @@ long maxRssKb()
     return usage.ru_maxrss;
 }
 
-// A pitched sound with a moving level and a little noise; `root` sets its pitch.
 juce::MemoryBlock sound (double root, int seed)
 {
-    juce::AudioBuffer<float> audio (2, (int) rate * seconds);
-    juce::Random r (seed);
-    for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < audio.getNumSamples(); ++i)
-        {
-            const double t = i / rate;
-            double v = 0.0;
-            for (int h = 1; h <= 6; ++h)
-                v += 0.25 / h * std::sin (2 * M_PI * root * h * t + ch * 0.3 * h);
-            v *= 0.6 + 0.4 * std::sin (2 * M_PI * 0.7 * t);
-            audio.setSample (ch, i, (float) (v + 0.03 * (r.nextFloat() - 0.5f)));
-        }
-    juce::MemoryBlock block;
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> w (
-        wav.createWriterFor (new juce::MemoryOutputStream (block, false), rate, 2, 32, {}, 0));
-    w->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
-    w.reset();
-    return block;
+    return qvbench::floatWav (qvbench::pitchedSound (root, seed, seconds, rate), rate);
 }
 
 int spectralEdit (int a, int)

@@ -5,6 +5,7 @@
 // the stroke above what it held before (the kernel's peak is reset first).
 //
 // Usage: cqt_stroke_bench [seconds ...]  (default 10 60 600)
+#include "BenchSupport.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -22,21 +23,6 @@
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-
-double seconds (const std::function<void()>& work)
-{
-    const auto t0 = Clock::now();
-    work();
-    return std::chrono::duration<double> (Clock::now() - t0).count();
-}
-
-double median (std::vector<double> v)
-{
-    std::sort (v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // kB of a field of /proc/self/status.
 long statusKb (const char* field)
 {
@@ -57,39 +43,14 @@ void resetPeak()
 int cacheSound (int lengthSeconds)
 {
     const int n = 48000 * lengthSeconds;
-    std::vector<float> left ((std::size_t) n), right ((std::size_t) n);
+    juce::AudioBuffer<float> audio (2, n);
     juce::Random r (3);
     for (int i = 0; i < n; ++i)
     {
-        left[(std::size_t) i] = 0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i);
-        right[(std::size_t) i] = 0.1f * (r.nextFloat() - 0.5f) + 0.1f * std::sin (0.0031f * (float) i);
+        audio.setSample (0, i, 0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i));
+        audio.setSample (1, i, 0.1f * (r.nextFloat() - 0.5f) + 0.1f * std::sin (0.0031f * (float) i));
     }
-    // A 32-bit float WAV in memory.
-    const auto bytes = (std::uint32_t) (n * 8);
-    std::vector<char> wav (44 + bytes);
-    auto put = [&] (std::size_t at, std::uint32_t v, int size) {
-        for (int k = 0; k < size; ++k)
-            wav[at + (std::size_t) k] = (char) ((v >> (8 * k)) & 0xff);
-    };
-    std::copy_n ("RIFF", 4, wav.begin());
-    put (4, 36 + bytes, 4);
-    std::copy_n ("WAVEfmt ", 8, wav.begin() + 8);
-    put (16, 16, 4);
-    put (20, 3, 2);
-    put (22, 2, 2);
-    put (24, 48000, 4);
-    put (28, 48000 * 8, 4);
-    put (32, 8, 2);
-    put (34, 32, 2);
-    std::copy_n ("data", 4, wav.begin() + 36);
-    put (40, bytes, 4);
-    auto* out = reinterpret_cast<float*> (wav.data() + 44);
-    for (int i = 0; i < n; ++i)
-    {
-        out[2 * i] = left[(std::size_t) i];
-        out[2 * i + 1] = right[(std::size_t) i];
-    }
-    return quorvalen_engine_cache_wav_memory (wav.data(), wav.size());
+    return qvbench::cacheExactly (audio, 48000.0);
 }
 
 struct Case
@@ -111,16 +72,16 @@ void run (int session, int length, const Case& c, int runs)
         const long before = statusKb ("VmRSS:");
         resetPeak();
         int rc = 0;
-        stroke.push_back (
-            seconds ([&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, point, &c.tool, 1); }));
+        stroke.push_back (qvbench::wallSeconds (
+            [&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, point, &c.tool, 1); }));
         added = std::max (added, statusKb ("VmHWM:") - before);
         if (rc <= 0)
             std::printf ("  %s failed: %d\n", c.name, rc);
-        undo.push_back (seconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
-        redo.push_back (seconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
+        undo.push_back (qvbench::wallSeconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
+        redo.push_back (qvbench::wallSeconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
     }
-    std::printf ("| %d s | %s | %.1f | %.1f | %.1f | %.1f |\n", length, c.name, median (stroke) * 1e3,
-                 median (undo) * 1e3, median (redo) * 1e3, (double) added / 1024.0);
+    std::printf ("| %d s | %s | %.1f | %.1f | %.1f | %.1f |\n", length, c.name, qvbench::median (stroke) * 1e3,
+                 qvbench::median (undo) * 1e3, qvbench::median (redo) * 1e3, (double) added / 1024.0);
     std::fflush (stdout);
 }
 } // namespace

@@ -10,6 +10,7 @@
 //
 // Usage: cqt_view_bench [seconds ...] [--only TEXT]  (default 10 60; --only runs
 // the cases whose name contains TEXT)
+#include "BenchSupport.h"
 #include "ThreadCpuClock.h"
 #include "dsp/cqt/cqt.h"
 #include "platform/HeadlessConfig.h"
@@ -46,60 +47,6 @@ Time seconds (const std::function<void()>& work)
     const auto t0 = Clock::now();
     work();
     return { qvbench::threadCpuSeconds() - c0, std::chrono::duration<double> (Clock::now() - t0).count() };
-}
-
-double median (std::vector<double> v)
-{
-    std::sort (v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// A pitched sound with a moving level and a little noise, different per channel;
-// `root` sets its pitch.
-juce::AudioBuffer<float> sound (double root, int seed, int lengthSeconds)
-{
-    juce::AudioBuffer<float> audio (2, (int) rate * lengthSeconds);
-    juce::Random r (seed);
-    for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < audio.getNumSamples(); ++i)
-        {
-            const double t = i / rate;
-            double v = 0.0;
-            for (int h = 1; h <= 6; ++h)
-                v += 0.25 / h * std::sin (2 * M_PI * root * h * t + ch * 0.3 * h);
-            v *= 0.6 + 0.4 * std::sin (2 * M_PI * 0.7 * t);
-            audio.setSample (ch, i, (float) (v + 0.03 * (r.nextFloat() - 0.5f)));
-        }
-    return audio;
-}
-
-// Cached exactly, as a 32-bit float WAV in memory.
-int cacheSound (const juce::AudioBuffer<float>& audio)
-{
-    const int n = audio.getNumSamples(), channels = audio.getNumChannels();
-    const auto bytes = (std::uint32_t) (n * channels * 4);
-    std::vector<char> wav (44 + bytes);
-    auto put = [&] (std::size_t at, std::uint32_t v, int size) {
-        for (int k = 0; k < size; ++k)
-            wav[at + (std::size_t) k] = (char) ((v >> (8 * k)) & 0xff);
-    };
-    std::copy_n ("RIFF", 4, wav.begin());
-    put (4, 36 + bytes, 4);
-    std::copy_n ("WAVEfmt ", 8, wav.begin() + 8);
-    put (16, 16, 4);
-    put (20, 3, 2);
-    put (22, (std::uint32_t) channels, 2);
-    put (24, (std::uint32_t) rate, 4);
-    put (28, (std::uint32_t) rate * (std::uint32_t) channels * 4, 4);
-    put (32, (std::uint32_t) channels * 4, 2);
-    put (34, 32, 2);
-    std::copy_n ("data", 4, wav.begin() + 36);
-    put (40, bytes, 4);
-    auto* out = reinterpret_cast<float*> (wav.data() + 44);
-    for (int i = 0; i < n; ++i)
-        for (int c = 0; c < channels; ++c)
-            out[i * channels + c] = audio.getSample (c, i);
-    return quorvalen_engine_cache_wav_memory (wav.data(), wav.size());
 }
 
 cqt::CqtParams params (double overlap, bool resynthesis)
@@ -149,9 +96,9 @@ void row (int length, const char* name, const char* reference, const std::functi
         a.push_back (o.cpu);
         aw.push_back (o.wall);
     }
-    const double ma = median (a), mb = median (b);
+    const double ma = qvbench::median (a), mb = qvbench::median (b);
     std::fprintf (report, "| %d s | %s | %.1f | %s | %.1f | %.2f | %.2f |\n", length, name, ma * 1e3, reference,
-                  mb * 1e3, ma / mb, median (aw) / median (bw));
+                  mb * 1e3, ma / mb, qvbench::median (aw) / qvbench::median (bw));
     std::fflush (report);
 }
 } // namespace
@@ -180,10 +127,10 @@ int main (int argc, char** argv)
     for (const int length : lengths)
     {
         const int runs = length <= 10 ? 7 : 3;
-        const auto soundA = sound (110.0, 1, length);
-        const auto soundB = sound (164.8, 2, length);
-        const int idA = cacheSound (soundA);
-        const int idB = cacheSound (soundB);
+        const auto soundA = qvbench::pitchedSound (110.0, 1, length);
+        const auto soundB = qvbench::pitchedSound (164.8, 2, length);
+        const int idA = qvbench::cacheExactly (soundA, rate);
+        const int idB = qvbench::cacheExactly (soundB, rate);
         const int n = soundA.getNumSamples();
         const std::vector<const float*> channelsA { soundA.getReadPointer (0), soundA.getReadPointer (1) };
         std::vector<float> mix ((std::size_t) n);

@@ -3,6 +3,7 @@
 // a 768 kHz one). A second thread calls quorvalen_engine_get_playback_telemetry
 // every 5 ms and keeps its longest wait; each operation runs twice and the worse
 // wait is shown with the operation's own wall time.
+#include "BenchSupport.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -25,31 +26,12 @@ constexpr int seconds = 30;
 
 int cacheBuffer (const juce::AudioBuffer<float>& audio, double sampleRate)
 {
-    juce::MemoryBlock block;
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> w (wav.createWriterFor (
-        new juce::MemoryOutputStream (block, false), sampleRate, (unsigned) audio.getNumChannels(), 32, {}, 0));
-    w->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
-    w.reset();
-    return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+    return qvbench::cacheExactly (audio, sampleRate);
 }
 
-// A pitched sound with a moving level and a little noise; `root` sets its pitch.
 int cacheTone (double root, int seed)
 {
-    juce::AudioBuffer<float> audio (2, (int) rate * seconds);
-    juce::Random r (seed);
-    for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < audio.getNumSamples(); ++i)
-        {
-            const double t = i / rate;
-            double v = 0.0;
-            for (int h = 1; h <= 6; ++h)
-                v += 0.25 / h * std::sin (2 * M_PI * root * h * t + ch * 0.3 * h);
-            v *= 0.6 + 0.4 * std::sin (2 * M_PI * 0.7 * t);
-            audio.setSample (ch, i, (float) (v + 0.03 * (r.nextFloat() - 0.5f)));
-        }
-    return cacheBuffer (audio, rate);
+    return cacheBuffer (qvbench::pitchedSound (root, seed, seconds, rate), rate);
 }
 
 int cacheNoise (int seed)

@@ -2,6 +2,7 @@
 // region-gain strokes on 10 s and 60 s stereo sounds at 48 kHz, undo and redo of
 // them, opening the session, each session image size and the constant-Q
 // spectrogram, all through the exports, in process.
+#include "BenchSupport.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -16,15 +17,6 @@
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-
-double seconds (const std::function<void()>& work)
-{
-    const auto t0 = Clock::now();
-    work();
-    return std::chrono::duration<double> (Clock::now() - t0).count();
-}
-
 // Noise under a few tones: a dense spectrum like a real recording.
 int cacheSound (int lengthSeconds)
 {
@@ -36,14 +28,7 @@ int cacheSound (int lengthSeconds)
             audio.setSample (c, i,
                              0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
                                  + 0.1f * std::sin (0.0031f * (float) (i + c)));
-    juce::MemoryBlock block;
-    {
-        juce::WavAudioFormat wav;
-        std::unique_ptr<juce::AudioFormatWriter> writer (
-            wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
-        writer->writeFromAudioSampleBuffer (audio, 0, n);
-    }
-    return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+    return qvbench::cacheExactly (audio, 48000.0);
 }
 
 // A short stroke: points drawn across 5 % of the file around its middle.
@@ -73,13 +58,13 @@ void strokeCase (const char* name, int session, const std::vector<float>& points
     for (int i = 0; i < runs; ++i)
     {
         int rc = 0;
-        stroke.add (seconds ([&] {
+        stroke.add (qvbench::wallSeconds ([&] {
             rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, points.data(), tools.data(), count);
         }));
         if (rc <= 0)
             std::printf ("  %s failed: %d\n", name, rc);
-        undo.add (seconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
-        redo.add (seconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
+        undo.add (qvbench::wallSeconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));
+        redo.add (qvbench::wallSeconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
     }
     std::printf ("  %-28s stroke %7.1f ms (worst %7.1f)   undo %7.1f ms   redo %7.1f ms\n", name, stroke.best * 1e3,
                  stroke.worst * 1e3, undo.best * 1e3, redo.best * 1e3);
@@ -89,7 +74,7 @@ void imageCase (int session, std::uint32_t width, int height, const char* name)
     std::vector<float> out ((std::size_t) width * (std::size_t) height);
     Timing t;
     for (int i = 0; i < 2; ++i)
-        t.add (seconds ([&] {
+        t.add (qvbench::wallSeconds ([&] {
             if (const int rc = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), width, height);
                 rc != 0)
                 std::printf ("  image failed: %d\n", rc);
@@ -103,7 +88,7 @@ void spectrogramCase (int id, std::uint32_t width, int height)
     float secs = 0.0f;
     Timing t;
     for (int i = 0; i < 2; ++i)
-        t.add (seconds ([&] {
+        t.add (qvbench::wallSeconds ([&] {
             if (const int rc = quorvalen_engine_get_cqt_spectrogram (id, out.data(), width, height, &secs); rc != 0)
                 std::printf ("  spectrogram failed: %d\n", rc);
         }));
@@ -123,8 +108,8 @@ int main()
         std::uint32_t live = 0;
         float secondsLong = 0.0f;
         int session = 0;
-        const double open =
-            seconds ([&] { session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &secondsLong); });
+        const double open = qvbench::wallSeconds (
+            [&] { session = quorvalen_engine_begin_cqt_spectral_session (id, &live, &secondsLong); });
         std::printf ("%d s stereo, 48 kHz (session %d, opened in %.1f ms)\n", length, session, open * 1e3);
         const int runs = length == 10 ? 5 : 3;
         strokeCase ("knife, 10 points", session, shortStroke (10, 0.4f, 0.01f, 0.02f, 1.0f), 0, runs);

@@ -5,6 +5,7 @@
 // call of the playback telemetry waited meanwhile on another thread, which asks
 // every 5 ms (goal: 20 ms at most). `spectral_cost_bench CASE [SECONDS]` runs
 // one case, so that two builds can be run alternately on the same machine.
+#include "BenchSupport.h"
 #include "platform/HeadlessConfig.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -58,12 +59,6 @@ double takeLongestWait()
     return std::exchange (longestWait, 0.0) * 1e3;
 }
 
-double median (std::vector<double> v)
-{
-    std::sort (v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
 // Noise under a few tones, stereo 48 kHz.
 int cacheSound (int lengthSeconds)
 {
@@ -75,14 +70,7 @@ int cacheSound (int lengthSeconds)
             audio.setSample (c, i,
                              0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
                                  + 0.1f * std::sin (0.0031f * (float) (i + c)));
-    juce::MemoryBlock block;
-    {
-        juce::WavAudioFormat wav;
-        std::unique_ptr<juce::AudioFormatWriter> writer (
-            wav.createWriterFor (new juce::MemoryOutputStream (block, false), 48000.0, 2, 32, {}, 0));
-        writer->writeFromAudioSampleBuffer (audio, 0, n);
-    }
-    return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+    return qvbench::cacheExactly (audio, 48000.0);
 }
 
 int openSession (int id)
@@ -134,7 +122,7 @@ void strokeCase (const char* name, int length, const std::vector<float>& points,
             quorvalen_engine_undo_cqt_spectral_session (session);
     }
     std::printf ("%-34s %4d s  %9.1f ms  (result %d)  longest telemetry wait %5.2f ms\n", name, length,
-                 median (times) * 1e3, rc, takeLongestWait());
+                 qvbench::median (times) * 1e3, rc, takeLongestWait());
     quorvalen_engine_end_cqt_spectral_session (session);
 }
 
@@ -151,7 +139,7 @@ void undoCase (const char* name, int length, const std::vector<float>& points, s
         redo.push_back (seconds ([&] { quorvalen_engine_redo_cqt_spectral_session (session); }));
     }
     std::printf ("%-34s %4d s  undo %7.2f ms  redo %7.2f ms  (stroke %d)  longest telemetry wait %5.2f ms\n", name,
-                 length, median (undo) * 1e3, median (redo) * 1e3, rc, takeLongestWait());
+                 length, qvbench::median (undo) * 1e3, qvbench::median (redo) * 1e3, rc, takeLongestWait());
     quorvalen_engine_end_cqt_spectral_session (session);
 }
 
@@ -178,7 +166,7 @@ void imageCase (int length, int runs)
                 rc = quorvalen_engine_get_cqt_spectral_session_image (session, out.data(), size.width, size.height);
             }));
         std::printf ("%-34s %4d s  %9.1f ms  (result %d)  longest telemetry wait %5.2f ms\n", size.name, length,
-                     median (times) * 1e3, rc, takeLongestWait());
+                     qvbench::median (times) * 1e3, rc, takeLongestWait());
     }
     quorvalen_engine_end_cqt_spectral_session (session);
 }
@@ -199,7 +187,7 @@ void editCase (const char* name, int length, const std::vector<float>& points, c
             quorvalen_engine_unload_cached (rc);
     }
     std::printf ("%-34s %4d s  %9.1f ms  (result %d)  longest telemetry wait %5.2f ms\n", name, length,
-                 median (times) * 1e3, rc, takeLongestWait());
+                 qvbench::median (times) * 1e3, rc, takeLongestWait());
     quorvalen_engine_unload_cached (id);
 }
 
