@@ -155,6 +155,9 @@ public:
         return v;
     }
 
+    // A time the engine refuses at once: past ten minutes.
+    static bool pastLimit (float ms) { return std::isfinite (ms) && ms > 600000.0f; }
+
     // An integer: mostly in [lo, hi], sometimes a raw 32-bit value or an edge.
     std::int32_t integer (std::int32_t lo, std::int32_t hi)
     {
@@ -198,7 +201,7 @@ private:
 struct FuzzedWav
 {
     juce::MemoryBlock bytes;
-    double seconds = 0.0;
+    double seconds = 0.0, rate = 0.0;
 };
 
 inline FuzzedWav fuzzedWav (Bytes& in)
@@ -246,7 +249,7 @@ inline FuzzedWav fuzzedWav (Bytes& in)
         wav.createWriterFor (stream, rate, (unsigned) channels, 32, {}, 0));
     writer->writeFromAudioSampleBuffer (audio, 0, frames);
     writer.reset();
-    return { std::move (bytes), (double) frames / rate };
+    return { std::move (bytes), (double) frames / rate, rate };
 }
 
 // The cache ids an input made with their lengths, the cost an input may still
@@ -259,7 +262,7 @@ public:
     struct Sound
     {
         std::int32_t id;
-        double seconds;
+        double seconds, rate;
     };
     std::vector<Sound> known;
 
@@ -270,29 +273,42 @@ public:
 
     explicit Sounds (double budgetIn) : budget (budgetIn) {}
 
-    void add (std::int32_t id, double seconds)
+    void add (std::int32_t id, double seconds, double rate)
     {
         if (id > 0 && known.size() < 64)
-            known.push_back ({ id, seconds });
+            known.push_back ({ id, seconds, rate });
     }
 
-    double seconds (std::int32_t id) const
+    const Sound* find (std::int32_t id) const
     {
         for (const auto& s : known)
             if (s.id == id)
-                return s.seconds;
-        return 0.0;
+                return &s;
+        return nullptr;
     }
+
+    double seconds (std::int32_t id) const { return find (id) != nullptr ? find (id)->seconds : 0.0; }
+    double rate (std::int32_t id) const { return find (id) != nullptr ? find (id)->rate : 48000.0; }
 
     // A call's cost on a sound of this input: nothing when the id is not one (the
     // call is refused at once), else a fixed part (a constant-Q plan's is large:
     // its lowest band spans seconds) and a part per second of sound.
     double cost (std::int32_t id, double fixed, double perSecond) const
     {
-        for (const auto& s : known)
-            if (s.id == id)
-                return fixed + perSecond * s.seconds;
-        return 0.0;
+        const auto* s = find (id);
+        return s != nullptr ? fixed + perSecond * s->seconds : 0.0;
+    }
+
+    // Pitch detection correlates every second sample of up to 120 ms at each lag
+    // from 1500 Hz down to 45 Hz: its cost grows with the square of the rate.
+    double pitchCost (std::int32_t id) const
+    {
+        const auto* s = find (id);
+        if (s == nullptr)
+            return 0.0;
+        const double window = std::min (s->seconds * s->rate, 0.12 * s->rate);
+        const double lags = std::max (0.0, std::min (s->rate / 45.0, window / 2.0) - s->rate / 1500.0);
+        return 0.02 + 2.5e-8 * window * lags;
     }
 
     void setSeconds (std::int32_t id, double seconds)
@@ -349,13 +365,14 @@ public:
             case 0:
             {
                 const auto wav = fuzzedWav (in);
-                add (quorvalen_engine_cache_wav_memory (wav.bytes.getData(), wav.bytes.getSize()), wav.seconds);
+                add (quorvalen_engine_cache_wav_memory (wav.bytes.getData(), wav.bytes.getSize()), wav.seconds,
+                     wav.rate);
                 return true;
             }
             case 1:
             {
                 const auto id = pick (in);
-                add (quorvalen_engine_clone_cached (id), seconds (id));
+                add (quorvalen_engine_clone_cached (id), seconds (id), rate (id));
                 return true;
             }
             case 2: quorvalen_engine_unload_cached (pick (in)); return true;

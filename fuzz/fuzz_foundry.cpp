@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
             {
                 const auto id = sounds.pick (in);
                 const auto start = in.time (-100, 1000, foldMs);
-                if (render (sounds.cost (id, 0.3, 0.0)))
+                if (render (sounds.pitchCost (id)))
                     quorvalen_engine_detect_foundry_pitch (id, start);
                 break;
             }
@@ -236,8 +236,9 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const auto join = in.time (-10, 1000, foldMs), crossfade = in.time (-10, 500, foldMs);
                 const auto morph =
                     in.byte() & 1 ? quorvalen_engine_play_body_tail_morph : quorvalen_engine_play_transient_body_morph;
-                // The join falls back to a constant-Q handover.
-                if (render (sounds.cost (a, 0.5, 1.0) + sounds.cost (b, 0.5, 1.0)))
+                // The join falls back to a constant-Q handover, whose plan costs most.
+                const bool refused = qvfuzz::Bytes::pastLimit (join) || qvfuzz::Bytes::pastLimit (crossfade);
+                if (render (refused ? 0.0 : sounds.cost (a, 0.75, 0.5) + sounds.cost (b, 0.75, 0.5)))
                     morph (a, b, join, crossfade);
                 break;
             }
@@ -248,9 +249,13 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 mutatePreview (in, sounds, preview);
                 const bool loop = op == 18 && (in.byte() & 1) != 0;
                 const char* const file = op == 20 ? exportPath (in, path) : nullptr;
-                // Each join of a layer may take a constant-Q handover.
-                if (! render (sounds.cost (preview.transientId, 0.05, 0.3) + sounds.cost (preview.bodyId, 0.5, 1.0)
-                              + sounds.cost (preview.tailId, 0.5, 1.0) + sounds.cost (preview.overtoneId, 0.05, 0.3)))
+                // Each join of a layer may take a constant-Q handover, whose plan costs most.
+                // A length past the limit is refused before anything renders.
+                const bool refused = qvfuzz::Bytes::pastLimit (preview.lengthMs);
+                if (! render (refused ? 0.0
+                                      : sounds.cost (preview.transientId, 0.05, 0.3)
+                                      + sounds.cost (preview.bodyId, 1.0, 0.5) + sounds.cost (preview.tailId, 1.0, 0.5)
+                                      + sounds.cost (preview.overtoneId, 0.05, 0.3)))
                     break;
                 if (op == 18)
                     preview.play (loop);

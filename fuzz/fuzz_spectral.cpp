@@ -91,12 +91,16 @@ ImageSize imageSize (qvfuzz::Bytes& in)
     }
 }
 
+bool allowed (ImageSize s)
+{
+    return s.width >= 32 && s.width <= 2048 && s.height >= 32 && s.height <= 1024;
+}
+
 // An output array of the size asked for when that size is allowed; a short one
 // otherwise, which the engine must not write.
 std::vector<float> imageBuffer (ImageSize s)
 {
-    const bool fits = s.width >= 32 && s.width <= 2048 && s.height >= 32 && s.height <= 1024;
-    return std::vector<float> (fits ? (std::size_t) s.width * (std::size_t) s.height : 16);
+    return std::vector<float> (allowed (s) ? (std::size_t) s.width * (std::size_t) s.height : 16);
 }
 
 // Sessions this input opened, with the length of their live copies.
@@ -166,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                                                                                  (outs & 3) == 2 ? nullptr : &seconds);
                 if (session > 0 && sessions.open.size() < 16)
                     sessions.open.push_back ({ session, sounds.seconds (id) });
-                sounds.add ((std::int32_t) live, sounds.seconds (id));
+                sounds.add ((std::int32_t) live, sounds.seconds (id), sounds.rate (id));
                 break;
             }
             case 11:
@@ -179,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const bool nulls = (in.byte() & 0x1F) == 0;
                 // Laser and region strokes analyse the live copy; knife and Z sculpt take STFT frames.
                 const bool constantQ = tools[0] >= 1 && tools[0] <= 3;
-                if (render (sessions.cost (session, constantQ ? 0.5 : 0.05, constantQ ? 1.0 : 0.3)))
+                const bool refused = nulls || count < 1 || count > 20000;
+                if (render (refused ? 0.0 : sessions.cost (session, constantQ ? 0.5 : 0.05, constantQ ? 1.0 : 0.3)))
                     quorvalen_engine_apply_cqt_spectral_session_stroke (session, nulls ? nullptr : points.data(),
                                                                         tools.data(), count);
                 break;
@@ -201,13 +206,14 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const auto size = imageSize (in);
                 auto out = imageBuffer (size);
                 const bool nullOut = (in.byte() & 0x1F) == 0;
+                const bool refused = nullOut || ! allowed (size);
                 float seconds = 0.0f;
                 if (op == 16)
                 {
                     const auto session = sessions.pick (in);
                     // The constant-Q image analyses the source too; the STFT image is cheap.
-                    const double cqt = size.height != 385 ? 0.1 : size.width == 961 ? 0.5 : 1.0;
-                    if (render (sessions.cost (session, cqt, 2.0 * cqt)))
+                    const double cqt = size.height != 385 ? 0.1 : size.width == 961 ? 1.0 : 1.5;
+                    if (render (refused ? 0.0 : sessions.cost (session, cqt, cqt)))
                         quorvalen_engine_get_cqt_spectral_session_image (session, nullOut ? nullptr : out.data(),
                                                                          size.width, size.height);
                 }
@@ -215,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 {
                     const auto id = sounds.pick (in);
                     const bool nullSeconds = (in.byte() & 0x1F) == 0;
-                    if (render (sounds.cost (id, 0.5, 1.0)))
+                    if (render (refused || nullSeconds ? 0.0 : sounds.cost (id, 1.0, 1.0)))
                         quorvalen_engine_get_cqt_spectrogram (id, nullOut ? nullptr : out.data(), size.width,
                                                               size.height, nullSeconds ? nullptr : &seconds);
                 }
@@ -224,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
             case 18:
             {
                 const auto id = sounds.pick (in);
-                if (render (sounds.cost (id, 0.5, 1.0)))
+                if (render (sounds.cost (id, 1.0, 1.0)))
                     quorvalen_engine_play_cached_gaborator_roundtrip (id);
                 break;
             }
@@ -235,11 +241,12 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const auto modes = codes (in, count, 4);
                 const auto edits = records (in, count, 5, 0, 1);
                 const auto nulls = in.byte();
-                if (render (sounds.cost (id, 0.5, 2.0)))
+                const bool refused = (nulls & 0x1F) <= 1 || count < 1 || count > 20000;
+                if (render (refused ? 0.0 : sounds.cost (id, 1.0, 2.0)))
                     sounds.add (
                         quorvalen_engine_create_cqt_spectral_edit (id, (nulls & 0x1F) == 0 ? nullptr : edits.data(),
                                                                    (nulls & 0x1F) == 1 ? nullptr : modes.data(), count),
-                        sounds.seconds (id));
+                        sounds.seconds (id), sounds.rate (id));
                 break;
             }
             case 20:
@@ -254,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 if (render (sounds.cost (a, 0.5, 0.0) + sounds.cost (b, 0.5, 0.0) + 4.0 * shorter))
                     sounds.add (reese ? quorvalen_engine_create_reese_cqt_morph (a, b, amount)
                                       : quorvalen_engine_create_manifold_cqt_morph (a, b, amount, kind, tempo, preset),
-                                shorter);
+                                shorter, sounds.rate (a));
                 break;
             }
             default:
@@ -278,12 +285,13 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const auto nulls = in.byte();
                 // The mix is at most a minute long whatever its sources.
                 const double out = fixed > 0.0f ? std::min (fixed, 60.0f) : std::clamp (length, 0.1f, 60.0f);
-                if (render (std::isfinite (out) ? 0.01 * out * (double) n : 0.6 * (double) n))
+                const bool refused = (nulls & 0x1F) <= 2 || count < 1 || count > 16;
+                if (render (refused ? 0.0 : std::isfinite (out) ? 0.01 * out * (double) n : 0.6 * (double) n))
                     sounds.add (quorvalen_engine_create_manifold_classic ((nulls & 0x1F) == 0 ? nullptr : ids.data(),
                                                                           (nulls & 0x1F) == 1 ? nullptr : gains.data(),
                                                                           (nulls & 0x1F) == 2 ? nullptr : roles.data(),
                                                                           count, primary, length, fixed, raw, loopMask),
-                                std::isfinite (out) ? out : 60.0);
+                                std::isfinite (out) ? out : 60.0, 44100.0);
                 break;
             }
         }

@@ -254,6 +254,7 @@ std::vector<std::string> spectralSeeds()
         auto s = one();
         s.op (10).pick (0).put (0);
         stroke (s, 0, { { 0.3f, 0.4f, 0.05f, 0.05f, 1.0f }, { 0.35f, 0.4f, 0.05f, 0.05f, 1.0f } });
+        stroke (s, 3, { { 0.6f, 0.6f, 0.1f, 0.1f, 0.0f } });
         s.op (13).pick (0).op (14).pick (0);
         s.op (16);
         image (s, 0, 961, 385);
@@ -268,7 +269,6 @@ std::vector<std::string> spectralSeeds()
         stroke (s, 1, { { 0.2f, 0.3f, 0.01f, 0.0f, 0.8f }, { 0.25f, 0.3f, 0.01f, 0.0f, 0.8f } });
         s.op (9).put (10);
         stroke (s, 2, { { 0.5f, 0.5f, 0.1f, 0.1f, 0.0f } });
-        stroke (s, 3, { { 0.6f, 0.6f, 0.1f, 0.1f, 0.0f } });
         stroke (s, 4, { { 0.4f, 0.5f, 0.05f, 0.05f, 0.0f } });
         s.op (13).pick (0).op (13).pick (0).op (14).pick (0);
         s.op (16);
@@ -304,7 +304,7 @@ std::vector<std::string> spectralSeeds()
     {
         // The covalent morph and the reese morph of two short sounds, then a manifold mix.
         OpStream s;
-        s.sound (4, 2, 0, 120).sound (3, 1, 7, 120);
+        s.sound (4, 2, 0, 60).sound (3, 1, 7, 60);
         s.op (20).pick (0).pick (1).value (0, 100, 50).put (0).integer (0, 1).value (20, 400, 120).integer (0, 0);
         s.op (20).pick (0).pick (1).value (0, 100, 30).put (1).integer (0, 0).value (20, 400, 172).integer (0, 1);
         s.op (21).put (1);
