@@ -10,7 +10,7 @@ seconds="${1:-60}"
 # fails only where a run before it could have; QV_FUZZ_SEED=0 draws a new one.
 seed="${QV_FUZZ_SEED:-1}"
 
-targets=(fuzz_intake fuzz_rack_json fuzz_render fuzz_api_sequence)
+targets=(fuzz_intake fuzz_rack_json fuzz_render fuzz_api_sequence fuzz_foundry fuzz_spectral)
 # Only the fuzz targets: the shared library would need clang's shared sanitizer runtime.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -30,8 +30,9 @@ run() {
   mkdir -p "$work/$target"
   (cd "$work" && "../fuzz/$target" -max_total_time="$seconds" -seed="$seed" -timeout=20 -rss_limit_mb=2048 \
      -max_len="$max_len" -print_final_stats=1 -artifact_prefix="../findings/$target-" \
-     "$target" "seeds/$seeds") 2>&1 | grep -v -E '^\[(QUORVALEN|ENGINE)' >"$work/$target.log"
-  # The engine's own log lines are dropped; libFuzzer's exit status decides.
+     "$target" "seeds/$seeds") 2>&1 >/dev/null | grep -v -E '^\[(QUORVALEN|ENGINE|FOUNDRY)' >"$work/$target.log"
+  # The engine's own log lines (standard output, and tagged lines on standard
+  # error) are dropped; libFuzzer's exit status decides.
   return "${PIPESTATUS[0]}"
 }
 report() {
@@ -40,9 +41,10 @@ report() {
     "$work/$1.log" || true
 }
 
-# Two targets at a time (one per core on a 2-core machine): about 2 x $seconds in all.
+# Two targets at a time (one per core on a 2-core machine): about 3 x $seconds in all.
 failed=0
-pairs=("fuzz_intake intake 16384|fuzz_rack_json rack_json 8192" "fuzz_render render 4096|fuzz_api_sequence api_sequence 2048")
+pairs=("fuzz_intake intake 16384|fuzz_rack_json rack_json 8192" "fuzz_render render 4096|fuzz_api_sequence api_sequence 2048"
+  "fuzz_foundry foundry 4096|fuzz_spectral spectral 4096")
 for pair in "${pairs[@]}"; do
   IFS='|' read -r first second <<<"$pair"
   run $first & a=$!
