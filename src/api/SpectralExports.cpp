@@ -1,8 +1,8 @@
 // Spectral session exports.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
-#include "spectral/CqtRoundTrip.h"
-#include "spectral/CqtSpectrogram.h"
+#include "spectral/render/CqtRoundTrip.h"
+#include "spectral/cqt/CqtSpectrogram.h"
 #include "spectral/SessionImage.h"
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralSessions.h"

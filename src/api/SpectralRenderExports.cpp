@@ -1,9 +1,9 @@
 // Offline constant-Q render exports: spectral edit, morphs, manifold mix.
 #include "api/ExportGuard.h"
 #include "engine/QuorvalenEngine.h"
-#include "spectral/CqtMorph.h"
-#include "spectral/CqtSpectralEdit.h"
-#include "spectral/ManifoldClassic.h"
+#include "spectral/render/CqtMorph.h"
+#include "spectral/render/CqtSpectralEdit.h"
+#include "spectral/render/ManifoldClassic.h"
 
 #include <quorvalen_dsp.h>
 

@@ -4,7 +4,7 @@
 #include "spectral/SessionImageRenderings.h"
 #include "spectral/SessionWork.h"
 #include "spectral/SpectralBrightness.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
 
 #include <optional>

@@ -6,7 +6,7 @@
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralSessions.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 
 #include <algorithm>
 #include <new>

@@ -4,7 +4,7 @@
 #include "core/Log.h"
 #include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "core/Log.h"
 #include "playback/Playback.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 
 namespace quorvalen
 {

@@ -1,11 +1,11 @@
 #include "spectral/SpectralStrokeDispatcher.h"
 
-#include "spectral/CqtStrokes.h"
-#include "spectral/KnifeStroke.h"
+#include "spectral/cqt/CqtStrokes.h"
+#include "spectral/stft/KnifeStroke.h"
 #include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralStrokeEdit.h"
-#include "spectral/ZSculptStroke.h"
+#include "spectral/stft/ZSculptStroke.h"
 
 #include <algorithm>
 #include <cmath>

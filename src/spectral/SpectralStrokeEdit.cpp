@@ -2,7 +2,7 @@
 
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 
 #include <algorithm>
 

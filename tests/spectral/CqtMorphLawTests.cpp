@@ -10,10 +10,10 @@
 #include "dsp/Fades.h"
 #include "dsp/LinearResample.h"
 #include "dsp/OfflineOversampler.h"
-#include "spectral/CqtMorph.h"
-#include "spectral/CqtMorphLaw.h"
-#include "spectral/CqtSettings.h"
-#include "spectral/RenderLevels.h"
+#include "spectral/render/CqtMorph.h"
+#include "spectral/render/CqtMorphLaw.h"
+#include "spectral/cqt/CqtSettings.h"
+#include "spectral/render/RenderLevels.h"
 
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
@@ -371,7 +371,7 @@ juce::AudioBuffer<float> directMorph (const Sound& A, const Sound& B, float amou
             monoB[(std::size_t) i] += Bp.getSample (c, i) / (float) nch;
         }
     const auto trackA = directTrack (monoA.data(), len, sr), trackB = directTrack (monoB.data(), len, sr);
-    const cqt::Analyzer analyzer (cqtParamsFor (sr, cqtOverlapShared));
+    const cqt::Analyzer analyzer (spectralCqtParams (sr, cqtOverlapShared));
     DirectLaw law;
     law.c.kind = kind;
     law.c.amount = std::clamp (amount / 100.0f, 0.0f, 1.0f);
@@ -463,7 +463,7 @@ TEST (CqtMorphLawDirect, EveryCoefficientIsTheDirectLawsToTheBit)
     const auto x = pitched (110.0, sr, n, 1);
     const auto y = pitched (165.0, sr, n, 2);
     const auto trackA = directTrack (x.data(), n, sr), trackB = directTrack (y.data(), n, sr);
-    const cqt::Analyzer analyzer (cqtParamsFor (sr, cqtOverlapShared));
+    const cqt::Analyzer analyzer (spectralCqtParams (sr, cqtOverlapShared));
     cqt::CoefStore a (analyzer), b (analyzer);
     analyzer.analyze (x, a);
     analyzer.analyze (y, b);

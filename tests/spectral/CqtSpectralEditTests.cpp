@@ -7,8 +7,8 @@
 #include "MemoryCap.h"
 #include "TestAudio.h"
 
-#include "spectral/CqtSettings.h"
-#include "spectral/CqtSpectralEdit.h"
+#include "spectral/cqt/CqtSettings.h"
+#include "spectral/render/CqtSpectralEdit.h"
 
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
@@ -177,7 +177,7 @@ TEST (CqtBrushMask, MatchesTheCoefficientByCoefficientRoadWithinOneLeastBit)
     using namespace quorvalen;
     const int n = 24000;
     const auto input = tones (n, 0.9f);
-    const cqt::Analyzer analyzer (spectral::cqtParamsFor (rate, spectral::cqtOverlapFine));
+    const cqt::Analyzer analyzer (spectralCqtParams (rate, spectral::cqtOverlapFine));
     const auto brushes = brushSet();
     const ReferenceMask reference (brushes, analyzer.bandCount());
     const spectral::CqtBrushMask mask (brushes, analyzer.bandCount());
@@ -234,7 +234,7 @@ TEST_F (CqtSpectralEdit, AnEditAboveTheCellBudgetIsRefusedAtOnce)
 
     // Realistic drawing on a minute fits: 200 brushes with radii up to 0.12.
     using namespace quorvalen;
-    const cqt::Analyzer analyzer (spectral::cqtParamsFor (rate, spectral::cqtOverlapFine));
+    const cqt::Analyzer analyzer (spectralCqtParams (rate, spectral::cqtOverlapFine));
     juce::Random r (11);
     std::vector<BrushRecord> drawn;
     for (int i = 0; i < 200; ++i)

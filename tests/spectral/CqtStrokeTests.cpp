@@ -4,9 +4,9 @@
 
 #include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
-#include "spectral/CqtCoefficientStroke.h"
-#include "spectral/CqtStrokes.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/CqtCoefficientStroke.h"
+#include "spectral/cqt/CqtStrokes.h"
+#include "spectral/cqt/SpectralCqt.h"
 
 #include <quorvalen_dsp.h>
 

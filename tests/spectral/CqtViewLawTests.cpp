@@ -10,7 +10,7 @@
 
 #include "dsp/cqt/cqt.h"
 #include "spectral/SpectralBrightness.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/SpectralCqt.h"
 #include "spectral/SpectralMagnitude.h"
 
 #include <quorvalen_dsp.h>

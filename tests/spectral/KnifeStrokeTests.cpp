@@ -3,7 +3,7 @@
 
 #include "cache/AudioCache.h"
 #include "engine/QuorvalenEngine.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/stft/KnifeCut.h"
 #include "spectral/stft/StrokeBudget.h"
 

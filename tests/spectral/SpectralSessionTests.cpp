@@ -8,7 +8,7 @@
 #include "engine/QuorvalenEngine.h"
 #include "spectral/SpectralHistory.h"
 #include "spectral/SpectralPlayback.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/stft/StftTransform.h"
 
 #include <quorvalen_dsp.h>

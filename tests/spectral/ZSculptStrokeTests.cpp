@@ -4,7 +4,7 @@
 #include "cache/AudioCache.h"
 #include "dsp/RadixTwoFft.h"
 #include "engine/QuorvalenEngine.h"
-#include "spectral/ZSculptStroke.h"
+#include "spectral/stft/ZSculptStroke.h"
 #include "spectral/stft/StrokeBudget.h"
 
 #include <quorvalen_dsp.h>

@@ -1,4 +1,4 @@
-#include "spectral/RenderEngineAccess.h"
+#include "spectral/render/RenderEngineAccess.h"
 
 #include "cache/AudioCache.h"
 

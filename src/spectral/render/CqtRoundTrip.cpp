@@ -1,9 +1,9 @@
-#include "spectral/CqtRoundTrip.h"
+#include "spectral/render/CqtRoundTrip.h"
 
 #include "cache/AudioCache.h"
 #include "cache/EntryCopy.h"
 #include "playback/Playback.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/CqtSettings.h"
 #include "spectral/SpectralPlayback.h"
 #include "spectral/SpectralSessions.h"
 

@@ -1,9 +1,9 @@
-#include "spectral/CqtCoefficientStroke.h"
+#include "spectral/cqt/CqtCoefficientStroke.h"
 
 #include "spectral/SessionWork.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 
 #include <algorithm>

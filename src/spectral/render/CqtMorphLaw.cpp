@@ -1,6 +1,6 @@
-#include "spectral/CqtMorphLaw.h"
+#include "spectral/render/CqtMorphLaw.h"
 
-#include "spectral/MorphBandLists.h"
+#include "spectral/render/MorphBandLists.h"
 #include "spectral/SpectralMagnitude.h"
 
 #include <emmintrin.h>

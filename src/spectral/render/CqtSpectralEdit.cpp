@@ -1,9 +1,9 @@
-#include "spectral/CqtSpectralEdit.h"
+#include "spectral/render/CqtSpectralEdit.h"
 
 #include "core/Log.h"
-#include "spectral/CqtSettings.h"
-#include "spectral/RenderEngineAccess.h"
-#include "spectral/RenderLevels.h"
+#include "spectral/cqt/CqtSettings.h"
+#include "spectral/render/RenderEngineAccess.h"
+#include "spectral/render/RenderLevels.h"
 
 #include <cmath>
 
@@ -102,7 +102,7 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
 
     try
     {
-        const cqt::Analyzer analyzer (cqtParamsFor (sampleRate, cqtOverlapFine));
+        const cqt::Analyzer analyzer (spectralCqtParams (sampleRate, cqtOverlapFine));
         const CqtBrushMask mask (std::move (brushes), analyzer.bandCount());
         // Refused before any analysis: the work is the brushes' area.
         if (mask.cells (analyzer, input->getNumSamples()) > maxSpectralEditCells)

@@ -3,6 +3,7 @@
 // analyzer with its band tables and per-channel coefficient stores, and the
 // mapping between sample times and positions along the file.
 #include "dsp/cqt/cqt.h"
+#include "spectral/cqt/CqtSettings.h"
 #include "spectral/stft/SampleWindow.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -15,11 +16,6 @@ namespace quorvalen
 {
 
 struct SpectralSession;
-
-// 48 bands per octave from 20 Hz, overlap and reference as given (0.7 and 440 Hz
-// for the editor and its images).
-cqt::CqtParams spectralCqtParams (double sampleRate, double overlap = 0.7, double refHz = 440.0,
-                                  bool resynthesis = true);
 
 // Builds the session's analyzer for its rate, once, and fills its band tables
 // (first band 0, the band count, time shifts and centre frequencies): the

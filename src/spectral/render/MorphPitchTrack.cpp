@@ -1,4 +1,4 @@
-#include "spectral/MorphPitchTrack.h"
+#include "spectral/render/MorphPitchTrack.h"
 
 #include <algorithm>
 #include <cmath>

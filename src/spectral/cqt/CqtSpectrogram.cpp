@@ -1,9 +1,9 @@
-#include "spectral/CqtSpectrogram.h"
+#include "spectral/cqt/CqtSpectrogram.h"
 
 #include "cache/AudioCache.h"
 #include "core/Log.h"
 #include "spectral/SpectralBrightness.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/SpectralCqt.h"
 #include "spectral/SpectralSessions.h"
 
 #include "spectral/SpectralMagnitude.h"

@@ -1,13 +1,13 @@
-#include "spectral/CqtMorph.h"
+#include "spectral/render/CqtMorph.h"
 
 #include "core/FiniteSamples.h"
 #include "dsp/Fades.h"
 #include "dsp/LinearResample.h"
 #include "dsp/OfflineOversampler.h"
-#include "spectral/CqtMorphLaw.h"
-#include "spectral/CqtSettings.h"
-#include "spectral/RenderEngineAccess.h"
-#include "spectral/RenderLevels.h"
+#include "spectral/render/CqtMorphLaw.h"
+#include "spectral/cqt/CqtSettings.h"
+#include "spectral/render/RenderEngineAccess.h"
+#include "spectral/render/RenderLevels.h"
 
 #include <array>
 #include <cmath>
@@ -122,7 +122,7 @@ std::unique_ptr<juce::AudioBuffer<float>> renderMorph (const Inputs& in, const M
         return nullptr;
     const auto trackB = trackMorphPitch (monoB.data(), len, in.sr);
 
-    const cqt::Analyzer analyzer (cqtParamsFor (in.sr, cqtOverlapShared));
+    const cqt::Analyzer analyzer (spectralCqtParams (in.sr, cqtOverlapShared));
     MorphContext context;
     context.kind = r.kind == 1 ? MorphKind::covalent : MorphKind::mangle;
     context.amount = clampToRange (r.amount / 100.0f, 0.0f, 1.0f);

@@ -1,4 +1,4 @@
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 
 #include "spectral/SpectralSession.h"
 #include "spectral/stft/StftTransform.h"

@@ -1,6 +1,6 @@
-#include "spectral/CqtBrushMask.h"
+#include "spectral/render/CqtBrushMask.h"
 
-#include "spectral/CqtSettings.h"
+#include "spectral/cqt/CqtSettings.h"
 
 #include <algorithm>
 #include <bit>

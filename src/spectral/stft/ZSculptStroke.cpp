@@ -1,10 +1,10 @@
-#include "spectral/ZSculptStroke.h"
+#include "spectral/stft/ZSculptStroke.h"
 
 #include "core/Log.h"
 #include "dsp/cqt/cqt.h"
 #include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 #include "spectral/stft/StrokeBudget.h"
 #include "spectral/stft/ZSculptCarve.h"

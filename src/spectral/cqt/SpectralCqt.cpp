@@ -1,4 +1,4 @@
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/SpectralCqt.h"
 
 #include "spectral/SpectralSession.h"
 
@@ -6,16 +6,6 @@
 
 namespace quorvalen
 {
-
-cqt::CqtParams spectralCqtParams (double sampleRate, double overlap, double refHz, bool resynthesis)
-{
-    cqt::CqtParams params;
-    params.scale = { 48, 20.0 / sampleRate, refHz / sampleRate };
-    params.overlap = overlap;
-    params.maxError = 1e-5;
-    params.resynthesis = resynthesis;
-    return params;
-}
 
 void prepareSessionCqt (SpectralSession& session)
 {

@@ -1,9 +1,9 @@
-#include "spectral/ManifoldClassic.h"
+#include "spectral/render/ManifoldClassic.h"
 
 #include "dsp/LinearResample.h"
-#include "spectral/CqtSettings.h"
-#include "spectral/RenderEngineAccess.h"
-#include "spectral/RenderLevels.h"
+#include "spectral/cqt/CqtSettings.h"
+#include "spectral/render/RenderEngineAccess.h"
+#include "spectral/render/RenderLevels.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

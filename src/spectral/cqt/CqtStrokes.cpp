@@ -1,8 +1,8 @@
-#include "spectral/CqtStrokes.h"
+#include "spectral/cqt/CqtStrokes.h"
 
 #include "core/Log.h"
-#include "spectral/CqtCoefficientStroke.h"
-#include "spectral/SpectralCqt.h"
+#include "spectral/cqt/CqtCoefficientStroke.h"
+#include "spectral/cqt/SpectralCqt.h"
 #include "spectral/SpectralSession.h"
 #include "spectral/SpectralStrokeEdit.h"
 

@@ -2,7 +2,7 @@
 // The per-coefficient law of a constant-Q morph: harmonic lock, the swinging blend
 // position, and for the mangle kind the low-band hold and the magnitude smear.
 #include "dsp/cqt/cqt.h"
-#include "spectral/MorphPitchTrack.h"
+#include "spectral/render/MorphPitchTrack.h"
 
 #include <cstdint>
 

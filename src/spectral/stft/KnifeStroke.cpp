@@ -1,9 +1,9 @@
-#include "spectral/KnifeStroke.h"
+#include "spectral/stft/KnifeStroke.h"
 
 #include "core/Log.h"
 #include "spectral/SessionWork.h"
 #include "spectral/SpectralSession.h"
-#include "spectral/SpectralStft.h"
+#include "spectral/stft/SpectralStft.h"
 #include "spectral/SpectralStrokeEdit.h"
 #include "spectral/stft/KnifeCut.h"
 #include "spectral/stft/StrokeBudget.h"

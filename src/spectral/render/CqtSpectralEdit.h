@@ -1,7 +1,7 @@
 #pragma once
 // Offline constant-Q spectral edit: brush edits drawn on a cached sound's
 // constant-Q picture render into a new cache entry; the source stays as it was.
-#include "spectral/CqtBrushMask.h"
+#include "spectral/render/CqtBrushMask.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 

@@ -1,4 +1,4 @@
-#include "spectral/MorphBandLists.h"
+#include "spectral/render/MorphBandLists.h"
 
 #include "spectral/SpectralMagnitude.h"
 
