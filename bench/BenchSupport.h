@@ -1,6 +1,6 @@
 #pragma once
-// What the benchmarks share: wall-clock timing, medians, a pitched test sound
-// and sounds cached exactly through the exports.
+// What the benchmarks share: wall-clock timing, medians, the process's memory,
+// the test sounds and sounds cached exactly through the exports.
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <quorvalen_dsp.h>
@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace qvbench
@@ -26,6 +28,17 @@ inline double median (std::vector<double> v)
 {
     std::sort (v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// A field of /proc/self/status in kB ("VmRSS:", "VmHWM:"), -1 if absent.
+inline long statusKb (const char* field)
+{
+    std::ifstream status ("/proc/self/status");
+    std::string line;
+    while (std::getline (status, line))
+        if (line.rfind (field, 0) == 0)
+            return std::stol (line.substr (std::string (field).size()));
+    return -1;
 }
 
 // A pitched stereo sound with a moving level and a little noise, different per
@@ -64,6 +77,21 @@ inline int cacheExactly (const juce::AudioBuffer<float>& audio, double rate)
 {
     const auto block = floatWav (audio, rate);
     return quorvalen_engine_cache_wav_memory (block.getData(), block.getSize());
+}
+
+// Noise under a few tones, stereo 48 kHz, cached exactly: a dense spectrum like
+// a real recording.
+inline int cacheNoiseUnderTones (int lengthSeconds)
+{
+    const int n = 48000 * lengthSeconds;
+    juce::AudioBuffer<float> audio (2, n);
+    juce::Random r (3);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < n; ++i)
+            audio.setSample (c, i,
+                             0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
+                                 + 0.1f * std::sin (0.0031f * (float) (i + c)));
+    return cacheExactly (audio, 48000.0);
 }
 
 } // namespace qvbench

@@ -23,17 +23,6 @@
 
 namespace
 {
-// kB of a field of /proc/self/status.
-long statusKb (const char* field)
-{
-    std::ifstream in ("/proc/self/status");
-    std::string line;
-    while (std::getline (in, line))
-        if (line.rfind (field, 0) == 0)
-            return std::atol (line.c_str() + std::string (field).size());
-    return 0;
-}
-
 void resetPeak()
 {
     std::ofstream ("/proc/self/clear_refs") << "5";
@@ -69,12 +58,12 @@ void run (int session, int length, const Case& c, int runs)
     long added = 0;
     for (int i = 0; i < runs; ++i)
     {
-        const long before = statusKb ("VmRSS:");
+        const long before = qvbench::statusKb ("VmRSS:");
         resetPeak();
         int rc = 0;
         stroke.push_back (qvbench::wallSeconds (
             [&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, point, &c.tool, 1); }));
-        added = std::max (added, statusKb ("VmHWM:") - before);
+        added = std::max (added, qvbench::statusKb ("VmHWM:") - before);
         if (rc <= 0)
             std::printf ("  %s failed: %d\n", c.name, rc);
         undo.push_back (qvbench::wallSeconds ([&] { quorvalen_engine_undo_cqt_spectral_session (session); }));

@@ -2,6 +2,7 @@
 // slowest call and the peak memory it adds (resident set, in a fresh child process
 // per case so one case's heap does not hide another's). Goal: under 100 ms and
 // under 50 MB for each of these few-hundred-byte files.
+#include "BenchSupport.h"
 #include "HostileAudio.h"
 #include "platform/HeadlessConfig.h"
 
@@ -16,16 +17,6 @@
 
 namespace
 {
-long statusKb (const char* key)
-{
-    std::ifstream status ("/proc/self/status");
-    std::string line;
-    while (std::getline (status, line))
-        if (line.rfind (key, 0) == 0)
-            return std::stol (line.substr (std::string (key).size()));
-    return -1;
-}
-
 // Runs in the child: worst milliseconds over `runs` calls, and the resident peak added.
 void measure (const qvtest::HostileCase& c, const std::string& path, int runs)
 {
@@ -39,7 +30,7 @@ void measure (const qvtest::HostileCase& c, const std::string& path, int runs)
         +[] (const std::uint8_t*, std::size_t, const char* p) { return quorvalen_engine_cache_wav_trimmed (p, 10, 5); }
     };
     std::ofstream ("/proc/self/clear_refs") << "5";
-    const long baseKb = statusKb ("VmRSS:");
+    const long baseKb = qvbench::statusKb ("VmRSS:");
     double worstMs = 0.0;
     for (int i = 0; i < runs; ++i)
         for (auto call : calls)
@@ -51,7 +42,7 @@ void measure (const qvtest::HostileCase& c, const std::string& path, int runs)
             quorvalen_engine_clear_cache();
         }
     std::printf ("%-32s %6zu bytes  worst %7.3f ms  peak +%6.1f MB\n", c.name.c_str(), bytes.size(), worstMs,
-                 (double) (statusKb ("VmHWM:") - baseKb) / 1024.0);
+                 (double) (qvbench::statusKb ("VmHWM:") - baseKb) / 1024.0);
 }
 } // namespace
 

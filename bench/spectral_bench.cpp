@@ -17,20 +17,6 @@
 
 namespace
 {
-// Noise under a few tones: a dense spectrum like a real recording.
-int cacheSound (int lengthSeconds)
-{
-    const int n = 48000 * lengthSeconds;
-    juce::AudioBuffer<float> audio (2, n);
-    juce::Random r (3);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < n; ++i)
-            audio.setSample (c, i,
-                             0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
-                                 + 0.1f * std::sin (0.0031f * (float) (i + c)));
-    return qvbench::cacheExactly (audio, 48000.0);
-}
-
 // A short stroke: points drawn across 5 % of the file around its middle.
 std::vector<float> shortStroke (int count, float y, float r1, float r2, float depth)
 {
@@ -104,7 +90,7 @@ int main()
         return 1;
     for (int length : { 10, 60 })
     {
-        const int id = cacheSound (length);
+        const int id = qvbench::cacheNoiseUnderTones (length);
         std::uint32_t live = 0;
         float secondsLong = 0.0f;
         int session = 0;

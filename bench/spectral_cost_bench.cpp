@@ -59,20 +59,6 @@ double takeLongestWait()
     return std::exchange (longestWait, 0.0) * 1e3;
 }
 
-// Noise under a few tones, stereo 48 kHz.
-int cacheSound (int lengthSeconds)
-{
-    const int n = 48000 * lengthSeconds;
-    juce::AudioBuffer<float> audio (2, n);
-    juce::Random r (3);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < n; ++i)
-            audio.setSample (c, i,
-                             0.1f * (r.nextFloat() - 0.5f) + 0.2f * std::sin (0.0577f * (float) i)
-                                 + 0.1f * std::sin (0.0031f * (float) (i + c)));
-    return qvbench::cacheExactly (audio, 48000.0);
-}
-
 int openSession (int id)
 {
     std::uint32_t live = 0;
@@ -111,7 +97,7 @@ std::vector<float> repeated (int count, std::initializer_list<float> point)
 void strokeCase (const char* name, int length, const std::vector<float>& points, std::uint32_t tool, int runs,
                  bool undo)
 {
-    const int session = openSession (cacheSound (length));
+    const int session = openSession (qvbench::cacheNoiseUnderTones (length));
     std::vector<double> times;
     int rc = 0;
     takeLongestWait();
@@ -129,7 +115,7 @@ void strokeCase (const char* name, int length, const std::vector<float>& points,
 // Undo and redo of one stroke.
 void undoCase (const char* name, int length, const std::vector<float>& points, std::uint32_t tool, int runs)
 {
-    const int session = openSession (cacheSound (length));
+    const int session = openSession (qvbench::cacheNoiseUnderTones (length));
     const int rc = applyStroke (session, points, tool);
     std::vector<double> undo, redo;
     takeLongestWait();
@@ -146,7 +132,7 @@ void undoCase (const char* name, int length, const std::vector<float>& points, s
 // The three renderings of the session image, after a stroke each session keeps.
 void imageCase (int length, int runs)
 {
-    const int session = openSession (cacheSound (length));
+    const int session = openSession (qvbench::cacheNoiseUnderTones (length));
     std::vector<float> out (2048 * 1024);
     const struct
     {
@@ -174,7 +160,7 @@ void imageCase (int length, int runs)
 void editCase (const char* name, int length, const std::vector<float>& points, const std::vector<std::uint32_t>& modes,
                int runs)
 {
-    const int id = cacheSound (length);
+    const int id = qvbench::cacheNoiseUnderTones (length);
     std::vector<double> times;
     int rc = 0;
     takeLongestWait();
