@@ -3,6 +3,7 @@
 // analyzer with its band tables and per-channel coefficient stores, and the
 // mapping between sample times and positions along the file.
 #include "dsp/cqt/cqt.h"
+#include "spectral/IndexSearch.h"
 #include "spectral/cqt/CqtSettings.h"
 #include "spectral/stft/SampleWindow.h"
 
@@ -58,25 +59,9 @@ struct TimeRange
 template <class From, class UpTo>
 TimeRange monotoneTimeRange (std::int64_t numSamples, From&& from, UpTo&& upTo)
 {
-    std::int64_t lo = 0, hi = numSamples; // first tau with from(tau)
-    while (lo < hi)
-    {
-        const auto mid = lo + (hi - lo) / 2;
-        if (from (mid))
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    std::int64_t a = lo, b = numSamples; // first tau past upTo
-    while (a < b)
-    {
-        const auto mid = a + (b - a) / 2;
-        if (upTo (mid))
-            a = mid + 1;
-        else
-            b = mid;
-    }
-    return { lo, a - 1 };
+    const auto first = firstFailing (std::int64_t { 0 }, numSamples, [&] (std::int64_t tau) { return ! from (tau); });
+    const auto past = firstFailing (first, numSamples, upTo);
+    return { first, past - 1 };
 }
 
 } // namespace quorvalen

@@ -1,5 +1,6 @@
 #include "spectral/render/CqtBrushMask.h"
 
+#include "spectral/IndexSearch.h"
 #include "spectral/cqt/CqtSettings.h"
 
 #include <algorithm>
@@ -112,21 +113,6 @@ float timeOf (std::int64_t t, std::int64_t n)
 int bucketOfTime (float tn)
 {
     return std::clamp ((int) ((float) CqtBrushMask::buckets * tn), 0, CqtBrushMask::buckets - 1);
-}
-
-// The first index of [a, b) where `holds` fails; it holds on a leading run only.
-template <class Index, class Predicate>
-Index firstFailing (Index a, Index b, Predicate holds)
-{
-    while (a < b)
-    {
-        const Index m = a + (b - a) / 2;
-        if (holds (m))
-            a = m + 1;
-        else
-            b = m;
-    }
-    return a;
 }
 
 // What the brushes leave on a run of one band's coefficients.

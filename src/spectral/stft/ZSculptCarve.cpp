@@ -1,5 +1,6 @@
 #include "spectral/stft/ZSculptCarve.h"
 
+#include "spectral/IndexSearch.h"
 #include "spectral/stft/StftTransform.h"
 
 #include <algorithm>
@@ -49,21 +50,6 @@ float holeLimit()
 float gainOfSquare (float d2, float hole)
 {
     return d2 <= hole ? 0.0f : zSculptBoxGain (std::sqrt (d2));
-}
-
-// The first index of [a, b) where `holds` fails; it holds on a leading run only.
-template <class Predicate>
-int firstFailing (int a, int b, Predicate holds)
-{
-    while (a < b)
-    {
-        const int m = a + (b - a) / 2;
-        if (holds (m))
-            a = m + 1;
-        else
-            b = m;
-    }
-    return a;
 }
 
 std::vector<float> hannWindow()
