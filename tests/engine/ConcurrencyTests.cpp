@@ -561,3 +561,30 @@ TEST (LongWork, AnInstallRefusesWhenWhatItReadChanged)
         EXPECT_EQ (0, std::memcmp (after.getReadPointer (c), other.getReadPointer (c), 96000 * sizeof (float)));
     quorvalen_engine_shutdown();
 }
+
+TEST (LongWork, OfflineConstantQEditStopsAtShutdown)
+{
+    // The edit may outlive its source (it renders from its own copy), so only a
+    // shutdown stops it; the host's telemetry never waits behind it.
+    useHeadlessOnly (1, 48000.0, 256, 256);
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    const float brush[5] = { 0.5f, 0.5f, 0.3f, 0.3f, 1.0f };
+    const uint32_t mode = 0;
+    const int a = cacheAudio (harmonicTone (220.0, 16 * 48000), 48000.0);
+    const auto edit = [&] { return quorvalen_engine_create_cqt_spectral_edit (a, brush, &mode, 1); };
+    const auto first = telemetryDuring (edit);
+    const auto free = telemetryDuring (edit);
+    ASSERT_GT (first.result, 0);
+    ASSERT_GT (free.result, 0);
+    EXPECT_LT (std::min (first.longestWait, free.longestWait).count(), telemetryWaitLimit().count());
+
+    const int marker = cacheMarker();
+    const auto shutDown =
+        interruptAfter (edit, std::min<Millis> (free.took / 4, Millis (50)), [] { quorvalen_engine_shutdown(); });
+    EXPECT_FALSE (shutDown.finishedFirst);
+    EXPECT_EQ (shutDown.result, -3);
+    EXPECT_LT (shutDown.workAfter.count(), 0.5 * free.work.count());
+    ASSERT_EQ (quorvalen_engine_init(), 0);
+    EXPECT_EQ (cacheMarker(), marker + 1);
+    quorvalen_engine_shutdown();
+}

@@ -1,6 +1,7 @@
 #include "spectral/cqt/CqtSpectrogram.h"
 
 #include "cache/AudioCache.h"
+#include "cache/EntryCopy.h"
 #include "core/Log.h"
 #include "spectral/SpectralBrightness.h"
 #include "spectral/cqt/SpectralCqt.h"
@@ -10,26 +11,36 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace quorvalen
 {
 namespace
 {
-// Mix of the channels at 1 / sqrt(K) each; non-finite samples count as 0.
-std::vector<float> powerMix (const juce::AudioBuffer<float>& audio)
+// Mix of the entry's channels at 1 / sqrt(K) each, non-finite samples counting as
+// 0, read piece by piece (each copied in short holds of the engine lock). False
+// once the entry went or changed, the cache was cleared or the engine shut down.
+bool powerMix (QuorvalenEngine& engine, const LongWorkWatch& watch, EntryCopy& entry, std::vector<float>& mix)
 {
-    const int channels = audio.getNumChannels();
-    const auto n = (std::size_t) audio.getNumSamples();
-    std::vector<float> mix (n, 0.0f);
-    const float root = std::sqrt ((float) channels);
-    for (int c = 0; c < channels; ++c)
+    constexpr int piece = 1 << 16;
+    mix.assign ((std::size_t) entry.samples, 0.0f);
+    const float root = std::sqrt ((float) entry.channels);
+    for (int start = 0; start < entry.samples; start += piece)
     {
-        const float* x = audio.getReadPointer (c);
-        for (std::size_t i = 0; i < n; ++i)
-            mix[i] += std::isfinite (x[i]) ? x[i] / root : 0.0f;
+        const int count = std::min (piece, entry.samples - start);
+        if (! copyEntryAudio (engine, watch, entry, entry.channels, start, count))
+            return false;
+        for (int c = 0; c < entry.channels; ++c)
+        {
+            const float* x = entry.audio.getReadPointer (c);
+            float* m = mix.data() + start;
+            for (int i = 0; i < count; ++i)
+                m[i] += std::isfinite (x[i]) ? x[i] / root : 0.0f;
+        }
     }
-    return mix;
+    return true;
 }
 
 // Per cell the largest magnitude of the coefficients that fall in it.
@@ -217,31 +228,33 @@ SpectrogramResult analyseCqtSpectrogram (QuorvalenEngine& engine, std::int32_t c
         return SpectrogramResult::nullOutput;
     if (width < 32 || width > 2048 || height < 32 || height > 1024)
         return SpectrogramResult::badSize;
-    std::vector<float> mix;
-    double rate = 0.0;
+    // Noted under the lock, read without holding it for long.
+    std::optional<LongWorkWatch> watch;
+    EntryCopy entry;
     {
         const auto lock = lockEngine (engine);
         if (! engineReady (engine))
             return SpectrogramResult::notReady;
-        SpectralEntry entry;
-        if (! findSpectralEntry (engine, cacheId, entry))
+        SpectralEntry found;
+        if (! findSpectralEntry (engine, cacheId, found))
             return SpectrogramResult::unknownId;
-        if (entry.buffer == nullptr || ! (entry.sampleRate > 0.0))
+        if (found.buffer == nullptr || ! (found.sampleRate > 0.0))
             return SpectrogramResult::noAudio;
-        if (entry.buffer->getNumChannels() < 1 || entry.buffer->getNumSamples() < 1)
+        if (found.buffer->getNumChannels() < 1 || found.buffer->getNumSamples() < 1)
             return SpectrogramResult::empty;
-        rate = entry.sampleRate;
-        try
-        {
-            mix = powerMix (*entry.buffer);
-        }
-        catch (...)
-        {
-            return SpectrogramResult::outOfMemory;
-        }
+        watch.emplace (engine);
+        noteEntryRead (*watch, (std::uint32_t) cacheId, *findCacheEntry (engine, (std::uint32_t) cacheId), entry);
     }
+    const double rate = entry.sampleRate;
     try
     {
+        std::vector<float> mix;
+        if (! powerMix (engine, *watch, entry, mix))
+        {
+            const auto lock = lockEngine (engine);
+            return engineReady (engine) ? SpectrogramResult::unknownId : SpectrogramResult::notReady;
+        }
+        entry.audio = {};
         const int w = (int) width, h = (int) height;
         auto cells = cellMaxima (mix, rate, w, h);
         fillRows (cells, w, h);

@@ -6,6 +6,7 @@
 #include "spectral/render/RenderLevels.h"
 
 #include <cmath>
+#include <optional>
 
 namespace quorvalen::spectral
 {
@@ -40,7 +41,8 @@ void crossfadeEdges (const juce::AudioBuffer<float>& in, juce::AudioBuffer<float
 
 std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::AudioBuffer<float>& input,
                                                                  double sampleRate, const cqt::Analyzer& analyzer,
-                                                                 const CqtBrushMask& mask)
+                                                                 const CqtBrushMask& mask,
+                                                                 const std::function<bool()>& stop)
 {
     const int channels = input.getNumChannels();
     const int n = input.getNumSamples();
@@ -51,7 +53,11 @@ std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::Aud
     cqt::Workspace work;
     for (int ch = 0; ch < channels; ++ch)
     {
+        if (stop())
+            return nullptr;
         analyzer.analyze ({ input.getReadPointer (ch), (std::size_t) n }, store, work);
+        if (stop())
+            return nullptr;
         mask.apply (store, n);
         analyzer.synthesize (store, 0, { out->getWritePointer (ch), (std::size_t) n }, work);
     }
@@ -70,10 +76,10 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
         return (int) SpectralEditError::tooManyEdits;
     auto brushes = makeBrushRecords (edits, modes, count);
 
-    // Copy the source under the lock; render without it.
-    std::unique_ptr<juce::AudioBuffer<float>> input;
-    double sampleRate = 0.0;
-    std::uint64_t generation = 0;
+    // Noted under the lock; copied in short holds and rendered without it. Once
+    // copied, the source may go: the render follows only the engine and the cache.
+    std::optional<LongWorkWatch> copying, rendering;
+    EntryCopy copy;
     {
         auto lock = lockEngine (engine);
         if (! engineReady (engine))
@@ -86,37 +92,39 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
             case SourceLookup::badRate: return (int) SpectralEditError::noAudio;
             case SourceLookup::ok: break;
         }
-        try
-        {
-            input = std::make_unique<juce::AudioBuffer<float>> (*source.buffer);
-        }
-        catch (...)
-        {
-            return (int) SpectralEditError::renderFailed;
-        }
-        sampleRate = source.sampleRate;
-        generation = cacheGeneration (engine);
+        copying.emplace (engine);
+        noteSourceRead (engine, *copying, cacheId, copy);
+        rendering.emplace (engine);
     }
-    if (input->getNumChannels() < 1 || input->getNumSamples() < 1)
+    if (copy.channels < 1 || copy.samples < 1)
         return (int) SpectralEditError::empty;
+    // A shutdown, or the cache cleared or the source removed or rewritten while
+    // it was copied: the code of each (the engine lock held).
+    const auto moved = [&engine] {
+        return engineReady (engine) ? (int) SpectralEditError::unknownId : (int) SpectralEditError::notReady;
+    };
 
     try
     {
-        const cqt::Analyzer analyzer (spectralCqtParams (sampleRate, cqtOverlapFine));
+        const cqt::Analyzer analyzer (spectralCqtParams (copy.sampleRate, cqtOverlapFine));
         const CqtBrushMask mask (std::move (brushes), analyzer.bandCount());
-        // Refused before any analysis: the work is the brushes' area.
-        if (mask.cells (analyzer, input->getNumSamples()) > maxSpectralEditCells)
+        // Refused before any copy or analysis: the work is the brushes' area.
+        if (mask.cells (analyzer, copy.samples) > maxSpectralEditCells)
             return (int) SpectralEditError::tooManyEdits;
-        auto out = renderCqtSpectralEdit (*input, sampleRate, analyzer, mask);
-        input.reset();
+        if (! copyEntryAudio (engine, *copying, copy, copy.channels, 0, copy.samples))
+        {
+            const auto lock = lockEngine (engine);
+            return moved();
+        }
+        auto out = renderCqtSpectralEdit (copy.audio, copy.sampleRate, analyzer, mask,
+                                          [&rendering] { return rendering->stopped(); });
+        copy.audio = {};
 
         auto lock = lockEngine (engine);
         // A shutdown or a clear during the render: the result has nowhere to go.
-        if (! engineReady (engine))
-            return (int) SpectralEditError::notReady;
-        if (cacheGeneration (engine) != generation)
-            return (int) SpectralEditError::unknownId;
-        const auto id = insertRendered (engine, std::move (out), sampleRate, editLabel);
+        if (out == nullptr || ! rendering->unchanged())
+            return moved();
+        const auto id = insertRendered (engine, std::move (out), copy.sampleRate, editLabel);
         logOut ("[QUORVALEN CQT SPECTROGRAM 0.1.0] rendered cache %d from %d edits\n", (int) id, count);
         return (int) id;
     }

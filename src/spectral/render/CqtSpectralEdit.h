@@ -6,6 +6,7 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
+#include <functional>
 
 namespace quorvalen
 {
@@ -38,9 +39,11 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
 
 // The render on a private copy: every channel analysed, masked and resynthesised,
 // the 8 ms edges crossfaded back to the input, the peak held to 0.98. The mask
-// was made for the analyzer's band count. Throws on allocation or analysis failure.
+// was made for the analyzer's band count. Null once `stop` (asked between the
+// stages of each channel) says so. Throws on allocation or analysis failure.
 std::unique_ptr<juce::AudioBuffer<float>> renderCqtSpectralEdit (const juce::AudioBuffer<float>& input,
                                                                  double sampleRate, const cqt::Analyzer& analyzer,
-                                                                 const CqtBrushMask& mask);
+                                                                 const CqtBrushMask& mask,
+                                                                 const std::function<bool()>& stop);
 
 } // namespace quorvalen::spectral
