@@ -338,7 +338,9 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    radii up to 0.12 fit; 20000 brushes over the whole of it do not).
    -1 an array null or count < 1; -2 count above 20000, or the brushes above
    the coefficient budget; -3 engine not ready (or shut down during the render);
-   -4 unknown id (or the cache was cleared during the render); -5 entry without
+   -4 unknown id (or the cache was cleared during the render, or the source was
+   unloaded or rewritten while it was being copied, which takes milliseconds;
+   once copied it may go); -5 entry without
    audio or with a bad rate; -6 no channels or samples; -7 out of memory. */
 QUORVALEN_API int32_t quorvalen_engine_create_cqt_spectral_edit (int32_t cacheId, const float* edits,
                                                                  const uint32_t* modes, int32_t count);
@@ -490,8 +492,10 @@ QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectral_session_image (int32_t s
                                                                        int32_t height);
 /* The constant-Q spectrogram of a cached sound (rows are bands, normalised to
    the sound's own 99.7th percentile); *outSeconds receives its length.
-   0; -1 out or outSeconds null; -2 size outside the range; -3 engine not ready;
-   -4 unknown id; -5 entry without audio or with a rate not above 0; -6 no
+   Reads the sound without holding up other calls. 0; -1 out or outSeconds
+   null; -2 size outside the range; -3 engine not ready (or shut down while the
+   sound was read); -4 unknown id (or the sound was unloaded or rewritten while
+   it was read); -5 entry without audio or with a rate not above 0; -6 no
    channels or samples; -7 out of memory. */
 QUORVALEN_API int32_t quorvalen_engine_get_cqt_spectrogram (int32_t cacheId, float* out, uint32_t width, int32_t height,
                                                             float* outSeconds);
