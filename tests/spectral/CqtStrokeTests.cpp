@@ -170,7 +170,7 @@ TEST_F (CqtStroke, AStrokeOnThePlayingLiveCopyResumesInPlace)
     const auto out = record (
         300ms,
         [&] {
-        result = stroke (o.session, { { 0.5f, 0.3f, 0.1f, 0.05f, 0.0f } }, reducer);
+        result = stroke (o.session, { { 0.5f, 0.3f, 0.025f, 0.05f, 0.0f } }, reducer);
         },
         300ms);
     EXPECT_EQ (result, (int) o.live);

@@ -411,13 +411,9 @@ TEST (SpectralResume, StartPositionWrapsWhenLoopingAndClampsOtherwise)
 
 TEST_F (SpectralSession, AStrokeWhilePlayingAnOctaveUpResumesInPlaceAtThatPitch)
 {
-    // A 6 s ramp (0.05 a second of sound, half the shared ramp's slope) leaves the
-    // stroke time to land before the octave-up playback reaches its end.
-    juce::AudioBuffer<float> ramp (2, 48000 * 6);
-    for (int i = 0; i < ramp.getNumSamples(); ++i)
-        for (int c = 0; c < 2; ++c)
-            ramp.setSample (c, i, 0.05f + 0.3f * (float) i / (float) (ramp.getNumSamples() - 1));
-    const auto s = open (cache (ramp, 48000.0));
+    // A 6 s ramp (0.05 a second of sound) leaves the stroke time to land before
+    // the octave-up playback reaches its end.
+    const auto s = open (cache (positionRamp (6.0), 48000.0));
     ASSERT_EQ (quorvalen_engine_play_cached ((int) s.live, 12.0f, 100.0f), 0);
     std::this_thread::sleep_for (100ms);
     int result = 0;
@@ -429,7 +425,7 @@ TEST_F (SpectralSession, AStrokeWhilePlayingAnOctaveUpResumesInPlaceAtThatPitch)
         },
         300ms);
     ASSERT_EQ (result, (int) s.live);
-    const float skipped = rampSecondsSkipped (out.left) * 2.0f;
+    const float skipped = rampSecondsSkipped (out.left, 1.0f, 6.0);
     EXPECT_GT (skipped, 0.0f);
     EXPECT_LT (skipped, 0.3f);
     // Still twice the speed: the ramp climbs 0.1 a second of output.

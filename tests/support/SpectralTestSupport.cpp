@@ -67,9 +67,9 @@ SpectralFixture::StrokeWhilePlaying SpectralFixture::strokeWhilePlaying (const s
     return done;
 }
 
-juce::AudioBuffer<float> positionRamp()
+juce::AudioBuffer<float> positionRamp (double seconds)
 {
-    const int samples = 48000 * 3;
+    const int samples = (int) (48000.0 * seconds);
     const float low = 0.05f, high = 0.35f;
     juce::AudioBuffer<float> b (2, samples);
     for (int i = 0; i < samples; ++i)
@@ -107,11 +107,12 @@ RampDip rampAcrossDip (const std::vector<float>& out)
 
 } // namespace
 
-float rampSecondsSkipped (const std::vector<float>& out, float gainAfter)
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter, double rampSeconds)
 {
     // Read the ramp's own values back through the character stage's soft ceiling.
     const auto dip = rampAcrossDip (out);
-    return (beforeCharacterCeiling (dip.after) / gainAfter - beforeCharacterCeiling (dip.before)) / 0.1f;
+    const float slope = (float) (0.3 / rampSeconds);
+    return (beforeCharacterCeiling (dip.after) / gainAfter - beforeCharacterCeiling (dip.before)) / slope;
 }
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)

@@ -56,14 +56,17 @@ protected:
                                                   std::uint32_t tool);
 };
 
-// 3 s at 48 kHz of a ramp from 0.05 rising 0.1 a second, the same on both
-// channels: a sample's value tells its position.
-juce::AudioBuffer<float> positionRamp();
-// Playback of the ramp was detached and restarted while `out` was recorded: the
-// seconds of ramp skipped between before the dip (and the transport's fade out)
-// and after it (and the fade in); the ramp after it was scaled by `gainAfter`.
-// Negative when playback went back, NaN when there is no dip.
-float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f);
+// A ramp at 48 kHz from 0.05 to 0.35 over `seconds`, the same on both channels:
+// a sample's value tells its position. Long enough by default that a stroke
+// slowed down by the sanitizers on a busy machine lands while it still plays.
+inline constexpr double positionRampSeconds = 12.0;
+juce::AudioBuffer<float> positionRamp (double seconds = positionRampSeconds);
+// Playback of a ramp of `rampSeconds` was detached and restarted while `out` was
+// recorded: the seconds of ramp skipped between before the dip (and the
+// transport's fade out) and after it (and the fade in); the ramp after it was
+// scaled by `gainAfter`. Negative when playback went back, NaN when there is no dip.
+float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f,
+                          double rampSeconds = positionRampSeconds);
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
