@@ -409,3 +409,68 @@ TEST_F (CqtStroke, StrokesAnalysingOnlyWhatTheyEditGiveTheWholeFileResult)
     // transform's own rounding, which grows with the level (1.8e-7 near full scale).
     EXPECT_LE (worst, 1.0f / 8388608.0f);
 }
+
+namespace
+{
+// Seconds of 48 kHz stereo: 220 Hz and 3 kHz with a little noise.
+juce::AudioBuffer<float> twoTones (double seconds)
+{
+    juce::AudioBuffer<float> sound (2, (int) (seconds * 48000.0));
+    NoiseStream noise (7);
+    for (int i = 0; i < sound.getNumSamples(); ++i)
+    {
+        const double t = i / 48000.0;
+        const auto v = (float) (0.3 * std::sin (2 * M_PI * 220.0 * t) + 0.2 * std::sin (2 * M_PI * 3000.0 * t));
+        sound.setSample (0, i, v + 0.01f * noise.next());
+        sound.setSample (1, i, v + 0.01f * noise.next());
+    }
+    return sound;
+}
+} // namespace
+
+// Boxes far apart in time and frequency: the bands of one need the levels above
+// them far from where the other's bands are analysed.
+TEST_F (CqtStroke, BoxesFarApartGiveWhatTheyGiveOneAfterTheOther)
+{
+    struct Case
+    {
+        double seconds;
+        StrokePoint a, b;
+    };
+    const Case cases[] = { { 40.0, { 0.3f, 0.1f, 0.05f, 0.06f, 1.0f }, { 0.6f, 0.6f, 0.01f, 0.01f, 1.0f } },
+                           { 6.0,
+                             { 0.16144f, 0.25831f, 0.039551f, 0.058027f, 1.0f },
+                             { 0.91129f, 0.41803f, 0.024205f, 0.075605f, 1.0f } } };
+    for (const auto& c : cases)
+    {
+        const int source = cache (twoTones (c.seconds));
+        for (const std::uint32_t tool : { laser, reducer, harmonik })
+        {
+            SCOPED_TRACE (testing::Message() << c.seconds << " s, tool " << tool);
+            const auto together = open (source), apart = open (source);
+            ASSERT_EQ (stroke (together.session, { c.a, c.b }, tool), (int) together.live);
+            ASSERT_EQ (stroke (apart.session, { c.a }, tool), (int) apart.live);
+            ASSERT_EQ (stroke (apart.session, { c.b }, tool), (int) apart.live);
+            EXPECT_LE (maxAbsDifference (audio (together.live), audio (apart.live)), 1.0f / 8388608.0f);
+            EXPECT_GT (maxAbsDifference (audio (together.live), audio ((std::uint32_t) source)), 1e-4f);
+            quorvalen_engine_end_cqt_spectral_session (together.session);
+            quorvalen_engine_end_cqt_spectral_session (apart.session);
+        }
+    }
+}
+
+TEST_F (CqtStroke, RandomBoxesOnALongSoundAreAllCarriedOut)
+{
+    const auto o = open (cache (twoTones (40.0)));
+    NoiseStream draw (11);
+    auto unit = [&] { return draw.between (0.0f, 1.0f); };
+    for (int i = 0; i < 12; ++i)
+    {
+        std::vector<StrokePoint> points (4);
+        for (auto& p : points)
+            p = { unit(), unit(), 0.001f + 0.05f * unit(), 0.001f + 0.08f * unit(), 0.2f + 0.8f * unit() };
+        const std::uint32_t tool = 1 + (std::uint32_t) i % 3;
+        ASSERT_EQ (stroke (o.session, points, tool), (int) o.live) << "stroke " << i << ", tool " << tool;
+    }
+    EXPECT_EQ (session (o.session).undoStack.size(), 12u);
+}

@@ -114,13 +114,34 @@ struct BandHeld
     }
 };
 
-// Blocks [next[l], end[l]) of each level that an analysis of a signal of this
-// length runs: those that hold its bands' coefficients (held(b)) and those
-// whose decimated output the next level's blocks read (where it is not zero),
-// found from the last level up.
+// Sorts spans and joins those that overlap or touch; drops empty ones.
+std::vector<Span> joined (std::vector<Span> spans)
+{
+    std::erase_if (spans, [] (Span s) { return s.empty(); });
+    std::sort (spans.begin(), spans.end(), [] (Span a, Span b) { return a.lo < b.lo; });
+    std::vector<Span> out;
+    for (const Span s : spans)
+    {
+        if (! out.empty() && s.lo <= out.back().hi)
+            out.back().hi = std::max (out.back().hi, s.hi);
+        else
+            out.push_back (s);
+    }
+    return out;
+}
+
+// Block ranges of one level, in time order and apart: blocks [lo, hi) of each.
+using BlockRanges = std::vector<Span>;
+
+// The blocks of each level that an analysis of a signal of this length runs:
+// those that hold its bands' coefficients (held(b)) and those whose decimated
+// output the next level's blocks read (where it is not zero), found from the
+// last level up. Parts far apart give ranges apart: a level runs no blocks
+// between them, and every block that a block of the next level reads inside
+// the signal's support is run, so a stretch of a level's input that no block
+// above it made is one where the input is zero.
 template <class Held>
-void planBlocks (const BandPlan& plan, std::int64_t length, Held&& held, std::vector<std::int64_t>& next,
-                 std::vector<std::int64_t>& end)
+std::vector<BlockRanges> planBlocks (const BandPlan& plan, std::int64_t length, Held&& held)
 {
     const auto& levels = plan.levels;
     std::vector<Span> support (levels.size());
@@ -130,11 +151,12 @@ void planBlocks (const BandPlan& plan, std::int64_t length, Held&& held, std::ve
         const std::int64_t reach = levels[l - 1].margin;
         support[l] = { floorDiv (support[l - 1].lo - reach, 2), ceilDiv (support[l - 1].hi + reach, 2) };
     }
-    Span below;
+    std::vector<BlockRanges> blocks (levels.size());
+    std::vector<Span> below; // the next level's reads, in its samples
     for (std::size_t l = levels.size(); l-- > 0;)
     {
         const Level& lv = levels[l];
-        Span need;
+        std::vector<Span> need;
         for (int b = lv.bandBegin; b < lv.bandEnd; ++b)
         {
             const BandHeld h = held (static_cast<std::size_t> (b));
@@ -144,15 +166,21 @@ void planBlocks (const BandPlan& plan, std::int64_t length, Held&& held, std::ve
                 continue;
             const std::int64_t first = h.first << h.shift;
             const std::int64_t last = (h.first + h.count) << h.shift;
-            need = need.hull ({ first >> lv.level, detail::ceilShift (last, lv.level) });
+            need.push_back ({ first >> lv.level, detail::ceilShift (last, lv.level) });
         }
-        if (! below.empty())
-            need = need.hull (
-                Span { 2 * below.lo, 2 * below.hi }.meet ({ support[l].lo - lv.margin, support[l].hi + lv.margin }));
-        next[l] = need.empty() ? 0 : floorDiv (need.lo, lv.keep);
-        end[l] = need.empty() ? 0 : ceilDiv (need.hi, lv.keep);
-        below = next[l] < end[l] ? Span { next[l] * lv.keep - lv.margin, end[l] * lv.keep + lv.margin } : Span {};
+        const Span around { support[l].lo - lv.margin, support[l].hi + lv.margin };
+        for (const Span s : below)
+            need.push_back (Span { 2 * s.lo, 2 * s.hi }.meet (around));
+        std::erase_if (need, [] (Span s) { return s.empty(); });
+        for (Span& s : need)
+            s = { floorDiv (s.lo, lv.keep), ceilDiv (s.hi, lv.keep) };
+        blocks[l] = joined (std::move (need));
+        below.clear();
+        // Block j reads [j keep - margin, (j + 1) keep + margin).
+        for (const Span r : blocks[l])
+            below.push_back ({ r.lo * lv.keep - lv.margin, r.hi * lv.keep + lv.margin });
     }
+    return blocks;
 }
 
 // Analysis runs the levels as a pipeline: each block of a level hands its
@@ -170,19 +198,47 @@ public:
 
     void run()
     {
-        plan();
+        blocks_ = planBlocks (plan_, length_, [this] (std::size_t b) { return BandHeld::of (store_, (int) b); });
+        cursors_.assign (blocks_.size(), {});
+        for (std::size_t l = 0; l < blocks_.size(); ++l)
+            cursors_[l].next = blocks_[l].empty() ? 0 : blocks_[l].front().lo;
         const Level& top = plan_.levels[0];
-        for (std::int64_t j = work_.next[0]; j < work_.end[0]; ++j)
-            block (top, j);
+        for (; pending (0); advance (0))
+            block (top, cursors_[0].next);
         for (std::size_t l = 1; l < plan_.levels.size(); ++l)
             pump (l, true);
     }
 
 private:
-    void plan()
+    // The next block a level runs: block `next` of its range `range`.
+    struct Cursor
     {
-        planBlocks (
-            plan_, length_, [this] (std::size_t b) { return BandHeld::of (store_, (int) b); }, work_.next, work_.end);
+        std::size_t range = 0;
+        std::int64_t next = 0;
+    };
+
+    bool pending (std::size_t l) const { return cursors_[l].range < blocks_[l].size(); }
+
+    void advance (std::size_t l)
+    {
+        Cursor& c = cursors_[l];
+        if (++c.next < blocks_[l][c.range].hi)
+            return;
+        if (++c.range < blocks_[l].size())
+            c.next = blocks_[l][c.range].lo;
+    }
+
+    std::int64_t pendingOrigin (std::size_t l) const
+    {
+        const Level& lv = plan_.levels[l];
+        return cursors_[l].next * lv.keep - lv.margin;
+    }
+
+    // Drops what no block of the level left to run reads.
+    void dropRead (std::size_t l)
+    {
+        detail::Stream& s = work_.streams[l];
+        s.drop (pending (l) ? pendingOrigin (l) : s.end());
     }
 
     void block (const Level& lv, std::int64_t j)
@@ -232,9 +288,20 @@ private:
 
     void push (std::size_t l, std::int64_t t, const detail::Real* x, std::int64_t count)
     {
-        if (work_.next[l] >= work_.end[l])
-            return;
         detail::Stream& s = work_.streams[l];
+        // Samples before the level's next block are read by none: the level
+        // above may run blocks of its own long before this level needs any.
+        dropRead (l);
+        // A stretch the level above skipped lies outside the signal's support
+        // wherever a block here reads it (see planBlocks): zeros, fed in no
+        // more than a block at a time so that the stream stays a few blocks.
+        while (pending (l) && ! s.empty() && s.end() < t)
+        {
+            s.appendZeros (s.end(), std::min (t, pendingOrigin (l) + plan_.levels[l].size) - s.end());
+            pump (l, false);
+        }
+        if (! pending (l))
+            return;
         if (x)
             s.append (t, x, count);
         else
@@ -247,16 +314,14 @@ private:
     void pump (std::size_t l, bool finished)
     {
         const Level& lv = plan_.levels[l];
-        detail::Stream& s = work_.streams[l];
-        while (work_.next[l] < work_.end[l])
+        const detail::Stream& s = work_.streams[l];
+        for (; pending (l); advance (l))
         {
-            const std::int64_t origin = work_.next[l] * lv.keep - lv.margin;
-            if (! finished && origin + lv.size > s.end())
+            if (! finished && pendingOrigin (l) + lv.size > s.end())
                 break;
-            block (lv, work_.next[l]);
-            ++work_.next[l];
-            s.drop (origin + lv.keep);
+            block (lv, cursors_[l].next);
         }
+        dropRead (l);
     }
 
     const BandPlan& plan_;
@@ -264,6 +329,8 @@ private:
     std::int64_t signalStart_, length_;
     CoefStore& store_;
     WorkState& work_;
+    std::vector<BlockRanges> blocks_;
+    std::vector<Cursor> cursors_;
 };
 
 // Synthesis pulls: a block of a level asks the next level for its output over
@@ -396,15 +463,13 @@ TimeSpan Analyzer::analysisInput (std::int64_t length, std::span<const TimeSpan>
     }
     if (count == 0)
         return {};
-    std::vector<std::int64_t> next (plan.levels.size()), end (plan.levels.size());
-    planBlocks (
-        plan, length, [&] (std::size_t b) { return held[b]; }, next, end);
+    const auto blocks = planBlocks (plan, length, [&] (std::size_t b) { return held[b]; });
     const Level& top = plan.levels[0];
-    if (next[0] >= end[0])
+    if (blocks[0].empty())
         return {};
     // Block j of the first level reads [j keep - margin, (j + 1) keep + margin).
-    return { std::max<std::int64_t> (0, next[0] * top.keep - top.margin),
-             std::min (length, end[0] * top.keep + top.margin) };
+    return { std::max<std::int64_t> (0, blocks[0].front().lo * top.keep - top.margin),
+             std::min (length, blocks[0].back().hi * top.keep + top.margin) };
 }
 
 void Analyzer::analyze (std::span<const float> window, std::int64_t windowStart, std::int64_t length,

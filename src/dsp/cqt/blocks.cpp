@@ -201,7 +201,6 @@ void WorkState::prepare (const std::shared_ptr<const BandPlan>& p)
     }
     streams.resize (levels);
     next.assign (levels, 0);
-    end.assign (levels, 0);
     started.assign (levels, false);
     for (std::size_t l = 1; l < levels; ++l)
         streams[l].reset (static_cast<std::size_t> (p->levels[l - 1].size + p->levels[l].size));

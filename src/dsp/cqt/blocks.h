@@ -35,6 +35,7 @@ class Stream
 public:
     void reset (std::size_t capacity);
     std::int64_t end() const { return start_ + count_; }
+    bool empty() const { return count_ == 0; }
     // Samples at time t onward; t is end() unless the stream is empty.
     void append (std::int64_t t, const Real* x, std::int64_t n);
     void appendZeros (std::int64_t t, std::int64_t n);
@@ -75,10 +76,10 @@ struct WorkState
     FftwArray<cf> bandOut;  // analysis: a band's coefficients
     FftwArray<cr> half;     // the next level's samples of a block, and their spectrum
     std::vector<LevelFfts> ffts;
-    // Per level: its input (analysis) or output (synthesis), the next block
-    // and the end of its blocks.
+    // Per level: its input (analysis) or output (synthesis); for synthesis,
+    // the next block and whether it has run any.
     std::vector<Stream> streams;
-    std::vector<std::int64_t> next, end;
+    std::vector<std::int64_t> next;
     std::vector<bool> started;
 };
 
