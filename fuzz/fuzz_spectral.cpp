@@ -110,7 +110,9 @@ public:
     struct Session
     {
         std::int32_t id;
+        std::uint32_t live;
         double seconds;
+        bool ended = false;
     };
     std::vector<Session> open;
 
@@ -121,6 +123,29 @@ public:
             return open[b % open.size()].id;
         const std::int32_t others[] = { 0, -1, 1, 100000, std::numeric_limits<std::int32_t>::min() };
         return others[b % std::size (others)];
+    }
+
+    void end (std::int32_t id)
+    {
+        for (auto& s : open)
+            if (s.id == id)
+                s.ended = true;
+    }
+
+    // True when this input opened the session, has not ended it, and its live
+    // copy is still cached (a clear or shutdown takes it along).
+    bool intact (std::int32_t id) const
+    {
+        for (const auto& s : open)
+            if (s.id == id && ! s.ended)
+            {
+                const auto clone = quorvalen_engine_clone_cached ((std::int32_t) s.live);
+                if (clone <= 0)
+                    return false;
+                quorvalen_engine_unload_cached (clone);
+                return true;
+            }
+        return false;
     }
 
     double seconds (std::int32_t id) const
@@ -169,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 const int session = quorvalen_engine_begin_cqt_spectral_session (id, (outs & 3) == 3 ? nullptr : &live,
                                                                                  (outs & 3) == 2 ? nullptr : &seconds);
                 if (session > 0 && sessions.open.size() < 16)
-                    sessions.open.push_back ({ session, sounds.seconds (id) });
+                    sessions.open.push_back ({ session, live, sounds.seconds (id) });
                 sounds.add ((std::int32_t) live, sounds.seconds (id), sounds.rate (id));
                 break;
             }
@@ -184,9 +209,18 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                 // Laser and region strokes analyse the live copy; knife and Z sculpt take STFT frames.
                 const bool constantQ = tools[0] >= 1 && tools[0] <= 3;
                 const bool refused = nulls || count < 1 || count > 20000;
-                if (render (refused ? 0.0 : sessions.cost (session, constantQ ? 0.5 : 0.05, constantQ ? 1.0 : 0.3)))
-                    quorvalen_engine_apply_cqt_spectral_session_stroke (session, nulls ? nullptr : points.data(),
-                                                                        tools.data(), count);
+                if (! render (refused ? 0.0 : sessions.cost (session, constantQ ? 0.5 : 0.05, constantQ ? 1.0 : 0.3)))
+                    break;
+                const int result = quorvalen_engine_apply_cqt_spectral_session_stroke (
+                    session, nulls ? nullptr : points.data(), tools.data(), count);
+                // Calls here come one after another, so nothing changes the live
+                // copy under a stroke: a constant-Q stroke on an intact session
+                // that cannot be carried through lost valid work.
+                if (result == -5 && constantQ && sessions.intact (session))
+                {
+                    std::fprintf (stderr, "constant-Q stroke refused (-5) on intact session %d\n", session);
+                    std::abort();
+                }
                 break;
             }
             case 13:
@@ -199,7 +233,13 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
                               : quorvalen_engine_redo_cqt_spectral_session) (session);
                 break;
             }
-            case 15: quorvalen_engine_end_cqt_spectral_session (sessions.pick (in)); break;
+            case 15:
+            {
+                const auto session = sessions.pick (in);
+                quorvalen_engine_end_cqt_spectral_session (session);
+                sessions.end (session);
+                break;
+            }
             case 16:
             case 17:
             {

@@ -295,8 +295,10 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cache
      (0.001..0.5, fractions of the length and of the log-frequency axis); bins
      inside an ellipse keep at most a tenth of their level.
    Knife and Z sculpt cost the area their boxes cover: a stroke whose boxes,
-   summed over its points as given, cover more than 2^29 (536,870,912) cells is
-   refused with -2 before anything changes. A cell is one frame by one bin: for
+   summed over its distinct points (a point given again, as a pen held still
+   gives it, counts once; a repeated knife point still cuts again), cover more
+   than 2^29 (536,870,912) cells is refused with -2 before anything changes.
+   A cell is one frame by one bin: for
    the knife 1024-point frames every 174 samples (513 bins), for the Z sculpt
    4096-point frames every 256 samples (the bins between the lowest and highest
    constant-Q band). A drawn path of 2000 knife points with radii 0.01 on a
@@ -307,8 +309,10 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cache
    value not finite; -2 more than 20000 points, or (knife and Z sculpt) boxes
    above the cell budget; -3 unknown session; -4 the live copy is gone or was
    reshaped (the knife reports that as -5 once it has analysed the copy); -5 the
-   stroke could not be carried through; -6 tool codes mixed or above 4. A failed
-   stroke changes nothing. */
+   stroke could not be carried through: memory ran out, or another call wrote
+   the live copy while the stroke worked (the knife also when its cut is so deep
+   that the audio overflows); -6 tool codes mixed or above 4. A failed stroke
+   changes nothing. */
 QUORVALEN_API int32_t quorvalen_engine_apply_cqt_spectral_session_stroke (int32_t session, const float* points,
                                                                           const uint32_t* tools, int32_t count);
 /* Live cache id; -1 unknown session; -2 nothing to undo/redo; -3 the live copy
@@ -328,7 +332,8 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    highest band .. 1 the lowest), time radius and band radius (0.0005..1, same
    units), strength (0..1); modes[i] (0 soft cut, 1 hard cut, 2 gentle cut,
    3 harmonic boost, 4 ring; larger values count as 4) picks each brush's kind.
-   Out-of-range values are clamped; NaN or infinity takes the low end. The ends
+   Out-of-range values are clamped; NaN takes the low end, an infinity the end
+   on its side (a brush at time +inf sits at the end of the sound). The ends
    of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
    Renders without holding up other calls. The work is the brushes' area: an
    edit whose brushes, summed as given (a harmonic boost counting each of its

@@ -223,14 +223,19 @@ TEST (CqtBrushMask, MatchesTheCoefficientByCoefficientRoadWithinOneLeastBit)
 TEST_F (CqtSpectralEdit, AnEditAboveTheCellBudgetIsRefusedAtOnce)
 {
     const int id = cacheAudio (tones (48000), rate);
-    Edit e;
+    Edit e, same;
     for (int i = 0; i < 2000; ++i)
-        e.add (0.5f, 0.5f, 1.0f, 1.0f, 1.0f, (uint32_t) (i % 5));
+    {
+        e.add (0.5f + 1e-6f * (float) i, 0.5f, 1.0f, 1.0f, 1.0f, (uint32_t) (i % 5));
+        same.add (0.5f, 0.5f, 1.0f, 1.0f, 1.0f, (uint32_t) (i % 5));
+    }
     // 2000 brushes are within the count: only the budget refuses them. (How
     // soon is for the benchmark: a loaded machine's clock decides nothing here.)
     EXPECT_EQ (e.apply (id), -2);
     // Nothing was inserted: the next entry takes the very next id.
     EXPECT_EQ (cacheAudio (tones (100), rate), id + 1);
+    // The same brush given again counts once: five distinct brushes fit.
+    EXPECT_GT (same.apply (id), 0);
 
     // Realistic drawing on a minute fits: 200 brushes with radii up to 0.12.
     using namespace quorvalen;
@@ -311,14 +316,17 @@ TEST_F (CqtSpectralEdit, FullStrengthSoftCutRemovesACentredToneAwayFromTheEdges)
     EXPECT_NEAR (result.getSample (0, n - 1), source.getSample (0, n - 1), 1e-6f);
 }
 
-TEST_F (CqtSpectralEdit, ModesOutsideTheRangeClampAndNonFiniteFieldsTakeTheirLowBound)
+TEST_F (CqtSpectralEdit, ModesOutsideTheRangeClampAndNonFiniteFieldsTakeTheirBound)
 {
     const auto source = tones (9600);
     const int id = cacheAudio (source, rate);
-    const auto render = [&] (float radius, uint32_t mode, float strength = 1.0f) {
+    const auto brush = [&] (float t, float band, float radius, float strength, uint32_t mode) {
         Edit e;
-        e.add (0.5f, 0.45f, radius, radius, strength, mode);
+        e.add (t, band, radius, radius, strength, mode);
         return exportedEntry (e.apply (id));
+    };
+    const auto render = [&] (float radius, uint32_t mode, float strength = 1.0f) {
+        return brush (0.5f, 0.45f, radius, strength, mode);
     };
     const auto ring = render (0.3f, 4);
     ASSERT_EQ (ring.getNumSamples(), 9600);
@@ -326,15 +334,19 @@ TEST_F (CqtSpectralEdit, ModesOutsideTheRangeClampAndNonFiniteFieldsTakeTheirLow
     EXPECT_EQ (maxDifference (render (0.3f, 0xFFFFFFFFu), render (0.3f, 0)), 0.0f);
     EXPECT_EQ (maxDifference (render (0.0f, 2), render (0.0005f, 2)), 0.0f);
 
-    // NaN and infinities never reach a conversion: they take the low bound, which
-    // for the strength means no change at all.
+    // A NaN takes the low bound (for the strength: no change at all), an
+    // infinity the bound on its side: a brush at time +inf sits at the end.
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     Edit wild;
     wild.add (nan, inf, -inf, nan, nan, 1);
-    wild.add (0.5f, 0.5f, 1.0f, 1.0f, inf, 1);
     const auto result = exportedEntry (wild.apply (id));
     ASSERT_EQ (result.getNumSamples(), 9600);
     EXPECT_LT (maxDifference (result, source), 1e-5f);
+    const auto atEnd = brush (1.0f, 0.45f, 0.3f, 1.0f, 0);
+    EXPECT_GT (maxDifference (atEnd, source), 1e-2f);
+    EXPECT_EQ (maxDifference (brush (inf, 0.45f, 0.3f, 1.0f, 0), atEnd), 0.0f);
+    EXPECT_EQ (maxDifference (brush (-inf, 0.45f, 0.3f, 1.0f, 0), brush (0.0f, 0.45f, 0.3f, 1.0f, 0)), 0.0f);
+    EXPECT_EQ (maxDifference (brush (0.5f, inf, inf, inf, 0), brush (0.5f, 1.0f, 1.0f, 1.0f, 0)), 0.0f);
 }
 
 TEST_F (CqtSpectralEdit, PeakAboveTheLimitIsScaledDownAndAQuieterOneIsKept)

@@ -120,6 +120,44 @@ TEST (KnifeCut, MatchesThePointByPointCutBitForBit)
     }
 }
 
+TEST (KnifeCut, APointGivenAgainCutsAgainAsOnePointDoes)
+{
+    // A, B, A, A, C, B: three distinct points where they first came, A three
+    // times and B twice, cut as the six one after the other but for rounding.
+    const std::int64_t frames = 120;
+    const float a[5] = { 0.3f, 0.4f, 0.2f, 0.3f, 1.0f }, b[5] = { 0.35f, 0.45f, 0.1f, 0.2f, 0.7f },
+                c[5] = { 0.8f, 0.9f, 0.1f, 0.1f, 2.5f };
+    std::vector<float> flat;
+    for (const float* p : { a, b, a, a, c, b })
+        flat.insert (flat.end(), p, p + 5);
+    const auto points = quorvalen::knifePoints (flat.data(), 6);
+    ASSERT_EQ (points.size(), 3u);
+    EXPECT_EQ (points[0].repeats, 3);
+    EXPECT_EQ (points[1].repeats, 2);
+    EXPECT_EQ (points[2].repeats, 1);
+
+    Bins bins (2, std::vector<std::complex<float>> ((std::size_t) frames * 513));
+    juce::Random r (5);
+    for (auto& channel : bins)
+        for (auto& v : channel)
+            v = { r.nextFloat() - 0.5f, r.nextFloat() - 0.5f };
+    Bins expected = bins, cut = bins;
+    for (std::size_t i = 0; i < 6; ++i)
+    {
+        const float* p = flat.data() + 5 * i;
+        referenceCut (expected, quorvalen::knifeBox ({ p[0], p[1], p[2], p[3], p[4] }, frames), p[4]);
+    }
+    std::vector<quorvalen::KnifeBox> boxes;
+    for (const auto& p : points)
+        boxes.push_back (quorvalen::knifeBox (p, frames));
+    EXPECT_FALSE (quorvalen::cutKnifeBoxes (cut, frames, points, boxes).empty());
+    float worst = 0.0f;
+    for (std::size_t ch = 0; ch < bins.size(); ++ch)
+        for (std::size_t i = 0; i < bins[ch].size(); ++i)
+            worst = std::max (worst, std::abs (cut[ch][i] - expected[ch][i]) / std::max (std::abs (bins[ch][i]), 1e-3f));
+    EXPECT_LT (worst, 1e-6f);
+}
+
 TEST_F (KnifeStroke, AStrokeRewritesOnlyTheSamplesItsCutFramesReach)
 {
     // Two cuts far apart: the samples between them are only scaled to the new peak.
@@ -163,10 +201,16 @@ TEST_F (KnifeStroke, AStrokeAboveTheCellBudgetIsRefusedBeforeAnythingChanges)
     // 20000 points over the whole of a 1 s sound: 2.8 billion cells.
     const juce::AudioBuffer<float> before (audio (s.live));
     const auto bins = session (s.session).stftBins;
-    EXPECT_EQ (stroke (s.session, std::vector<StrokePoint> (20000, { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }), 0), -2);
+    const StrokePoint whole { 0.5f, 0.5f, 1.0f, 1.0f, 1.0f };
+    EXPECT_EQ (stroke (s.session, distinctCopies (20000, whole), 0), -2);
     EXPECT_EQ (maxAbsDifference (audio (s.live), before), 0.0f);
     EXPECT_TRUE (session (s.session).stftBins == bins);
     EXPECT_TRUE (session (s.session).undoStack.empty());
+
+    // A point given again costs nothing more, and still cuts again: 20000 copies
+    // of it cut as deep as its gain to the 20000th.
+    ASSERT_EQ (stroke (s.session, std::vector<StrokePoint> (20000, whole), 0), (int) s.live);
+    EXPECT_EQ (session (s.session).undoStack.size(), 1u);
 
     // A drawn path of 2000 points with radii 0.01 fits on a minute, even at the
     // top of the display where the boxes are widest.
@@ -176,8 +220,10 @@ TEST_F (KnifeStroke, AStrokeAboveTheCellBudgetIsRefusedBeforeAnythingChanges)
         cells +=
             quorvalen::knifeBox ({ 0.1f + 0.8f * (float) i / 2000.0f, 0.0f, 0.01f, 0.01f, 1.0f }, minuteFrames).cells();
     EXPECT_LE (cells, quorvalen::maxStrokeCells);
-    EXPECT_GT (20000 * quorvalen::knifeBox ({ 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }, minuteFrames).cells(),
-               quorvalen::maxStrokeCells);
+    // On a minute, 63 distinct whole-plane points fit and 64 do not.
+    const auto wholeMinute = quorvalen::knifeBox ({ 0.5f, 0.5f, 1.0f, 1.0f, 1.0f }, minuteFrames).cells();
+    EXPECT_LE (63 * wholeMinute, quorvalen::maxStrokeCells);
+    EXPECT_GT (64 * wholeMinute, quorvalen::maxStrokeCells);
 }
 
 TEST_F (KnifeStroke, ANonFiniteSampleNeitherSpreadsNorBlocksLaterStrokes)

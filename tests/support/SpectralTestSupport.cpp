@@ -124,11 +124,19 @@ float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuff
     return worst;
 }
 
+std::vector<StrokePoint> distinctCopies (int count, StrokePoint point)
+{
+    std::vector<StrokePoint> points ((std::size_t) count, point);
+    for (int i = 0; i < count; ++i)
+        points[(std::size_t) i].p0 += 1e-6f * (float) i;
+    return points;
+}
+
 std::vector<StrokePoint> heavyKnife()
 {
     // Each point's box spans a fifth of the frames and every bin (310,000 cells on
     // 10 s); 1700 of them stay under the budget of 2^29.
-    return std::vector<StrokePoint> (1700, { 0.5f, 0.5f, 0.1f, 1.0f, 0.2f });
+    return distinctCopies (1700, { 0.5f, 0.5f, 0.1f, 1.0f, 0.2f });
 }
 
 double longestTelemetryWaitMs (const std::function<void()>& work)

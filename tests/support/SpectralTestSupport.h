@@ -70,6 +70,11 @@ float rampSecondsSkipped (const std::vector<float>& out, float gainAfter = 1.0f,
 
 float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
+// count copies of point, each a little later than the one before (0.000001 of
+// the sound): distinct points, which the cell budgets count one by one, whose
+// boxes cover what the point's box covers, give or take a frame.
+std::vector<StrokePoint> distinctCopies (int count, StrokePoint point);
+
 // A knife stroke that cuts nearly every cell of a 10 s sound many times over, just
 // within the cell budget: more than a second of work.
 std::vector<StrokePoint> heavyKnife();

@@ -28,15 +28,8 @@ namespace spectral
 inline constexpr double cqtOverlapShared = 0.7;
 inline constexpr double cqtOverlapFine = 0.85;
 
-// clamp(v, lo, hi) for finite v; a NaN or infinity takes the low bound, so no
-// non-finite host value reaches a conversion or a mix.
-inline float clampOrLow (float v, float lo, float hi)
-{
-    return std::isfinite (v) ? std::clamp (v, lo, hi) : lo;
-}
-
 // clamp(v, lo, hi) with an infinity taking the bound on its side and a NaN the low
-// bound.
+// bound, so no non-finite host value reaches a conversion or a mix.
 inline float clampToRange (float v, float lo, float hi)
 {
     return std::isnan (v) ? lo : std::clamp (v, lo, hi);

@@ -134,11 +134,11 @@ std::vector<BrushRecord> makeBrushRecords (const float* edits, const std::uint32
     {
         const float* p = edits + (std::size_t) i * 5;
         auto& r = out[(std::size_t) i];
-        r.centreTime = clampOrLow (p[0], 0.0f, 1.0f);
-        r.centreBand = clampOrLow (p[1], 0.0f, 1.0f);
-        r.timeRadius = clampOrLow (p[2], 0.0005f, 1.0f);
-        r.bandRadius = clampOrLow (p[3], 0.0005f, 1.0f);
-        r.strength = clampOrLow (p[4], 0.0f, 1.0f);
+        r.centreTime = clampToRange (p[0], 0.0f, 1.0f);
+        r.centreBand = clampToRange (p[1], 0.0f, 1.0f);
+        r.timeRadius = clampToRange (p[2], 0.0005f, 1.0f);
+        r.bandRadius = clampToRange (p[3], 0.0005f, 1.0f);
+        r.strength = clampToRange (p[4], 0.0f, 1.0f);
         r.mode = std::clamp ((int) (std::int32_t) modes[i], 0, 4);
     }
     return out;
@@ -148,24 +148,14 @@ CqtBrushMask::CqtBrushMask (std::vector<BrushRecord> brushList, int bandCount)
         : brushes (std::move (brushList)), bands (std::max (bandCount, 0)), normCount (std::max (1, bandCount))
 {
     // A brush given twice reaches the same coefficients with the same weight, and
-    // a mode's brushes combine by maximum: it counts once (but costs twice).
+    // a mode's brushes combine by maximum: it counts, and costs, once.
     const auto key = [] (const BrushRecord& r) {
         return std::make_tuple (r.mode, r.centreTime, r.centreBand, r.timeRadius, r.bandRadius, r.strength);
     };
     std::sort (brushes.begin(), brushes.end(), [&] (const auto& a, const auto& b) { return key (a) < key (b); });
-    copies.clear();
-    std::vector<BrushRecord> distinct;
-    for (const auto& r : brushes)
-    {
-        if (! distinct.empty() && key (distinct.back()) == key (r))
-            ++copies.back();
-        else
-        {
-            distinct.push_back (r);
-            copies.push_back (1);
-        }
-    }
-    brushes = std::move (distinct);
+    brushes.erase (std::unique (brushes.begin(), brushes.end(),
+                                [&] (const auto& a, const auto& b) { return key (a) == key (b); }),
+                   brushes.end());
 
     const auto bandRun = [&] (auto position) {
         // position (b) rises with b; the bands where it lies in (-1, 1).
@@ -219,7 +209,7 @@ std::int64_t CqtBrushMask::cells (const cqt::Analyzer& analyzer, std::int64_t n)
             const double step = std::ldexp (1.0, analyzer.bandTimeShift (b));
             area += (std::int64_t) (std::floor (tB / step) - std::ceil (tA / step)) + 1;
         }
-        total += area * copies[(std::size_t) s.brush];
+        total += area;
     }
     return total;
 }

@@ -42,7 +42,7 @@ public:
     int bandCount() const noexcept { return bands; }
 
     // Coefficients of one channel that the brushes' ellipses span, summed over the
-    // brushes as given (a harmonic stack counts each partial): what apply costs.
+    // distinct brushes (a harmonic stack counts each partial): what apply costs.
     std::int64_t cells (const cqt::Analyzer& analyzer, std::int64_t n) const;
 
     // Every coefficient of bands [0, bandCount) at times [0, n) of the store with
@@ -59,7 +59,6 @@ public:
 
 private:
     std::vector<BrushRecord> brushes; // each distinct brush once
-    std::vector<int> copies;          // how often each was given
     int bands;
     int normCount;
     std::vector<std::array<int, 2>> bucketRange; // per brush: first and last time slice

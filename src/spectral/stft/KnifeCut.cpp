@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
+#include <tuple>
 #include <utility>
 
 namespace quorvalen
@@ -110,7 +112,7 @@ private:
 // One point's gains over frame f of its box, applied to every channel. `changed`
 // is set once some gain differs from 1 by more than 1e-7 (then it is not tested again).
 void cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBox& box, std::int64_t f,
-             const float* weights, float halfDepth, std::vector<float>& gains, bool& changed)
+             const float* weights, float halfDepth, int repeats, std::vector<float>& gains, bool& changed)
 {
     const auto width = box.b1 - box.b0;
     gains.resize ((std::size_t) width);
@@ -127,6 +129,9 @@ void cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBox
         const float h = 1.0f - halfDepth * weights[b - cb];
         g[b - box.b0] = h * h;
     }
+    if (repeats > 1)
+        for (std::int64_t k = 0; k < width; ++k)
+            g[k] = (float) std::pow ((double) g[k], repeats);
     for (std::int64_t k = 0; k < width && ! changed; ++k)
         changed = std::abs (g[k] - 1.0f) > 1e-7f;
     for (auto& channel : bins)
@@ -143,9 +148,31 @@ void cutRow (std::vector<std::vector<std::complex<float>>>& bins, const KnifeBox
 
 std::vector<KnifePoint> knifePoints (const float* p, std::int32_t count)
 {
-    std::vector<KnifePoint> out ((std::size_t) std::max (count, 0));
+    std::vector<KnifePoint> given ((std::size_t) std::max (count, 0));
     for (std::int32_t i = 0; i < count; ++i, p += 5)
-        out[(std::size_t) i] = { std::clamp (p[0], 0.0f, 1.0f), std::clamp (p[1], 0.0f, 1.0f), p[2], p[3], p[4] };
+        given[(std::size_t) i] = { std::clamp (p[0], 0.0f, 1.0f), std::clamp (p[1], 0.0f, 1.0f), p[2], p[3], p[4] };
+    const auto key = [&] (std::size_t i) {
+        const auto& k = given[i];
+        return std::make_tuple (k.t, k.y, k.timeRadius, k.frequencyRadius, k.depth);
+    };
+    // Equal points side by side, each run led by its first in input order.
+    std::vector<std::size_t> order (given.size());
+    std::iota (order.begin(), order.end(), std::size_t { 0 });
+    std::stable_sort (order.begin(), order.end(), [&] (std::size_t a, std::size_t b) { return key (a) < key (b); });
+    std::vector<char> kept (given.size(), 0);
+    for (std::size_t i = 0; i < order.size();)
+    {
+        std::size_t j = i + 1;
+        while (j < order.size() && key (order[j]) == key (order[i]))
+            ++j;
+        kept[order[i]] = 1;
+        given[order[i]].repeats = (int) (j - i);
+        i = j;
+    }
+    std::vector<KnifePoint> out;
+    for (std::size_t i = 0; i < given.size(); ++i)
+        if (kept[i])
+            out.push_back (given[i]);
     return out;
 }
 
@@ -199,7 +226,7 @@ std::vector<IndexSpan> cutKnifeBoxes (std::vector<std::vector<std::complex<float
             {
                 const float* w = tables.row (p, box, std::abs (f - box.centreFrame));
                 bool rowChanged = changed[p] != 0;
-                cutRow (bins, box, f, w, halfDepth, gains, rowChanged);
+                cutRow (bins, box, f, w, halfDepth, points[p].repeats, gains, rowChanged);
                 changed[p] = rowChanged ? 1 : 0;
             }
         }

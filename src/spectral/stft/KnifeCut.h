@@ -12,10 +12,11 @@ namespace quorvalen
 {
 
 // One stroke point as the knife reads it: t and y clamped to [0, 1], the radii
-// and the depth as given.
+// and the depth as given, and how often the stroke gave it.
 struct KnifePoint
 {
     float t = 0.0f, y = 0.0f, timeRadius = 0.0f, frequencyRadius = 0.0f, depth = 0.0f;
+    int repeats = 1;
 };
 
 // A point's box in frames [t0, t1) and bins [b0, b1) around its centre.
@@ -27,6 +28,9 @@ struct KnifeBox
     std::int64_t cells() const noexcept { return empty() ? 0 : (t1 - t0) * (b1 - b0); }
 };
 
+// The stroke's points, each distinct one once where it first came, with its
+// count: a pen held still repeats its point, which then cuts as often but costs
+// one cut.
 std::vector<KnifePoint> knifePoints (const float* points, std::int32_t count);
 KnifeBox knifeBox (const KnifePoint& point, std::int64_t frames);
 
@@ -34,7 +38,8 @@ KnifeBox knifeBox (const KnifePoint& point, std::int64_t frames);
 // normalised elliptical distance from the centre (none beyond the rim), for every
 // channel of `bins` (frames x 513 values each). Each bin takes the gains of the
 // points that reach it in input order, so the result is that of cutting point
-// after point. The frame spans [t0, t1) of the points whose gains differ from 1
+// after point (a point given k times multiplies by its gain to the k in its
+// first place: the same but for rounding). The frame spans [t0, t1) of the points whose gains differ from 1
 // by more than 1e-7 somewhere, sorted and merged; empty when nothing changed.
 // Points with the same radii share one table of weights, as long as the tables
 // stay within `keptWeights` floats; beyond it weights are computed row by row.

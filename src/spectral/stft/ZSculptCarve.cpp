@@ -90,10 +90,10 @@ ZSculptCarve::ZSculptCarve (const std::vector<ZSculptBox>& boxes, std::int64_t n
         const auto r = reachOf (box);
         if (r.f1 <= r.f0 || r.k1 <= r.k0)
             continue;
-        totalCells += (r.f1 - r.f0) * (r.k1 - r.k0);
         reaches.push_back (r);
     }
-    // Identical boxes carve alike (the least gain wins), so each is kept once.
+    // Identical boxes carve alike (the least gain wins), so each is kept, and
+    // costs, once.
     const auto key = [] (const Reach& r) {
         return std::make_tuple (r.f0, r.box.centreTime, r.box.centreY, r.box.halfWidth, r.box.halfHeight);
     };
@@ -101,6 +101,8 @@ ZSculptCarve::ZSculptCarve (const std::vector<ZSculptBox>& boxes, std::int64_t n
     reaches.erase (std::unique (reaches.begin(), reaches.end(),
                                 [&] (const Reach& a, const Reach& b) { return key (a) == key (b); }),
                    reaches.end());
+    for (const auto& r : reaches)
+        totalCells += (r.f1 - r.f0) * (r.k1 - r.k0);
 }
 
 float ZSculptCarve::frameTime (std::int64_t f) const noexcept

@@ -28,7 +28,7 @@ public:
     // the axis (never carved).
     ZSculptCarve (const std::vector<ZSculptBox>& boxes, std::int64_t numSamples, std::vector<float> binY);
 
-    // Cells (frame x bin) that the boxes reach, summed over the boxes as given.
+    // Cells (frame x bin) that the boxes reach, summed over the distinct boxes.
     std::int64_t cells() const noexcept { return totalCells; }
 
     // The samples [start, end) that carve reads and may write (empty when no box
