@@ -1,5 +1,5 @@
-// Constant-Q strokes (laser, region gain) of one short point, and their undo and
-// redo, on sounds of different lengths, through the exports on the headless
+// Constant-Q strokes (laser, region gain) of one short point (and of two far
+// apart), and their undo and redo, on sounds of different lengths, through the exports on the headless
 // device: a stroke should cost what it touches, not what the sound is long.
 // Medians of the runs; "memory" is the process's peak resident memory during
 // the stroke above what it held before (the kernel's peak is reset first).
@@ -47,13 +47,17 @@ struct Case
     const char* name;
     std::uint32_t tool;
     float x, y, w, h, pressure;
+    // A second point of the same size, when x2 is not negative.
+    float x2 = -1.0f, y2 = 0.0f;
 };
 
 void run (int session, int length, const Case& c, int runs)
 {
     // "one short point": the smallest size, or (w < 0) a span of one second.
     const float w = c.w < 0.0f ? 0.5f / (float) length : c.w;
-    const float point[5] = { c.x, c.y, w, c.h, c.pressure };
+    const float points[10] = { c.x, c.y, w, c.h, c.pressure, c.x2, c.y2, w, c.h, c.pressure };
+    const std::uint32_t tools[2] = { c.tool, c.tool };
+    const int count = c.x2 < 0.0f ? 1 : 2;
     std::vector<double> stroke, undo, redo;
     long added = 0;
     for (int i = 0; i < runs; ++i)
@@ -62,7 +66,7 @@ void run (int session, int length, const Case& c, int runs)
         resetPeak();
         int rc = 0;
         stroke.push_back (qvbench::wallSeconds (
-            [&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, point, &c.tool, 1); }));
+            [&] { rc = quorvalen_engine_apply_cqt_spectral_session_stroke (session, points, tools, count); }));
         added = std::max (added, qvbench::statusKb ("VmHWM:") - before);
         if (rc <= 0)
             std::printf ("  %s failed: %d\n", c.name, rc);
@@ -93,6 +97,8 @@ int main (int argc, char** argv)
         { "reducer box, y 0.5", 2, 0.5f, 0.5f, 0.0005f, 0.0005f, 0.0f },
         { "laser spanning 1 s, y 0.5", 1, 0.5f, 0.5f, -1.0f, 0.0f, 1.0f },
         { "laser spanning 1 s, y 0.95", 1, 0.5f, 0.95f, -1.0f, 0.0f, 1.0f },
+        { "laser, one band at 0.3 (y 0.1) and one at 0.6 (y 0.6)", 1, 0.3f, 0.1f, 0.0005f, 0.0f, 1.0f, 0.6f, 0.6f },
+        { "reducer boxes at 0.1 (y 0.3) and 0.9 (y 0.6)", 2, 0.1f, 0.3f, 0.0005f, 0.0005f, 0.0f, 0.9f, 0.6f },
     };
     std::printf ("| sound | stroke | stroke (ms) | undo (ms) | redo (ms) | memory added by the stroke (MB) |\n");
     std::printf ("|---|---|---|---|---|---|\n");

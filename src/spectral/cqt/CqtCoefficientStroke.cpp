@@ -14,11 +14,6 @@ namespace quorvalen
 {
 namespace
 {
-struct Touched
-{
-    std::int64_t start, end;
-};
-
 // Per band, the times the stroke may edit: from its first span to its last.
 std::vector<cqt::TimeSpan> editedTimes (const SpectralSession& session, const CqtStrokePlan& plan)
 {
@@ -35,11 +30,12 @@ std::vector<cqt::TimeSpan> editedTimes (const SpectralSession& session, const Cq
 // Turns the analysed coefficients into what the stroke adds to them (scaled
 // minus as analysed; 0 where it does not reach), so that their synthesis is
 // the change to the audio. Returns the samples that the changed coefficients
-// reach in resynthesis, [start, end) (empty when nothing changed).
-Touched toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
+// reach in resynthesis, sorted and disjoint (none when nothing changed): boxes
+// far apart change the audio around each, not between them.
+std::vector<IndexSpan> toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
 {
     const std::int64_t n = session.numSamples;
-    Touched touched { n, 0 };
+    std::vector<IndexSpan> reached;
     const int bands = std::min<int> (session.cqtBandCount, (int) plan.bands.size());
     for (int b = 0; b < bands; ++b)
     {
@@ -50,6 +46,7 @@ Touched toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
         for (auto& store : session.coefficients)
         {
             auto span = spans.begin();
+            const auto first = reached.size();
             cqt::visit (*store, b, b + 1, 0, n, [&] (int, std::int64_t tau, std::complex<float>& c) {
                 while (span != spans.end() && span->last < tau)
                     ++span;
@@ -63,14 +60,18 @@ Touched toStrokeDeltas (SpectralSession& session, const CqtStrokePlan& plan)
                 const double dr = (double) scaled.real() - c.real(), di = (double) scaled.imag() - c.imag();
                 if (dr * dr + di * di > 1e-24)
                 {
-                    touched.start = std::min (touched.start, std::max<std::int64_t> (0, tau - support));
-                    touched.end = std::max (touched.end, std::min (n, tau + support + 1));
+                    const IndexSpan r { std::max<std::int64_t> (0, tau - support), std::min (n, tau + support + 1) };
+                    // Times come in order: a run of changed coefficients is one span.
+                    if (reached.size() > first && r.start <= reached.back().end)
+                        reached.back().end = r.end;
+                    else
+                        reached.push_back (r);
                 }
                 c = scaled - c;
             });
         }
     }
-    return touched;
+    return mergeSpans (std::move (reached));
 }
 
 int runStroke (SessionWork& work, SpectralSession& session,
@@ -112,38 +113,45 @@ int runStroke (SessionWork& work, SpectralSession& session,
     if (work.stopped())
         return strokeCode (work.state());
     const auto touched = toStrokeDeltas (session, plan);
-    if (touched.end <= touched.start)
+    if (touched.empty())
         return (int) session.liveCacheId;
 
     if (const auto s = ensureSessionStft (work, session, before.channels); s != LiveState::ok)
         return strokeCode (s);
-    const auto change = synthesiseSessionRange (session, touched.start, touched.end);
-    if (work.stopped())
-        return strokeCode (work.state());
+    std::vector<std::vector<float>> change;
+    for (const auto& span : touched)
+    {
+        change.push_back (synthesiseSessionRange (session, span.start, span.end));
+        if (work.stopped())
+            return strokeCode (work.state());
+    }
     // The samples the change reaches, and what the STFT frames that see them read.
-    const auto frames = stftFramesSeeing (session, IndexSpan { touched.start, touched.end });
-    if (const auto s = work.read (stftSamplesRead (session, frames), before); s != LiveState::ok)
+    const auto frames = stftFramesSeeing (session, touched);
+    const IndexSpan read { stftSamplesRead (session, frames.front()).start, stftSamplesRead (session, frames.back()).end };
+    if (const auto s = work.read (read, before); s != LiveState::ok)
         return strokeCode (s);
     SpectralStrokeEdit edit (work, session);
     SampleWindow after = before;
-    const auto length = (std::size_t) (touched.end - touched.start);
-    for (int c = 0; c < after.channels && (std::size_t) c < session.coefficients.size(); ++c)
+    for (std::size_t k = 0; k < touched.size(); ++k)
     {
-        float* out = after.channel (c) + (touched.start - after.start);
-        const float* in = change.data() + (std::size_t) c * length;
-        for (std::size_t i = 0; i < length; ++i)
-            out[i] = std::clamp (out[i] + in[i], -0.999f, 0.999f);
+        const auto length = (std::size_t) (touched[k].end - touched[k].start);
+        for (int c = 0; c < after.channels && (std::size_t) c < session.coefficients.size(); ++c)
+        {
+            float* out = after.channel (c) + (touched[k].start - after.start);
+            const float* in = change[k].data() + (std::size_t) c * length;
+            for (std::size_t i = 0; i < length; ++i)
+                out[i] = std::clamp (out[i] + in[i], -0.999f, 0.999f);
+        }
     }
-    edit.stftChanging ({ frames }, before);
-    if (! refreshStftFrames (session, after, { frames }, [&work] { return work.stopped(); }))
+    edit.stftChanging (frames, before);
+    if (! refreshStftFrames (session, after, frames, [&work] { return work.stopped(); }))
         return work.stopped() ? strokeCode (work.state()) : (int) StrokeError::strokeFailed;
 
     SpectralUndoRecord record;
-    record.start = touched.start;
-    record.end = touched.end;
+    record.start = touched.front().start;
+    record.end = touched.back().end;
     record.laser = plan.laser;
-    if (const auto s = edit.commit (before, std::move (after), { { touched.start, touched.end } }, std::move (record));
-        s != LiveState::ok)
+    if (const auto s = edit.commit (before, std::move (after), touched, std::move (record)); s != LiveState::ok)
         return strokeCode (s);
     changed = true;
     return (int) session.liveCacheId;
