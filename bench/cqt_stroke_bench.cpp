@@ -99,6 +99,7 @@ int main (int argc, char** argv)
         { "laser spanning 1 s, y 0.95", 1, 0.5f, 0.95f, -1.0f, 0.0f, 1.0f },
         { "laser, one band at 0.3 (y 0.1) and one at 0.6 (y 0.6)", 1, 0.3f, 0.1f, 0.0005f, 0.0f, 1.0f, 0.6f, 0.6f },
         { "reducer boxes at 0.1 (y 0.3) and 0.9 (y 0.6)", 2, 0.1f, 0.3f, 0.0005f, 0.0005f, 0.0f, 0.9f, 0.6f },
+        { "laser, the same band at 0.1 and 0.9 (y 0.5)", 1, 0.1f, 0.5f, 0.0005f, 0.0f, 1.0f, 0.9f, 0.5f },
     };
     std::printf ("| sound | stroke | stroke (ms) | undo (ms) | redo (ms) | memory added by the stroke (MB) |\n");
     std::printf ("|---|---|---|---|---|---|\n");

@@ -302,9 +302,9 @@ QUORVALEN_API int32_t quorvalen_engine_begin_cqt_spectral_session (int32_t cache
    the knife 1024-point frames every 174 samples (513 bins), for the Z sculpt
    4096-point frames every 256 samples (the bins between the lowest and highest
    constant-Q band). A drawn path of 2000 knife points with radii 0.01 on a
-   minute at 48 kHz covers at most about 300 million; 20000 points over the
-   whole of a minute are refused. Non-finite samples of the live copy are read
-   as 0.
+   minute at 48 kHz covers at most about 300 million; on that minute 63
+   distinct knife points or 23 distinct Z sculpt boxes over the whole plane
+   fit, 64 or 24 do not. Non-finite samples of the live copy are read as 0.
    Live cache id (also when nothing changed); -1 arrays null, count < 1 or a
    value not finite; -2 more than 20000 points, or (knife and Z sculpt) boxes
    above the cell budget; -3 unknown session; -4 the live copy is gone or was
@@ -336,11 +336,12 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    on its side (a brush at time +inf sits at the end of the sound). The ends
    of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
    Renders without holding up other calls. The work is the brushes' area: an
-   edit whose brushes, summed as given (a harmonic boost counting each of its
-   four partials), span more than 2^28 (268,435,456) constant-Q coefficients of
-   one channel is refused with -2 once the sound is known, before any analysis
-   (a minute at 48 kHz holds about 35 million per channel, so 200 brushes with
-   radii up to 0.12 fit; 20000 brushes over the whole of it do not).
+   edit whose distinct brushes (a brush given again counts once; a harmonic
+   boost counts each of its four partials) span more than 2^28 (268,435,456)
+   constant-Q coefficients of one channel is refused with -2 once the sound is
+   known, before any analysis (a minute at 48 kHz holds about 35 million per
+   channel, so 200 brushes with radii up to 0.12 fit, and 16 distinct brushes
+   over the whole of it, 4 harmonic boosts; 17 or 5 do not).
    -1 an array null or count < 1; -2 count above 20000, or the brushes above
    the coefficient budget; -3 engine not ready (or shut down during the render);
    -4 unknown id (or the cache was cleared during the render, or the source was

@@ -194,11 +194,13 @@ CqtBrushMask::CqtBrushMask (std::vector<BrushRecord> brushList, int bandCount)
     std::sort (shapes.begin(), shapes.end(), [] (const Shape& a, const Shape& b) { return a.band0 < b.band0; });
 }
 
-std::int64_t CqtBrushMask::cells (const cqt::Analyzer& analyzer, std::int64_t n) const
+std::int64_t CqtBrushMask::cells (const cqt::Analyzer& analyzer, std::int64_t n, std::int64_t limit) const
 {
     std::int64_t total = 0;
     for (const auto& s : shapes)
     {
+        if (total > limit)
+            break;
         const auto& r = brushes[(std::size_t) s.brush];
         const double last = (double) std::max<std::int64_t> (0, n - 1);
         const double tA = std::clamp (((double) r.centreTime - r.timeRadius) * last, 0.0, last);

@@ -7,6 +7,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace quorvalen::spectral
@@ -43,7 +44,9 @@ public:
 
     // Coefficients of one channel that the brushes' ellipses span, summed over the
     // distinct brushes (a harmonic stack counts each partial): what apply costs.
-    std::int64_t cells (const cqt::Analyzer& analyzer, std::int64_t n) const;
+    // Counting stops once the sum passes `limit`, so a refusal costs little.
+    std::int64_t cells (const cqt::Analyzer& analyzer, std::int64_t n,
+                        std::int64_t limit = std::numeric_limits<std::int64_t>::max()) const;
 
     // Every coefficient of bands [0, bandCount) at times [0, n) of the store with
     // the brushes that reach it applied; the others are kept.

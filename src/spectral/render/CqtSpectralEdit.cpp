@@ -109,7 +109,7 @@ int createCqtSpectralEdit (QuorvalenEngine& engine, std::uint32_t cacheId, const
         const cqt::Analyzer analyzer (spectralCqtParams (copy.sampleRate, cqtOverlapFine));
         const CqtBrushMask mask (std::move (brushes), analyzer.bandCount());
         // Refused before any copy or analysis: the work is the brushes' area.
-        if (mask.cells (analyzer, copy.samples) > maxSpectralEditCells)
+        if (mask.cells (analyzer, copy.samples, maxSpectralEditCells) > maxSpectralEditCells)
             return (int) SpectralEditError::tooManyEdits;
         if (! copyEntryAudio (engine, *copying, copy, copy.channels, 0, copy.samples))
         {
