@@ -444,17 +444,17 @@ TEST_F (CqtStroke, BoxesFarApartGiveWhatTheyGiveOneAfterTheOther)
     for (const auto& c : cases)
     {
         const int source = cache (twoTones (c.seconds));
+        const auto together = open (source), apart = open (source);
         for (const std::uint32_t tool : { laser, reducer, harmonik })
         {
             SCOPED_TRACE (testing::Message() << c.seconds << " s, tool " << tool);
-            const auto together = open (source), apart = open (source);
             ASSERT_EQ (stroke (together.session, { c.a, c.b }, tool), (int) together.live);
             ASSERT_EQ (stroke (apart.session, { c.a }, tool), (int) apart.live);
             ASSERT_EQ (stroke (apart.session, { c.b }, tool), (int) apart.live);
             EXPECT_LE (maxAbsDifference (audio (together.live), audio (apart.live)), 1.0f / 8388608.0f);
             EXPECT_GT (maxAbsDifference (audio (together.live), audio ((std::uint32_t) source)), 1e-4f);
-            quorvalen_engine_end_cqt_spectral_session (together.session);
-            quorvalen_engine_end_cqt_spectral_session (apart.session);
+            for (const int undo : { together.session, apart.session, apart.session })
+                ASSERT_GT (quorvalen_engine_undo_cqt_spectral_session (undo), 0);
         }
     }
 }

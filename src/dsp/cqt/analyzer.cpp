@@ -44,10 +44,6 @@ struct Span
 {
     std::int64_t lo = 0, hi = 0;
     bool empty() const { return lo >= hi; }
-    Span hull (Span o) const
-    {
-        return empty() ? o : o.empty() ? *this : Span { std::min (lo, o.lo), std::max (hi, o.hi) };
-    }
     Span meet (Span o) const { return { std::max (lo, o.lo), std::min (hi, o.hi) }; }
 };
 

@@ -130,7 +130,8 @@ public:
     // bandTimes[b] (clipped to what a whole analysis holds; bands past the
     // span's end hold none). out then holds just those, with the values a
     // whole analysis gives them, bit for bit, at the cost of the blocks they
-    // depend on: an edit of a few coefficients analyses seconds, not the sound.
+    // depend on: an edit of a few coefficients analyses seconds, not the sound,
+    // and parts far apart cost each their own blocks, not those between them.
     void analyze (std::span<const float> signal, std::span<const TimeSpan> bandTimes, CoefStore& out,
                   Workspace& work) const;
     // The samples [begin, end) of a signal of length samples that the analysis
