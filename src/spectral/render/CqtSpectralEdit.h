@@ -18,9 +18,10 @@ namespace quorvalen::spectral
 
 inline constexpr int maxSpectralEdits = 20000;
 // The most coefficients of one channel that the brushes of one edit may span,
-// summed over the brushes as given (CqtBrushMask::cells): about 7.5 times every
-// coefficient of a minute at 48 kHz, so that realistic drawing fits and brushes
-// over the whole sound by the thousand are refused before any analysis.
+// summed over the distinct brushes (CqtBrushMask::cells): about 7.5 times every
+// coefficient of a minute at 48 kHz, so that realistic drawing fits and more
+// than 16 distinct brushes over the whole of a minute are refused before any
+// analysis.
 inline constexpr std::int64_t maxSpectralEditCells = std::int64_t { 1 } << 28;
 
 // The new id, or one of these.
