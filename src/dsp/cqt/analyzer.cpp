@@ -133,9 +133,9 @@ using BlockRanges = std::vector<Span>;
 // those that hold its bands' coefficients (held(b)) and those whose decimated
 // output the next level's blocks read (where it is not zero), found from the
 // last level up. Parts far apart give ranges apart: a level runs no blocks
-// between them, and every block that a block of the next level reads inside
-// the signal's support is run, so a stretch of a level's input that no block
-// above it made is one where the input is zero.
+// between them. A block of the next level reads within the blocks of one
+// range here (its bands' own needs lie within the signal's support and the
+// margins, as the reads do), so its input never spans a stretch skipped here.
 template <class Held>
 std::vector<BlockRanges> planBlocks (const BandPlan& plan, std::int64_t length, Held&& held)
 {
@@ -287,15 +287,9 @@ private:
         detail::Stream& s = work_.streams[l];
         // Samples before the level's next block are read by none: the level
         // above may run blocks of its own long before this level needs any.
+        // Where the level above skips a stretch, what was read before it has
+        // gone by then (see planBlocks).
         dropRead (l);
-        // A stretch the level above skipped lies outside the signal's support
-        // wherever a block here reads it (see planBlocks): zeros, fed in no
-        // more than a block at a time so that the stream stays a few blocks.
-        while (pending (l) && ! s.empty() && s.end() < t)
-        {
-            s.appendZeros (s.end(), std::min (t, pendingOrigin (l) + plan_.levels[l].size) - s.end());
-            pump (l, false);
-        }
         if (! pending (l))
             return;
         if (x)

@@ -35,7 +35,6 @@ class Stream
 public:
     void reset (std::size_t capacity);
     std::int64_t end() const { return start_ + count_; }
-    bool empty() const { return count_ == 0; }
     // Samples at time t onward; t is end() unless the stream is empty.
     void append (std::int64_t t, const Real* x, std::int64_t n);
     void appendZeros (std::int64_t t, std::int64_t n);
