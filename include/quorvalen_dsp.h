@@ -331,10 +331,12 @@ QUORVALEN_API int32_t quorvalen_engine_end_cqt_spectral_session (int32_t session
    records of five floats: centre time (0..1 over the sound), centre band (0 the
    highest band .. 1 the lowest), time radius and band radius (0.0005..1, same
    units), strength (0..1); modes[i] (0 soft cut, 1 hard cut, 2 gentle cut,
-   3 harmonic boost, 4 ring; larger values count as 4) picks each brush's kind.
-   Out-of-range values are clamped; NaN takes the low end, an infinity the end
-   on its side (a brush at time +inf sits at the end of the sound). The ends
-   of the result (8 ms) meet the source's; peaks above 0.98 are scaled to 0.98.
+   3 harmonic boost, 4 ring) picks each brush's kind. A mode is read as a
+   signed 32-bit value and clamped to 0..4: 5 to 2^31 - 1 count as 4, and
+   2^31 to 2^32 - 1 (negative when signed) as 0. Out-of-range floats are
+   clamped; NaN takes the low end, an infinity the end on its side (a brush at
+   time +inf sits at the end of the sound). The ends of the result (8 ms) meet
+   the source's; peaks above 0.98 are scaled to 0.98.
    Renders without holding up other calls. The work is the brushes' area: an
    edit whose distinct brushes (a brush given again counts once; a harmonic
    boost counts each of its four partials) span more than 2^28 (268,435,456)

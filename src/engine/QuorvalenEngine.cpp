@@ -6,6 +6,7 @@
 #include "playback/Playback.h"
 
 #include <cstdlib>
+#include <mutex>
 
 namespace quorvalen
 {
@@ -46,8 +47,10 @@ int QuorvalenEngine::initialise()
     ready.exchange (1);
     // A host may exit without shutting down. Statics that the start-up just built
     // (device types, formats, the audio library's object counters) are destroyed at
-    // exit before the engine itself, so shutdown goes ahead of them.
-    std::atexit ([] { engine().shutdown(); });
+    // exit before the engine itself, so shutdown goes ahead of them. The first start
+    // builds them, so its handler serves however often a host starts again.
+    static std::once_flag exitHandler;
+    std::call_once (exitHandler, [] { std::atexit ([] { engine().shutdown(); }); });
     return 0;
 }
 

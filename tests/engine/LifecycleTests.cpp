@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <quorvalen_dsp.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 using namespace qvtest;
 
 TEST (Lifecycle, InitTwiceLogsOnlyTheEnteringLineTheSecondTime)
@@ -78,6 +81,28 @@ TEST (Lifecycle, ShutdownClearsStateButIdCountersGoOn)
     ASSERT_EQ (quorvalen_engine_init(), 0);
     EXPECT_EQ (e.cache.nextId, 2u);
     quorvalen_engine_shutdown();
+}
+
+TEST (Lifecycle, OneExitHandlerShutsTheEngineDownHoweverOftenItStarted)
+{
+    // In a fresh process (the case runs again for the statement): five starts and
+    // shutdowns, then a start left running at exit. Exit handlers run last
+    // registered first: one registered before that start still sees the engine
+    // running, so the start added none; one registered before the first start sees
+    // it shut down. The engine object, built before both, outlives them.
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+    EXPECT_EXIT (
+        {
+            useHeadlessOnly();
+            quorvalen_engine_is_ready();
+            std::atexit ([] { std::fprintf (stderr, "first: ready=%d\n", quorvalen_engine_is_ready()); });
+            for (int cycle = 0; cycle < 5; ++cycle)
+                if (quorvalen_engine_init() != 0 || quorvalen_engine_shutdown() != 0)
+                    std::_Exit (2);
+            std::atexit ([] { std::fprintf (stderr, "last: ready=%d\n", quorvalen_engine_is_ready()); });
+            std::exit (quorvalen_engine_init());
+        },
+        testing::ExitedWithCode (0), "last: ready=1\n.*first: ready=0\n");
 }
 
 TEST (Lifecycle, ChainRunsOnTheDeviceOnceReady)

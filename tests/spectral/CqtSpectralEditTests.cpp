@@ -330,8 +330,12 @@ TEST_F (CqtSpectralEdit, ModesOutsideTheRangeClampAndNonFiniteFieldsTakeTheirBou
     };
     const auto ring = render (0.3f, 4);
     ASSERT_EQ (ring.getNumSamples(), 9600);
-    EXPECT_EQ (maxDifference (render (0.3f, 9), ring), 0.0f);
-    EXPECT_EQ (maxDifference (render (0.3f, 0xFFFFFFFFu), render (0.3f, 0)), 0.0f);
+    // A mode is a signed 32-bit value clamped to 0..4.
+    for (const uint32_t mode : { 5u, 9u, 0x7FFFFFFFu })
+        EXPECT_EQ (maxDifference (render (0.3f, mode), ring), 0.0f) << mode;
+    const auto softCut = render (0.3f, 0);
+    for (const uint32_t mode : { 0x80000000u, 0xFFFFFFFFu })
+        EXPECT_EQ (maxDifference (render (0.3f, mode), softCut), 0.0f) << mode;
     EXPECT_EQ (maxDifference (render (0.0f, 2), render (0.0005f, 2)), 0.0f);
 
     // A NaN takes the low bound (for the strength: no change at all), an

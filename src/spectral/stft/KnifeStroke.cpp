@@ -72,7 +72,7 @@ int knife (SessionWork& work, SpectralSession& session, std::uint32_t sessionId,
 {
     const auto records = knifePoints (points, count);
     // The knife reports a lost live copy as a failed stroke.
-    const auto failed = [&work] (LiveState s) { return strokeCode (s, StrokeError::strokeFailed); };
+    const auto failed = [] (LiveState s) { return strokeCode (s, StrokeError::strokeFailed); };
     SampleWindow before;
     if (const auto s = work.read ({}, before); s != LiveState::ok)
         return failed (s);
